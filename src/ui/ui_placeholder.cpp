@@ -1,0 +1,2 @@
+// Keeps imgsmith_ui a valid library while the screens are being written.
+namespace imgsmith { int ui_library_anchor = 0; }

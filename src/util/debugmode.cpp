@@ -1,0 +1,9 @@
+#include "util/debugmode.h"
+
+bool isDebugMode = false;
+int gLCD4USBDebug = 0;
+
+bool debugMode()
+{
+    return isDebugMode;
+}

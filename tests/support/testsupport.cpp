@@ -1,0 +1,185 @@
+#include "support/testsupport.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace testsupport {
+
+TempDir::TempDir()
+{
+    const char *base = std::getenv("TMPDIR");
+    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/imgsmith-test-XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data()))
+        throw std::runtime_error("mkdtemp failed");
+    m_path = buf.data();
+}
+
+TempDir::~TempDir()
+{
+    if (!m_path.empty())
+        run("rm -rf " + shq(m_path));
+}
+
+std::string shq(const std::string &s)
+{
+    std::string r = "'";
+    for (char c : s) {
+        if (c == '\'')
+            r += "'\\''";
+        else
+            r += c;
+    }
+    return r + "'";
+}
+
+static std::string slurpFd(int fd)
+{
+    std::string s;
+    char buf[65536];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0)
+        s.append(buf, static_cast<size_t>(n));
+    return s;
+}
+
+CmdResult run(const std::string &cmdline)
+{
+    CmdResult r;
+    char outTmpl[] = "/tmp/imgsmith-out-XXXXXX";
+    char errTmpl[] = "/tmp/imgsmith-err-XXXXXX";
+    int outFd = mkstemp(outTmpl);
+    int errFd = mkstemp(errTmpl);
+    if (outFd < 0 || errFd < 0)
+        throw std::runtime_error("mkstemp failed");
+    unlink(outTmpl);
+    unlink(errTmpl);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(outFd, 1);
+        dup2(errFd, 2);
+        execl("/bin/sh", "sh", "-c", cmdline.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    int st = 0;
+    waitpid(pid, &st, 0);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    lseek(outFd, 0, SEEK_SET);
+    lseek(errFd, 0, SEEK_SET);
+    r.out = slurpFd(outFd);
+    r.err = slurpFd(errFd);
+    close(outFd);
+    close(errFd);
+    return r;
+}
+
+bool haveTool(const std::string &name)
+{
+    return run("command -v " + shq(name) + " >/dev/null 2>&1").status == 0;
+}
+
+std::string readFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void writeFile(const std::string &path, const std::string &data)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << data;
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+std::vector<uint8_t> readBytes(const std::string &path, uint64_t offset, size_t len)
+{
+    std::vector<uint8_t> v(len);
+    int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0)
+        throw std::runtime_error("cannot open " + path);
+    ssize_t n = pread(fd, v.data(), len, static_cast<off_t>(offset));
+    close(fd);
+    v.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return v;
+}
+
+void writeBytes(const std::string &path, uint64_t offset, const std::vector<uint8_t> &data)
+{
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT, 0644);
+    if (fd < 0)
+        throw std::runtime_error("cannot open " + path);
+    ssize_t n = pwrite(fd, data.data(), data.size(), static_cast<off_t>(offset));
+    close(fd);
+    if (n != static_cast<ssize_t>(data.size()))
+        throw std::runtime_error("short write to " + path);
+}
+
+void makeSparseFile(const std::string &path, uint64_t size)
+{
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0 || ftruncate(fd, static_cast<off_t>(size)) != 0)
+        throw std::runtime_error("cannot create " + path);
+    close(fd);
+}
+
+std::vector<uint8_t> patternBytes(size_t len, uint32_t seed)
+{
+    std::vector<uint8_t> v(len);
+    uint32_t x = seed * 2654435761u + 1;
+    for (size_t i = 0; i < len; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        v[i] = static_cast<uint8_t>(x);
+    }
+    return v;
+}
+
+std::string loopUnavailableReason()
+{
+    if (geteuid() != 0)
+        return "loop devices need root";
+    if (access("/dev/loop-control", F_OK) != 0)
+        return "/dev/loop-control is missing";
+    if (!haveTool("losetup"))
+        return "losetup is not installed";
+    return "";
+}
+
+LoopDevice::LoopDevice(const std::string &file, int sectorSize, bool partscan)
+{
+    std::string cmd = "losetup --find --show";
+    if (sectorSize != 512)
+        cmd += " --sector-size " + std::to_string(sectorSize);
+    if (partscan)
+        cmd += " --partscan";
+    cmd += " " + shq(file);
+    CmdResult r = run(cmd);
+    if (r.status != 0) {
+        m_error = r.err;
+        return;
+    }
+    m_dev = r.out;
+    while (!m_dev.empty() && (m_dev.back() == '\n' || m_dev.back() == ' '))
+        m_dev.pop_back();
+}
+
+LoopDevice::~LoopDevice()
+{
+    if (!m_dev.empty())
+        run("losetup -d " + shq(m_dev));
+}
+
+} // namespace testsupport
