@@ -1,0 +1,48 @@
+// Writers of partition and disk images onto the device opened by mmc_open:
+// raw or Android sparse (write_image) and gzip-compressed raw images, plus
+// decompression of a gzip file into another file and a peek at its start.
+//
+// Progress and speed go to the sinks of the streamed copy (mmc.h); the same
+// cancel flag stops them between chunks with MMC_COPY_CANCELLED.
+#pragma once
+
+#include "storage/mmc.h"
+#include "storage/sparse_format.h"
+
+#include <cstdint>
+#include <cstdio>
+
+// Size of the pieces the gzip functions inflate and write (bytes).
+constexpr int GZIP_PIECE_SIZE = 1600000;
+
+// Writes the image file `fp` (at its start, fileSize bytes) at byte `offset`
+// of the open device: expanded when it is a sparse image, else byte for
+// byte. Returns 0; -ENOENT when the first 28 bytes cannot be read; -ENOMEM
+// when a sparse image is larger than partitionSize (nothing written); -1 or
+// another negative value on any other failure (corrupt sparse data is
+// refused before anything is written past the partition).
+int write_image(const char *device, int64_t offset, int64_t partitionSize, FILE *fp, int64_t fileSize,
+                const char *imageName, const char *partitionName, int fileCount, int fileIndex);
+
+// Expands the chunks of a sparse image whose 28-byte header has been read
+// from the current stream (stream_init done). partitionSize bounds every
+// chunk's output range. Returns 0 or negative.
+int ext4_compress_write(const char *device, int64_t offset, int64_t partitionSize,
+                        const sparse_header_t *header);
+
+// Inflates the gzip file `fp` (fileSize compressed bytes, from the
+// descriptor's current position) onto the device at `offset`. Returns 0, or
+// -1 on any failure (a truncated or corrupt stream included),
+// MMC_COPY_CANCELLED when cancelled.
+int write_raw_gz(const char *device, int64_t offset, int64_t partitionSize, FILE *fp, int64_t fileSize,
+                 const char *imageName, const char *partitionName, int fileCount, int fileIndex);
+
+// Inflates the gzip file `in` (inSize compressed bytes) into `out`. Returns
+// >= 0 on success, -2 when out of memory, -1 when the stream cannot be
+// opened or is truncated/corrupt, -3 when writing `out` fails.
+int decompress_gz(FILE *out, FILE *in, int64_t inSize);
+
+// Reads the first `length` inflated bytes of the gzip file `fp` into
+// `buffer`. Returns 0; -1 when the stream is corrupt or ends before `length`
+// bytes (-ENOENT when out of memory).
+int gzip_read(FILE *fp, void *buffer, int length);
