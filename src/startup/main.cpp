@@ -1,5 +1,68 @@
-// Placeholder entry point; start-up proper is being written.
-int main()
+// Entry point of imgsmith-gui: the start-up sequence up to the user
+// interface.
+#include "startup/cmdline.h"
+#include "startup/globals.h"
+#include "startup/imgsmithconf.h"
+#include "util/log2file.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QStringList>
+
+#include <cstdio>
+
+namespace {
+
+// Debug lines belong on standard error even when the process has no
+// terminal (a service, a test): Qt would otherwise hand them to the journal.
+void messagesToStderr(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
+    const QByteArray line = qFormatLogMessage(type, context, message).toLocal8Bit();
+    fprintf(stderr, "%s\n", line.constData());
+    fflush(stderr);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qInstallMessageHandler(messagesToStderr);
+    log2file("imgsmith-gui started (build: %s, %s).\n", __DATE__, __TIME__);
+    queue_debug_env();
+
+    QApplication app(argc, argv);
+
+    // PENDING(board): initBoardType(); gCurrentBoardInfo = GetBoardType();
+    const QString onboardFlashType = QStringLiteral("eMMC Flash");
+    const QString cpuName;
+
+    QStringList args = app.arguments();
+    CommandLineRequest request;
+    const int rc = runArgumentPasses(args, request, onboardFlashType, nullptr);
+    if (rc != kContinueStartup)
+        return rc;
+
+    if (request.installConfNeeded)
+        writeInstallImgSmithConf(request.installPath, request.autoExit);
+
+    const int bufferSize = copyBufferSizeForCpu(cpuName);
+    // PENDING(storage): BUFFER_SIZE = bufferSize;
+    log2file("copy buffer size: %d bytes\n", bufferSize);
+
+    // Console client link (local socket server and shared memory segment):
+    // created here, before the main controller, once the console front-end
+    // exists; it is stored in gConsoleLink and deleted after the event loop.
+
+    // PENDING(board, util): onboard storage size, partitions and current OS.
+
+    // In debug mode the Rockchip vendor storage is dumped here, once the
+    // main controller's board services exist.
+
+    QFont font(QStringLiteral("Droid Sans Fallback"), 12, QFont::Normal, false);
+    QApplication::setFont(font);
+    QApplication::setQuitOnLastWindowClosed(true);
+
+    // The main controller, the on-screen keyboard and the full-screen event
+    // loop follow here once the screens exist; until then start-up ends.
     return 0;
 }

@@ -1,0 +1,235 @@
+// The configuration file: defaults, the INI reader's view of what we write,
+// the screen size rule and the automatic-install path resolution.
+#include "startup/globals.h"
+#include "startup/imgsmithconf.h"
+#include "support/testsupport.h"
+#include "util/paths.h"
+
+#include <QSettings>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+using namespace testsupport;
+
+namespace {
+
+class ConfFile : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        resetGlobalsForTest();
+        setenv("IMGSMITH_ROOT", m_dir.path().c_str(), 1);
+        imgsmith::resetSimRootCache();
+        ASSERT_EQ(run("cd " + shq(root()) + " && mkdir -p proc tmp mnt/sdcard mnt/udisk "
+                      "sys/class/drm/card0-HDMI-A-1 sys/class/switch/hdmi")
+                      .status,
+                  0);
+        mounts("");
+    }
+    void TearDown() override
+    {
+        unsetenv("IMGSMITH_ROOT");
+        imgsmith::resetSimRootCache();
+        resetGlobalsForTest();
+    }
+
+    const std::string &root() const { return m_dir.path(); }
+    // The INI reader skips re-reading a file whose size and time stamp are
+    // unchanged; rewrites within one millisecond get distinct stamps.
+    void sdConf(const std::string &text)
+    {
+        static long stamp = 1000000;
+        const std::string path = root() + "/mnt/sdcard/imgsmith.conf";
+        writeFile(path, text);
+        const struct timespec t[2] = {{++stamp, 0}, {stamp, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), t, 0), 0);
+    }
+    void mounts(const std::string &dirs)
+    {
+        std::string table = "proc /proc proc rw 0 0\n";
+        if (dirs.find("sd") != std::string::npos)
+            table += "/dev/mmcblk0p1 /mnt/sdcard vfat rw 0 0\n";
+        if (dirs.find("usb") != std::string::npos)
+            table += "/dev/sda1 /mnt/udisk exfat rw 0 0\n";
+        writeFile(root() + "/proc/mounts", table);
+    }
+    void mkdirs(const std::string &rel) { ASSERT_EQ(run("mkdir -p " + shq(root() + rel)).status, 0); }
+
+    TempDir m_dir;
+};
+
+} // namespace
+
+TEST_F(ConfFile, LocationFollowsTheExplicitNameElseTheSdCard)
+{
+    EXPECT_EQ(getImgSmithConfFileName(), "/mnt/sdcard/imgsmith.conf");
+    imgsmithConfFileName = QStringLiteral("/mnt/udisk/x.conf");
+    EXPECT_EQ(getImgSmithConfFileName(), "/mnt/udisk/x.conf");
+}
+
+TEST_F(ConfFile, EveryKeyTakesItsDefault)
+{
+    for (const char *text : {"", "[General]\n[UI]\n", "; only a comment\nunrelated=1\n"}) {
+        sdConf(text);
+        const ImgSmithConfValues c = readImgSmithConf(getImgSmithConfFileName());
+        EXPECT_TRUE(c.fileExists);
+        EXPECT_EQ(c.autoStart, "");
+        EXPECT_FALSE(c.autoExit);
+        EXPECT_FALSE(c.disableLowFormatting);
+        EXPECT_TRUE(c.autoRebootWhenSDBeEjected);
+        EXPECT_EQ(c.screenSizePercent, "auto");
+        EXPECT_EQ(c.welcomeMessage, "");
+        EXPECT_FALSE(c.hideMenuButton);
+        EXPECT_FALSE(c.hideBackupAndRestoreButton);
+        EXPECT_FALSE(c.hideStatusBar);
+        EXPECT_EQ(c.osListViewType, "list");
+    }
+    ASSERT_EQ(run("rm " + shq(root() + "/mnt/sdcard/imgsmith.conf")).status, 0);
+    EXPECT_FALSE(readImgSmithConf(getImgSmithConfFileName()).fileExists);
+    EXPECT_TRUE(readImgSmithConf(getImgSmithConfFileName()).autoRebootWhenSDBeEjected);
+}
+
+TEST_F(ConfFile, HandWrittenValuesDuplicatesAndBadBooleans)
+{
+    sdConf("[General]\nautoExit=true\nautoStart=a\nautoStart=b\nautoExit=false\n"
+           "autoRebootWhenSDBeEjected=false\ndisableLowFormatting=yes\n"
+           "[UI]\nwelcomeMessage=Welcome, friends\nosListViewType=ICON\nhideStatusBar=TRUE\n"
+           "screenSizePercent=80\nscreenSizePercent=95\n");
+    const ImgSmithConfValues c = readImgSmithConf(getImgSmithConfFileName());
+    EXPECT_EQ(c.autoStart, "b");
+    EXPECT_FALSE(c.autoExit);
+    EXPECT_FALSE(c.autoRebootWhenSDBeEjected);
+    // Not a boolean: the default, so the target is still erased.
+    EXPECT_FALSE(c.disableLowFormatting);
+    // The INI reader splits at commas; the text comes back whole.
+    EXPECT_EQ(c.welcomeMessage, "Welcome, friends");
+    EXPECT_EQ(c.osListViewType, "ICON");
+    EXPECT_TRUE(c.hideStatusBar);
+    EXPECT_EQ(c.screenSizePercent, "95");
+}
+
+TEST_F(ConfFile, GeneratedFileReadsBackThroughTheIniReader)
+{
+    const QString file = QStringLiteral("/tmp/gen.conf");
+    ASSERT_TRUE(genImgSmithConf(file, QStringLiteral("debian, img/x.raw"), QStringLiteral("/mnt/sdcard/debian"),
+                                true, QStringLiteral("88"), QStringLiteral("Grüße"), true, false, true, true));
+    QSettings s(QString::fromStdString(root() + "/tmp/gen.conf"), QSettings::IniFormat);
+    EXPECT_EQ(s.value("autoStart").toString(), "/mnt/sdcard/debian");
+    EXPECT_EQ(s.value("autoExit").toString(), "true");
+    EXPECT_EQ(s.value("disableLowFormatting").toString(), "true");
+    EXPECT_EQ(s.value("UI/screenSizePercent").toString(), "88");
+    EXPECT_EQ(s.value("UI/welcomeMessage").toString(), QStringLiteral("Grüße"));
+    EXPECT_EQ(s.value("UI/hideMenuButton").toString(), "true");
+    EXPECT_EQ(s.value("UI/hideBackupAndRestoreButton").toString(), "false");
+    EXPECT_EQ(s.value("UI/hideStatusBar").toString(), "true");
+    EXPECT_EQ(s.childGroups(), QStringList{"UI"});
+
+    // A file that cannot be opened is skipped without a trace.
+    EXPECT_FALSE(genImgSmithConf(QStringLiteral("/nodir/x.conf"), {}, {}, false, {}, {}, false, false,
+                                 false, false));
+    EXPECT_EQ(run("test -e " + shq(root() + "/nodir")).status, 1);
+}
+
+TEST_F(ConfFile, DefaultFileListsImageSetsRelativeToTheirMediumAndNeverOverwrites)
+{
+    ASSERT_TRUE(writeDefaultImgSmithConf(
+        {"/mnt/sdcard/debian", QString::fromStdString(root()) + "/mnt/udisk/raws/x.raw", "/mnt/sdcard/ubuntu"},
+        {"/mnt/sdcard", "/mnt/udisk/"}));
+    const std::string text = readFile(root() + "/mnt/sdcard/imgsmith.conf");
+    EXPECT_NE(text.find("\n; Available values: debian, raws/x.raw, ubuntu\nautoStart=\n"), std::string::npos) << text;
+    const ImgSmithConfValues c = readImgSmithConf(getImgSmithConfFileName());
+    EXPECT_EQ(c.screenSizePercent, "auto");
+    EXPECT_FALSE(c.autoExit);
+    EXPECT_FALSE(c.disableLowFormatting);
+
+    sdConf("[General]\nautoStart=mine\n");
+    EXPECT_FALSE(writeDefaultImgSmithConf({"/mnt/sdcard/debian"}, {"/mnt/sdcard"}));
+    EXPECT_EQ(readFile(root() + "/mnt/sdcard/imgsmith.conf"), "[General]\nautoStart=mine\n");
+}
+
+TEST_F(ConfFile, DisabledLowFormatNeedsARegularFile)
+{
+    EXPECT_FALSE(globalIsDisabledLowFormatInConf());
+    mkdirs("/mnt/sdcard/imgsmith.conf");
+    EXPECT_FALSE(globalIsDisabledLowFormatInConf());
+    imgsmithConfFileName = QStringLiteral("/tmp/a.conf");
+    writeFile(root() + "/tmp/a.conf", "disableLowFormatting=true\n");
+    EXPECT_TRUE(globalIsDisabledLowFormatInConf());
+    writeFile(root() + "/tmp/a.conf", "[UI]\ndisableLowFormatting=true\n");
+    EXPECT_FALSE(globalIsDisabledLowFormatInConf());
+}
+
+TEST_F(ConfFile, ScreenSizePercent)
+{
+    const std::string drm = root() + "/sys/class/drm/card0-HDMI-A-1/status";
+    const std::string sw = root() + "/sys/class/switch/hdmi/state";
+    // No file: 100, or 90 with HDMI.
+    EXPECT_EQ(readScreenSizePercent(100), 100);
+    writeFile(drm, "connected\n");
+    EXPECT_EQ(readScreenSizePercent(100), 90);
+
+    const struct
+    {
+        const char *value;
+        int previous;
+        int expected;
+    } cases[] = {{"AUTO", 70, 90}, {"Auto", 70, 90}, {"150", 70, 70}, {"abc", 70, 70}, {"0", 70, 0},
+                 {"100", 70, 100}, {"-5", 70, 70}, {"", 70, 70}, {"85", 70, 85}};
+    for (const auto &c : cases) {
+        sdConf(std::string("[UI]\nscreenSizePercent=") + c.value + "\n");
+        EXPECT_EQ(readScreenSizePercent(c.previous), c.expected) << c.value;
+    }
+    sdConf("[UI]\n");
+    EXPECT_EQ(readScreenSizePercent(70), 90);
+
+    // The drm status decides when it exists; the switch state otherwise.
+    writeFile(drm, "  Disconnected \n");
+    writeFile(sw, "1\n");
+    EXPECT_FALSE(isHDMILinked());
+    EXPECT_EQ(readScreenSizePercent(70), 100);
+    ASSERT_EQ(run("rm " + shq(drm)).status, 0);
+    EXPECT_TRUE(isHDMILinked());
+    writeFile(sw, "0\n");
+    EXPECT_FALSE(isHDMILinked());
+}
+
+TEST_F(ConfFile, AutoStartResolution)
+{
+    mkdirs("/mnt/sdcard/debian");
+    mkdirs("/mnt/udisk/debian");
+    mkdirs("/mnt/sdcard/only-sd");
+    writeFile(root() + "/mnt/sdcard/img.raw", "x");
+
+    EXPECT_EQ(readAutoFlashingImagePathOrRawFile(), "");   // no file
+    sdConf("[General]\nautoStart=\n");
+    EXPECT_EQ(readAutoFlashingImagePathOrRawFile(), "");
+
+    const struct
+    {
+        const char *value;
+        const char *mounted;
+        const char *expected;
+    } cases[] = {
+        {"debian", "sd usb", "/mnt/udisk/debian"},
+        {"debian/", "sd usb", "/mnt/udisk/debian"},
+        {"debian", "sd", "/mnt/sdcard/debian"},
+        {"debian", "", ""},
+        {"only-sd", "sd usb", "/mnt/sdcard/only-sd"},
+        {"only-sd", "usb", ""},
+        {"img.raw", "sd", "/mnt/sdcard/img.raw"},
+        {"missing", "sd usb", ""},
+        {"/mnt/sdcard/debian/", "", "/mnt/sdcard/debian"},
+        {"/mnt/sdcard/img.raw", "", "/mnt/sdcard/img.raw"},
+        {"/mnt/sdcard/missing", "sd", ""},
+    };
+    for (const auto &c : cases) {
+        mounts(c.mounted);
+        sdConf(std::string("[General]\nautoStart=") + c.value + "\n");
+        EXPECT_EQ(readAutoFlashingImagePathOrRawFile(), c.expected) << c.value << " / " << c.mounted;
+    }
+}
