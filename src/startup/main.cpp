@@ -3,6 +3,7 @@
 #include "startup/cmdline.h"
 #include "startup/globals.h"
 #include "startup/imgsmithconf.h"
+#include "storage/mmc.h"
 #include "util/log2file.h"
 
 #include <QApplication>
@@ -45,9 +46,8 @@ int main(int argc, char *argv[])
     if (request.installConfNeeded)
         writeInstallImgSmithConf(request.installPath, request.autoExit);
 
-    const int bufferSize = copyBufferSizeForCpu(cpuName);
-    // PENDING(storage): BUFFER_SIZE = bufferSize;
-    log2file("copy buffer size: %d bytes\n", bufferSize);
+    BUFFER_SIZE = copyBufferSizeForCpu(cpuName);
+    log2file("copy buffer size: %d bytes\n", BUFFER_SIZE);
 
     // Console client link (local socket server and shared memory segment):
     // created here, before the main controller, once the console front-end
