@@ -223,6 +223,14 @@ bool writeInstallImgSmithConf(const QString &installPath, bool autoExit)
     return ok;
 }
 
+bool setImgSmithConfAutoStart(const QString &value)
+{
+    QSettings s(sysPath(getImgSmithConfFileName()), QSettings::IniFormat);
+    s.setValue(QStringLiteral("autoStart"), value);
+    s.sync();
+    return s.status() == QSettings::NoError;
+}
+
 bool globalIsDisabledLowFormatInConf()
 {
     const QString fileName = getImgSmithConfFileName();

@@ -58,6 +58,11 @@ bool writeDefaultImgSmithConf(const QStringList &imageSetPaths, const QStringLis
 // "/tmp/imgsmith.conf" and makes it the configuration in force from now on.
 bool writeInstallImgSmithConf(const QString &installPath, bool autoExit);
 
+// Switches automatic installing on (an image set path) or off (empty) in
+// the configuration in force, keeping its other keys. Returns false when the
+// file cannot be written.
+bool setImgSmithConfAutoStart(const QString &value);
+
 // False when the file is missing or not a regular file.
 bool globalIsDisabledLowFormatInConf();
 

@@ -233,3 +233,24 @@ TEST_F(ConfFile, AutoStartResolution)
         EXPECT_EQ(readAutoFlashingImagePathOrRawFile(), c.expected) << c.value << " / " << c.mounted;
     }
 }
+
+TEST_F(ConfFile, AutoStartSwitchKeepsTheOtherKeys)
+{
+    mkdirs("/mnt/sdcard/a, b");
+    mounts("sd");
+    ASSERT_TRUE(genImgSmithConf(getImgSmithConfFileName(), {}, {}, true, QStringLiteral("80"),
+                                QStringLiteral("Hi"), true, false, false, true));
+    // A name with a comma must survive the writer's list syntax.
+    ASSERT_TRUE(setImgSmithConfAutoStart(QStringLiteral("a, b")));
+    ImgSmithConfValues c = readImgSmithConf(getImgSmithConfFileName());
+    EXPECT_EQ(readAutoFlashingImagePathOrRawFile(), "/mnt/sdcard/a, b");
+    EXPECT_TRUE(c.autoExit);
+    EXPECT_TRUE(c.disableLowFormatting);
+    EXPECT_EQ(c.screenSizePercent, "80");
+    EXPECT_EQ(c.welcomeMessage, "Hi");
+    EXPECT_TRUE(c.hideMenuButton);
+
+    ASSERT_TRUE(setImgSmithConfAutoStart(QString()));
+    EXPECT_EQ(readAutoFlashingImagePathOrRawFile(), "");
+    EXPECT_TRUE(readImgSmithConf(getImgSmithConfFileName()).autoExit);
+}
