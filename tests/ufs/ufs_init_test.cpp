@@ -1,0 +1,335 @@
+// Whole provisioning runs against the device model on a simulated root:
+// what is written, byte for byte, and what is never written.
+#include "storage/ufs.h"
+#include "support/testsupport.h"
+#include "support/ufsdevicemodel.h"
+#include "util/paths.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <functional>
+#include <vector>
+
+using namespace testsupport;
+using testing::internal::CaptureStderr;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
+using testing::internal::GetCapturedStdout;
+
+namespace {
+
+class UfsInitTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        setenv("IMGSMITH_ROOT", m_dir.path().c_str(), 1);
+        imgsmith::resetSimRootCache();
+        ASSERT_EQ(run("mkdir -p " + shq(m_dir.file("dev/bsg")) + " "
+                      + shq(m_dir.file("sys/class/scsi_host/host0")) + " " + shq(m_dir.file("tmp")))
+                      .status, 0);
+        writeFile(m_dir.file("dev/bsg/ufs-bsg0"), "");
+        writeFile(scanFile(), "");
+    }
+    void TearDown() override
+    {
+        unsetenv("IMGSMITH_ROOT");
+        imgsmith::resetSimRootCache();
+    }
+    std::string scanFile() const { return m_dir.file("sys/class/scsi_host/host0/scan"); }
+
+    int init(int force)
+    {
+        CaptureStdout();
+        CaptureStderr();
+        const int ret = ufs_init(force);
+        m_out = GetCapturedStdout();
+        m_err = GetCapturedStderr();
+        return ret;
+    }
+
+    // Patterns in everything provisioning must keep: header bytes it never
+    // sets, the reserved tail of every unit, and units 4 to 7 (left
+    // disabled, bLUEnable 0).
+    void fillKeptBytes(int headerLen, int unitLen)
+    {
+        std::vector<uint8_t> &c = m_model.configDesc;
+        for (int i = 11; i < headerLen && i < 16; i++)
+            c[i] = static_cast<uint8_t>(0xA0 + i);
+        for (int u = 0; u < 8; u++)
+            for (int i = (u < 4 ? 13 : 1); i < unitLen; i++)
+                c[headerLen + unitLen * u + i] = static_cast<uint8_t>(0x40 + 8 * u + i);
+    }
+
+    static void setUnit(std::vector<uint8_t> &c, int at, std::vector<uint8_t> fields)
+    {
+        for (size_t i = 0; i < fields.size(); i++)
+            c[at + i] = fields[i];
+    }
+
+    std::vector<UfsDeviceModel::Request> descWrites() const
+    {
+        std::vector<UfsDeviceModel::Request> w;
+        for (const auto &r : m_model.writes())
+            if (r.opcode == UFS_QUERY_OP_WRITE_DESC)
+                w.push_back(r);
+        return w;
+    }
+    std::vector<std::pair<int, uint32_t>> attrWrites() const
+    {
+        std::vector<std::pair<int, uint32_t>> w;
+        for (const auto &r : m_model.writes())
+            if (r.opcode == UFS_QUERY_OP_WRITE_ATTR)
+                w.emplace_back(r.idn, r.value);
+        return w;
+    }
+
+    TempDir m_dir;
+    UfsDeviceModel m_model;
+    UfsTransportGuard m_guard{&m_model};
+    std::string m_out, m_err;
+};
+
+using AttrWrites = std::vector<std::pair<int, uint32_t>>;
+
+} // namespace
+
+TEST_F(UfsInitTest, ProvisionsFactoryDeviceIn230ByteLayout)
+{
+    fillKeptBytes(22, 26);
+    std::vector<uint8_t> expected = m_model.configDesc;
+    // Header: boot enabled, power mode 1, no high-priority LU, write booster
+    // shared with 0x100 allocation units. wPeriodicRTCUpdate (9-10) kept.
+    expected[3] = 1;
+    expected[5] = 1;
+    expected[6] = 0x7F;
+    expected[16] = 1;
+    expected[17] = 1;
+    setUnit(expected, 18, {0x00, 0x00, 0x01, 0x00});
+    // Units: enable, boot id, write protect, memory type, alloc units (BE),
+    // reliability, log2 block size, provisioning type, context capabilities.
+    // 64 GiB / 4 MiB = 16384 AUs; data 16380 = 0x3FFC, boot 1 each, small 2.
+    setUnit(expected, 22, {1, 0, 0, 0, 0x00, 0x00, 0x3F, 0xFC, 1, 12, 2, 0, 0});
+    setUnit(expected, 48, {1, 1, 0, 3, 0x00, 0x00, 0x00, 0x01, 1, 12, 2, 0, 0});
+    setUnit(expected, 74, {1, 2, 0, 3, 0x00, 0x00, 0x00, 0x01, 1, 12, 2, 0, 0});
+    setUnit(expected, 100, {1, 0, 0, 3, 0x00, 0x00, 0x00, 0x02, 1, 12, 2, 0, 0});
+
+    ASSERT_EQ(init(0), 0) << m_err;
+    const auto w = descWrites();
+    ASSERT_EQ(w.size(), 1u);
+    EXPECT_EQ(w[0].idn, UFS_DESC_CONFIG);
+    EXPECT_EQ(w[0].index, 0);
+    EXPECT_EQ(w[0].length, 230);
+    EXPECT_EQ(w[0].dataOut, expected);
+    EXPECT_EQ(attrWrites(), (AttrWrites{{0x00, 1}, {0x0A, 1}}));
+    EXPECT_EQ(readFile(scanFile()), "0 - -\n");
+    EXPECT_EQ(m_out, "UFS initialized: 4 LUs, boot LU-1\n");
+    EXPECT_EQ(m_err, "");
+    EXPECT_NE(readFile(m_dir.file("tmp/imgsmith-gui.log")).find("UFS initialized"), std::string::npos);
+
+    // The configuration write precedes the attributes, and the lock was
+    // checked before anything was written.
+    size_t lockRead = 0, confWrite = 0;
+    for (size_t i = 0; i < m_model.requests.size(); i++) {
+        const auto &r = m_model.requests[i];
+        if (r.opcode == UFS_QUERY_OP_READ_ATTR && r.idn == UFS_ATTR_CONF_DESC_LOCK)
+            lockRead = i;
+        if (r.opcode == UFS_QUERY_OP_WRITE_DESC)
+            confWrite = i;
+    }
+    EXPECT_LT(lockRead, confWrite);
+    EXPECT_EQ(m_model.requests.back().opcode, UFS_QUERY_OP_WRITE_ATTR);
+
+    // The next start finds the device provisioned and sends no write.
+    m_model.requests.clear();
+    ASSERT_EQ(init(0), 0);
+    EXPECT_TRUE(m_model.writes().empty());
+    EXPECT_EQ(m_out, "UFS device stat: 4 LUs, boot LU-1\n");
+}
+
+TEST_F(UfsInitTest, ProvisionsShortLayoutWithoutLosingBytes)
+{
+    m_model.useShortLayout();
+    // 61071360 sectors, AU 1024, factor 2: boot 16, small 32, data 59576.
+    m_model.setGeometry(61071360ull, 1024, 1, 2, 0);
+    fillKeptBytes(16, 16);
+    m_model.configDesc[9] = 0x12;
+    m_model.configDesc[10] = 0x34;
+    m_model.attrs[0x0A] = 1;
+    std::vector<uint8_t> expected = m_model.configDesc;
+    expected[3] = 1;
+    expected[5] = 1;
+    expected[6] = 0x7F;
+    setUnit(expected, 16, {1, 0, 0, 0, 0x00, 0x00, 0xE8, 0xB8, 1, 12, 2, 0, 0});
+    setUnit(expected, 32, {1, 1, 0, 3, 0x00, 0x00, 0x00, 0x10, 1, 12, 2, 0, 0});
+    setUnit(expected, 48, {1, 2, 0, 3, 0x00, 0x00, 0x00, 0x10, 1, 12, 2, 0, 0});
+    setUnit(expected, 64, {1, 0, 0, 3, 0x00, 0x00, 0x00, 0x20, 1, 12, 2, 0, 0});
+
+    ASSERT_EQ(init(0), 0) << m_err;
+    const auto w = descWrites();
+    ASSERT_EQ(w.size(), 1u);
+    EXPECT_EQ(w[0].length, 144);
+    EXPECT_EQ(w[0].dataOut, expected);
+    // The clock was already right; only the boot LU is set.
+    EXPECT_EQ(attrWrites(), (AttrWrites{{0x00, 1}}));
+
+    // Run again with force: the stored configuration equals the wanted one
+    // in every byte the short layout holds, so it is not written again.
+    m_model.requests.clear();
+    ASSERT_EQ(init(1), 0) << m_err;
+    EXPECT_TRUE(m_model.writes().empty());
+}
+
+TEST_F(UfsInitTest, ProvisionedDeviceLeftUntouchedUnlessForced)
+{
+    m_model.attrs[0x00] = 1;
+    m_model.deviceDesc[UFS_DEV_bNumberLU] = 4;
+    m_model.deviceDesc[UFS_DEV_bBootEnable] = 1;
+    ASSERT_EQ(init(0), 0);
+    EXPECT_EQ(m_out, "UFS device stat: 4 LUs, boot LU-1\n");
+    EXPECT_TRUE(m_model.writes().empty());
+    // Neither geometry nor configuration was even read.
+    for (const auto &r : m_model.requests)
+        EXPECT_FALSE(r.opcode == UFS_QUERY_OP_READ_DESC && r.idn != UFS_DESC_DEVICE);
+    EXPECT_EQ(readFile(scanFile()), "");
+
+    // Each condition alone is not enough.
+    m_model.deviceDesc[UFS_DEV_bBootEnable] = 0;
+    ASSERT_EQ(init(0), 0);
+    EXPECT_EQ(m_out, "UFS initialized: 4 LUs, boot LU-1\n");
+    EXPECT_EQ(descWrites().size(), 1u);
+
+    // Forced, the factory configuration is rewritten.
+    m_model.requests.clear();
+    m_model.configDesc.assign(230, 0);
+    m_model.configDesc[0] = 0xE6;
+    m_model.configDesc[1] = 0x01;
+    ASSERT_EQ(init(1), 0);
+    EXPECT_EQ(descWrites().size(), 1u);
+}
+
+TEST_F(UfsInitTest, IdenticalConfigurationNotRewrittenButAttributesCorrected)
+{
+    ASSERT_EQ(init(0), 0);
+    ASSERT_EQ(descWrites().size(), 1u);
+    // Same layout, but boot LU and clock reset (and the LU count not yet
+    // updated, as before a reset).
+    m_model.attrs[0x00] = 0;
+    m_model.attrs[0x0A] = 2;
+    m_model.deviceDesc[UFS_DEV_bNumberLU] = 1;
+    m_model.requests.clear();
+    ASSERT_EQ(init(0), 0) << m_err;
+    EXPECT_TRUE(descWrites().empty());
+    EXPECT_EQ(attrWrites(), (AttrWrites{{0x00, 1}, {0x0A, 1}}));
+    EXPECT_EQ(m_out, "UFS initialized: 4 LUs, boot LU-1\n");
+}
+
+TEST_F(UfsInitTest, LockedOrUnreadableDeviceNeverWritten)
+{
+    struct Case
+    {
+        const char *name;
+        std::function<void(UfsDeviceModel &)> setup;
+        const char *message;
+    };
+    const std::vector<Case> cases = {
+        {"locked", [](UfsDeviceModel &m) { m.attrs[UFS_ATTR_CONF_DESC_LOCK] = 1; },
+         "Err: configuration descriptor is locked"},
+        {"lock unreadable",
+         [](UfsDeviceModel &m) { m.forcedResponse[{UFS_QUERY_OP_READ_ATTR, 0x0B}] = 0xF6; },
+         "Err: Parameter not readable, for idn 0x0b"},
+        {"config unreadable",
+         [](UfsDeviceModel &m) { m.forcedResponse[{UFS_QUERY_OP_READ_DESC, 1}] = 0xFF; },
+         "Err: General failure, for idn 0x01"},
+        {"config unofficial length",
+         [](UfsDeviceModel &m) { m.configDesc.resize(0xC0); m.configDesc[0] = 0xC0; },
+         "Err: Unofficial Config desc size, len = 0xc0"},
+        {"geometry unreadable",
+         [](UfsDeviceModel &m) { m.forcedResponse[{UFS_QUERY_OP_READ_DESC, 7}] = 0xFD; },
+         "Err: Invalid IDN, for idn 0x07"},
+        {"transport error",
+         [](UfsDeviceModel &m) { m.failErrnos = {EINTR, EIO}; },
+         "read bBootLunEn fail. ret = -1"},
+        {"device descriptor unreadable",
+         [](UfsDeviceModel &m) { m.forcedResponse[{UFS_QUERY_OP_READ_DESC, 0}] = 0xFF; },
+         "Err: General failure, for idn 0x00"},
+        {"clock unreadable",
+         [](UfsDeviceModel &m) { m.attrs.erase(UFS_ATTR_REF_CLK_FREQ); },
+         "read bRefClkFreq fail. ret = -1"},
+        {"layout does not add up",
+         [](UfsDeviceModel &m) { m.useShortLayout(); m.deviceDesc[UFS_DEV_bUDConfigPLength] = 26; },
+         "Err: configuration layout 16 + 8 x 26 does not match 144 bytes"},
+        {"device too small",
+         [](UfsDeviceModel &m) { m.setGeometry(4 * 8192, 1024, 8, 1, 0); },
+         "cannot hold the layout"},
+    };
+    for (const Case &c : cases) {
+        UfsDeviceModel fresh;
+        m_model = fresh;
+        c.setup(m_model);
+        EXPECT_LT(init(0), 0) << c.name;
+        EXPECT_TRUE(m_model.writes().empty()) << c.name;
+        EXPECT_NE(m_err.find(c.message), std::string::npos) << c.name << ": " << m_err;
+        EXPECT_EQ(m_out, "") << c.name;
+        EXPECT_EQ(readFile(scanFile()), "") << c.name;
+    }
+}
+
+TEST_F(UfsInitTest, FailedWritesEndTheRun)
+{
+    m_model.forcedResponse[{UFS_QUERY_OP_WRITE_DESC, 1}] = 0xF9;
+    EXPECT_EQ(init(0), -1);
+    EXPECT_NE(m_err.find("Err: Invalid LENGTH, for idn 0x01\n"), std::string::npos) << m_err;
+    EXPECT_TRUE(attrWrites().empty());
+    EXPECT_EQ(m_out, "");
+
+    m_model = UfsDeviceModel();
+    m_model.forcedResponse[{UFS_QUERY_OP_WRITE_ATTR, 0}] = 0xFA;
+    EXPECT_EQ(init(0), -1);
+    EXPECT_NE(m_err.find("ufs: set bBootLunEn fail. ret = -1\n"), std::string::npos) << m_err;
+    EXPECT_EQ(readFile(scanFile()), "");
+
+    m_model = UfsDeviceModel();
+    m_model.forcedResponse[{UFS_QUERY_OP_WRITE_ATTR, 0x0A}] = 0xF7;
+    EXPECT_EQ(init(0), -1);
+    EXPECT_NE(m_err.find("Err: Parameter not written, for idn 0x0a\n"), std::string::npos) << m_err;
+    EXPECT_NE(m_err.find("ufs: set bRefClkFreq fail. ret = -1\n"), std::string::npos) << m_err;
+}
+
+TEST_F(UfsInitTest, RescanFailureStillSummarised)
+{
+    ASSERT_EQ(run("rm -r " + shq(m_dir.file("sys/class/scsi_host/host0"))).status, 0);
+    EXPECT_EQ(init(0), -1);
+    EXPECT_EQ(descWrites().size(), 1u);
+    EXPECT_NE(m_err.find("Err: Failed to open /sys/class/scsi_host/host0/scan, 2\n"),
+              std::string::npos) << m_err;
+    EXPECT_EQ(m_out, "UFS initialized: 4 LUs, boot LU-1\n");
+}
+
+TEST_F(UfsInitTest, MissingOrUnusableNode)
+{
+    ASSERT_EQ(run("rm -r " + shq(m_dir.file("dev/bsg"))).status, 0);
+    EXPECT_EQ(init(0), -ENODEV);
+    EXPECT_NE(m_err.find("Err: Directory cannot be opened!"), std::string::npos);
+
+    // A dangling entry: found by name, but not there.
+    ASSERT_EQ(run("mkdir " + shq(m_dir.file("dev/bsg")) + " && ln -s nowhere "
+                  + shq(m_dir.file("dev/bsg/ufs-bsg0"))).status, 0);
+    EXPECT_EQ(init(0), -ENOENT);
+    EXPECT_NE(m_err.find("cannot access device (/dev/bsg/ufs-bsg0).\n"), std::string::npos) << m_err;
+    EXPECT_TRUE(m_model.requests.empty());
+}
+
+TEST_F(UfsInitTest, RealSgIoOnAFileSendsNothing)
+{
+    // Without the model the real SG_IO is used; a regular file refuses it,
+    // and nothing may be written to the node or the scan file.
+    UfsTransportGuard real(nullptr);
+    EXPECT_EQ(init(0), -1);
+    EXPECT_NE(m_err.find("Err: bsg_query_rq: query failed, status -25 idn: 0"), std::string::npos) << m_err;
+    EXPECT_NE(m_err.find("read bBootLunEn fail. ret = -1"), std::string::npos) << m_err;
+    EXPECT_EQ(readFile(m_dir.file("dev/bsg/ufs-bsg0")), "");
+    EXPECT_EQ(readFile(scanFile()), "");
+}

@@ -1,0 +1,235 @@
+// Query requests on the wire: byte layout, response codes, refusals, the
+// SG_IO retry rule, and finding the BSG node.
+#include "storage/ufs.h"
+#include "support/testsupport.h"
+#include "support/ufsdevicemodel.h"
+#include "util/paths.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <linux/bsg.h>
+#include <vector>
+
+using namespace testsupport;
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
+
+namespace {
+
+// Keeps the raw bytes of every request and answers "success" with a fixed
+// attribute value.
+class RecordingTransport : public ufs_transport
+{
+public:
+    std::vector<std::vector<uint8_t>> raw;
+    std::vector<sg_io_v4> ios;
+    int submit(int, sg_io_v4 *io) override
+    {
+        const uint8_t *p = reinterpret_cast<const uint8_t *>(io->request);
+        raw.emplace_back(p, p + io->request_len);
+        ios.push_back(*io);
+        uint8_t *r = reinterpret_cast<uint8_t *>(io->response);
+        memset(r, 0, io->max_response_len);
+        r[28] = 0x12;
+        r[31] = 0x34;
+        if (io->din_xfer_len) {
+            uint8_t *d = reinterpret_cast<uint8_t *>(io->din_xferp);
+            d[0] = 0x59;   // a device descriptor length the reader accepts
+        }
+        return 0;
+    }
+};
+
+struct RootGuard
+{
+    explicit RootGuard(const std::string &root)
+    {
+        setenv("IMGSMITH_ROOT", root.c_str(), 1);
+        imgsmith::resetSimRootCache();
+    }
+    ~RootGuard()
+    {
+        unsetenv("IMGSMITH_ROOT");
+        imgsmith::resetSimRootCache();
+    }
+};
+
+} // namespace
+
+TEST(UfsQuery, ResponseCodesMapToTexts)
+{
+    const char *expected[16] = {
+        "Success", "Reserved1", "Reserved2", "Reserved3", "Reserved4", "Reserved5",
+        "Parameter not readable", "Parameter not written", "Parameter already written",
+        "Invalid LENGTH", "Invalid value", "Invalid SELECTOR", "Invalid INDEX",
+        "Invalid IDN", "Invalid OPCODE", "General failure",
+    };
+    for (int i = 0; i < 16; i++)
+        EXPECT_STREQ(ufs_query_response_text(static_cast<uint8_t>(0xF0 + i)), expected[i]) << i;
+    EXPECT_STREQ(ufs_query_response_text(0), "Success");
+
+    // The device's refusal reaches the user as its text and the IDN.
+    UfsDeviceModel model;
+    UfsTransportGuard guard(&model);
+    ufs_bsg_request rq;
+    ufs_bsg_reply rsp;
+    uint32_t v = 0;
+    for (uint8_t code : {0xF6, 0xF9, 0xFC, 0xFF}) {
+        model.forcedResponse[{UFS_QUERY_OP_READ_ATTR, 0x0A}] = code;
+        CaptureStderr();
+        EXPECT_EQ(bsg_read_attr(-1, &rq, &rsp, 0x0A, 0, 0, &v), -1);
+        const std::string err = GetCapturedStderr();
+        EXPECT_EQ(err, std::string("Err: ") + expected[code & 0x0F] + ", for idn 0x0a\n");
+    }
+}
+
+TEST(UfsQuery, RequestBytesOnTheWire)
+{
+    RecordingTransport t;
+    UfsTransportGuard guard(&t);
+    ufs_bsg_request rq;
+    ufs_bsg_reply rsp;
+
+    // Attribute write: function 0x81, opcode 4, no data, value big-endian.
+    ASSERT_EQ(bsg_write_attr(3, &rq, &rsp, 0x0A, 0, 0, 0x01020304), 0);
+    const std::vector<uint8_t> writeAttr = {
+        0x16, 0, 0, 0,                                      // BSG message code
+        0x16, 0, 0, 0, 0, 0x81, 0, 0, 0, 0, 0, 0,           // UPIU header
+        0x04, 0x0A, 0, 0, 0, 0, 0, 0, 1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 0, 0,
+    };
+    ASSERT_EQ(t.raw.size(), 1u);
+    EXPECT_EQ(t.raw[0], writeAttr);
+    EXPECT_EQ(t.ios[0].guard, 'Q');
+    EXPECT_EQ(t.ios[0].protocol, 0u);
+    EXPECT_EQ(t.ios[0].subprotocol, 2u);
+    EXPECT_EQ(t.ios[0].max_response_len, 40u);
+    EXPECT_EQ(t.ios[0].dout_xfer_len + t.ios[0].din_xfer_len, 0u);
+
+    // Attribute read: the value comes from reply bytes 28..31.
+    uint32_t v = 0;
+    ASSERT_EQ(bsg_read_attr(3, &rq, &rsp, 0x00, 0, 0, &v), 0);
+    EXPECT_EQ(v, 0x12000034u);
+    EXPECT_EQ(t.raw[1][9], 0x01);
+    EXPECT_EQ(t.raw[1][16], 0x03);
+
+    // Descriptor read of 255 bytes: both length fields, data in.
+    uint8_t buf[255];
+    ASSERT_EQ(bsg_read_desc(3, &rq, &rsp, 0, 0, 255, buf), 0);
+    const std::vector<uint8_t> &r = t.raw[2];
+    EXPECT_EQ(r[9], 0x01);
+    EXPECT_EQ(r[14], 0x00);
+    EXPECT_EQ(r[15], 0xFF);
+    EXPECT_EQ(r[16], 0x01);
+    EXPECT_EQ(r[22], 0x00);
+    EXPECT_EQ(r[23], 0xFF);
+    EXPECT_EQ(t.ios[2].din_xfer_len, 255u);
+    EXPECT_EQ(t.ios[2].dout_xfer_len, 0u);
+
+    // Descriptor write: data out with the descriptor's length.
+    uint8_t conf[144] = {0x90, 0x01};
+    ASSERT_EQ(bsg_write_desc(3, &rq, &rsp, 1, 0, 144, conf), 0);
+    EXPECT_EQ(t.raw[3][9], 0x81);
+    EXPECT_EQ(t.raw[3][16], 0x02);
+    EXPECT_EQ(t.raw[3][17], 0x01);
+    EXPECT_EQ(t.raw[3][15], 144);
+    EXPECT_EQ(t.raw[3][23], 144);
+    EXPECT_EQ(t.ios[3].dout_xfer_len, 144u);
+    EXPECT_EQ(t.ios[3].dout_xferp, reinterpret_cast<uintptr_t>(conf));
+}
+
+TEST(UfsQuery, AttributeIdnAbove57RefusedBeforeSending)
+{
+    UfsDeviceModel model;
+    UfsTransportGuard guard(&model);
+    ufs_bsg_request rq;
+    ufs_bsg_reply rsp;
+    uint32_t v = 0;
+    CaptureStderr();
+    EXPECT_EQ(bsg_read_attr(-1, &rq, &rsp, 58, 0, 0, &v), -1);
+    EXPECT_EQ(bsg_write_attr(-1, &rq, &rsp, 58, 0, 0, 1), -1);
+    EXPECT_EQ(bsg_write_attr(-1, &rq, &rsp, 0xFF, 0, 0, 1), -1);
+    EXPECT_TRUE(model.requests.empty());
+    // 57 is a legal IDN and is sent; this device does not know it.
+    EXPECT_EQ(bsg_read_attr(-1, &rq, &rsp, 57, 0, 0, &v), -1);
+    const std::string err = GetCapturedStderr();
+    ASSERT_EQ(model.requests.size(), 1u);
+    EXPECT_EQ(model.requests[0].idn, 57);
+    EXPECT_NE(err.find("Err: Invalid IDN, for idn 0x39"), std::string::npos) << err;
+}
+
+TEST(UfsQuery, DescriptorLengthsChecked)
+{
+    UfsDeviceModel model;
+    UfsTransportGuard guard(&model);
+    ufs_bsg_request rq;
+    ufs_bsg_reply rsp;
+    uint8_t buf[255];
+    ASSERT_EQ(bsg_read_desc(-1, &rq, &rsp, UFS_DESC_CONFIG, 0, 255, buf), 0);
+    EXPECT_EQ(buf[0], 0xE6);
+    model.configDesc.assign(0x80, 0);
+    model.configDesc[0] = 0x80;
+    CaptureStderr();
+    EXPECT_EQ(bsg_read_desc(-1, &rq, &rsp, UFS_DESC_CONFIG, 0, 255, buf), -ENOENT);
+    EXPECT_EQ(GetCapturedStderr(), "Err: Unofficial Config desc size, len = 0x80\n");
+
+    EXPECT_TRUE(ufs_desc_length_accepted(UFS_DESC_UNIT, 0x2D));
+    EXPECT_FALSE(ufs_desc_length_accepted(UFS_DESC_GEOMETRY, 0x56));
+    EXPECT_TRUE(ufs_desc_length_accepted(10, 0x12));
+    EXPECT_FALSE(ufs_desc_length_accepted(10, 0x13));
+    EXPECT_TRUE(ufs_desc_length_accepted(UFS_DESC_STRING, 0x33));
+    EXPECT_TRUE(ufs_desc_length_accepted(11, 0x01));
+    EXPECT_STREQ(ufs_desc_name(UFS_DESC_HEALTH), "Health");
+}
+
+TEST(UfsTransport, RetriesInterruptedCallsAndReportsFailures)
+{
+    UfsDeviceModel model;
+    UfsTransportGuard guard(&model);
+    ufs_bsg_request rq;
+    ufs_bsg_reply rsp;
+    uint32_t v = 7;
+
+    model.attrs[0x0A] = 1;
+    model.failErrnos = {EINTR, EAGAIN, EINTR};
+    EXPECT_EQ(bsg_read_attr(-1, &rq, &rsp, 0x0A, 0, 0, &v), 0);
+    EXPECT_EQ(v, 1u);
+    EXPECT_TRUE(model.failErrnos.empty());
+
+    CaptureStderr();
+    model.failErrnos = {EIO};
+    EXPECT_EQ(bsg_read_attr(-1, &rq, &rsp, 0x0A, 0, 0, &v), -1);
+    model.infoOnce = 5;
+    EXPECT_EQ(bsg_write_attr(-1, &rq, &rsp, 0x00, 0, 0, 1), -1);
+    EXPECT_EQ(model.attrs[0x00], 0u);
+    EXPECT_EQ(send_bsg_scsi_trs(-1, &rq, nullptr, 36, 40, 0, nullptr, false), -EINVAL);
+    EXPECT_EQ(send_bsg_scsi_trs(-1, &rq, &rsp, 36, 40, 16, nullptr, true), -EINVAL);
+    const std::string err = GetCapturedStderr();
+    EXPECT_NE(err.find("Err: bsg_query_rq: query failed, status -5 idn: 10, i: 0, s: 0\n"),
+              std::string::npos) << err;
+    EXPECT_NE(err.find("Err: Command fail with status 5 \n"), std::string::npos) << err;
+    EXPECT_NE(err.find("Err: send_bsg_scsi_trs: wrong parameters\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("Err: send_bsg_scsi_trs: data_buf is NULL\n"), std::string::npos) << err;
+    EXPECT_TRUE(model.writes().empty());
+}
+
+TEST(UfsFindDevice, FirstUfsBsgEntryAndItsHost)
+{
+    TempDir d;
+    RootGuard root(d.path());
+    char path[UFS_PATH_SIZE];
+    int host = -1;
+    CaptureStderr();
+    EXPECT_EQ(bsg_find_device(path, sizeof path, &host), -ENODEV);
+    EXPECT_EQ(GetCapturedStderr(), "Err: Directory cannot be opened!\n");
+
+    ASSERT_EQ(run("mkdir -p " + shq(d.file("dev/bsg")) + " && touch " + shq(d.file("dev/bsg/0:0:0:0"))).status, 0);
+    EXPECT_EQ(bsg_find_device(path, sizeof path, &host), -ENODEV);
+
+    writeFile(d.file("dev/bsg/ufs-bsg3"), "");
+    ASSERT_EQ(bsg_find_device(path, sizeof path, &host), 0);
+    EXPECT_STREQ(path, "/dev/bsg/ufs-bsg3");
+    EXPECT_EQ(host, 3);
+}
