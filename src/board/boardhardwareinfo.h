@@ -5,6 +5,15 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
+
+// Key of the boards this installer's maker builds; rows of other makers carry
+// their own keys and are left out of the supported-board list.
+extern const char *const kOwnMakerKey;           // "corvanta"
+// boardKey of the one RK3576 model that has no UFS connector.
+extern const char *const kRK3576NoUFSBoardKey;
+// boardKey of the RK3576 model whose onboard storage is UFS.
+extern const char *const kRK3576UFSBoardKey;
 
 class BoardHardwareInfo : public QObject
 {
@@ -18,6 +27,55 @@ public:
     static QString getCPUSerialNum(const QString &path);
     QString getCPUID() const;
     bool isRockchipCPU() const;
+
+    // Storage discovery. Device names come back as the running system names
+    // them ("/dev/mmcblk2", "sda"); the readers resolve them through the
+    // simulation root, callers that open a device do the same.
+
+    // The onboard storage is UFS (onboardIsUFS, or storageInterface 1 or 2).
+    bool isOnboardUFS() const;
+    // The name the onboard eMMC has, whatever the storage kind: "mmcblk2" on
+    // Rockchip with kernel 4.19 or newer (or an unreadable version), else "mmcblk1".
+    QString getOnboardEMMCDevName() const;
+    // "sda" for UFS, else the eMMC name.
+    QString getOnboardFlashDevName() const;
+    QString getOnboardFlashDevFullName() const;
+    QString getOnboardFlashType() const;
+    qint64 getOnboardFlashSize() const;          // KiB
+    bool isExistEMMC() const;
+    bool isExistUFS() const;
+    QString getEMMCID() const;
+    QString getUFSID() const;
+    QString getEMMCModel() const;                // computed once per process
+
+    QString getSDCardDevName() const;
+    QString getSDCardFatPartitionFullName() const;
+    QString getSDCardID() const;
+
+    QString getUdiskDevName() const;
+    QString getUdiskPartitionName() const;
+    QStringList getAllSCSIDevNames(const QString &kind) const;
+    QStringList getAllUdiskDevNames() const;
+    QStringList getAllM2SataDevNames() const;
+    QStringList getAllNVMEDevNames() const;
+    bool isUFSDrive(const QString &name) const;
+    bool isSataDrive(const QString &name) const;
+    bool isPCIEDrive(const QString &name) const;
+    bool isUSBDrive(const QString &name) const;
+    qint64 getDiskSize(const QString &disk) const;                          // KiB
+    qint64 getPartitionSize(const QString &disk, const QString &part) const; // KiB
+
+    QString getBTMacAddress() const;
+    bool isWiFiChipExist() const;
+    QString getWiFiMacAddress();                 // fills wifiMacCache
+
+    // "/sys/class/block/<name>" with every symbolic link followed, as the
+    // running system names it (without the simulation root).
+    static QString sysfsDevicePath(const QString &name);
+    // Forgets the cached eMMC model (tests).
+    static void resetEMMCModelCacheForTest();
+    // How many records newOne() has made since the process started.
+    static int newOneCount();
 
     // Fields in table order. "unread" fields are carried by the table but
     // nothing in the program reads them.
@@ -70,3 +128,11 @@ extern BoardHardwareInfo *gCurrentBoardInfo;
 void initBoardType();
 BoardHardwareInfo *GetBoardType();
 void dumpSupportedBoards();
+
+// The two board models whose generated configuration file ends early; names
+// compared upper-case.
+bool isShortConfBoard(const QString &boardName);
+
+// Deletes the table, clears gCurrentBoardInfo and the eMMC model cache, so a
+// test can build and identify again.
+void resetBoardStateForTest();

@@ -1,0 +1,335 @@
+// Storage and device discovery against simulated sysfs trees built with real
+// symbolic links, the way the kernel lays them out.
+#include <gtest/gtest.h>
+
+#include <QStringList>
+
+#include <cstdlib>
+
+#include "board/boardhardwareinfo.h"
+#include "board/targetdevice.h"
+#include "simboard.h"
+
+using testsupport::readFile;
+
+namespace {
+
+const char *kUsbSda = "../../devices/platform/fc880000.usb/usb3/3-1/3-1:1.0/host0/target0:0:0/0:0:0:0/block/sda";
+// A USB controller node without the ".usb" suffix (dwc3 glue on some kernels).
+const char *kUsbSdb = "../../devices/platform/usbdrd3_0/fc000000.dwc3/xhci-hcd.0.auto/usb5/5-1/5-1:1.0/host1/target1:0:0/1:0:0:0/block/sdb";
+const char *kSataSdc = "../../devices/platform/fc400000.sata/ata1/host2/target2:0:0/2:0:0:0/block/sdc";
+const char *kUfsSdd = "../../devices/platform/2a2d0000.ufs/host3/target3:0:0/3:0:0:0/block/sdd";
+const char *kNvme = "../../devices/platform/a40000000.pcie/pci0002:20/0002:20:00.0/0002:21:00.0/nvme/nvme0/nvme0n1";
+
+void addBlockDevice(const SimBoard &sim, const std::string &name, const std::string &target)
+{
+    // The link target is relative to sys/class/block; create the directory it names.
+    sim.mkdir("sys/class/block/" + target);
+    sim.link("sys/class/block/" + name, target);
+}
+
+QStringList qsl(std::initializer_list<const char *> l)
+{
+    QStringList r;
+    for (const char *s : l)
+        r << QString::fromLatin1(s);
+    return r;
+}
+
+} // namespace
+
+TEST(TargetDeviceValue, KindsAndNames)
+{
+    TargetDevice none;
+    EXPECT_EQ(none.kind, TargetDeviceNone);
+    EXPECT_EQ(none.devName, "null");
+    EXPECT_TRUE(none.isNone());
+    TargetDevice usb(TargetDeviceUSBDisk, "sda", "Flash Disk");
+    EXPECT_EQ(usb.getFullDevName(), "/dev/sda");
+    TargetDevice copy = usb;
+    EXPECT_EQ(copy, usb);
+    const char *names[] = {"UNKNOW", "eMMC", "UFS", "SD", "USB", "SATA", "NVMe", "Null", "UNKNOW"};
+    for (int k = 0; k <= 8; ++k)
+        EXPECT_EQ(TargetDevice::kindName(k), names[k]) << k;
+    EXPECT_EQ(TargetDevice::kindName(-1), "UNKNOW");
+}
+
+TEST(StorageDiscovery, DrivesAreToldApartByTheirSysfsPath)
+{
+    // A root whose own path contains ".usb": only the path below it counts.
+    SimBoard sim("board.usb.sata");
+    BoardHardwareInfo *b = SimBoard::row("Alpha-T6");
+    EXPECT_EQ(b->getUdiskDevName(), "");
+    EXPECT_EQ(b->getUdiskPartitionName(), "/dev/1");
+    EXPECT_TRUE(b->getAllUdiskDevNames().isEmpty());
+
+    // Made out of alphabetical order on purpose.
+    addBlockDevice(sim, "sdd", kUfsSdd);
+    addBlockDevice(sim, "sdc", kSataSdc);
+    addBlockDevice(sim, "sdb", kUsbSdb);
+    addBlockDevice(sim, "sda", kUsbSda);
+    addBlockDevice(sim, "nvme0n1", kNvme);
+    // sdz reached through two links, as a udev-made alias would be.
+    sim.mkdir("sys/devices/platform/fd000000.usb/usb1/1-1/host9/block/sdz");
+    sim.link("sys/aliases/sdz", "../devices/platform/fd000000.usb/usb1/1-1/host9/block/sdz");
+    sim.link("sys/class/block/sdz", "../../aliases/sdz");
+    // A loop of links must end.
+    sim.link("sys/class/block/sdy", "sdx");
+    sim.link("sys/class/block/sdx", "sdy");
+
+    EXPECT_EQ(b->getUdiskDevName(), "sda");
+    EXPECT_EQ(b->getUdiskPartitionName(), "/dev/sda1");
+    EXPECT_EQ(b->getAllUdiskDevNames(), qsl({"sda", "sdb", "sdz"}));
+    EXPECT_EQ(b->getAllM2SataDevNames(), qsl({"sdc"}));
+    EXPECT_EQ(b->getAllNVMEDevNames(), qsl({"nvme0n1"}));
+    EXPECT_TRUE(b->isUSBDrive("sda"));
+    EXPECT_FALSE(b->isUSBDrive("sdb"));   // "usb" but not ".usb"
+    EXPECT_TRUE(b->isUSBDrive("sdz"));
+    EXPECT_TRUE(b->isSataDrive("sdc"));
+    EXPECT_FALSE(b->isSataDrive("sda"));
+    EXPECT_TRUE(b->isUFSDrive("sdd"));
+    EXPECT_FALSE(b->isUFSDrive("sdc"));
+    EXPECT_TRUE(b->isPCIEDrive("nvme0n1"));
+    EXPECT_FALSE(b->isPCIEDrive(""));
+    EXPECT_FALSE(b->isUSBDrive(""));
+    EXPECT_EQ(BoardHardwareInfo::sysfsDevicePath("sdz"),
+              "/sys/devices/platform/fd000000.usb/usb1/1-1/host9/block/sdz");
+
+    // With sda unplugged the first ".usb" drive is sdz; sdb never qualifies.
+    std::remove((sim.root() + "/sys/class/block/sda").c_str());
+    EXPECT_EQ(b->getUdiskDevName(), "sdz");
+}
+
+TEST(StorageDiscovery, SizesFromSectorCounts)
+{
+    SimBoard sim;
+    BoardHardwareInfo *b = SimBoard::row("Alpha-R2");
+    sim.put("sys/block/mmcblk2/size", "2048\n");
+    sim.put("sys/block/mmcblk2/mmcblk2p1/size", "  61071360 \nrubbish\n");
+    sim.put("sys/block/sda/size", "12ab\n");
+    sim.put("sys/block/sdb/size", "-8\n");
+    sim.put("sys/block/sdc/size", "18446744073709551615\n");
+    // Beyond what 512 × count can hold in 64 bits, still a valid count.
+    sim.put("sys/block/sde/size", "36028797018963968\n");
+    EXPECT_EQ(b->getDiskSize("mmcblk2"), 1024);
+    EXPECT_EQ(b->getPartitionSize("mmcblk2", "mmcblk2p1"), 30535680);
+    EXPECT_EQ(b->getDiskSize("sda"), 0);
+    EXPECT_EQ(b->getDiskSize("sdb"), 0);
+    EXPECT_EQ(b->getDiskSize("sdc"), 0);
+    EXPECT_EQ(b->getDiskSize("sde"), 18014398509481984LL);
+    EXPECT_EQ(b->getDiskSize("missing"), 0);
+}
+
+TEST(StorageDiscovery, OnboardDeviceByCpuAndKernel)
+{
+    SimBoard sim;
+    BoardHardwareInfo *rk = SimBoard::row("Alpha-R4");
+    BoardHardwareInfo *rk35 = SimBoard::row("Alpha-T6");
+    BoardHardwareInfo *h3 = SimBoard::row("Quill-H1 Plus");
+    BoardHardwareInfo *ufs = SimBoard::row("Alpha-M5 UFS");
+    struct Case { const char *release; const char *rkName; };
+    const Case cases[] = {{"4.4.179-rk-custom", "mmcblk1"}, {"4.18.20", "mmcblk1"}, {"4.19.0", "mmcblk2"},
+                          {"5.10.160-rockchip", "mmcblk2"}, {"6.1.0-rpi7", "mmcblk2"}};
+    for (const Case &c : cases) {
+        sim.setKernel(c.release);
+        EXPECT_EQ(rk->getOnboardFlashDevName(), c.rkName) << c.release;
+        EXPECT_EQ(rk35->getOnboardFlashDevFullName(), QString("/dev/") + c.rkName) << c.release;
+        EXPECT_EQ(h3->getOnboardFlashDevName(), "mmcblk1") << c.release;
+        EXPECT_EQ(ufs->getOnboardFlashDevName(), "sda") << c.release;
+    }
+    EXPECT_EQ(ufs->getOnboardFlashType(), "UFS Device");
+    EXPECT_EQ(rk->getOnboardFlashType(), "eMMC Flash");
+    // storageInterface 1 or 2 means UFS even without the flag.
+    BoardHardwareInfo *copy = BoardHardwareInfo::newOne(rk);
+    copy->storageInterface = 2;
+    EXPECT_EQ(copy->getOnboardFlashDevFullName(), "/dev/sda");
+    delete copy;
+
+    // The eMMC exists when its boot area does, named by the eMMC rule even on UFS boards.
+    sim.setKernel("5.10.160");
+    EXPECT_FALSE(rk->isExistEMMC());
+    sim.put("dev/mmcblk2boot0", "");
+    EXPECT_TRUE(rk->isExistEMMC());
+    EXPECT_TRUE(ufs->isExistEMMC());
+    EXPECT_FALSE(h3->isExistEMMC());
+    sim.setKernel("4.4.179");
+    EXPECT_FALSE(rk->isExistEMMC());
+
+    sim.setKernel("5.10.160");
+    sim.put("sys/block/mmcblk2/size", "30535680\n");
+    EXPECT_EQ(rk->getOnboardFlashSize(), 15267840);
+}
+
+TEST(StorageDiscovery, UfsPresenceCapacityAndId)
+{
+    SimBoard sim;
+    BoardHardwareInfo *ufs = SimBoard::row("Alpha-M5 UFS");
+    BoardHardwareInfo *plain = SimBoard::row("Alpha-M5");
+    BoardHardwareInfo *lite = SimBoard::row("Alpha-M5 Lite");
+    EXPECT_EQ(lite->boardKey, kRK3576NoUFSBoardKey);
+    EXPECT_FALSE(ufs->isExistUFS());
+    const std::string dev = "sys/devices/platform/2a2d0000.ufs";
+    sim.mkdir(dev);
+    EXPECT_TRUE(ufs->isExistUFS());
+    EXPECT_TRUE(plain->isExistUFS());
+    EXPECT_FALSE(lite->isExistUFS());
+    EXPECT_FALSE(SimBoard::row("Alpha-T6")->isExistUFS());
+
+    sim.link("sys/bus/platform/devices/2a2d0000.ufs", "../../../devices/platform/2a2d0000.ufs");
+    const std::string cap = dev + "/geometry_descriptor/raw_device_capacity";
+    EXPECT_EQ(ufs->getOnboardFlashSize(), 0);
+    sim.put(cap, "0x0\n");
+    EXPECT_EQ(ufs->getOnboardFlashSize(), 0);
+    sim.put(cap, "0x000000000EE00000\n");   // 128 GiB less a little, in 512-byte units
+    EXPECT_EQ(ufs->getOnboardFlashSize(), 0xEE00000LL / 2);
+    sim.put(cap, "0X1000");
+    EXPECT_EQ(ufs->getOnboardFlashSize(), 0x800);
+    sim.put(cap, "1000\n");
+    EXPECT_EQ(ufs->getOnboardFlashSize(), 0x800);
+    sim.put(cap, "0xnothex\n");
+    EXPECT_EQ(ufs->getOnboardFlashSize(), 0);
+
+    // No row of the table sets storageInterface, so the id stays empty.
+    sim.put(dev + "/string_descriptors/serial_number", "  5A3B 77  \n");
+    EXPECT_EQ(ufs->getUFSID(), "");
+    BoardHardwareInfo *copy = BoardHardwareInfo::newOne(ufs);
+    copy->storageInterface = 1;
+    EXPECT_EQ(copy->getUFSID(), "5A3B 77");
+    copy->boardKey = kRK3576NoUFSBoardKey;
+    EXPECT_EQ(copy->getUFSID(), "");
+    delete copy;
+}
+
+TEST(StorageDiscovery, SdCardNames)
+{
+    SimBoard sim;
+    BoardHardwareInfo *r4 = SimBoard::row("Alpha-R4");
+    BoardHardwareInfo *t6 = SimBoard::row("Alpha-T6");
+    sim.setKernel("4.19.193");
+    EXPECT_EQ(r4->getSDCardDevName(), "mmcblk1");
+    EXPECT_EQ(r4->getSDCardFatPartitionFullName(), "/dev/mmcblk1p1");
+    EXPECT_EQ(t6->getSDCardDevName(), "mmcblk0");
+    sim.setKernel("4.4.179");
+    EXPECT_EQ(r4->getSDCardDevName(), "mmcblk0");
+    EXPECT_EQ(r4->getSDCardFatPartitionFullName(), "/dev/mmcblk0p1");
+    EXPECT_EQ(SimBoard::row("Tern-210")->getSDCardFatPartitionFullName(), "/dev/sdcard");
+    sim.put("sys/class/block/mmcblk0/device/cid", "035344534331364780 8a0e1b0b0143\n");
+    EXPECT_EQ(r4->getSDCardID(), "035344534331364780 8a0e1b0b0143");
+}
+
+TEST(StorageDiscovery, EmmcCidBySoc)
+{
+    SimBoard sim;
+    sim.setKernel("5.10.160");
+    sim.put("sys/class/block/mmcblk2/device/cid", " 150100384754463442 \n");
+    sim.put("sys/devices/platform/fe330000.sdhci/mmc_host/mmc1/mmc1:0001/cid", "rk3399cid\n");
+    sim.put("sys/class/mmc_host/mmc1/mmc1:0001/cid", "h3new\n");
+    sim.put("sys/devices/platform/sunxi-mmc.2/mmc_host/mmc2/mmc2:0001/cid", "h3old\n");
+    sim.put("sys/class/mmc_host/mmc0/mmc0:0001/cid", "s5pcid\n");
+    EXPECT_EQ(SimBoard::row("Alpha-R2")->getEMMCID(), "150100384754463442");
+    EXPECT_EQ(SimBoard::row("Alpha-R4")->getEMMCID(), "rk3399cid");
+    EXPECT_EQ(SimBoard::row("Quill-H1 Plus")->getEMMCID(), "h3new");
+    EXPECT_EQ(SimBoard::row("Tern-Q4")->getEMMCID(), "s5pcid\n");   // as read
+    EXPECT_EQ(SimBoard::row("Alpha-C1")->getEMMCID(), "");          // no onboard eMMC
+    EXPECT_EQ(SimBoard::row("S905 TV Box")->getEMMCID(), "");
+    sim.setKernel("3.4.39");
+    EXPECT_EQ(SimBoard::row("Quill-H1 Plus")->getEMMCID(), "h3old");
+}
+
+TEST(StorageDiscovery, EmmcModelTableAndCache)
+{
+    SimBoard sim;
+    sim.setKernel("5.10.160");
+    BoardHardwareInfo *b = SimBoard::row("Alpha-R2");
+    const std::string nameFile = "sys/class/block/mmcblk2/device/name";
+    struct Case { const char *cidName; const char *model; };
+    const Case cases[] = {
+        {"8WPD3R", "KLM8G1WEPD-B031"},   // shared by two parts: the lower part number
+        {"CJT4R\n", "KLMCG4JETD-B041"},
+        {"DJNB4R", "KLMDG8JENB-B041"},
+        {"4FPD3R", "KLM4G1FEPD-B031"},
+        {"  XYZ99 \n", "Unknow(XYZ99)"},
+        {nullptr, "Unknow"},
+    };
+    for (const Case &c : cases) {
+        BoardHardwareInfo::resetEMMCModelCacheForTest();
+        std::remove((sim.root() + "/" + nameFile).c_str());
+        if (c.cidName)
+            sim.put(nameFile, c.cidName);
+        DebugCapture cap;
+        EXPECT_EQ(b->getEMMCModel(), c.model) << (c.cidName ? c.cidName : "<none>");
+        if (c.cidName && std::string(c.cidName) == "8WPD3R")
+            EXPECT_TRUE(cap.lines().contains("emmckey: 385750443352")) << cap.lines().join('|').toStdString();
+    }
+    // Computed once: a later change of the file is not seen.
+    BoardHardwareInfo::resetEMMCModelCacheForTest();
+    sim.put(nameFile, "AJNB4R");
+    EXPECT_EQ(b->getEMMCModel(), "KLMAG1JENB-B041");
+    sim.put(nameFile, "BJNB4R");
+    EXPECT_EQ(b->getEMMCModel(), "KLMAG1JENB-B041");
+}
+
+TEST(StorageDiscovery, BluetoothAddressBySoc)
+{
+    SimBoard sim;
+    sim.put("tmp/bt_macaddress", "aa:bb:cc:dd:ee:01\n");
+    sim.put("tmp/brcm_mac.txt", "aa:bb:cc:dd:ee:02");
+    sim.put("sys/class/bluetooth/hci0/address", "aa:bb:cc:dd:ee:03\n");
+    EXPECT_EQ(SimBoard::row("Quill-H5")->getBTMacAddress(), "aa:bb:cc:dd:ee:01\n");
+    EXPECT_EQ(SimBoard::row("Tern-X8")->getBTMacAddress(), "aa:bb:cc:dd:ee:02");
+    EXPECT_EQ(SimBoard::row("Alpha-R4")->getBTMacAddress(), "aa:bb:cc:dd:ee:03\n");
+    EXPECT_EQ(SimBoard::row("Alpha-T6")->getBTMacAddress(), "");
+}
+
+namespace {
+// Puts a stand-in ethtool first in PATH for the lifetime of the object.
+struct FakeEthtool
+{
+    FakeEthtool(const SimBoard &sim, const std::string &output)
+        : dir(sim.root() + "/fakebin"), counter(sim.root() + "/ethtool.calls")
+    {
+        sim.put("fakebin/ethtool", "#!/bin/sh\necho \"$*\" >> '" + counter + "'\nprintf '%s' '" + output + "'\n");
+        testsupport::run("chmod +x " + testsupport::shq(dir + "/ethtool"));
+        const char *p = std::getenv("PATH");
+        oldPath = p ? p : "";
+        setenv("PATH", (dir + ":" + oldPath).c_str(), 1);
+    }
+    ~FakeEthtool() { setenv("PATH", oldPath.c_str(), 1); }
+    int calls() const
+    {
+        const std::string s = readFile(counter);
+        return int(std::count(s.begin(), s.end(), '\n'));
+    }
+    std::string dir, counter, oldPath;
+};
+} // namespace
+
+TEST(StorageDiscovery, WifiAddressProbedUntilFound)
+{
+    SimBoard sim;
+    BoardHardwareInfo *b = SimBoard::row("Alpha-R4");
+    {
+        FakeEthtool tool(sim, "Cannot get permanent address\n");
+        EXPECT_FALSE(b->isWiFiChipExist());
+        EXPECT_EQ(b->getWiFiMacAddress(), "");
+        EXPECT_EQ(b->getWiFiMacAddress(), "");
+        EXPECT_EQ(tool.calls(), 2);
+        EXPECT_EQ(readFile(tool.counter), "-P wlan0\n-P wlan0\n");
+    }
+    {
+        // The interface address stands in when ethtool knows none.
+        sim.put("sys/class/net/wlan0/address", "12:34:56:78:9a:bc\n");
+        FakeEthtool tool(sim, "");
+        EXPECT_TRUE(b->isWiFiChipExist());
+        EXPECT_EQ(b->getWiFiMacAddress(), "12:34:56:78:9a:bc");
+        b->wifiMacCache.clear();
+    }
+    {
+        FakeEthtool tool(sim, "Permanent address: 02:00:00:aa:bb:cc \n");
+        const int before = tool.calls();
+        EXPECT_EQ(b->getWiFiMacAddress(), "02:00:00:aa:bb:cc");
+        EXPECT_EQ(b->getWiFiMacAddress(), "02:00:00:aa:bb:cc");
+        EXPECT_EQ(tool.calls(), before + 1);
+    }
+    b->wifiMacCache.clear();
+}
