@@ -1,0 +1,198 @@
+// The command runner with real /bin/sh commands: collect, line and event
+// modes, exit codes, failures to start, cleanResult.
+#include "support/testsupport.h"
+#include "util/runcmdthread.h"
+#include "util/shellquote.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QObject>
+#include <QThread>
+#include <QTimer>
+
+#include <memory>
+#include <unistd.h>
+
+using namespace testsupport;
+
+namespace {
+
+const QEvent::Type kType = QEvent::Type(1102);
+
+// Stands in for the script dialog: records every event it is given, and on
+// which thread it arrived.
+class Receiver : public QObject
+{
+public:
+    QList<QStringList> events;
+    bool allOnOwnThread = true;
+
+protected:
+    void customEvent(QEvent *e) override
+    {
+        if (e->type() != kType)
+            return;
+        if (QThread::currentThread() != thread())
+            allOnOwnThread = false;
+        events << static_cast<RunCmdThreadEvent *>(e)->lines();
+    }
+};
+
+// Starts the thread and spins the event loop until its finished() arrives,
+// as the screens' finished slots do.
+void runToEnd(RunCmdThread &t)
+{
+    QEventLoop loop;
+    QObject::connect(&t, &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+    t.start();
+    loop.exec();
+    t.wait();
+    QCoreApplication::sendPostedEvents();
+}
+
+RunCmdThread *shell(const QString &command, bool lineMode = false, QEvent::Type type = QEvent::Type(0),
+                    QObject *receiver = nullptr)
+{
+    return new RunCmdThread("/bin/sh", {"-c", command}, lineMode, type, receiver);
+}
+
+QStringList flatten(const QList<QStringList> &events)
+{
+    QStringList all;
+    for (const QStringList &e : events)
+        all += e;
+    return all;
+}
+
+} // namespace
+
+TEST(RunCmdThread, CollectModeKeepsTextsAndExitCode)
+{
+    std::unique_ptr<RunCmdThread> t(shell("echo out1; echo err1 >&2; printf 'out2'; exit 3"));
+    EXPECT_EQ(t->exitCode(), -1);
+    EXPECT_EQ(t->processId(), -1);
+    runToEnd(*t);
+    EXPECT_EQ(t->standardOutput(), "out1\nout2");
+    EXPECT_EQ(t->standardError(), "err1\n");
+    EXPECT_EQ(t->exitCode(), 3);
+    EXPECT_GT(t->processId(), 0);
+    EXPECT_TRUE(t->lines().isEmpty());
+
+    t->cleanResult();
+    EXPECT_EQ(t->exitCode(), -1);
+    EXPECT_EQ(t->standardOutput(), "");
+    EXPECT_EQ(t->standardError(), "");
+
+    std::unique_ptr<RunCmdThread> silent(shell("exit 3"));
+    runToEnd(*silent);
+    EXPECT_EQ(silent->standardOutput(), "");
+    EXPECT_EQ(silent->standardError(), "");
+    EXPECT_EQ(silent->exitCode(), 3);
+
+    std::unique_ptr<RunCmdThread> ok(shell("true"));
+    runToEnd(*ok);
+    EXPECT_EQ(ok->exitCode(), 0);
+}
+
+TEST(RunCmdThread, CollectModeTakesLargeOutputWhole)
+{
+    // Far more than a pipe holds, on both streams at once.
+    std::unique_ptr<RunCmdThread> t(shell("head -c 3000000 /dev/zero | tr '\\0' x; "
+                                          "head -c 500000 /dev/zero | tr '\\0' y >&2"));
+    runToEnd(*t);
+    EXPECT_EQ(t->exitCode(), 0);
+    EXPECT_EQ(t->standardOutput().size(), 3000000);
+    EXPECT_EQ(t->standardOutput().count('x'), 3000000);
+    EXPECT_EQ(t->standardError().size(), 500000);
+}
+
+TEST(RunCmdThread, EventModePostsLinesToTheReceiverThread)
+{
+    Receiver r;
+    std::unique_ptr<RunCmdThread> t(shell("printf 'a\\nb\\n'; printf 'e\\n' >&2; exit 4", false, kType, &r));
+    runToEnd(*t);
+    ASSERT_FALSE(r.events.isEmpty());
+    // One burst on standard output: a, b and the empty part after the last
+    // line end; standard error follows.
+    EXPECT_EQ(r.events.first().mid(0, 3), QStringList({"a", "b", ""}));
+    EXPECT_EQ(flatten(r.events), QStringList({"a", "b", "", "e", ""}));
+    EXPECT_TRUE(r.allOnOwnThread);
+    EXPECT_EQ(t->exitCode(), 4);
+    // Event mode hands everything to the receiver and keeps nothing.
+    EXPECT_EQ(t->standardOutput(), "");
+    EXPECT_TRUE(t->lines().isEmpty());
+}
+
+TEST(RunCmdThread, EventModeDeliversEveryLineInOrder)
+{
+    Receiver r;
+    std::unique_ptr<RunCmdThread> t(shell("i=1; while [ $i -le 200 ]; do echo line$i; i=$((i+1)); done",
+                                          false, kType, &r));
+    runToEnd(*t);
+    QStringList got;
+    for (const QString &s : flatten(r.events)) {
+        if (!s.isEmpty())
+            got << s;
+    }
+    ASSERT_EQ(got.size(), 200);
+    for (int i = 0; i < 200; ++i)
+        EXPECT_EQ(got[i], QString("line%1").arg(i + 1));
+}
+
+TEST(RunCmdThread, StandardErrorOnlyIsNotLost)
+{
+    Receiver r;
+    std::unique_ptr<RunCmdThread> t(shell("echo only-error >&2; exit 1", false, kType, &r));
+    runToEnd(*t);
+    EXPECT_EQ(flatten(r.events), QStringList({"only-error", ""}));
+    EXPECT_EQ(t->exitCode(), 1);
+
+    std::unique_ptr<RunCmdThread> lines(shell("echo e1 >&2; echo e2 >&2", true));
+    runToEnd(*lines);
+    EXPECT_EQ(lines->lines().join("|"), "e1|e2|");
+}
+
+TEST(RunCmdThread, LineModeGathersLinesAndDecodesSplitUtf8)
+{
+    // The three bytes of one character arrive in two writes.
+    std::unique_ptr<RunCmdThread> t(shell("printf 'x\\n\\344'; sleep 0.2; printf '\\270\\255\\n'", true));
+    runToEnd(*t);
+    EXPECT_EQ(t->exitCode(), 0);
+    EXPECT_EQ(t->lines().join(""), QString::fromUtf8("x中"));
+    EXPECT_EQ(t->standardOutput(), "");
+    t->cleanResult();
+    EXPECT_TRUE(t->lines().isEmpty());
+}
+
+TEST(RunCmdThread, FailuresNeverReadAsSuccess)
+{
+    Receiver r;
+    std::unique_ptr<RunCmdThread> missing(
+        new RunCmdThread("/nonexistent/program", {"-c", "true"}, false, kType, &r));
+    runToEnd(*missing);
+    EXPECT_EQ(missing->exitCode(), RunCmdThread::StartFailedExitCode);
+    EXPECT_TRUE(r.events.isEmpty());
+
+    std::unique_ptr<RunCmdThread> killed(shell("kill -9 $$"));
+    runToEnd(*killed);
+    EXPECT_EQ(killed->exitCode(), RunCmdThread::CrashExitCode);
+
+    // A command that reads its input sees end of file instead of waiting
+    // for ever.
+    std::unique_ptr<RunCmdThread> reader(shell("cat; read x; echo \"read=$?\""));
+    runToEnd(*reader);
+    EXPECT_EQ(reader->standardOutput(), "read=1\n");
+}
+
+TEST(RunCmdThread, QuotedHostileArgumentsStayData)
+{
+    TempDir d;
+    const QString marker = QString::fromStdString(d.file("pwned"));
+    const QString name = "img'; touch " + marker + "; echo '$(touch " + marker + ")";
+    std::unique_ptr<RunCmdThread> t(shell("printf '%s' " + shellQuote(name)));
+    runToEnd(*t);
+    EXPECT_EQ(t->standardOutput(), name);
+    EXPECT_NE(access(marker.toStdString().c_str(), F_OK), 0);
+}

@@ -1,0 +1,58 @@
+#include "support/testsupport.h"
+#include "util/shellquote.h"
+
+#include <gtest/gtest.h>
+
+#include <QString>
+#include <QStringList>
+
+#include <unistd.h>
+
+using namespace testsupport;
+
+// Every hostile name must come out of a real /bin/sh as exactly one argument
+// equal to itself, and nothing in it may execute.
+TEST(ShellQuote, HostileNamesReachTheCommandUnchanged)
+{
+    TempDir d;
+    const std::string marker = d.file("pwned");
+    const QString m = QString::fromStdString(marker);
+    const QStringList names = {
+        QStringLiteral("plain"),
+        QStringLiteral("with space  and\ttab"),
+        QStringLiteral("it's"),
+        QStringLiteral("'"),
+        QStringLiteral("''"),
+        QStringLiteral("a\"b\\c"),
+        QStringLiteral("x; touch ") + m,
+        QStringLiteral("$(touch ") + m + QStringLiteral(")"),
+        QStringLiteral("`touch ") + m + QStringLiteral("`"),
+        QStringLiteral("'; touch ") + m + QStringLiteral("; echo '"),
+        QStringLiteral("line1\nline2\ntouch ") + m,
+        QStringLiteral("*"),
+        QStringLiteral("-n"),
+        QStringLiteral("$HOME ${PATH} !! ~ & | > <"),
+        QStringLiteral("Ubuntu 22.04 Desktop (ä中)"),
+        QStringLiteral(""),
+    };
+    for (const QString &name : names) {
+        // printf %s| shows where the single argument ends; $# counts them.
+        const std::string cmd = "set -- " + shellQuote(name).toStdString()
+            + "; printf '%s|%s' \"$#\" \"$1\"";
+        const CmdResult r = run("cd " + shq(d.path()) + " && " + cmd);
+        EXPECT_EQ(r.status, 0) << cmd << r.err;
+        EXPECT_EQ(r.out, "1|" + name.toStdString()) << cmd;
+    }
+    EXPECT_NE(access(marker.c_str(), F_OK), 0) << "a quoted name executed a command";
+}
+
+TEST(ShellQuote, FileNamesWorkAsPathsAndEmptyStaysAnArgument)
+{
+    TempDir d;
+    const QString name = QString::fromStdString(d.path()) + QStringLiteral("/a b'c;$(x)\nd.img");
+    const CmdResult w = run("echo data > " + shellQuote(name).toStdString());
+    ASSERT_EQ(w.status, 0) << w.err;
+    EXPECT_EQ(readFile(name.toStdString()), "data\n");
+    EXPECT_EQ(shellQuote(QString()), QStringLiteral("''"));
+    EXPECT_EQ(shellQuote(QString::fromUtf8("a\0b", 3)), QStringLiteral("'ab'"));
+}

@@ -1,0 +1,213 @@
+// Queries of the running system answered from a simulated board: mount table,
+// "/proc/partitions", device nodes, LEDs, MAC address, memory figures.
+#include "support/testsupport.h"
+#include "util/util.h"
+#include "utiltestsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+
+#include <cstring>
+
+using namespace testsupport;
+
+namespace {
+
+QString q(const std::string &s) { return QString::fromStdString(s); }
+
+const char kMounts[] =
+    "sysfs /sys sysfs rw,nosuid,nodev,noexec,relatime 0 0\n"
+    "/dev/mmcblk0p1 /mnt/sdcard vfat rw,relatime,fmask=0022,dmask=0022,codepage=437,iocharset=utf8,shortname=mixed,errors=remount-ro 0 0\n"
+    "/dev/sda1 /mnt/udisk exfat ro,relatime 0 2\n"
+    "/dev/mmcblk2p8 /mnt/with\\040space ext4 rw 1 2\n";
+
+// mmcblk2 with eight partitions and two boot areas listed after them, as
+// kernels list them; a USB drive after that.
+const char kPartitions[] =
+    "major minor  #blocks  name\n"
+    "\n"
+    " 179        0   30535680 mmcblk2\n"
+    " 179        1       4096 mmcblk2p1\n"
+    " 179        2       4096 mmcblk2p2\n"
+    " 179        3       4096 mmcblk2p3\n"
+    " 179        4      65536 mmcblk2p4\n"
+    " 179        5      65536 mmcblk2p5\n"
+    " 179        6      65536 mmcblk2p6\n"
+    " 179        7    1048576 mmcblk2p7\n"
+    " 179        8   28000000 mmcblk2p8\n"
+    " 179       32       4096 mmcblk2boot0\n"
+    " 179       64       4096 mmcblk2boot1\n"
+    " 179       96     512 mmcblk20\n"
+    "   8        0   15000000 sda\n"
+    "   8        1   15000000 sda1\n";
+
+struct SimBoard
+{
+    TempDir dir;
+    SimRootGuard guard{dir.path()};
+    SimBoard()
+    {
+        run("mkdir -p " + shq(dir.file("proc")) + " " + shq(dir.file("dev")));
+        writeFile(dir.file("proc/mounts"), kMounts);
+        writeFile(dir.file("proc/partitions"), kPartitions);
+    }
+};
+
+} // namespace
+
+TEST(UtilMounts, MatchesDirectoryOrDeviceFromTheSimulatedTable)
+{
+    SimBoard b;
+    EXPECT_EQ(Util::isMountPoint("/mnt/sdcard"), 1);
+    EXPECT_EQ(Util::isMountPoint("/dev/sda1"), 1);
+    // The caller may pass the path already resolved below the root.
+    EXPECT_EQ(Util::isMountPoint(q(b.dir.file("mnt/udisk"))), 1);
+    EXPECT_EQ(Util::isMountPoint("/mnt/with space"), 1);   // octal escapes decoded
+    EXPECT_EQ(Util::isMountPoint("/mnt"), 0);
+    EXPECT_EQ(Util::isMountPoint("/mnt/sdcard/"), 0);
+    EXPECT_EQ(Util::isMountPoint("/dev/sda"), 0);
+
+    char type[16], opts[64];
+    int freq = -1, passno = -1;
+    ASSERT_EQ(Util::getMountPointStatus("/mnt/udisk", type, sizeof type, opts, sizeof opts, &freq, &passno), 1);
+    EXPECT_STREQ(type, "exfat");
+    EXPECT_STREQ(opts, "ro,relatime");
+    EXPECT_EQ(freq, 0);
+    EXPECT_EQ(passno, 2);
+
+    // Options longer than the buffer are cut and still terminated; the bytes
+    // after the buffer stay untouched.
+    char small[12 + 4];
+    std::memset(small, 'Z', sizeof small);
+    char tinyType[3];
+    ASSERT_EQ(Util::getMountPointStatus("/mnt/sdcard", tinyType, sizeof tinyType, small, 12, nullptr, nullptr), 1);
+    EXPECT_STREQ(tinyType, "vf");
+    EXPECT_STREQ(small, "rw,relatime");
+    EXPECT_EQ(small[12], 'Z');
+
+    EXPECT_EQ(Util::getMountPointStatus("/mnt/none", type, sizeof type, opts, sizeof opts, &freq, &passno), 0);
+
+    QFile::remove(q(b.dir.file("proc/mounts")));
+    EXPECT_EQ(Util::isMountPoint("/mnt/sdcard"), -1);
+    EXPECT_EQ(Util::getMountPointStatus("/mnt/sdcard", type, sizeof type, opts, sizeof opts, &freq, &passno), -1);
+}
+
+TEST(UtilPartitions, LastPartitionSkipsBootAreasAndForeignDisks)
+{
+    SimBoard b;
+    EXPECT_EQ(Util::getLastPartitionName("mmcblk2"), "mmcblk2p8");
+    EXPECT_EQ(Util::getLastPartitionName("sda"), "sda1");
+    EXPECT_EQ(Util::getLastPartitionName("nvme0n1"), "");
+    EXPECT_EQ(Util::getLastPartitionName(""), "");
+
+    EXPECT_TRUE(Util::isDeviceInPartitions("mmcblk2boot0"));
+    EXPECT_TRUE(Util::isDeviceInPartitions("sda"));
+    EXPECT_FALSE(Util::isDeviceInPartitions("sdb"));
+    EXPECT_FALSE(Util::isDeviceInPartitions("mmcblk"));
+    EXPECT_FALSE(Util::isDeviceInPartitions(""));
+
+    QFile::remove(q(b.dir.file("proc/partitions")));
+    EXPECT_EQ(Util::getLastPartitionName("mmcblk2"), "");
+    EXPECT_FALSE(Util::isDeviceInPartitions("sda"));
+}
+
+TEST(UtilPartitions, DiskLastPartitionNumberProbesDeviceNodes)
+{
+    SimBoard b;
+    EXPECT_EQ(Util::getDiskLastPartitionNumber("mmcblk2p"), 1);
+    for (int n = 1; n <= 5; ++n)
+        writeFile(b.dir.file("dev/mmcblk2p" + std::to_string(n)), "");
+    writeFile(b.dir.file("dev/mmcblk2p7"), "");   // a gap ends the search
+    EXPECT_EQ(Util::getDiskLastPartitionNumber("mmcblk2p"), 5);
+}
+
+TEST(UtilLeds, WritesOnlyExistingAttributes)
+{
+    SimBoard b;
+    const std::string leds = b.dir.file("sys/class/leds");
+    run("mkdir -p " + shq(leds + "/status_led") + " " + shq(leds + "/led2") + " "
+        + shq(leds + "/lan_led"));
+    writeFile(leds + "/status_led/trigger", "none");
+    writeFile(leds + "/status_led/delay_on", "500");
+    writeFile(leds + "/status_led/delay_off", "500");
+    writeFile(leds + "/led2/trigger", "none");   // no delay files: timer attributes missing
+    writeFile(leds + "/lan_led/trigger", "none");
+
+    Util::setStatusLEDQuickFlash();
+    EXPECT_EQ(readFile(leds + "/status_led/trigger"), "timer");
+    EXPECT_EQ(readFile(leds + "/status_led/delay_off"), "50");
+    EXPECT_EQ(readFile(leds + "/status_led/delay_on"), "80");
+    EXPECT_EQ(readFile(leds + "/led2/trigger"), "timer");
+    EXPECT_FALSE(QFile::exists(q(leds + "/led2/delay_on")));
+    EXPECT_FALSE(QFile::exists(q(leds + "/led2/delay_off")));
+
+    Util::setStatusLEDSlowFlash();
+    EXPECT_EQ(readFile(leds + "/status_led/delay_off"), "1000");
+    EXPECT_EQ(readFile(leds + "/status_led/delay_on"), "1000");
+    Util::setStatusLEDHeartbeat();
+    EXPECT_EQ(readFile(leds + "/led2/trigger"), "heartbeat");
+    Util::setStatusLEDAlwaysOn();
+    EXPECT_EQ(readFile(leds + "/status_led/trigger"), "default-on");
+    EXPECT_EQ(readFile(leds + "/lan_led/trigger"), "none");   // network LEDs untouched
+
+    Util::setNetworkLEDAlwayOn();
+    EXPECT_EQ(readFile(leds + "/lan_led/trigger"), "default-on");
+    Util::setNetworkLEDAlwayOff();
+    EXPECT_EQ(readFile(leds + "/lan_led/trigger"), "none");
+
+    // Nothing was created for the LEDs this board lacks.
+    QStringList present = QDir(q(leds)).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    present.sort();
+    EXPECT_EQ(present, QStringList({"lan_led", "led2", "status_led"}));
+}
+
+TEST(UtilBoard, AllwinnerBoardIdAndMacAddress)
+{
+    SimBoard b;
+    EXPECT_EQ(Util::readAllwinnerBoardID(), "");
+    run("mkdir -p " + shq(b.dir.file("sys/class/sunxi_info")));
+    writeFile(b.dir.file("sys/class/sunxi_info/sys_info"),
+              "sunxi_platform    : sun8iw7p1\n"
+              "sunxi_secure      : normal\n"
+              "sunxi_chipid      : 2c21020e:786b6a62:5c000000\n"
+              "  SUNXI_Board_ID  :  Board_Ab1 \n");
+    EXPECT_EQ(Util::readAllwinnerBoardID(), "board_ab1");
+
+    char mac[32];
+    const std::string net = b.dir.file("sys/class/net");
+    run("mkdir -p " + shq(net + "/eth0") + " " + shq(net + "/bad"));
+    writeFile(net + "/eth0/address", "8a:2b:3c:4d:5e:6f\n");
+    writeFile(net + "/bad/address", "8a:2b\n");
+    ASSERT_EQ(Util::getMacAddress("eth0", mac, sizeof mac), 0);
+    EXPECT_STREQ(mac, "8a:2b:3c:4d:5e:6f");
+    EXPECT_EQ(Util::getMacAddress("bad", mac, sizeof mac), -1);
+    EXPECT_EQ(Util::getMacAddress("wlan9", mac, sizeof mac), -1);
+    EXPECT_EQ(Util::getMacAddress("eth0", mac, 0), -1);
+    EXPECT_EQ(Util::getMacAddress("../net/eth0", mac, sizeof mac), -1);
+    // A buffer too small for the address is filled only up to its end.
+    char shortBuf[8 + 4];
+    std::memset(shortBuf, 'Z', sizeof shortBuf);
+    EXPECT_EQ(Util::getMacAddress("eth0", shortBuf, 8), -1);
+    EXPECT_STREQ(shortBuf, "8a:2b:3c");
+    EXPECT_EQ(shortBuf[8], 'Z');
+
+    // The loopback interface never counts as an IP address.
+    EXPECT_EQ(Util::getIPAddress("lo", mac, sizeof mac), -1);
+}
+
+TEST(UtilMemory, MeminfoFiguresInMiB)
+{
+    if (!haveTool("awk"))
+        GTEST_SKIP() << "awk not installed";
+    SimBoard b;
+    writeFile(b.dir.file("proc/meminfo"),
+              "MemTotal:        4028196 kB\n"
+              "MemFree:          523775 kB\n"
+              "MemAvailable:    3000000 kB\n");
+    EXPECT_EQ(Util::GetMemInfoMB(), 3933);   // 4028196 / 1024 = 3933.78, toward zero
+    EXPECT_EQ(Util::GetFreeMemMB(), 511);
+    EXPECT_EQ(Util::getCustomeMemTestSizeMB(), "30M");
+    EXPECT_FALSE(Util::isEnableSingleCPUCore());
+}
