@@ -143,3 +143,7 @@ void RunCmdThread::run()
     // reap an unrelated child that reused it.
     process.close();
 }
+
+// Compiled here rather than in the shared moc unit so that users of the
+// runner do not link every other class's meta-object.
+#include "moc_runcmdthread.cpp"

@@ -89,12 +89,15 @@ int findMount(const QString &path, struct mntent *found, std::vector<char> &stor
     return result;
 }
 
-// "1", "p8": what the kernel appends to a disk name for a partition. Keeps
-// "mmcblk20" (another disk) from passing as a partition of "mmcblk2".
-bool isPartitionSuffix(const QString &suffix)
+// What the kernel appends to a disk name for a partition: digits, after a
+// "p" when the disk name itself ends in a digit ("sda" + "1",
+// "mmcblk2" + "p8"). Keeps "mmcblk20" (another disk) from passing as a
+// partition of "mmcblk2".
+bool isPartitionSuffix(const QString &disk, const QString &suffix)
 {
-    const QString digits = suffix.startsWith(QLatin1Char('p')) ? suffix.mid(1) : suffix;
-    return Util::isdigitstr(digits);
+    if (!disk.isEmpty() && disk.back().isDigit())
+        return suffix.startsWith(QLatin1Char('p')) && Util::isdigitstr(suffix.mid(1));
+    return Util::isdigitstr(suffix);
 }
 
 int memInfoMB(const char *program)
@@ -184,7 +187,7 @@ QString Util::getLastPartitionName(const QString &disk)
             continue;
         const QString &name = fields[3];
         if (name.size() > disk.size() && name.startsWith(disk)
-            && !name.contains(QLatin1String("boot")) && isPartitionSuffix(name.mid(disk.size())))
+            && !name.contains(QLatin1String("boot")) && isPartitionSuffix(disk, name.mid(disk.size())))
             last = name;
     }
     return last;

@@ -3,6 +3,7 @@
 #include "support/testsupport.h"
 #include "util/runcmdthread.h"
 #include "util/shellquote.h"
+#include "utiltestsupport.h"
 
 #include <gtest/gtest.h>
 

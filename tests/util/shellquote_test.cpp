@@ -1,5 +1,6 @@
 #include "support/testsupport.h"
 #include "util/shellquote.h"
+#include "utiltestsupport.h"
 
 #include <gtest/gtest.h>
 

@@ -187,10 +187,10 @@ TEST(UtilBoard, AllwinnerBoardIdAndMacAddress)
     EXPECT_EQ(Util::getMacAddress("eth0", mac, 0), -1);
     EXPECT_EQ(Util::getMacAddress("../net/eth0", mac, sizeof mac), -1);
     // A buffer too small for the address is filled only up to its end.
-    char shortBuf[8 + 4];
+    char shortBuf[8 + 4];   // room for 7 characters and the terminator
     std::memset(shortBuf, 'Z', sizeof shortBuf);
     EXPECT_EQ(Util::getMacAddress("eth0", shortBuf, 8), -1);
-    EXPECT_STREQ(shortBuf, "8a:2b:3c");
+    EXPECT_STREQ(shortBuf, "8a:2b:3");
     EXPECT_EQ(shortBuf[8], 'Z');
 
     // The loopback interface never counts as an IP address.

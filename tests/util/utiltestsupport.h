@@ -2,6 +2,9 @@
 #pragma once
 
 #include <cstdlib>
+#include <ostream>
+
+#include <QString>
 #include <string>
 
 #include "util/paths.h"
@@ -20,3 +23,9 @@ struct SimRootGuard
         imgsmith::resetSimRootCache();
     }
 };
+
+// Readable QString values in GoogleTest failure messages.
+inline void PrintTo(const QString &s, std::ostream *os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
