@@ -21,6 +21,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "board/allwinnerboardid.h"
 #include "util/debugmode.h"
 #include "util/paths.h"
 #include "util/qpaths.h"
@@ -238,18 +239,7 @@ bool Util::isKernelVersionAtLeast4()
 
 QString Util::readAllwinnerBoardID()
 {
-    QFile f(sysPath(QStringLiteral("/sys/class/sunxi_info/sys_info")));
-    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
-        return QString();
-    QTextStream in(&f);
-    QString line;
-    while (in.readLineInto(&line)) {
-        const QStringList parts = line.simplified().split(QLatin1Char(':'));
-        if (parts.size() == 2
-            && parts[0].simplified().toLower() == QLatin1String("sunxi_board_id"))
-            return parts[1].simplified().toLower();
-    }
-    return QString();
+    return ::readAllwinnerBoardID();
 }
 
 int Util::GetMemInfoMB()
