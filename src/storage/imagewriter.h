@@ -43,6 +43,8 @@ int write_raw_gz(const char *device, int64_t offset, int64_t partitionSize, FILE
 int decompress_gz(FILE *out, FILE *in, int64_t inSize);
 
 // Reads the first `length` inflated bytes of the gzip file `fp` into
-// `buffer`. Returns 0; -1 when the stream is corrupt or ends before `length`
-// bytes (-ENOENT when out of memory).
+// `buffer`. Returns 0; when the (complete) stream holds fewer bytes the rest
+// of `buffer` is zeroed and 0 is returned as well. -1 when the stream is not
+// gzip, is corrupt or is cut short before `length` bytes; -ENOENT when out
+// of memory.
 int gzip_read(FILE *fp, void *buffer, int length);

@@ -106,8 +106,10 @@ bool stream_cancel_requested(void);
 void stream_set_current(const char *imageName, const char *partitionName, int fileCount, int fileIndex);
 
 // Starts a copy of `size` bytes between `fp` (owned by the caller) and the
-// device: takes the start time and allocates the copy buffers.
-void stream_init(FILE *fp, int64_t size);
+// device: takes the start time and allocates the copy buffers (two of
+// BUFFER_SIZE bytes). Returns 0, or -ENOMEM when they cannot be had (the
+// copy functions then fail with -ENOMEM; the process goes on).
+int stream_init(FILE *fp, int64_t size);
 // Reads min(length, remaining, BUFFER_SIZE) bytes from the stream; returns
 // that count, or the short count (without advancing) when fewer came.
 int64_t stream_read(void *buf, int64_t length);
@@ -121,8 +123,10 @@ void postSpeedToGui(void);
 void stream_release(void);
 
 // Copies `length` bytes from the stream to the device at `offset`, in
-// BUFFER_SIZE chunks. Returns 0, -1 on a short read or failed write,
-// MMC_COPY_CANCELLED when cancelled.
+// BUFFER_SIZE chunks, reading the next chunk while the previous one is
+// written. Returns 0, -1 on a short read or failed write (nothing is written
+// at or after the position of a chunk that could not be read whole),
+// MMC_COPY_CANCELLED when cancelled, -ENOMEM without buffers.
 int ext4_write_raw(const char *path, int64_t offset, int64_t length);
 // Copies `length` bytes of the device at `offset` to the stream.
 int ext4_read_raw(const char *path, int64_t offset, int64_t length);

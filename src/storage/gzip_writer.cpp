@@ -1,0 +1,158 @@
+// gzip-compressed images: inflate onto the device, into a file, or the
+// first bytes into memory.
+#include "storage/copy_pipeline.h"
+#include "storage/gz_inflate.h"
+#include "storage/imagewriter.h"
+#include "util/log2file.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+#include <vector>
+#include <zlib.h>
+
+using namespace storage_internal;
+
+namespace storage_internal {
+std::unique_ptr<gz_source> gz_source_zlib(int fd);
+}
+
+// Every gzip function reads through a duplicate of the caller's descriptor,
+// from its current position, and closes only the duplicate.
+static std::unique_ptr<gz_source> open_gz(FILE *fp, bool zlibOnly)
+{
+    if (!fp)
+        return nullptr;
+    const int fd = dup(fileno(fp));
+    if (fd < 0)
+        return nullptr;
+    auto src = zlibOnly ? gz_source_zlib(fd) : gz_source::open(fd);
+    if (!src)
+        log2file(": fail on gzdopen\n");
+    return src;
+}
+
+int write_raw_gz(const char *device, int64_t offset, int64_t partitionSize, FILE *fp, int64_t fileSize,
+                 const char *imageName, const char *partitionName, int fileCount, int fileIndex)
+{
+    (void)partitionSize;
+    stream_set_current(imageName, partitionName, fileCount, fileIndex);
+    if (stream_init(fp, fileSize) != 0) {
+        log2file(": out of memory");
+        stream_release();
+        return -1;
+    }
+    std::unique_ptr<gz_source> src = open_gz(fp, false);
+    if (!src) {
+        stream_release();
+        return -1;
+    }
+    log2file(">     ");
+    int64_t out = offset;
+    // Progress is the share of compressed input consumed, as the image's
+    // size on the card is the only total known in advance.
+    const pipe_producer producer = [&](pipe_chunk &c) -> int {
+        const int64_t n = src->read(c.buf, c.cap);
+        if (n < 0) {
+            log2file("gzread failed: %s", src->error().c_str());
+            return -1;
+        }
+        if (n == 0)
+            return 0;
+        c.segs.push_back({out, n, 0, static_cast<size_t>(n)});
+        out += n;
+        c.progress_pos = std::min<int64_t>(src->consumed(), fileSize);
+        return 1;
+    };
+    device_sink sink(device);
+    const pipe_consumer consumer = [&](const pipe_chunk &c) -> int {
+        if (sink.write_chunk(c) != 0)
+            return -1;
+        pipeline_progress(c.progress_pos);
+        return 0;
+    };
+    int ret = pipeline_run(producer, consumer);
+    if (ret == 0)
+        pipeline_progress(fileSize);
+    else if (ret != MMC_COPY_CANCELLED)
+        ret = -1;
+    stream_release();
+    return ret;
+}
+
+int decompress_gz(FILE *out, FILE *in, int64_t inSize)
+{
+    std::vector<uint8_t> buf;
+    try {
+        buf.assign(GZIP_PIECE_SIZE, 0);
+    } catch (const std::bad_alloc &) {
+        log2file(": out of memory\n");
+        return -2;
+    }
+    std::unique_ptr<gz_source> src = open_gz(in, false);
+    if (!src || !out)
+        return -1;
+    log2file(">     ");
+    int shown = -1;
+    while (true) {
+        const int64_t n = src->read(buf.data(), buf.size());
+        if (n < 0) {
+            log2file("gzread failed: %s", src->error().c_str());
+            return -1;
+        }
+        if (n == 0)
+            break;
+        if (fwrite(buf.data(), 1, static_cast<size_t>(n), out) != static_cast<size_t>(n)) {
+            log2file("\nfwrite(uncompr) failed\n");
+            return -3;
+        }
+        const int p = inSize > 0 ? static_cast<int>(static_cast<float>(src->consumed()) * 100.0f /
+                                                    static_cast<float>(inSize))
+                                 : 100;
+        if (p != shown) {
+            shown = p;
+            log2file("\b\b\b\b%3d%%", p);
+            fflush(stdout);
+        }
+    }
+    if (fflush(out) != 0) {
+        log2file("\nfwrite(uncompr) failed\n");
+        return -3;
+    }
+    return 0;
+}
+
+int gzip_read(FILE *fp, void *buffer, int length)
+{
+    if (!buffer || length < 0)
+        return -1;
+    std::vector<uint8_t> work;
+    try {
+        work.assign(GZIP_PIECE_SIZE, 0);
+    } catch (const std::bad_alloc &) {
+        log2file(": out of memory\n");
+        return -ENOENT;
+    }
+    // zlib here: only the first bytes are wanted, and its gzip interface
+    // stops without inflating the rest of a large image.
+    std::unique_ptr<gz_source> src = open_gz(fp, true);
+    if (!src)
+        return -1;
+    uint8_t *dst = static_cast<uint8_t *>(buffer);
+    int have = 0;
+    while (have < length) {
+        const int64_t n = src->read(work.data(), std::min<size_t>(work.size(), static_cast<size_t>(length - have)));
+        if (n < 0) {
+            log2file("gzread failed: %s", src->error().c_str());
+            return -1;
+        }
+        if (n == 0)
+            break;
+        memcpy(dst + have, work.data(), static_cast<size_t>(n));
+        have += static_cast<int>(n);
+    }
+    // A complete stream shorter than asked: the rest reads as zeros.
+    if (have < length)
+        memset(dst + have, 0, static_cast<size_t>(length - have));
+    return 0;
+}

@@ -1,0 +1,291 @@
+// Android sparse images: header check, chunk validation and expansion onto
+// the device through the copy pipeline.
+#include "storage/copy_pipeline.h"
+#include "storage/imagewriter.h"
+#include "util/log2file.h"
+
+#include <algorithm>
+#include <cstring>
+
+using namespace storage_internal;
+
+namespace {
+// Largest piece of a fill pattern laid out in a buffer; longer fills write
+// it repeatedly.
+constexpr size_t FILL_PIECE = 4 << 20;
+
+struct sparse_ctx
+{
+    const sparse_header_t &hdr;
+    int64_t outLimit;      // min(total blocks x block size, partition size)
+    FILE *in;
+};
+
+bool skip_bytes(FILE *in, uint32_t n)
+{
+    uint8_t tmp[256];
+    while (n > 0) {
+        const size_t k = std::min<size_t>(n, sizeof tmp);
+        if (fread(tmp, 1, k, in) != k)
+            return false;
+        n -= static_cast<uint32_t>(k);
+    }
+    return true;
+}
+
+// Reads one chunk header (and skips its extra bytes) and checks it against
+// the image and the partition. Returns the number of data bytes that follow
+// it in the file, or -1.
+int64_t read_chunk_header(const sparse_ctx &c, uint32_t index, int64_t outPos, chunk_header_t &ch)
+{
+    if (fread(&ch, 1, sizeof ch, c.in) != sizeof ch || !skip_bytes(c.in, c.hdr.chunk_hdr_sz - sizeof ch)) {
+        log2file("sparse: chunk %u: header cut short\n", index);
+        return -1;
+    }
+    const int64_t len = static_cast<int64_t>(ch.chunk_sz) * c.hdr.blk_sz;
+    const int64_t hsz = c.hdr.chunk_hdr_sz;
+    int64_t data;
+    switch (ch.chunk_type) {
+    case CHUNK_TYPE_RAW:
+        data = len;
+        if (ch.total_sz != hsz + len) {
+            log2file("sparse: chunk %u: raw size %u, expected %lld\n", index, ch.total_sz, (long long)(hsz + len));
+            return -1;
+        }
+        break;
+    case CHUNK_TYPE_FILL:
+        data = 4;
+        if (ch.total_sz != hsz + 4) {
+            log2file("sparse: chunk %u: fill size %u\n", index, ch.total_sz);
+            return -1;
+        }
+        break;
+    case CHUNK_TYPE_DONT_CARE:
+        data = 0;
+        break;
+    case CHUNK_TYPE_CRC32:
+        // Header only, or header and the 4-byte checksum as the common
+        // tools write it.
+        if (ch.total_sz != hsz && ch.total_sz != hsz + 4) {
+            log2file("sparse: chunk %u: crc32 size %u\n", index, ch.total_sz);
+            return -1;
+        }
+        data = ch.total_sz - hsz;
+        break;
+    default:
+        log2file("sparse: chunk %u: unknown type 0x%04x\n", index, ch.chunk_type);
+        return -1;
+    }
+    if (outPos + len > c.outLimit) {
+        log2file("sparse: chunk %u: output 0x%llx + 0x%llx runs past the image or partition (0x%llx)\n", index,
+                 (long long)outPos, (long long)len, (long long)c.outLimit);
+        return -1;
+    }
+    return data;
+}
+
+// Walks every chunk header without writing, so that a corrupt or truncated
+// image is refused before its first byte reaches the device. Leaves the
+// stream where it was. Returns 0, -1 for a bad image, 1 when the stream
+// cannot seek (the expansion then checks as it goes).
+int prevalidate(const sparse_ctx &c, int64_t fileSize)
+{
+    const off64_t start = ftello64(c.in);
+    if (start < 0)
+        return 1;
+    int64_t outPos = 0;
+    int rc = 0;
+    for (uint32_t i = 0; i < c.hdr.total_chunks; ++i) {
+        chunk_header_t ch;
+        const int64_t data = read_chunk_header(c, i, outPos, ch);
+        if (data < 0) {
+            rc = -1;
+            break;
+        }
+        const off64_t here = ftello64(c.in);
+        if (here < 0 || here + data > fileSize) {
+            log2file("sparse: chunk %u: data cut short (file %lld bytes)\n", i, (long long)fileSize);
+            rc = -1;
+            break;
+        }
+        if (fseeko64(c.in, data, SEEK_CUR) != 0) {
+            rc = -1;
+            break;
+        }
+        outPos += static_cast<int64_t>(ch.chunk_sz) * c.hdr.blk_sz;
+    }
+    if (fseeko64(c.in, start, SEEK_SET) != 0)
+        return -1;
+    return rc;
+}
+
+// Producer state: expands chunks into pipeline buffers, carrying a raw
+// chunk that does not fit over to the next buffer.
+struct expander
+{
+    const sparse_ctx &c;
+    const char *device;
+    int64_t offset;            // device byte offset of the image's start
+    int64_t consumed;          // file bytes read so far
+    uint32_t chunk = 0;        // next chunk header to read
+    int64_t outPos = 0;        // output position of the current chunk's data
+    int64_t rawLeft = 0;       // data bytes of the current raw chunk not yet read
+
+    int produce(pipe_chunk &pc)
+    {
+        size_t used = 0;
+        while (true) {
+            if (rawLeft > 0) {
+                const size_t room = pc.cap - used;
+                if (room == 0)
+                    break;
+                const size_t n = static_cast<size_t>(std::min<int64_t>(rawLeft, static_cast<int64_t>(room)));
+                if (fread(pc.buf + used, 1, n, c.in) != n) {
+                    log2file("sparse: raw data cut short at file offset %lld\n", (long long)consumed);
+                    return -1;
+                }
+                const int64_t dst = offset + outPos;
+                if (!pc.segs.empty() && pc.segs.back().buf_length == static_cast<size_t>(pc.segs.back().length) &&
+                    pc.segs.back().dst_offset + pc.segs.back().length == dst &&
+                    pc.segs.back().buf_offset + pc.segs.back().buf_length == used) {
+                    pc.segs.back().length += static_cast<int64_t>(n);
+                    pc.segs.back().buf_length += n;
+                } else {
+                    pc.segs.push_back({dst, static_cast<int64_t>(n), used, n});
+                }
+                used += n;
+                rawLeft -= static_cast<int64_t>(n);
+                outPos += static_cast<int64_t>(n);
+                consumed += static_cast<int64_t>(n);
+                continue;
+            }
+            if (chunk >= c.hdr.total_chunks)
+                break;
+            // A fill needs room for its pattern; start a new buffer instead.
+            if (pc.cap - used < FILL_PIECE && !pc.segs.empty())
+                break;
+            chunk_header_t ch;
+            const int64_t data = read_chunk_header(c, chunk, outPos, ch);
+            if (data < 0)
+                return -1;
+            consumed += c.hdr.chunk_hdr_sz;
+            const int64_t len = static_cast<int64_t>(ch.chunk_sz) * c.hdr.blk_sz;
+            ++chunk;
+            if (ch.chunk_type == CHUNK_TYPE_RAW) {
+                rawLeft = len;
+                continue;
+            }
+            if (ch.chunk_type == CHUNK_TYPE_FILL) {
+                uint32_t word;
+                if (fread(&word, 1, 4, c.in) != 4) {
+                    log2file("sparse: fill word cut short\n");
+                    return -1;
+                }
+                consumed += 4;
+                if (len > 0) {
+                    const size_t pat = std::min<size_t>(
+                        {static_cast<size_t>(std::min<int64_t>(len, FILL_PIECE)), (pc.cap - used) & ~size_t(3)});
+                    for (size_t k = 0; k < pat; k += 4)
+                        memcpy(pc.buf + used + k, &word, 4);
+                    pc.segs.push_back({offset + outPos, len, used, pat});
+                    used += pat;
+                }
+            } else if (data > 0 && !skip_bytes(c.in, static_cast<uint32_t>(data))) {
+                log2file("sparse: chunk data cut short\n");
+                return -1;
+            } else {
+                consumed += data;
+            }
+            outPos += len;
+        }
+        pc.progress_pos = consumed;
+        return (pc.segs.empty() && chunk >= c.hdr.total_chunks && rawLeft == 0 && used == 0) ? 0 : 1;
+    }
+};
+} // namespace
+
+bool sparse_header_is_sparse(const sparse_header_t &h)
+{
+    return h.magic == SPARSE_HEADER_MAGIC && h.major_version == 1 && h.blk_sz == SPARSE_BLOCK_SIZE;
+}
+
+int ext4_compress_write(const char *device, int64_t offset, int64_t partitionSize, const sparse_header_t *header)
+{
+    FILE *in = current_stream();
+    if (!header || !in || offset < 0)
+        return -1;
+    if (header->file_hdr_sz < sizeof(sparse_header_t) || header->chunk_hdr_sz < sizeof(chunk_header_t)) {
+        log2file("sparse: header sizes %u/%u too small\n", header->file_hdr_sz, header->chunk_hdr_sz);
+        return -EINVAL;
+    }
+    if (!skip_bytes(in, header->file_hdr_sz - sizeof(sparse_header_t)))
+        return -1;
+    const int64_t total = static_cast<int64_t>(header->total_blks) * header->blk_sz;
+    sparse_ctx c{*header, std::min(total, partitionSize), in};
+    const int64_t base = stream_position() + (header->file_hdr_sz - sizeof(sparse_header_t));
+    stream_set_position(base);
+    if (prevalidate(c, stream_total()) < 0)
+        return -EINVAL;
+    expander ex{c, device, offset, base};
+    device_sink sink(device);
+    const pipe_producer producer = [&](pipe_chunk &pc) { return ex.produce(pc); };
+    const pipe_consumer consumer = [&](const pipe_chunk &pc) -> int {
+        const int rc = sink.write_chunk(pc);
+        if (rc != 0)
+            return rc;
+        pipeline_progress(pc.progress_pos);
+        return 0;
+    };
+    return pipeline_run(producer, consumer);
+}
+
+int write_image(const char *device, int64_t offset, int64_t partitionSize, FILE *fp, int64_t fileSize,
+                const char *imageName, const char *partitionName, int fileCount, int fileIndex)
+{
+    stream_set_current(imageName, partitionName, fileCount, fileIndex);
+    int ret = stream_init(fp, fileSize);
+    if (ret != 0) {
+        stream_release();
+        return ret;
+    }
+    sparse_header_t hdr;
+    if (stream_read(&hdr, sizeof hdr) != static_cast<int64_t>(sizeof hdr)) {
+        stream_release();
+        return -ENOENT;
+    }
+    log2file(">     ");
+    if (!sparse_header_is_sparse(hdr)) {
+        // Raw: go back over the 28 bytes so that every chunk starts at an
+        // aligned device offset; without a seekable stream they are
+        // written on their own first.
+        if (fseeko64(fp, -static_cast<off64_t>(sizeof hdr), SEEK_CUR) == 0) {
+            stream_set_position(0);
+            ret = ext4_write_raw(device, offset, fileSize);
+        } else {
+            const int64_t n = mmc_write(device, offset, sizeof hdr, &hdr);
+            if (n != static_cast<int64_t>(sizeof hdr)) {
+                log2file("#### ret != sizeof(sparse_header)");
+                stream_release();
+                return n < 0 ? static_cast<int>(n) : -1;
+            }
+            ret = ext4_write_raw(device, offset + sizeof hdr, fileSize - static_cast<int64_t>(sizeof hdr));
+        }
+        if (ret != 0)
+            log2file("#### fail to ext4_write_raw");
+    } else {
+        const int64_t outSize = static_cast<int64_t>(hdr.total_blks) * hdr.blk_sz;
+        if (partitionSize < outSize) {
+            log2file("\nInvalid sparse image, it is bigger than partition !\n");
+            log2file("image size %lld, partion size %lld\n", (long long)outSize, (long long)partitionSize);
+            stream_release();
+            return -ENOMEM;
+        }
+        ret = ext4_compress_write(device, offset, partitionSize, &hdr);
+        if (ret == 0)
+            stream_set_position(fileSize);   // trailing bytes after the last chunk
+    }
+    stream_show_stat();
+    postSpeedToGui();
+    stream_release();
+    return ret;
+}

@@ -1,0 +1,91 @@
+#include "storage_fixture.h"
+#include "util/paths.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace testsupport;
+
+void StorageTest::SetUp()
+{
+    mmc_reset_state_for_test();
+    BUFFER_SIZE = 64 * 1024;
+    setenv("IMGSMITH_ROOT", m_dir.path().c_str(), 1);
+    imgsmith::resetSimRootCache();
+    mkdir(file("tmp").c_str(), 0755);
+    mkdir(file("dev").c_str(), 0755);
+    gui_setup_progress_report_function(
+        "test",
+        [this](bool erasing, const std::string &img, const std::string &pt, int pct, int count, int index) {
+            m_progress.push_back({erasing, img, pt, pct, count, index});
+        },
+        [this](const std::string &img, const std::string &pt, int64_t done, int64_t total, double ms) {
+            m_speed.push_back({img, pt, done, total, ms});
+        });
+}
+
+void StorageTest::TearDown()
+{
+    for (FILE *f : m_files)
+        fclose(f);
+    mmc_reset_state_for_test();
+    unsetenv("IMGSMITH_ROOT");
+    imgsmith::resetSimRootCache();
+}
+
+std::string StorageTest::log() const
+{
+    return readFile(file("tmp/imgsmith-gui.log"));
+}
+
+std::string StorageTest::linkDevice(const std::string &dev)
+{
+    const std::string name = dev.substr(dev.rfind('/') + 1);
+    const std::string link = file("dev/" + name);
+    unlink(link.c_str());
+    EXPECT_EQ(symlink(dev.c_str(), link.c_str()), 0);
+    return "/dev/" + name;
+}
+
+FILE *StorageTest::openRead(const std::string &path)
+{
+    FILE *f = fopen(path.c_str(), "rb");
+    EXPECT_NE(f, nullptr) << path;
+    if (f)
+        m_files.push_back(f);
+    return f;
+}
+
+std::string StorageTest::makeTarget(const std::string &name, uint64_t size)
+{
+    const std::string p = file(name);
+    makeSparseFile(p, size);
+    return p;
+}
+
+std::vector<int> percents(const std::vector<ProgressCall> &calls)
+{
+    std::vector<int> v;
+    for (const ProgressCall &c : calls)
+        v.push_back(c.percent);
+    return v;
+}
+
+std::vector<uint8_t> fileBytes(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+bool allZero(const std::string &path, uint64_t offset, uint64_t len)
+{
+    const std::vector<uint8_t> b = readBytes(path, offset, len);
+    if (b.size() != len)
+        return false;
+    for (uint8_t c : b)
+        if (c)
+            return false;
+    return true;
+}
