@@ -1,0 +1,296 @@
+// build_dtbo_img end to end on a simulated root: real dtc, a mkdtimg
+// stand-in writing a real DT table image, the image taken apart and every
+// overlay read back with fdtget; and every result code provoked.
+#include "dts/dtbo.h"
+#include "support/testsupport.h"
+#include "util/paths.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace testsupport;
+
+namespace {
+
+uint32_t be32(const std::string &b, size_t off)
+{
+    return (uint32_t(uint8_t(b[off])) << 24) | (uint32_t(uint8_t(b[off + 1])) << 16)
+        | (uint32_t(uint8_t(b[off + 2])) << 8) | uint8_t(b[off + 3]);
+}
+
+// The overlays inside an Android DT table image; fails the test on a
+// malformed table.
+std::vector<std::string> dtTableEntries(const std::string &img)
+{
+    std::vector<std::string> blobs;
+    EXPECT_GE(img.size(), 32u);
+    if (img.size() < 32)
+        return blobs;
+    EXPECT_EQ(be32(img, 0), 0xd7b7ab1eu);
+    EXPECT_EQ(be32(img, 4), img.size());       // total size
+    const uint32_t entrySize = be32(img, 12), count = be32(img, 16), entries = be32(img, 20);
+    EXPECT_EQ(entrySize, 32u);
+    for (uint32_t i = 0; i < count; i++) {
+        const size_t e = entries + size_t(entrySize) * i;
+        EXPECT_LE(e + 8, img.size());
+        if (e + 8 > img.size())
+            break;
+        const uint32_t size = be32(img, e), off = be32(img, e + 4);
+        EXPECT_LE(size_t(off) + size, img.size());
+        if (size_t(off) + size > img.size())
+            break;
+        blobs.push_back(img.substr(off, size));
+        EXPECT_EQ(be32(blobs.back(), 0), 0xd00dfeedu);   // a flattened device tree
+    }
+    return blobs;
+}
+
+std::string overlayArgs(const TempDir &d, const std::string &blob)
+{
+    const std::string f = d.file("entry.dtbo");
+    writeFile(f, blob);
+    std::string s = run("fdtget " + shq(f) + " /fragment@0/__overlay__ bootargs_ext").out;
+    while (!s.empty() && s.back() == '\n')
+        s.pop_back();
+    return s;
+}
+
+// A directory whose absolute path is exactly `len` characters, built one
+// component at a time (the whole path may be longer than a syscall accepts).
+std::string makeDirOfLength(const std::string &base, size_t len)
+{
+    std::string path = base;
+    int fd = open(base.c_str(), O_RDONLY | O_DIRECTORY);
+    while (fd >= 0 && path.size() < len) {
+        const size_t room = len - path.size() - 1;   // minus the '/'
+        const size_t n = room > 200 ? (room - 200 < 2 ? 150 : 200) : room;
+        const std::string name(n, 'd');
+        path += "/" + name;
+        if (mkdirat(fd, name.c_str(), 0755) != 0)
+            break;
+        const int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+        close(fd);
+        fd = next;
+    }
+    if (fd >= 0)
+        close(fd);
+    return path;
+}
+
+class DtboBuild : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_savedPath = getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin";
+        m_bin = m_dir.file("bin");
+        ASSERT_EQ(run("mkdir -p " + shq(m_bin) + " && ln -s " + shq(std::string(DTS_TEST_DIR) + "/mkdtimg")
+                      + " " + shq(m_bin + "/mkdtimg")).status, 0);
+        setRoot(m_dir.file("sim"));
+        setenv("PATH", (m_bin + ":" + m_savedPath).c_str(), 1);
+        if (!haveTool("dtc") || !haveTool("fdtget"))
+            GTEST_SKIP() << "dtc/fdtget not installed (device-tree-compiler)";
+    }
+    void TearDown() override
+    {
+        setenv("PATH", m_savedPath.c_str(), 1);
+        unsetenv("IMGSMITH_ROOT");
+        imgsmith::resetSimRootCache();
+    }
+    void setRoot(const std::string &root)
+    {
+        m_root = root;
+        run("mkdir -p " + shq(root + "/tmp") + " " + shq(root + "/mnt/sdcard/set"));
+        setenv("IMGSMITH_ROOT", root.c_str(), 1);
+        imgsmith::resetSimRootCache();
+    }
+    std::string out() const { return m_root + "/mnt/sdcard/set/dtbo.img"; }
+    std::string log() const { return readFile(m_root + "/tmp/imgsmith-gui.log"); }
+    // Entries of the simulated /tmp other than the log file.
+    std::string tmpEntries() const
+    {
+        return run("ls -A " + shq(m_root + "/tmp") + " | grep -v '^imgsmith-gui.log$'").out;
+    }
+    int build(const QString &cpu, const std::string &outPath, bool useMain = false,
+              const QMap<QString, QString> &map = {{"bootdev", "mmc0"}}, const QStringList &list = {})
+    {
+        return build_dtbo_img(cpu, QString::fromStdString(outPath), useMain, "/dev/nvme0n1p1",
+                              "/dev/nvme0n1p2", map, list, false);
+    }
+    void standIn(const std::string &name, const std::string &script)
+    {
+        const std::string p = m_bin + "/" + name;
+        unlink(p.c_str());
+        writeFile(p, script);
+        ASSERT_EQ(chmod(p.c_str(), 0755), 0);
+    }
+
+    TempDir m_dir;
+    std::string m_root, m_bin, m_savedPath;
+};
+
+const std::string kMerged0 = "cgroup_enable=memory cgroup_memory=1 consoleblank=0 data=/dev/nvme0n1p2 "
+                             "root=/dev/nvme0n1p1 rootflags=discard rootfstype=ext4 rw bootdev=mmc0";
+const std::string kMerged1 = "cgroup_enable=memory cgroup_memory=1 consoleblank=0 data=/dev/nvme0n1p2 "
+                             "root=/dev/nvme0n1p1 rootfstype=ext4 rw bootdev=mmc0";
+
+} // namespace
+
+TEST_F(DtboBuild, ImageForEverySocTakenApartWithFdtget)
+{
+    struct Case
+    {
+        const char *cpu;
+        bool useMain;
+        std::vector<std::string> expected;
+    };
+    const std::string s3399 = "cgroup_enable=memory cgroup_memory=1 console=ttyS2,1500000 consoleblank=0 "
+                              "data=/dev/nvme0n1p2 earlycon=uart8250,mmio32,0xff1a0000 root=/dev/nvme0n1p1 ";
+    const std::vector<Case> cases = {
+        {"rk3576", false, {kMerged0, kMerged1, kMerged0}},
+        {"RK3566", false, {kMerged0, kMerged1}},
+        {"rk3568", false, {kMerged0, kMerged1}},
+        {"Rk3588", false, {kMerged0, kMerged1}},
+        {"rk3528", false, {kMerged0, kMerged1}},
+        {"rk3399", true, {s3399 + "rootflags=discard rootfstype=ext4 rw bootdev=mmc0",
+                          s3399 + "rootfstype=ext4 rw bootdev=mmc0"}},
+        {"RK3328", false, {"cgroup_enable=memory cgroup_memory=1 console=ttyFIQ0 consoleblank=0 "
+                           "data=/dev/nvme0n1p2 root=/dev/nvme0n1p1 rootflags=discard rootfstype=ext4 rw "
+                           "bootdev=mmc0",
+                           "cgroup_enable=memory cgroup_memory=1 console=ttyFIQ0 consoleblank=0 "
+                           "data=/dev/nvme0n1p2 root=/dev/nvme0n1p1 rootfstype=ext4 rw bootdev=mmc0"}},
+    };
+    for (const Case &c : cases) {
+        unlink(out().c_str());
+        ASSERT_EQ(build(c.cpu, out(), c.useMain), DTBO_OK) << c.cpu << "\n" << log();
+        const std::vector<std::string> blobs = dtTableEntries(readFile(out()));
+        ASSERT_EQ(blobs.size(), c.expected.size()) << c.cpu;
+        for (size_t i = 0; i < blobs.size(); i++)
+            EXPECT_EQ(overlayArgs(m_dir, blobs[i]), c.expected[i]) << c.cpu << " entry " << i;
+        // The work directory is gone after success.
+        EXPECT_EQ(tmpEntries(), "") << c.cpu;
+    }
+}
+
+TEST_F(DtboBuild, MissingToolsAndUnsupportedCpu)
+{
+    const std::string empty = m_dir.file("empty");
+    ASSERT_EQ(mkdir(empty.c_str(), 0755), 0);
+    const std::string onlyDtc = m_dir.file("onlydtc");
+    ASSERT_EQ(run("mkdir " + shq(onlyDtc) + " && ln -s \"$(command -v dtc)\" " + shq(onlyDtc + "/dtc")).status, 0);
+    setenv("PATH", empty.c_str(), 1);
+    EXPECT_EQ(build("rk3568", out()), DTBO_NO_DTC);
+    EXPECT_NE(log().find("dtbo: Command not found: dtc\n"), std::string::npos);
+
+    setenv("PATH", onlyDtc.c_str(), 1);
+    EXPECT_EQ(build("rk3568", out()), DTBO_NO_MKDTIMG);
+    EXPECT_NE(log().find("dtbo: Command not found: mkdtimg\n"), std::string::npos);
+    EXPECT_EQ(tmpEntries(), "");
+
+    setenv("PATH", (m_bin + ":" + m_savedPath).c_str(), 1);
+    EXPECT_EQ(build("rk3308", out()), DTBO_UNSUPPORTED_CPU);
+    EXPECT_NE(log().find("dtbo: Does not support CPU: rk3308\n"), std::string::npos);
+    EXPECT_EQ(tmpEntries(), "");   // not even an empty work directory
+
+    // No /tmp below the root: the work directory cannot be made.
+    setRoot(m_dir.file("bare"));
+    ASSERT_EQ(run("rmdir " + shq(m_root + "/tmp")).status, 0);
+    EXPECT_EQ(build("rk3568", out()), DTBO_NO_WORKDIR);
+}
+
+TEST_F(DtboBuild, MkdtimgFoundInOpt)
+{
+    ASSERT_EQ(run("mkdir -p " + shq(m_root + "/opt") + " && cp " + shq(std::string(DTS_TEST_DIR) + "/mkdtimg")
+                  + " " + shq(m_root + "/opt/mkdtimg")).status, 0);
+    setenv("PATH", m_savedPath.c_str(), 1);
+    if (haveTool("mkdtimg"))
+        GTEST_SKIP() << "a real mkdtimg is in PATH; the /opt lookup cannot be isolated";
+    ASSERT_EQ(build("rk3568", out()), DTBO_OK) << log();
+    const std::vector<std::string> blobs = dtTableEntries(readFile(out()));
+    ASSERT_EQ(blobs.size(), 2u);
+    EXPECT_EQ(overlayArgs(m_dir, blobs[0]), kMerged0);
+}
+
+TEST_F(DtboBuild, SourceAndScriptThatCannotBeWritten)
+{
+    // Work directory paths so long that the sources (or only the longer
+    // script name) exceed what open() accepts, while the directory itself
+    // can still be made: "/tmp/dtbo.XXXXXX" adds 16 characters,
+    // "/dto-mmc0.dts" 13, "/rebuild-dtbo.sh" 16.
+    const std::string base = m_dir.file("long");
+    ASSERT_EQ(mkdir(base.c_str(), 0755), 0);
+    setRoot(makeDirOfLength(base, 4070));
+    ASSERT_EQ(m_root.size(), 4070u);
+    EXPECT_EQ(build("rk3568", out()), DTBO_SOURCE_FAILED);
+    EXPECT_NE(log().find("dtbo: Failed to gen_core_dts\n"), std::string::npos) << log();
+    EXPECT_NE(log().find("dtbo: Cannot open file for writing: "), std::string::npos);
+
+    const std::string base2 = m_dir.file("long2");
+    ASSERT_EQ(mkdir(base2.c_str(), 0755), 0);
+    setRoot(makeDirOfLength(base2, 4065));
+    ASSERT_EQ(m_root.size(), 4065u);
+    EXPECT_EQ(build("rk3568", out()), DTBO_SCRIPT_FAILED);
+    EXPECT_NE(log().find("dtbo: Failed to create temp script.\n"), std::string::npos) << log();
+}
+
+TEST_F(DtboBuild, FailingScriptAndMissingOutput)
+{
+    standIn("mkdtimg", "#!/bin/sh\necho 'mkdtimg: broken' >&2\nexit 1\n");
+    EXPECT_EQ(build("rk3576", out()), DTBO_BUILD_FAILED);
+    EXPECT_NE(log().find("dtbo: Failed to gen dtbo.img, unknow reason.\n"), std::string::npos);
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(out())));
+    // The work directory stays for inspection, with the script as generated.
+    std::string name = run("ls " + shq(m_root + "/tmp") + " | grep '^dtbo\\.'").out;
+    ASSERT_EQ(name.size(), 12u) << name;   // "dtbo.XXXXXX\n"
+    const std::string work = m_root + "/tmp/" + name.substr(0, 11);
+    EXPECT_EQ(readFile(work + "/rebuild-dtbo.sh"),
+              "#!/bin/bash\n"
+              "\n"
+              "(cd '" + work + "' && {\n"
+              "    rm -f dtbo.img ok.txt\n"
+              "    dtc -a 16 -@ -O dtb -o temp-mmc0.dtbo dto-mmc0.dts && \\\n"
+              "    dtc -a 16 -@ -O dtb -o temp-mmc1.dtbo dto-mmc1.dts && \\\n"
+              "    dtc -a 16 -@ -O dtb -o temp-ufs.dtbo dto-ufs.dts && \\\n"
+              "    mkdtimg create dtbo.img temp-mmc0.dtbo temp-mmc1.dtbo temp-ufs.dtbo && \\\n"
+              "    touch ok.txt\n"
+              "    [ -f ok.txt ] && cp -f dtbo.img '" + out() + "'\n"
+              "})\n");
+    EXPECT_EQ(run("ls " + shq(work)).out,
+              "dto-mmc0.dts\ndto-mmc1.dts\ndto-ufs.dts\nrebuild-dtbo.sh\ntemp-mmc0.dtbo\ntemp-mmc1.dtbo\ntemp-ufs.dtbo\n");
+
+    // Output directory missing: the copy fails after the image was built.
+    ASSERT_EQ(unlink((m_bin + "/mkdtimg").c_str()), 0);
+    ASSERT_EQ(symlink((std::string(DTS_TEST_DIR) + "/mkdtimg").c_str(), (m_bin + "/mkdtimg").c_str()), 0);
+    EXPECT_EQ(build("rk3568", m_root + "/mnt/sdcard/gone/dtbo.img"), DTBO_NO_OUTPUT);
+
+    // An older image at the output path that the copy fails to replace is
+    // not mistaken for the new one.
+    writeFile(out(), "old image");
+    standIn("cp", "#!/bin/sh\nexit 1\n");
+    EXPECT_EQ(build("rk3568", out()), DTBO_NO_OUTPUT);
+    EXPECT_EQ(readFile(out()), "old image");
+}
+
+TEST_F(DtboBuild, HostileDirectoryNamesStayPaths)
+{
+    // Both the work directory (below the root) and the output directory
+    // carry spaces, quotes, ';', '$(...)' and backquotes.
+    const std::string evil = "a b'c\";d$(touch PWNED)`touch PWNED2`";
+    setRoot(m_dir.file("root " + evil));
+    const std::string setDir = m_root + "/mnt/sdcard/set " + evil;
+    ASSERT_EQ(mkdir(setDir.c_str(), 0755), 0);
+    const std::string target = setDir + "/dtbo.img";
+    ASSERT_EQ(build("rk3588", target), DTBO_OK) << log();
+    const std::vector<std::string> blobs = dtTableEntries(readFile(target));
+    ASSERT_EQ(blobs.size(), 2u);
+    EXPECT_EQ(overlayArgs(m_dir, blobs[1]), kMerged1);
+    EXPECT_EQ(run("find " + shq(m_dir.path()) + " . -name 'PWNED*'").out, "");
+    EXPECT_EQ(tmpEntries(), "");
+}
