@@ -101,7 +101,7 @@ void appendSamsungRows()
     add(b);
     add(variant(b, "Tern-Q4 Pro (2GB)", 4, "S5P4418/2GB/Ethernet/eMMC/WiFi"));
 
-    b = samsung("S5P4418", k4418, "Tern-Q4 Fire", "ternq4fire", 5, "S5P4418/1GB/Ethernet/eMMC/LCD");
+    b = samsung("S5P4418", k4418, "Tern-Q4 Ember", "ternq4ember", 5, "S5P4418/1GB/Ethernet/eMMC/LCD");
     b->emmcMode = 2;
     b->hasEthernet = true;
     b->ethPortCount = 1;
@@ -148,7 +148,7 @@ void appendSamsungRows()
     add(b);
     add(variant(b, "Tern-X8 Pro (2GB)", 3, "S5P6818/2GB/Ethernet/eMMC/WiFi"));
 
-    b = samsung("S5P6818", k6818, "Tern-X8 Fire", "ternx8fire", 4, "S5P6818/2GB/Ethernet/eMMC/LCD");
+    b = samsung("S5P6818", k6818, "Tern-X8 Ember", "ternx8ember", 4, "S5P6818/2GB/Ethernet/eMMC/LCD");
     b->emmcMode = 2;
     b->hasEthernet = true;
     b->ethPortCount = 1;

@@ -23,10 +23,10 @@ struct AllwinnerModel
 const AllwinnerModel kH3Models[] = {
     {"Quill-H1", "quillh1", 0, 0, "H3/512M/Ethernet", 0, 1, "ubuntu-noble-core"},
     {"Quill-H1 Plus", "quillh1plus", 1, 1, "H3/1GB/8GB/Ethernet/WiFi", 1, 1, "ubuntu-noble-core"},
-    {"Quill-H1 Air", "quillh1air", 2, 2, "H3/512M/8GB/WiFi", 1, 0, "ubuntu-noble-core"},
-    {"Quill-H1 Duo", "quillh1duo", 3, 3, "H3/512M/Ethernet/WiFi", 0, 1, "debian-bookworm-core-arm64"},
-    {"Quill-H1 Neo", "quillh1neo", 4, 4, "H3/512M/Ethernet", 0, 1, "ubuntu-noble-core"},
-    {"Quill-H1 Core", "quillh1core", 5, 5, "H3/512M/1G/Ethernet", 1, 1, ""},
+    {"Quill-H1 Breeze", "quillh1breeze", 2, 2, "H3/512M/8GB/WiFi", 1, 0, "ubuntu-noble-core"},
+    {"Quill-H1 Twin", "quillh1twin", 3, 3, "H3/512M/Ethernet/WiFi", 0, 1, "debian-bookworm-core-arm64"},
+    {"Quill-H1 Lark", "quillh1lark", 4, 4, "H3/512M/Ethernet", 0, 1, "ubuntu-noble-core"},
+    {"Quill-H1 Module", "quillh1module", 5, 5, "H3/512M/1G/Ethernet", 1, 1, ""},
     {"Quill-H1 Mini", "quillh1mini", 6, 6, "H3/256M/Ethernet", 0, 1, "lumaroute"},
     {"Quill-H1 LTS", "quillh1lts", 7, 7, "H3/512M/8GB/Ethernet", 1, 1, "ubuntu-noble-core"},
     {"Quill-H1 Wave", "quillh1wave", 8, 8, "H3/1GB/Ethernet/WiFi/BT", 0, 1, "ubuntu-noble-core"},
@@ -39,9 +39,9 @@ const AllwinnerModel kH3Models[] = {
 const AllwinnerModel kH5Models[] = {
     {"Quill-H5", "quillh5", 0, 0, "H5/512M/Ethernet", 0, 1, "ubuntu-noble-core-arm64"},
     {"Quill-H5 Plus", "quillh5plus", 1, 1, "H5/1GB/8GB/Ethernet/WiFi", 1, 1, "ubuntu-noble-core-arm64"},
-    {"Quill-H5 Neo", "quillh5neo", 2, 2, "H5/512M/Ethernet", 0, 1, "debian-bookworm-core-arm64"},
-    {"Quill-H5 Core", "quillh5core", 3, 3, "H5/1GB/8GB/Ethernet", 1, 1, ""},
-    {"Quill-H5 Duo", "quillh5duo", 4, 4, "H5/512M/2xEthernet", 0, 2, "lumaroute"},
+    {"Quill-H5 Lark", "quillh5lark", 2, 2, "H5/512M/Ethernet", 0, 1, "debian-bookworm-core-arm64"},
+    {"Quill-H5 Module", "quillh5module", 3, 3, "H5/1GB/8GB/Ethernet", 1, 1, ""},
+    {"Quill-H5 Twin", "quillh5twin", 4, 4, "H5/512M/2xEthernet", 0, 2, "lumaroute"},
     {"Quill-H5 Max", "quillh5max", 5, 5, "H5/1GB/Ethernet/WiFi/BT", 0, 1, "ubuntu-noble-desktop-arm64"},
     {"UnknowH5", "otherh5board", -1, 13, "Unknow", 0, 0, ""},
 };

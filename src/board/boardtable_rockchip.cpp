@@ -3,8 +3,8 @@
 // that SoC in its "Revision" line.
 #include "board/boardtablerows.h"
 
-const char *const kRK3576NoUFSBoardKey = "alpham5lite";
-const char *const kRK3576UFSBoardKey = "alpham5ufs";
+const char *const kRK3576NoUFSBoardKey = "alphav5lite";
+const char *const kRK3576UFSBoardKey = "alphav5ufs";
 
 namespace boardtable {
 
@@ -39,12 +39,12 @@ static void appendRK3328()
     add(variant(b, "Alpha-C1 (2GB)", 1, "RK3328/2GB/2xEthernet"));
     add(variant(b, "Alpha-C1 (4GB)", 2, "RK3328/4GB/2xEthernet"));
 
-    b = rk("RK3328", "Alpha-C1S", "alphac1s", 3, "RK3328/1GB/2xEthernet/eMMC");
+    b = rk("RK3328", "Alpha-C1 Router", "alphac1router", 3, "RK3328/1GB/2xEthernet/eMMC");
     b->emmcMode = 1;
     b->ethPortCount = 2;
     b->defaultOSName = QStringLiteral("lumaroute24");
     add(b);
-    add(variant(b, "Alpha-C1S (2GB)", 4, "RK3328/2GB/2xEthernet/eMMC"));
+    add(variant(b, "Alpha-C1 Router (2GB)", 4, "RK3328/2GB/2xEthernet/eMMC"));
 
     b = rk("RK3328", "Alpha-C2", "alphac2", 5, "RK3328/1GB/Ethernet");
     b->defaultOSName = QStringLiteral("debian-bookworm-core-arm64");
@@ -86,12 +86,12 @@ static void appendRK3399()
     add(b);
     add(variant(b, "Alpha-R4 (4GB)", 1, "RK3399/4GB/Ethernet/eMMC"));
 
-    b = rk("RK3399", "Alpha-R4S", "alphar4s", 2, "RK3399/1GB/2xEthernet");
+    b = rk("RK3399", "Alpha-R4 Router", "alphar4router", 2, "RK3399/1GB/2xEthernet");
     b->ethPortCount = 2;
     b->emmcSelectable = true;
     b->defaultOSName = QStringLiteral("lumaroute24");
     add(b);
-    add(variant(b, "Alpha-R4S (4GB)", 3, "RK3399/4GB/2xEthernet"));
+    add(variant(b, "Alpha-R4 Router (4GB)", 3, "RK3399/4GB/2xEthernet"));
 
     b = rk("RK3399", "Alpha-R4 Pro", "alphar4pro", 4, "RK3399/4GB/Ethernet/eMMC/WiFi/PCIe");
     b->emmcMode = 1;
@@ -172,7 +172,7 @@ static void appendRK35xxSmall()
     setRocknix(b, "corvanta-alpha-g2", "rk3566-corvanta-alpha-g2");
     add(b);
 
-    b = rk("RK3566", "Alpha-G1 Core", "alphag1core", 3, "RK3566/2GB/Ethernet/eMMC");
+    b = rk("RK3566", "Alpha-G1 Module", "alphag1module", 3, "RK3566/2GB/Ethernet/eMMC");
     b->emmcMode = 1;
     b->defaultOSName = QStringLiteral("debian-bookworm-core-arm64");
     add(b);
@@ -183,7 +183,7 @@ static void appendRK35xxSmall()
     add(b);
     add(variant(b, "Alpha-R2 (4GB)", 1, "RK3568/4GB/Ethernet/eMMC"));
 
-    b = rk("RK3568", "Alpha-R2S", "alphar2s", 2, "RK3568/2GB/2xEthernet/eMMC");
+    b = rk("RK3568", "Alpha-R2 Router", "alphar2router", 2, "RK3568/2GB/2xEthernet/eMMC");
     b->emmcMode = 1;
     b->ethPortCount = 2;
     b->ethPortSpeedMbps[1] = 2500;
@@ -214,15 +214,15 @@ static void appendRK35xxSmall()
 static void appendRK3576()
 {
     BoardHardwareInfo *b;
-    b = rk("RK3576", "Alpha-M5", "alpham5", 0, "RK3576/4GB/2xEthernet/eMMC");
+    b = rk("RK3576", "Alpha-V5", "alphav5", 0, "RK3576/4GB/2xEthernet/eMMC");
     b->emmcMode = 1;
     b->ethPortCount = 2;
     b->hasPCIe = true;
     b->defaultOSName = QStringLiteral("ubuntu-noble-desktop-arm64");
-    setRocknix(b, "corvanta-alpha-m5", "rk3576-corvanta-alpha-m5");
+    setRocknix(b, "corvanta-alpha-v5", "rk3576-corvanta-alpha-v5");
     add(b);
 
-    b = rk("RK3576", "Alpha-M5 UFS", kRK3576UFSBoardKey, 1, "RK3576/8GB/2xEthernet/UFS");
+    b = rk("RK3576", "Alpha-V5 UFS", kRK3576UFSBoardKey, 1, "RK3576/8GB/2xEthernet/UFS");
     b->onboardIsUFS = true;
     b->ethPortCount = 2;
     b->hasPCIe = true;
@@ -230,7 +230,7 @@ static void appendRK3576()
     add(b);
 
     // No UFS connector on this model: its UFS controller node means nothing.
-    b = rk("RK3576", "Alpha-M5 Lite", kRK3576NoUFSBoardKey, 2, "RK3576/4GB/Ethernet/eMMC");
+    b = rk("RK3576", "Alpha-V5 Lite", kRK3576NoUFSBoardKey, 2, "RK3576/4GB/Ethernet/eMMC");
     b->emmcMode = 1;
     b->defaultOSName = QStringLiteral("ubuntu-noble-core-arm64");
     add(b);
@@ -239,7 +239,7 @@ static void appendRK3576()
 static void appendRK3588()
 {
     BoardHardwareInfo *b;
-    b = rk("RK3588", "Alpha-T6", "alphat6", 0, "RK3588/8GB/2xEthernet/eMMC");
+    b = rk("RK3588", "Alpha-X9", "alphax9", 0, "RK3588/8GB/2xEthernet/eMMC");
     b->emmcMode = 1;
     b->ethPortCount = 2;
     b->ethPortSpeedMbps[0] = 2500;
@@ -247,34 +247,34 @@ static void appendRK3588()
     b->defaultOSName = QStringLiteral("ubuntu-noble-desktop-arm64");
     b->maxCpuFreqMHz = 14800;
     add(b);
-    add(variant(b, "Alpha-T6 (16GB)", 1, "RK3588/16GB/2xEthernet/eMMC"));
+    add(variant(b, "Alpha-X9 (16GB)", 1, "RK3588/16GB/2xEthernet/eMMC"));
 
-    b = rk("RK3588", "Alpha-T6 Plus", "alphat6plus", 2, "RK3588/16GB/2xEthernet/eMMC/M.2");
+    b = rk("RK3588", "Alpha-X9 Plus", "alphax9plus", 2, "RK3588/16GB/2xEthernet/eMMC/M.2");
     b->emmcMode = 1;
     b->ethPortCount = 2;
     b->ethPortSpeedMbps[0] = 2500;
     b->ethPortSpeedMbps[1] = 2500;
     b->hasPCIe = true;
     b->defaultOSName = QStringLiteral("android14");
-    setRocknix(b, "corvanta-alpha-t6plus", "rk3588-corvanta-alpha-t6plus");
+    setRocknix(b, "corvanta-alpha-x9plus", "rk3588-corvanta-alpha-x9plus");
     add(b);
-    add(variant(b, "Alpha-T6 Plus (32GB)", 3, "RK3588/32GB/2xEthernet/eMMC/M.2"));
+    add(variant(b, "Alpha-X9 Plus (32GB)", 3, "RK3588/32GB/2xEthernet/eMMC/M.2"));
 
-    b = rk("RK3588", "Alpha-T6S", "alphat6s", 4, "RK3588S/4GB/Ethernet/eMMC");
+    b = rk("RK3588", "Alpha-X9S", "alphax9s", 4, "RK3588S/4GB/Ethernet/eMMC");
     b->emmcMode = 1;
     b->defaultOSName = QStringLiteral("lumabase-jammy");
     add(b);
 
-    b = rk("RK3588", "Alpha-T6 Mini", "alphat6mini", 5, "RK3588S/4GB/WiFi");
+    b = rk("RK3588", "Alpha-X9 Mini", "alphax9mini", 5, "RK3588S/4GB/WiFi");
     b->hasEthernet = false;
     b->ethPortCount = 0;
     b->emmcSelectable = true;
     b->hasWiFi = true;
     b->defaultOSName = QStringLiteral("ubuntu-noble-desktop-arm64");
     add(b);
-    add(variant(b, "Alpha-T6 Mini (8GB)", 6, "RK3588S/8GB/WiFi"));
+    add(variant(b, "Alpha-X9 Mini (8GB)", 6, "RK3588S/8GB/WiFi"));
 
-    b = rk("RK3588", "Alpha-T6 Max", "alphat6max", 7, "RK3588/32GB/3xEthernet/eMMC/SATA");
+    b = rk("RK3588", "Alpha-X9 Max", "alphax9max", 7, "RK3588/32GB/3xEthernet/eMMC/SATA");
     b->emmcMode = 2;
     b->ethPortCount = 3;
     b->hasSATA = true;
@@ -282,14 +282,14 @@ static void appendRK3588()
     b->defaultOSName = QStringLiteral("openmediavault-arm64");
     add(b);
 
-    b = rk("RK3588", "Alpha-T6 Edge", "alphat6edge", 35, "RK3588/8GB/Ethernet/eMMC/WiFi");
+    b = rk("RK3588", "Alpha-X9 Edge", "alphax9edge", 35, "RK3588/8GB/Ethernet/eMMC/WiFi");
     b->emmcMode = 1;
     b->hasWiFi = true;
     b->defaultOSName = QStringLiteral("ubuntu-noble-core-arm64");
     add(b);
-    add(variant(b, "Alpha-T6 Edge (LPDDR5)", 36, "RK3588/16GB/Ethernet/eMMC/WiFi"));
+    add(variant(b, "Alpha-X9 Edge (LPDDR5)", 36, "RK3588/16GB/Ethernet/eMMC/WiFi"));
 
-    b = rk("RK3588", "Alpha-T6 Pro", "alphat6pro", 259, "RK3588/16GB/2xEthernet/eMMC/LCD");
+    b = rk("RK3588", "Alpha-X9 Pro", "alphax9pro", 259, "RK3588/16GB/2xEthernet/eMMC/LCD");
     b->emmcMode = 1;
     b->ethPortCount = 2;
     b->hasLCD = true;

@@ -86,7 +86,7 @@ TEST(BoardIdentify, CpuRevisionStandsInForAMissingRevision)
     SimBoard sim;
     sim.put("proc/cpuinfo", std::string(kArmCpuinfo) + "Hardware : corvanta-s5p4418\n");
     // CPU revision 5 → the S5P4418 row with revision 5.
-    EXPECT_EQ(name(GetBoardType()), "Tern-Q4 Fire");
+    EXPECT_EQ(name(GetBoardType()), "Tern-Q4 Ember");
 }
 
 TEST(BoardIdentify, A64NeedsNoRevision)
@@ -103,7 +103,7 @@ TEST(BoardIdentify, AllwinnerBoardIdBeatsRevision)
     SimBoard sim;
     sim.put("proc/cpuinfo", "Hardware : sun8i\nRevision : 0003\n");
     // Without a board id the revision decides.
-    EXPECT_EQ(name(GetBoardType()), "Quill-H1 Duo");
+    EXPECT_EQ(name(GetBoardType()), "Quill-H1 Twin");
 
     sim.put("sys/class/sunxi_info/sys_info",
             "sunxi_platform    : Sun8iw7p1\nsunxi_secure      : normal\n"
@@ -123,13 +123,13 @@ TEST(BoardIdentify, AllwinnerBoardIdBeatsRevision)
 
     // An id no row carries falls back to the revision.
     sim.put("sys/class/sunxi_info/sys_info", "sunxi_board_id : 99(0)\n");
-    EXPECT_EQ(name(GetBoardType()), "Quill-H1 Duo");
+    EXPECT_EQ(name(GetBoardType()), "Quill-H1 Twin");
 
     // H5: the id also wins there; a line with three parts is not the id.
     sim.put("proc/cpuinfo", "Hardware : sun50iw2\nRevision : 0000\n");
     sim.put("sys/class/sunxi_info/sys_info", "sunxi_board_id : 4(0) : x\nSUNXI_BOARD_ID:   2(0)\n");
     EXPECT_EQ(readAllwinnerBoardID(), "2(0)");
-    EXPECT_EQ(name(GetBoardType()), "Quill-H5 Neo");
+    EXPECT_EQ(name(GetBoardType()), "Quill-H5 Lark");
 }
 
 TEST(BoardIdentify, BoardInfoShadowsCpuinfo)

@@ -58,7 +58,7 @@ TEST(StorageDiscovery, DrivesAreToldApartByTheirSysfsPath)
 {
     // A root whose own path contains ".usb": only the path below it counts.
     SimBoard sim("board.usb.sata");
-    BoardHardwareInfo *b = SimBoard::row("Alpha-T6");
+    BoardHardwareInfo *b = SimBoard::row("Alpha-X9");
     EXPECT_EQ(b->getUdiskDevName(), "");
     EXPECT_EQ(b->getUdiskPartitionName(), "/dev/1");
     EXPECT_TRUE(b->getAllUdiskDevNames().isEmpty());
@@ -124,9 +124,9 @@ TEST(StorageDiscovery, OnboardDeviceByCpuAndKernel)
 {
     SimBoard sim;
     BoardHardwareInfo *rk = SimBoard::row("Alpha-R4");
-    BoardHardwareInfo *rk35 = SimBoard::row("Alpha-T6");
+    BoardHardwareInfo *rk35 = SimBoard::row("Alpha-X9");
     BoardHardwareInfo *h3 = SimBoard::row("Quill-H1 Plus");
-    BoardHardwareInfo *ufs = SimBoard::row("Alpha-M5 UFS");
+    BoardHardwareInfo *ufs = SimBoard::row("Alpha-V5 UFS");
     struct Case { const char *release; const char *rkName; };
     const Case cases[] = {{"4.4.179-rk-custom", "mmcblk1"}, {"4.18.20", "mmcblk1"}, {"4.19.0", "mmcblk2"},
                           {"5.10.160-rockchip", "mmcblk2"}, {"6.1.0-rpi7", "mmcblk2"}};
@@ -163,9 +163,9 @@ TEST(StorageDiscovery, OnboardDeviceByCpuAndKernel)
 TEST(StorageDiscovery, UfsPresenceCapacityAndId)
 {
     SimBoard sim;
-    BoardHardwareInfo *ufs = SimBoard::row("Alpha-M5 UFS");
-    BoardHardwareInfo *plain = SimBoard::row("Alpha-M5");
-    BoardHardwareInfo *lite = SimBoard::row("Alpha-M5 Lite");
+    BoardHardwareInfo *ufs = SimBoard::row("Alpha-V5 UFS");
+    BoardHardwareInfo *plain = SimBoard::row("Alpha-V5");
+    BoardHardwareInfo *lite = SimBoard::row("Alpha-V5 Lite");
     EXPECT_EQ(lite->boardKey, kRK3576NoUFSBoardKey);
     EXPECT_FALSE(ufs->isExistUFS());
     const std::string dev = "sys/devices/platform/2a2d0000.ufs";
@@ -173,7 +173,7 @@ TEST(StorageDiscovery, UfsPresenceCapacityAndId)
     EXPECT_TRUE(ufs->isExistUFS());
     EXPECT_TRUE(plain->isExistUFS());
     EXPECT_FALSE(lite->isExistUFS());
-    EXPECT_FALSE(SimBoard::row("Alpha-T6")->isExistUFS());
+    EXPECT_FALSE(SimBoard::row("Alpha-X9")->isExistUFS());
 
     sim.link("sys/bus/platform/devices/2a2d0000.ufs", "../../../devices/platform/2a2d0000.ufs");
     const std::string cap = dev + "/geometry_descriptor/raw_device_capacity";
@@ -204,7 +204,7 @@ TEST(StorageDiscovery, SdCardNames)
 {
     SimBoard sim;
     BoardHardwareInfo *r4 = SimBoard::row("Alpha-R4");
-    BoardHardwareInfo *t6 = SimBoard::row("Alpha-T6");
+    BoardHardwareInfo *t6 = SimBoard::row("Alpha-X9");
     sim.setKernel("4.19.193");
     EXPECT_EQ(r4->getSDCardDevName(), "mmcblk1");
     EXPECT_EQ(r4->getSDCardFatPartitionFullName(), "/dev/mmcblk1p1");
@@ -278,7 +278,7 @@ TEST(StorageDiscovery, BluetoothAddressBySoc)
     EXPECT_EQ(SimBoard::row("Quill-H5")->getBTMacAddress(), "aa:bb:cc:dd:ee:01\n");
     EXPECT_EQ(SimBoard::row("Tern-X8")->getBTMacAddress(), "aa:bb:cc:dd:ee:02");
     EXPECT_EQ(SimBoard::row("Alpha-R4")->getBTMacAddress(), "aa:bb:cc:dd:ee:03\n");
-    EXPECT_EQ(SimBoard::row("Alpha-T6")->getBTMacAddress(), "");
+    EXPECT_EQ(SimBoard::row("Alpha-X9")->getBTMacAddress(), "");
 }
 
 namespace {
