@@ -8,7 +8,7 @@
 #include <mutex>
 
 #include "board/boardhardwareinfo.h"
-#include "board/boardkernel.h"
+#include "util/util.h"
 #include "util/qpaths.h"
 
 static QString readRaw(const QString &path)
@@ -25,7 +25,7 @@ QString BoardHardwareInfo::getEMMCID() const
         return QString();
     const QString cpu = cpuName.toUpper();
     if (cpu.startsWith(QLatin1String("H"))) {
-        if (boardkernel::atLeast(4, 0, false))
+        if (Util::isKernelVersionAtLeast4())
             return readRaw(QStringLiteral("/sys/class/mmc_host/mmc1/mmc1:0001/cid")).simplified();
         return readRaw(QStringLiteral("/sys/devices/platform/sunxi-mmc.2/mmc_host/mmc2/mmc2:0001/cid")).simplified();
     }
@@ -139,26 +139,16 @@ static QString permanentAddressByEthtool(const QString &ifName)
     return QString::fromLocal8Bit(out.mid(prefix.size())).simplified();
 }
 
-// The address the interface has now: exactly 17 characters of the sysfs
-// address file, else nothing.
-static QString currentAddressFromSysfs(const QString &ifName)
-{
-    QFile f(sysPath(QStringLiteral("/sys/class/net/%1/address").arg(ifName)));
-    if (!f.open(QIODevice::ReadOnly))
-        return QString();
-    const QByteArray text = f.read(17);
-    if (text.size() != 17)
-        return QString();
-    return QString::fromLatin1(text);
-}
-
 QString BoardHardwareInfo::getWiFiMacAddress()
 {
     if (!wifiMacCache.isEmpty())
         return wifiMacCache;
     const QString ifName = wifiIfPrefix + QStringLiteral("0");
     wifiMacCache = permanentAddressByEthtool(ifName);
-    if (wifiMacCache.isEmpty())
-        wifiMacCache = currentAddressFromSysfs(ifName);
+    if (wifiMacCache.isEmpty()) {
+        char buffer[49];
+        if (Util::getMacAddress(ifName.toLocal8Bit().constData(), buffer, int(sizeof buffer)) == 0)
+            wifiMacCache = QString::fromLatin1(buffer);
+    }
     return wifiMacCache;
 }
