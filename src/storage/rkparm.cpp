@@ -146,6 +146,8 @@ int rkparm_part_parse(const char *text, partinfo *parts, const char *dir, int mo
     const char *s = line.c_str() + colon + 1;
     for (;;) {
         skip_blanks(s);
+        if (*s == '\0')
+            break;   // an empty list, or a trailing ","
         const char *def = s;
         uint32_t size = 0;
         uint32_t offset = 0;

@@ -1,0 +1,265 @@
+// RKFW/RKAF firmware packages built by an independent writer (mkrkfw.py),
+// unpacked by our code and, where valid, compared with rkunpack.
+#include "storage/rkimage.h"
+#include "support/testsupport.h"
+#include "util/paths.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace testsupport;
+
+namespace {
+
+// The distribution's interpreter starts faster than version-manager shims.
+std::string python()
+{
+    return access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
+}
+
+class RkPackage : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!haveTool(python()))
+            GTEST_SKIP() << "python3 is needed for the package writer";
+        // The log goes below the simulation root, where the test reads it.
+        setenv("IMGSMITH_ROOT", m_root.path().c_str(), 1);
+        imgsmith::resetSimRootCache();
+        run("mkdir -p " + shq(m_root.file("tmp")) + " " + shq(out()));
+    }
+    void TearDown() override
+    {
+        unsetenv("IMGSMITH_ROOT");
+        imgsmith::resetSimRootCache();
+    }
+
+    std::string out() const { return m_work.file("work/out"); }
+    std::string log() const { return readFile(m_root.file("tmp/imgsmith-gui.log")); }
+
+    // Builds a package from a JSON description with the independent writer.
+    std::string make(const std::string &json, const std::string &name = "fw.img")
+    {
+        writeFile(m_work.file("spec.json"), json);
+        const std::string path = m_work.file(name);
+        const CmdResult r = run(python() + " " + shq(MKRKFW_PY) + " " + shq(m_work.file("spec.json")) + " " + shq(path));
+        EXPECT_EQ(r.status, 0) << r.err;
+        return path;
+    }
+
+    // Every file below `dir`, one relative path per line, sorted.
+    static std::string tree(const std::string &dir)
+    {
+        return run("cd " + shq(dir) + " && find . -mindepth 1 | sort").out;
+    }
+
+    int unpackUpdate(const std::string &path, std::string *err)
+    {
+        testing::internal::CaptureStderr();
+        const int r = unpack_update(path.c_str(), out().c_str());
+        *err = testing::internal::GetCapturedStderr();
+        return r;
+    }
+
+    TempDir m_root;
+    TempDir m_work;
+};
+
+const char *k_param = "FIRMWARE_VER:1.0\\nMACHINE_MODEL:RK3399\\nTYPE: GPT\\n"
+                      "CMDLINE: mtdparts=rk29xxnand:0x2000@0x4000(uboot),-@0x8000(rootfs:grow)\\n";
+
+std::string validEntries()
+{
+    return std::string("[{\"name\":\"parameter\",\"file\":\"parameter.txt\",\"parameter\":true,\"data\":\"") + k_param +
+           "\"},"
+           "{\"name\":\"package-file\",\"file\":\"package-file\",\"data\":\"package-file package-file\\nparameter "
+           "parameter.txt\\nuboot Image/uboot.img\\n\"},"
+           "{\"name\":\"uboot\",\"file\":\"Image/uboot.img\",\"size\":5000},"
+           "{\"name\":\"rootfs\",\"file\":\"Image/sub/rootfs.img\",\"size\":70000},"
+           "{\"name\":\"backup\",\"file\":\"SELF\"}]";
+}
+
+} // namespace
+
+TEST_F(RkPackage, ValidPackageUnpacksLikeRkunpack)
+{
+    if (!haveTool("rkunpack"))
+        GTEST_SKIP() << "rkunpack (rkflashtool) is not installed";
+    for (const char *digest : {"lower", "upper"}) {
+        SCOPED_TRACE(digest);
+        run("rm -rf " + shq(m_work.file("work")) + " " + shq(m_work.file("peer")) + "; mkdir -p " + shq(out()) +
+            " " + shq(m_work.file("peer")));
+        const std::string fw = make("{\"entries\":" + validEntries() + ",\"rkfw\":{\"digest\":\"" + digest + "\"}}");
+        const std::string payload = m_work.file("work/unpack.img");
+        ASSERT_EQ(unpack_rom(fw.c_str(), payload.c_str()), 0) << log();
+        EXPECT_NE(log().find("rom version: 8.1.203\n"), std::string::npos) << log();
+        EXPECT_NE(log().find("build time: 2024-05-17 09:30:45\n"), std::string::npos);
+        EXPECT_NE(log().find("checking md5sum....OK\n"), std::string::npos);
+        std::string err;
+        ASSERT_EQ(unpackUpdate(payload, &err), 0) << err;
+        EXPECT_EQ(err, "");
+
+        // The peer: rkunpack on the package, then on the payload it finds.
+        const std::string peer = m_work.file("peer");
+        ASSERT_EQ(run("cp " + shq(fw) + " " + shq(peer + "/fw.img") + " && cd " + shq(peer) +
+                      " && rkunpack fw.img && rkunpack embedded-update.img")
+                      .status,
+                  0);
+        EXPECT_EQ(run("cmp " + shq(payload) + " " + shq(peer + "/embedded-update.img")).status, 0);
+        EXPECT_EQ(tree(out()), "./Image\n./Image/sub\n./Image/sub/rootfs.img\n./Image/uboot.img\n./package-file\n"
+                               "./parameter.txt\n");
+        for (const char *f : {"parameter.txt", "package-file", "Image/uboot.img", "Image/sub/rootfs.img"})
+            EXPECT_EQ(run("cmp " + shq(out() + "/" + f) + " " + shq(peer + "/" + f)).status, 0) << f;
+        // The parameter entry loses its 8-byte head and 4-byte CRC.
+        EXPECT_EQ(readFile(out() + "/parameter.txt").substr(0, 17), "FIRMWARE_VER:1.0\n");
+        EXPECT_NE(log().find("Skip SELF file.\n"), std::string::npos);
+    }
+}
+
+TEST_F(RkPackage, RkfwRefusals)
+{
+    const std::string good = "{\"entries\":" + validEntries() + ",\"rkfw\":{}}";
+    const std::string payload = m_work.file("work/unpack.img");
+    struct stat st;
+
+    const std::string notFw = make("{\"entries\":" + validEntries() + "}", "plain.img");   // an RKAF, no RKFW
+    EXPECT_EQ(unpack_rom(notFw.c_str(), payload.c_str()), -1);
+    EXPECT_NE(log().find("The file is not a rockchip firmware format file: " + notFw), std::string::npos);
+
+    const std::string bad = make("{\"entries\":" + validEntries() + ",\"rkfw\":{\"digest\":\"bad\"}}", "bad.img");
+    EXPECT_EQ(unpack_rom(bad.c_str(), payload.c_str()), -1);
+    EXPECT_NE(log().find("Not match!\n"), std::string::npos);
+    EXPECT_NE(stat(payload.c_str(), &st), 0) << "nothing is exported after a digest mismatch";
+
+    const std::string full = make(good, "full.img");
+    const off_t size = [&] { stat(full.c_str(), &st); return st.st_size; }();
+    // Cut inside the digest, inside the payload, inside the header.
+    for (off_t cut : {size - 1, size - 32 - 100, off_t(50)}) {
+        const std::string t = make("{\"entries\":" + validEntries() + ",\"rkfw\":{\"truncate\":" +
+                                       std::to_string(cut) + "}}",
+                                   "cut.img");
+        EXPECT_EQ(unpack_rom(t.c_str(), payload.c_str()), -1) << cut;
+        EXPECT_NE(stat(payload.c_str(), &st), 0) << cut;
+    }
+    EXPECT_EQ(unpack_rom(m_work.file("nope.img").c_str(), payload.c_str()), -1);
+    EXPECT_NE(log().find("Can't open file " + m_work.file("nope.img")), std::string::npos);
+    // An output that cannot be created.
+    EXPECT_EQ(unpack_rom(full.c_str(), m_work.file("no/such/dir/unpack.img").c_str()), -1);
+    EXPECT_NE(log().find("can't open output file"), std::string::npos);
+}
+
+TEST_F(RkPackage, RkafRefusals)
+{
+    std::string err;
+    const std::string crc = make("{\"entries\":" + validEntries() + ",\"bad_crc\":true}");
+    EXPECT_EQ(unpackUpdate(crc, &err), -1);
+    EXPECT_NE(log().find("Check file...Fail\n"), std::string::npos);
+
+    const std::string cut = make("{\"entries\":" + validEntries() + ",\"truncate\":20000}");
+    EXPECT_EQ(unpackUpdate(cut, &err), -1);
+    EXPECT_EQ(err, "Can't read crc checksum\n");
+    const std::string tiny = make("{\"entries\":[],\"truncate\":2000}");
+    EXPECT_EQ(unpackUpdate(tiny, &err), -1);
+    EXPECT_EQ(err, "Can't read image header\n");
+
+    // More than 16 entries: the table cannot hold them, the package is refused.
+    const std::string many = make("{\"entries\":" + validEntries() + ",\"num_parts\":17}");
+    EXPECT_EQ(unpackUpdate(many, &err), -1);
+    EXPECT_EQ(err, "Invalid entry count 17 (at most 16)\n");
+    const std::string huge = make("{\"entries\":[],\"num_parts\":4294967295}");
+    EXPECT_EQ(unpackUpdate(huge, &err), -1);
+
+    // An RKFW file is not an update image.
+    const std::string fw = make("{\"entries\":[],\"rkfw\":{}}");
+    EXPECT_EQ(unpackUpdate(fw, &err), -1);
+    EXPECT_EQ(err, "Invalid header magic\n");
+    EXPECT_EQ(tree(out()), "");
+
+    // Zero entries: the CRC checks and nothing is extracted.
+    const std::string empty = make("{\"entries\":[]}");
+    EXPECT_EQ(unpackUpdate(empty, &err), 0);
+    EXPECT_EQ(tree(out()), "");
+}
+
+TEST_F(RkPackage, BadEntriesAreSkippedAndNothingLeavesTheDirectory)
+{
+    // A canary beside the output directory and one absolute target.
+    const std::string abs = m_work.file("abs-target.img");
+    const std::string json =
+        "{\"entries\":["
+        "{\"name\":\"escape\",\"file\":\"../escaped.img\",\"size\":100},"
+        "{\"name\":\"deep\",\"file\":\"Image/../../../deep.img\",\"size\":100},"
+        "{\"name\":\"absolute\",\"file\":\"" + abs + "\",\"size\":100},"
+        "{\"name\":\"empty\",\"file\":\"\",\"size\":10},"
+        "{\"name\":\"past\",\"file\":\"past.img\",\"size\":100,\"offset\":1000000},"
+        "{\"name\":\"parameter\",\"file\":\"parameter.txt\",\"hex\":\"0102030405\"},"
+        "{\"name\":\"ok\",\"file\":\"Image/ok.img\",\"size\":3000},"
+        "{\"name\":\"dots\",\"file\":\"a..b/..c\",\"size\":10}]}";
+    const std::string pkg = make(json);
+    std::string err;
+    ASSERT_EQ(unpackUpdate(pkg, &err), 0);
+    EXPECT_EQ(err, "Invalid part: escape\nInvalid part: deep\nInvalid part: absolute\nInvalid part: empty\n"
+                   "Invalid part: past\nInvalid part: parameter\n");
+    // Only the sound entries, and nothing above the output directory.
+    EXPECT_EQ(tree(out()), "./Image\n./Image/ok.img\n./a..b\n./a..b/..c\n");
+    EXPECT_EQ(tree(m_work.file("work")), "./out\n./out/Image\n./out/Image/ok.img\n./out/a..b\n./out/a..b/..c\n");
+    struct stat st;
+    EXPECT_NE(stat(abs.c_str(), &st), 0);
+    EXPECT_NE(stat(m_work.file("escaped.img").c_str(), &st), 0);
+    EXPECT_NE(stat(m_work.file("deep.img").c_str(), &st), 0);
+    EXPECT_EQ(readFile(out() + "/Image/ok.img").size(), 3000u);
+}
+
+TEST_F(RkPackage, EntryNamedLikeItsContainerIsRefused)
+{
+    // The payload is unpacked into the output directory and an entry of the
+    // same name would truncate the file being read.
+    const std::string pkg = make("{\"entries\":[{\"name\":\"x\",\"file\":\"unpack.img\",\"size\":4000},"
+                                 "{\"name\":\"y\",\"file\":\"y.img\",\"size\":4000}]}");
+    const std::string inside = out() + "/unpack.img";
+    ASSERT_EQ(run("cp " + shq(pkg) + " " + shq(inside)).status, 0);
+    std::string err;
+    ASSERT_EQ(unpackUpdate(inside, &err), 0);
+    EXPECT_EQ(err, "Invalid part: x\n");
+    EXPECT_EQ(run("cmp " + shq(pkg) + " " + shq(inside)).status, 0);
+    EXPECT_EQ(readFile(out() + "/y.img").size(), 4000u);
+}
+
+TEST(RkAfHeader, ParserMarksEntries)
+{
+    rkaf_header h{};
+    memcpy(h.magic, "RKAF", 4);
+    h.length = 10000;
+    h.num_parts = 3;
+    snprintf(h.parts[0].name, sizeof h.parts[0].name, "parameter");
+    memcpy(h.parts[0].file, std::string(60, 'p').data(), 60);   // no NUL
+    h.parts[0].offset = 2048;
+    h.parts[0].size = 100;
+    snprintf(h.parts[1].name, sizeof h.parts[1].name, "wrap");
+    snprintf(h.parts[1].file, sizeof h.parts[1].file, "w.img");
+    h.parts[1].offset = 0xFFFFFFF0;   // offset + size wraps in 32 bits
+    h.parts[1].size = 0x20;
+    snprintf(h.parts[2].file, sizeof h.parts[2].file, "SELF");
+    rkaf_info info;
+    ASSERT_EQ(rkaf_parse_header(&h, sizeof h, &info), 0);
+    EXPECT_EQ(info.count, 3u);
+    EXPECT_EQ(std::string(info.items[0].file), std::string(60, 'p'));
+    EXPECT_EQ(info.items[0].offset, 2056u);
+    EXPECT_EQ(info.items[0].size, 88u);
+    EXPECT_EQ(info.items[0].state, RKAF_ITEM_EXTRACT);
+    EXPECT_EQ(info.items[1].state, RKAF_ITEM_OUT_OF_RANGE);
+    EXPECT_EQ(info.items[2].state, RKAF_ITEM_SELF);
+    EXPECT_EQ(rkaf_parse_header(&h, sizeof h - 1, &info), -1);
+    h.num_parts = 17;
+    EXPECT_EQ(rkaf_parse_header(&h, sizeof h, &info), -2);
+
+    for (const char *bad : {"", "/etc/passwd", "..", "../x", "a/../../x", "a/..", "dir/"})
+        EXPECT_FALSE(rkaf_file_name_is_safe(bad)) << bad;
+    for (const char *ok : {"a", "Image/boot.img", "..a", "a..", "./a", "a/.../b"})
+        EXPECT_TRUE(rkaf_file_name_is_safe(ok)) << ok;
+}

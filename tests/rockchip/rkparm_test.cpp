@@ -1,0 +1,236 @@
+// Parameter text parsing, UUID lines, the Rockchip CRC and the parameter
+// block (checked against rkcrc from rkflashtool).
+#include "storage/rkparm.h"
+#include "support/testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace testsupport;
+
+namespace {
+
+std::string nameOf(const partinfo &p)
+{
+    return std::string(p.name, strnlen(p.name, sizeof p.name));
+}
+
+struct Parsed
+{
+    int count = 0;
+    std::vector<partinfo> parts = std::vector<partinfo>(RKPARM_MAX_PARTS);
+    std::string out;
+};
+
+Parsed parse(const std::string &text, const std::string &dir, int mode, const char *paramFile = nullptr,
+             int capacity = RKPARM_MAX_PARTS)
+{
+    Parsed r;
+    testing::internal::CaptureStdout();
+    r.count = rkparm_part_parse(text.c_str(), r.parts.data(), dir.c_str(), mode, paramFile, capacity);
+    r.out = testing::internal::GetCapturedStdout();
+    return r;
+}
+
+} // namespace
+
+TEST(RkParm, LegacyLayoutIsRelativeToParameterArea)
+{
+    TempDir d;
+    writeFile(d.file("rootfs.img"), "x");
+    const Parsed r = parse("CMDLINE: mtdparts=rk29xxnand:-@0x00004000(rootfs)\n", d.path(), 6);
+    ASSERT_EQ(r.count, 3);
+    const partinfo &idb = r.parts[0];
+    EXPECT_EQ(idb.start, 64);
+    EXPECT_EQ(idb.size, 5120);
+    EXPECT_EQ(idb.fs_type, 0x10000);
+    EXPECT_EQ(nameOf(idb), "idbloader.img");
+    EXPECT_EQ(std::string(idb.image), d.file("idbloader.img"));
+    const partinfo &parm = r.parts[1];
+    EXPECT_EQ(parm.start, 8192);
+    EXPECT_EQ(parm.size, 8192);
+    EXPECT_EQ(parm.fs_type, 0x20000);
+    EXPECT_EQ(parm.index, 1);
+    EXPECT_EQ(std::string(parm.image), d.file("parameter.txt"));
+    const partinfo &root = r.parts[2];
+    EXPECT_EQ(root.start, 0x6000);
+    EXPECT_EQ(root.size, 0);
+    EXPECT_EQ(root.index, 2);
+    EXPECT_EQ(root.fs_type, 0x40000);
+    EXPECT_EQ(std::string(root.image), d.file("rootfs.img"));
+
+    // The parameter area's image is the rewritten file when one is given.
+    const Parsed q = parse("CMDLINE: mtdparts=rk29xxnand:-@0x00004000(rootfs)\n", d.path(), 6, "/x/parameter-sys.txt");
+    ASSERT_EQ(q.count, 3);
+    EXPECT_STREQ(q.parts[1].image, "/x/parameter-sys.txt");
+}
+
+TEST(RkParm, GptLayoutSuffixesSlotsAndRawNames)
+{
+    TempDir d;
+    for (const char *f : {"boot.img", "uboot.img", "rootfs.img"})
+        writeFile(d.file(f), "x");
+    const std::string text =
+        "FIRMWARE_VER: 12.0\nMANUFACTURER: RK3588\nTYPE: GPT\n"
+        "CMDLINE: console=ttyFIQ0 mtdparts=rk29xxnand:0x00002000@0x00004000(uboot),"
+        "0x00010000@0x00008000(boot_a:bootable),0x00010000@0x00018000(boot_b),"
+        "0x00001000@0x00028000(misc),-@0x00030000(rootfs:grow) storagemedia=emmc\n"
+        "uuid:rootfs=614e0000-0000-4b53-8000-1d28000054a9\n";
+    const Parsed r = parse(text, d.path(), RKPARM_MODE_GPT);
+    ASSERT_EQ(r.count, 6) << r.out;
+    EXPECT_EQ(nameOf(r.parts[1]), "uboot");
+    EXPECT_EQ(r.parts[1].start, 0x4000);   // absolute in GPT mode
+    EXPECT_EQ(r.parts[1].fs_type, 0x4);
+    EXPECT_EQ(r.parts[1].index, 1);
+    EXPECT_EQ(nameOf(r.parts[2]), "boot_a");
+    EXPECT_EQ(r.parts[2].bootable, 1);
+    EXPECT_EQ(std::string(r.parts[2].image), d.file("boot.img"));
+    EXPECT_EQ(nameOf(r.parts[3]), "boot_b");
+    EXPECT_EQ(r.parts[3].bootable, 0);
+    EXPECT_EQ(std::string(r.parts[3].image), d.file("boot.img"));
+    EXPECT_EQ(r.parts[3].fs_type, 0x40000);
+    // A raw name without an image file gets no image.
+    EXPECT_EQ(nameOf(r.parts[4]), "misc");
+    EXPECT_EQ(r.parts[4].fs_type, 0x4);
+    EXPECT_STREQ(r.parts[4].image, "");
+    EXPECT_EQ(nameOf(r.parts[5]), "rootfs");
+    EXPECT_EQ(r.parts[5].size, 0);
+    EXPECT_EQ(r.parts[5].start, 0x30000);
+
+    // Only the CMDLINE line counts: later lines lend it nothing.
+    const Parsed g = parse("CMDLINE: mtdparts=rk29xxnand:-@0x00004000(rootfs)\n", d.path(), RKPARM_MODE_GPT);
+    ASSERT_EQ(g.count, 2);
+    EXPECT_EQ(g.parts[1].start, 0x4000);
+    EXPECT_EQ(g.parts[1].index, 1);
+}
+
+TEST(RkParm, NameSuffixesAndTruncation)
+{
+    TempDir d;
+    const std::string longName(40, 'n');
+    const Parsed r = parse("CMDLINE:mtdparts=x:0x10@0x100(a:grow),0x10@0x200(b:bootable),0x10@0x300(" + longName +
+                               "),0x10@0x400(c:grow:bootable)",
+                           d.path(), RKPARM_MODE_GPT);
+    ASSERT_EQ(r.count, 5) << r.out;
+    EXPECT_EQ(nameOf(r.parts[1]), "a");
+    EXPECT_EQ(r.parts[1].bootable, 0);
+    EXPECT_EQ(nameOf(r.parts[2]), "b");
+    EXPECT_EQ(r.parts[2].bootable, 1);
+    EXPECT_EQ(nameOf(r.parts[3]), std::string(32, 'n'));
+    EXPECT_EQ(nameOf(r.parts[4]), "c");
+    EXPECT_EQ(r.parts[4].bootable, 1);
+}
+
+TEST(RkParm, MalformedAndHostileInput)
+{
+    TempDir d;
+    EXPECT_EQ(parse("MANUFACTURER: RK\nmtdparts=x:0x10@0x10(a)\n", d.path(), 6).count, -EINVAL);
+    // No partition list: just the fixed areas.
+    EXPECT_EQ(parse("CMDLINE: console=ttyS2\nmtdparts=x:0x10@0x10(a)\n", d.path(), 6).count, 2);
+    EXPECT_EQ(parse("CMDLINE: console=ttyS2\n", d.path(), RKPARM_MODE_GPT).count, 1);
+    EXPECT_EQ(parse("CMDLINE: mtdparts=x:\n", d.path(), RKPARM_MODE_GPT).count, 1);
+    // An unterminated last definition stops the list before it.
+    EXPECT_EQ(parse("CMDLINE: mtdparts=x:0x10@0x10(a),0x10@0x20(b", d.path(), RKPARM_MODE_GPT).count, 2);
+
+    // Definitions that cannot be read are refused, not guessed at.
+    for (const char *bad : {"CMDLINE: mtdparts=x:0x10(a)", "CMDLINE: mtdparts=x:zz@0x10(a)",
+                            "CMDLINE: mtdparts=x:0x10@(a)", "CMDLINE: mtdparts=x:0x10@0x20a)",
+                            "CMDLINE: mtdparts=x:0x100000000@0x10(a)", "CMDLINE: mtdparts=x:0x10@0x10()",
+                            "CMDLINE: mtdparts=x:0x10@0x10(../../etc/shadow)", "CMDLINE: mtdparts=x:0x10@0x10(..)"}) {
+        const Parsed r = parse(bad, d.path(), RKPARM_MODE_GPT);
+        EXPECT_EQ(r.count, -1) << bad;
+        EXPECT_NE(r.out.find("** Fail"), std::string::npos) << bad;
+    }
+
+    // Overlaps: same start, start inside, and an earlier start inside the new one.
+    for (const char *ov : {"CMDLINE: mtdparts=x:0x100@0x1000(a),0x100@0x1000(b)",
+                           "CMDLINE: mtdparts=x:0x100@0x1000(a),0x100@0x10ff(b)",
+                           "CMDLINE: mtdparts=x:0x100@0x1000(a),0x1000@0x800(b)"}) {
+        const Parsed r = parse(ov, d.path(), RKPARM_MODE_GPT);
+        EXPECT_EQ(r.count, -1) << ov;
+        EXPECT_NE(r.out.find("** Fail: overlapped part b (0x"), std::string::npos) << r.out;
+    }
+    // Adjacent partitions do not overlap; a grow partition occupies nothing
+    // past its start, but a later partition must not start before it either.
+    EXPECT_EQ(parse("CMDLINE: mtdparts=x:0x100@0x1000(a),0x100@0x1100(b),-@0x1200(g)", d.path(), 5).count, 4);
+    EXPECT_EQ(parse("CMDLINE: mtdparts=x:0x100@0x1000(a),-@0x1100(g),0x100@0x1100(b)", d.path(), 5).count, -1);
+    // In legacy mode the parameter area itself is taken: offset 0 overlaps it.
+    const Parsed p = parse("CMDLINE: mtdparts=x:0x100@0x0(a)", d.path(), 6);
+    EXPECT_EQ(p.count, -1);
+    EXPECT_NE(p.out.find("overlapped part a (0x2000 < 0x4000)"), std::string::npos) << p.out;
+
+    // More definitions than records: refused instead of writing past them.
+    std::string many = "CMDLINE: mtdparts=x:";
+    for (int i = 0; i < 40; i++)
+        many += (i ? "," : "") + std::string("0x10@0x") + std::to_string(1000 + i * 100) + "(p" + std::to_string(i) + ")";
+    const Parsed m = parse(many, d.path(), RKPARM_MODE_GPT);
+    EXPECT_EQ(m.count, -1);
+    EXPECT_NE(m.out.find("too many parts"), std::string::npos);
+    EXPECT_EQ(parse("CMDLINE: mtdparts=x:0x10@0x100(a),0x10@0x200(b)", d.path(), 5, nullptr, 2).count, -1);
+}
+
+TEST(RkParm, UuidLines)
+{
+    TempDir d;
+    Parsed r = parse("CMDLINE: mtdparts=x:0x10@0x100(bootloader),0x10@0x200(boot),-@0x300(rootfs)", d.path(),
+                     RKPARM_MODE_GPT);
+    ASSERT_EQ(r.count, 4);
+    const std::string u = "614e0000-0000-4b53-8000-1d28000054a9";
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(rkparm_uuid_parse(("rootfs=" + u + "\r\n").c_str(), r.parts.data(), r.count), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "rootfs: " + u + "\n");
+    EXPECT_EQ(std::string(r.parts[3].uuid), u);
+
+    // An exact name wins over an earlier record it is a prefix of.
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(rkparm_uuid_parse(("boot=" + u).c_str(), r.parts.data(), r.count), 1);
+    testing::internal::GetCapturedStdout();
+    EXPECT_STREQ(r.parts[1].uuid, "");
+    EXPECT_EQ(std::string(r.parts[2].uuid), u);
+    // Otherwise a prefix matches; only 36 characters are taken.
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(rkparm_uuid_parse(("bootl=" + u + "ffff").c_str(), r.parts.data(), r.count), 1);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(std::string(r.parts[1].uuid), u);
+
+    EXPECT_EQ(rkparm_uuid_parse(("userdata=" + u).c_str(), r.parts.data(), r.count), 0);
+    EXPECT_EQ(rkparm_uuid_parse("rootfs", r.parts.data(), r.count), 0);
+    EXPECT_EQ(rkparm_uuid_parse(("=" + u).c_str(), r.parts.data(), r.count), 0);
+    EXPECT_EQ(rkparm_uuid_parse(("rootfs=" + u).c_str(), r.parts.data(), 0), 0);
+}
+
+TEST(RkCrc, KnownValuesAndChaining)
+{
+    EXPECT_EQ(crc32_rk(0, "abc", 3), 0x3A06543Eu);
+    EXPECT_EQ(crc32_rk(0, "123456789", 9), 0x889A9615u);
+    EXPECT_EQ(crc32_rk(0x12345678, "", 0), 0x12345678u);
+    EXPECT_EQ(crc32_rk(crc32_rk(0, "1234", 4), "56789", 5), 0x889A9615u);
+}
+
+TEST(RkCrc, ParameterBlockMatchesRkcrc)
+{
+    if (!haveTool("rkcrc"))
+        GTEST_SKIP() << "rkcrc (rkflashtool) is not installed";
+    TempDir d;
+    // A realistic file and one at the size limit.
+    const std::string text = "FIRMWARE_VER:8.1\nMACHINE_MODEL:RK3399\nMANUFACTURER:RK3399\nTYPE: GPT\n"
+                             "CMDLINE:mtdparts=rk29xxnand:0x00002000@0x00004000(uboot),-@0x00030000(rootfs:grow)\n";
+    std::string big(RK_PARM_MAX_TEXT, '\0');
+    const std::vector<uint8_t> pat = patternBytes(big.size(), 7);
+    big.assign(pat.begin(), pat.end());
+    for (const std::string &t : {text, big}) {
+        writeFile(d.file("p.txt"), t);
+        ASSERT_EQ(run("rkcrc -p " + shq(d.file("p.txt")) + " " + shq(d.file("p.bin"))).status, 0);
+        const std::string expect = readFile(d.file("p.bin"));
+        std::vector<uint8_t> buf(t.size() + 12);
+        memcpy(buf.data(), t.data(), t.size());
+        EXPECT_EQ(rkimg_build_parameter(buf.data(), static_cast<int64_t>(t.size())),
+                  static_cast<int64_t>(t.size()) + 8);
+        ASSERT_EQ(expect.size(), buf.size());
+        EXPECT_EQ(0, memcmp(expect.data(), buf.data(), buf.size()));
+    }
+}
