@@ -13,6 +13,11 @@ namespace {
 
 std::string g_outDir;
 
+void remove_out_dir()
+{
+    remove_directory(g_outDir.c_str());
+}
+
 void check_rkaf(const uint8_t *data, size_t size)
 {
     rkaf_info info;
@@ -40,10 +45,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     check_rkaf(data, size);
 
     if (g_outDir.empty()) {
-        char tmpl[] = "/tmp/rkpackage-fuzz-XXXXXX";
-        if (!mkdtemp(tmpl))
+        const char *base = getenv("TMPDIR");
+        std::string tmpl = std::string(base && *base ? base : "/tmp") + "/rkpackage-fuzz-XXXXXX";
+        if (!mkdtemp(&tmpl[0]))
             abort();
         g_outDir = tmpl;
+        atexit(remove_out_dir);
     }
     const int fd = memfd_create("rkaf", 0);
     if (fd < 0)
