@@ -1,6 +1,8 @@
 #include "startup/imgsmithconf.h"
 
+#include "board/boardhardwareinfo.h"
 #include "startup/globals.h"
+#include "util/util.h"
 #include "util/qpaths.h"
 
 #include <QDir>
@@ -8,35 +10,13 @@
 #include <QFileInfo>
 #include <QSettings>
 
-#include <mntent.h>
-
 const char *const kInstallConfFileName = "/tmp/imgsmith.conf";
 
 namespace {
 
-// PENDING(board): replaced by the board table's predicate once it lands.
 bool currentBoardGetsShortConf()
 {
-    return false;
-}
-
-// PENDING(util): replaced by Util::isMountPoint once it lands.
-int isMountPointPending(const QString &path)
-{
-    const std::string table = imgsmith::sysPath("/proc/mounts");
-    FILE *f = setmntent(table.c_str(), "r");
-    if (!f)
-        return -1;
-    const std::string wanted = path.toStdString();
-    int found = 0;
-    while (struct mntent *e = getmntent(f)) {
-        if (wanted == e->mnt_dir || wanted == e->mnt_fsname) {
-            found = 1;
-            break;
-        }
-    }
-    endmntent(f);
-    return found;
+    return gCurrentBoardInfo && isShortConfBoard(gCurrentBoardInfo->boardName);
 }
 
 // The INI reader splits an unquoted value at commas into a list; a
@@ -281,7 +261,7 @@ QString readAutoFlashingImagePathOrRawFile()
     // A USB drive is plugged in on purpose for this start, so it wins over
     // the card the system booted from.
     for (const QString &mount : {gUDiskPath, gSDCardPath}) {
-        if (isMountPointPending(mount) != 1)
+        if (Util::isMountPoint(mount) != 1)
             continue;
         const QString candidate = mount + QLatin1Char('/') + value;
         if (existsAsDirOrFile(candidate))

@@ -1,10 +1,12 @@
 // Entry point of imgsmith-gui: the start-up sequence up to the user
 // interface.
+#include "board/boardhardwareinfo.h"
 #include "startup/cmdline.h"
 #include "startup/globals.h"
 #include "startup/imgsmithconf.h"
 #include "storage/mmc.h"
 #include "util/log2file.h"
+#include "util/util.h"
 
 #include <QApplication>
 #include <QFont>
@@ -33,27 +35,32 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
 
-    // PENDING(board): initBoardType(); gCurrentBoardInfo = GetBoardType();
-    const QString onboardFlashType = QStringLiteral("eMMC Flash");
-    const QString cpuName;
+    initBoardType();
+    gCurrentBoardInfo = GetBoardType();
 
     QStringList args = app.arguments();
     CommandLineRequest request;
-    const int rc = runArgumentPasses(args, request, onboardFlashType, nullptr);
+    const int rc = runArgumentPasses(args, request, gCurrentBoardInfo->getOnboardFlashType(),
+                                     dumpSupportedBoards);
     if (rc != kContinueStartup)
         return rc;
 
     if (request.installConfNeeded)
         writeInstallImgSmithConf(request.installPath, request.autoExit);
 
-    BUFFER_SIZE = copyBufferSizeForCpu(cpuName);
+    BUFFER_SIZE = copyBufferSizeForCpu(gCurrentBoardInfo->cpuName);
     log2file("copy buffer size: %d bytes\n", BUFFER_SIZE);
 
     // Console client link (local socket server and shared memory segment):
     // created here, before the main controller, once the console front-end
     // exists; it is stored in gConsoleLink and deleted after the event loop.
 
-    // PENDING(board, util): onboard storage size, partitions and current OS.
+    gOnboardFlashSize = gCurrentBoardInfo->getOnboardFlashSize();
+    const QString onboardDevice = gCurrentBoardInfo->getOnboardFlashDevFullName();
+    Util::getPartitionInfo(onboardDevice, gOnboardFlashLabels, gOnboardFlashFSTypes);
+    gCurrentOSInOnboardFlash = Util::getCurrntOSInOnboardFlash(gOnboardFlashLabels, gOnboardFlashFSTypes);
+    log2file("onboard storage %s: %lld KiB, current OS: %s\n", qPrintable(onboardDevice),
+             static_cast<long long>(gOnboardFlashSize), qPrintable(gCurrentOSInOnboardFlash));
 
     // In debug mode the Rockchip vendor storage is dumped here, once the
     // main controller's board services exist.

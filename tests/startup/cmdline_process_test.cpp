@@ -2,6 +2,9 @@
 // statuses and the generated unattended-install configuration.
 #include "support/testsupport.h"
 
+#include <QSettings>
+#include <QStringList>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -20,7 +23,7 @@ protected:
 #else
         m_binary = IMGSMITH_GUI_BINARY;
 #endif
-        const CmdResult r = run("cd " + shq(root()) + " && mkdir -p proc tmp run mnt/udisk "
+        const CmdResult r = run("cd " + shq(root()) + " && mkdir -p proc/sys/kernel tmp run mnt/udisk "
                                 "mnt/sdcard/debian/sub mnt/sdcard/debian2 && chmod 700 run && "
                                 "touch mnt/sdcard/debian/boot.img mnt/sdcard/debian/rootfs.img "
                                 "mnt/sdcard/debian2/boot.img mnt/sdcard/other.raw");
@@ -30,6 +33,15 @@ protected:
     }
 
     std::string root() const { return m_dir.path(); }
+    // The maker's Rockchip kernels describe the board in this file.
+    void rockchipBoard(const std::string &soc, int revision)
+    {
+        ASSERT_EQ(run("mkdir -p " + shq(root() + "/sys/devices/platform/board")).status, 0);
+        writeFile(root() + "/sys/devices/platform/board/info",
+                  "Hardware\t: corvanta-" + soc + "\nRevision\t: " + std::to_string(revision) + "\n");
+        writeFile(root() + "/proc/sys/kernel/osrelease", "6.1.75\n");
+    }
+    std::string log() const { return readFile(root() + "/tmp/imgsmith-gui.log"); }
     std::string conf() const { return readFile(root() + "/tmp/imgsmith.conf"); }
     bool confExists() const { return run("test -e " + shq(root() + "/tmp/imgsmith.conf")).status == 0; }
 
@@ -118,9 +130,103 @@ TEST_F(GuiProcess, HelpVersionAndListEndWithStatusZero)
     }
     // The pre-scan runs from the end: the last of -v and -h wins.
     EXPECT_EQ(gui("-h -v").err, "v1.5 b260402\n");
-    for (const char *opt : {"-l", "--list-devices"})
-        EXPECT_EQ(gui(opt).status, 0) << opt;
+    for (const char *opt : {"-l", "--list-devices", "-i /mnt/sdcard/missing -l"}) {
+        const CmdResult r = gui(opt);
+        EXPECT_EQ(r.status, 0) << opt;
+        EXPECT_EQ(r.err.rfind("\"{{ Currently supported boards:\"\n\"==== ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find("\n\"==== RK3588\"\n\"\tAlpha-T6\"\n"), std::string::npos) << r.err;
+        EXPECT_GE(r.err.size(), 6u);
+        EXPECT_EQ(r.err.substr(r.err.size() - 5), "\"}}\"\n");
+    }
     EXPECT_FALSE(confExists());
+}
+
+TEST_F(GuiProcess, UsageNamesTheOnboardStorageOfTheBoard)
+{
+    rockchipBoard("rk3576", 1);   // the UFS model
+    std::string expected = kUsage;
+    const std::string emmc = "eMMC Flash";
+    expected.replace(expected.find(emmc), emmc.size(), "UFS Device");
+    EXPECT_EQ(gui("-h").err, expected);
+    rockchipBoard("rk3576", 0);
+    EXPECT_EQ(gui("-h").err, kUsage);
+}
+
+TEST_F(GuiProcess, LowMemoryAllwinnerBoardsCopyInEightMiBChunks)
+{
+    const struct
+    {
+        const char *cpuinfo;
+        const char *size;
+    } cases[] = {
+        {"Hardware\t: sun8i\nRevision\t: 0000\n", "8388608"},            // H3
+        {"Hardware\t: sun50iw1p1\n", "8388608"},                           // A64, no revision
+        {"Hardware\t: Allwinnersun50iw2Family\nRevision\t: 0\n", "8388608"}, // H5
+        {"Hardware\t: nosuchfamily\nRevision\t: 0\n", "67108864"},
+    };
+    for (const auto &c : cases) {
+        writeFile(root() + "/proc/cpuinfo", c.cpuinfo);
+        ASSERT_EQ(run("rm -f " + shq(root() + "/tmp/imgsmith-gui.log")).status, 0);
+        ASSERT_EQ(gui("").status, 0);
+        EXPECT_NE(log().find(std::string("copy buffer size: ") + c.size + " bytes\n"), std::string::npos)
+            << c.cpuinfo << log();
+    }
+}
+
+TEST_F(GuiProcess, OnboardStorageAndCurrentOsAreReadAtStart)
+{
+    for (const char *tool : {"sfdisk", "mkfs.ext4", "dd"})
+        if (!haveTool(tool))
+            GTEST_SKIP() << tool << " is not installed";
+    rockchipBoard("rk3588", 0);
+    const std::string disk = root() + "/dev/mmcblk2";
+    const std::string part = root() + "/part.img";
+    ASSERT_EQ(run("mkdir -p " + shq(root() + "/dev") + " " + shq(root() + "/sys/block/mmcblk2")).status, 0);
+    writeFile(root() + "/sys/block/mmcblk2/size", "32768\n");
+    // A 16 MiB eMMC with one partition from 1 MiB on, laid out by sfdisk and
+    // filled with a file system made by mkfs.ext4.
+    makeSparseFile(disk, 16 << 20);
+    CmdResult r = run("echo 'start=2048, type=83' | sfdisk -q " + shq(disk));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto fillPartition = [&](const std::string &label) {
+        makeSparseFile(part, 15 << 20);
+        CmdResult m = run("mkfs.ext4 -q -F -L " + label + " " + shq(part) + " && dd if=" + shq(part) + " of="
+                          + shq(disk) + " bs=1M seek=1 conv=notrunc,sparse status=none");
+        ASSERT_EQ(m.status, 0) << m.err;
+        ASSERT_EQ(run("rm -f " + shq(root() + "/tmp/imgsmith-gui.log")).status, 0);
+    };
+
+    fillPartition("rootfs");
+    ASSERT_EQ(gui("").status, 0);
+    EXPECT_NE(log().find("onboard storage /dev/mmcblk2: 16384 KiB, current OS: linux\n"), std::string::npos)
+        << log();
+
+    fillPartition("system");
+    ASSERT_EQ(gui("").status, 0);
+    EXPECT_NE(log().find("onboard storage /dev/mmcblk2: 16384 KiB, current OS: android\n"), std::string::npos)
+        << log();
+}
+
+TEST_F(GuiProcess, ShortConfigurationOfTheSingledOutBoards)
+{
+    for (int revision : {0, 2}) {   // Alpha-N1, Alpha-N2
+        rockchipBoard("rk3528", revision);
+        const CmdResult r = gui("-i /mnt/sdcard/debian --auto-exit");
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string full = installConf("/mnt/sdcard/debian", "true", kEmptyUI);
+        const std::string text = conf();
+        const size_t cut = full.find("; If the \"autoExit\" set to true");
+        ASSERT_NE(cut, std::string::npos);
+        EXPECT_EQ(text, full.substr(0, cut)) << revision;
+
+        // Read back as the screens read it: no [UI] section, so every UI key
+        // takes its default, and autoExit is the early "false" line.
+        QSettings s(QString::fromStdString(root() + "/tmp/imgsmith.conf"), QSettings::IniFormat);
+        EXPECT_EQ(s.childGroups(), QStringList());
+        EXPECT_EQ(s.value("autoStart").toString(), "/mnt/sdcard/debian");
+        EXPECT_EQ(s.value("autoExit").toString(), "false");
+        EXPECT_FALSE(s.contains("UI/screenSizePercent"));
+    }
 }
 
 TEST_F(GuiProcess, PlainStartEndsAfterStartupWithStatusZero)
