@@ -1,0 +1,306 @@
+// Classification of directory image sets: file groups and writing order,
+// Android/Linux decision, ROCKNIX sets, rejections and their debug lines, OS
+// kind from the path, exclude list, root filesystem probe against images
+// made by mkfs.ext4 / mkfs.btrfs (checked with blkid -p as well).
+#include "imagesettest.h"
+
+#include "imageset/osconfig.h"
+#include "util/paths.h"
+
+using namespace testsupport;
+
+namespace {
+
+QStringList L(std::initializer_list<const char *> names)
+{
+    QStringList l;
+    for (const char *n : names)
+        l << QString::fromLatin1(n);
+    return l;
+}
+
+} // namespace
+
+TEST_F(ImageSetTest, MinimalLinuxSetAndItsRejectionWithoutMap)
+{
+    const QStringList files = L({"boot.img", "rootfs.img", "partmap.txt"});
+    OSConfig ok(makeSetOf("plain", files), files);
+    EXPECT_TRUE(ok.isValid);
+    EXPECT_EQ(ok.osType, Linux);
+    EXPECT_EQ(ok.title, "Linux");
+    EXPECT_EQ(ok.icon, ":/linuxos.png");
+    EXPECT_EQ(ok.imageFiles, L({"boot.img", "rootfs.img"}));
+    EXPECT_EQ(ok.os_partmap_txt, "partmap.txt");
+    EXPECT_EQ(ok.imageFileSizes, (QList<qint64>{8, 10}));
+    EXPECT_EQ(ok.imageFileSizeTexts, L({"8 bytes", "10 bytes"}));
+    EXPECT_EQ(ok.rootfsFsTypes, L({"unknow"}));
+
+    // Without a map: rejected with its message, no files, info.conf unread.
+    const QString path = makeSet("nomap", {{"boot.img", "b"}, {"rootfs.img", "r"}, {"info.conf", "title=X\n"}});
+    takeDebugLines();
+    OSConfig bad(path, L({"boot.img", "rootfs.img", "info.conf"}));
+    EXPECT_FALSE(bad.isValid);
+    EXPECT_TRUE(bad.imageFiles.isEmpty());
+    EXPECT_NE(bad.title, "X");
+    EXPECT_TRUE(debugHas("\t\t!!! skip linux \"" + path + "\", because os_partmap_txt is empty."));
+
+    // The same rejection stays silent outside debug mode.
+    isDebugMode = false;
+    takeDebugLines();
+    OSConfig quiet(path, L({"boot.img", "rootfs.img", "info.conf"}));
+    EXPECT_FALSE(quiet.isValid);
+    EXPECT_TRUE(takeDebugLines().isEmpty());
+}
+
+TEST_F(ImageSetTest, ParameterTxtCountsOnlyOnRockchip)
+{
+    const QStringList files = L({"boot.img", "rootfs.img", "parameter.txt"});
+    const QString path = makeSetOf("rkset", files);
+    OSConfig rk(path, files);
+    EXPECT_TRUE(rk.isValid);
+    EXPECT_EQ(rk.os_partmap_txt, "parameter.txt");
+
+    setBoard("H3", "NanoPi");
+    OSConfig h3(path, files);
+    EXPECT_FALSE(h3.isValid);
+    EXPECT_TRUE(h3.os_partmap_txt.isEmpty());
+
+    // Android sets follow the same rule.
+    const QStringList android = L({"system.img", "boot.img", "parameter.txt"});
+    EXPECT_FALSE(OSConfig(makeSetOf("android-h3", android), android).isValid);
+}
+
+TEST_F(ImageSetTest, LinuxGroupsOrderMarkersAndIgnoredNames)
+{
+    // Scanner order is deliberately not the writing order.
+    const QStringList files = L({"storage.img", "userdata.img", "rootfs.img", "boot.img", "opt.img",
+                                 "env.conf", "uboot.img", "parameter.txt", "resource.img", "idbloader.img",
+                                 "logo.png", "NO_RESIZEFS", "no_low_format.txt", "info.conf",
+                                 "imgsmith.conf", "misc.img", "MiniLoaderAll.bin", "unknown.bin",
+                                 "trust.img", "u-boot-sunxi-with-spl.bin"});
+    OSConfig os(makeSetOf("order", files), files);
+    ASSERT_TRUE(os.isValid);
+    EXPECT_EQ(os.imageFiles, L({"idbloader.img", "u-boot-sunxi-with-spl.bin", "uboot.img", "MiniLoaderAll.bin",
+                                "trust.img", "boot.img", "resource.img", "misc.img", "rootfs.img",
+                                "userdata.img", "opt.img", "storage.img"}));
+    EXPECT_EQ(os.imageFiles.size(), os.imageFileSizes.size());
+    EXPECT_EQ(os.imageFiles.size(), os.imageFileSizeTexts.size());
+    EXPECT_EQ(os.linuxLoaders, L({"idbloader.img", "u-boot-sunxi-with-spl.bin"}));
+    EXPECT_EQ(os.os_idbloader_img, "idbloader.img");
+    EXPECT_EQ(os.os_env_conf, "env.conf");
+    EXPECT_TRUE(os.noLowFormat);
+    EXPECT_TRUE(os.noResizeFs);
+    EXPECT_TRUE(debugHas("\t\tTODO: unsupport image name: unknown.bin"));
+    EXPECT_TRUE(debugHas("\t\tTODO: unsupport image name: logo.png"));
+    EXPECT_FALSE(debugHas("\t\tTODO: unsupport image name: NO_RESIZEFS"));
+    EXPECT_FALSE(debugHas("\t\tTODO: unsupport image name: imgsmith.conf"));
+}
+
+TEST_F(ImageSetTest, ExcludeListIsExactAndKeepsSizesAligned)
+{
+    excludeFilesList = L({"userdata.img", "Boot.img", "partmap.txt"});
+    const QString path = makeSet("excl", {{"boot.img", std::string(3000, 'b')}, {"rootfs.img", "r"},
+                                          {"userdata.img", "u"}, {"partmap.txt", "p"}});
+    OSConfig os(path, L({"boot.img", "rootfs.img", "userdata.img", "partmap.txt"}));
+    ASSERT_TRUE(os.isValid);
+    EXPECT_EQ(os.imageFiles, L({"boot.img", "rootfs.img"}));
+    EXPECT_EQ(os.imageFileSizes, (QList<qint64>{3000, 1}));
+    EXPECT_EQ(os.imageFileSizeTexts, L({"3 KB", "1 bytes"}));
+    // The group lists keep what the set holds.
+    EXPECT_EQ(os.linuxUserdataImages, L({"userdata.img"}));
+}
+
+TEST_F(ImageSetTest, AndroidSetGroupsAndOpenHarmony)
+{
+    const QStringList files = L({"userdata.img", "system.img", "vbmeta.img", "cache.img", "boot.img",
+                                 "uboot.img", "idbloader.img", "parameter.txt", "misc.img", "kernel.img",
+                                 "resource.img", "super.img", "recovery.img", "dtbo.img", "trust.img",
+                                 "env.conf", "logo.jpg", "info.conf", "rootfs.img"});
+    OSConfig os(makeSetOf("android12", files), files);
+    ASSERT_TRUE(os.isValid);
+    EXPECT_EQ(os.osType, Android);
+    EXPECT_EQ(os.title, "Android");
+    EXPECT_EQ(os.icon, ":/androidos.png");
+    EXPECT_EQ(os.imageFiles, L({"idbloader.img", "uboot.img", "trust.img", "boot.img", "kernel.img",
+                                "resource.img", "dtbo.img", "cache.img", "system.img", "vbmeta.img",
+                                "misc.img", "super.img", "recovery.img", "userdata.img"}));
+    EXPECT_EQ(os.os_idbloader_img, "idbloader.img");
+    EXPECT_EQ(os.os_env_conf, "env.conf");
+    EXPECT_TRUE(os.linuxRootfsImages.isEmpty());
+    EXPECT_TRUE(debugHas("\t\tTODO: unsupport image name: rootfs.img"));
+    EXPECT_FALSE(debugHas("\t\tTODO: unsupport image name: logo.jpg"));
+
+    const QStringList oh = L({"super.img", "boot.img", "parameter.txt"});
+    OSConfig harmony(makeSetOf("OpenHarmony-4.1", oh), oh);
+    ASSERT_TRUE(harmony.isValid);
+    EXPECT_EQ(harmony.osType, OpenHarmony);
+    EXPECT_EQ(harmony.title, "OpenHarmony");
+    EXPECT_EQ(harmony.icon, ":/openharmony.png");
+    EXPECT_EQ(harmony.imageFiles, L({"boot.img", "super.img"}));
+}
+
+TEST_F(ImageSetTest, IdbloaderRequiredOnUfsRockchipBoards)
+{
+    const QStringList android = L({"system.img", "boot.img", "parameter.txt"});
+    const QStringList linuxSet = L({"rootfs.img", "boot.img", "parameter.txt"});
+    const QString ap = makeSetOf("android-ufs", android);
+    const QString lp = makeSetOf("linux-ufs", linuxSet);
+
+    setBoard("RK3576", "Beta-U", true);
+    takeDebugLines();
+    EXPECT_FALSE(OSConfig(ap, android).isValid);
+    EXPECT_TRUE(debugHas("\t\t!!! skip android \"" + ap + "\", because os_idbloader_img is empty."));
+    EXPECT_FALSE(OSConfig(lp, linuxSet).isValid);
+    EXPECT_TRUE(debugHas("\t\t!!! skip linux \"" + lp + "\", because os_idbloader_img is empty."));
+    EXPECT_TRUE(OSConfig(lp, linuxSet + L({"idbloader.img"})).isValid);
+
+    // storageInterface 1 or 2 also means UFS boot; a non-Rockchip CPU never
+    // needs the loader.
+    setBoard("RK3588", "Gamma");
+    m_board.storageInterface = 2;
+    EXPECT_FALSE(OSConfig(lp, linuxSet).isValid);
+    setBoard("H618", "Delta", true);
+    const QStringList sunxi = L({"rootfs.img", "boot.img", "partmap.txt"});
+    EXPECT_TRUE(OSConfig(makeSetOf("sunxi-ufs", sunxi), sunxi).isValid);
+}
+
+TEST_F(ImageSetTest, RocknixSetsAndTheirRejections)
+{
+    m_board.RocknixSubDeviceName = "rk3566-r36s";
+    m_board.DTSFileName = "rk3566-r36s-linux";
+    const QStringList files = L({"system.img", "rocknix_idbloader.img", "rk3566-r36s-linux.dtb", "partmap.txt",
+                                 "rk3566-other_uboot.bin", "rk3566-r36s_uboot.bin", "other.dtb"});
+    const QString path = makeSetOf("ROCKNIX-20240801", files);
+    OSConfig os(path, files);
+    ASSERT_TRUE(os.isValid);
+    EXPECT_TRUE(os.isRocknix);
+    EXPECT_EQ(os.osType, Rocknix);
+    EXPECT_EQ(os.title, "ROCKNIX");
+    EXPECT_EQ(os.icon, ":/rocknix.png");
+    EXPECT_EQ(os.linuxRootfsImages, L({"system.img"}));
+    EXPECT_TRUE(os.androidSystemImages.isEmpty());
+    EXPECT_EQ(os.os_idbloader_img, "rocknix_idbloader.img");
+    EXPECT_EQ(os.os_rocknix_uboot_bin, "rk3566-r36s_uboot.bin");
+    EXPECT_EQ(os.os_rocknix_dtb, "rk3566-r36s-linux.dtb");
+    EXPECT_EQ(os.imageFiles, L({"rocknix_idbloader.img", "rk3566-r36s_uboot.bin", "system.img"}));
+
+    takeDebugLines();
+    const QStringList noDtb = L({"system.img", "rocknix_idbloader.img", "partmap.txt", "rk3566-r36s_uboot.bin"});
+    EXPECT_FALSE(OSConfig(path, noDtb).isValid);
+    EXPECT_TRUE(debugHas("\t\t!!! skip rocknix \"" + path + "\", because os_rocknix_dtb is empty."));
+    const QStringList noUboot = L({"system.img", "rocknix_idbloader.img", "partmap.txt", "rk3566-r36s-linux.dtb"});
+    EXPECT_FALSE(OSConfig(path, noUboot).isValid);
+    EXPECT_TRUE(debugHas("\t\t!!! skip rocknix \"" + path + "\", because os_rocknix_uboot_bin is empty."));
+
+    m_board.DTSFileName.clear();
+    EXPECT_FALSE(OSConfig(path, files).isValid);
+    EXPECT_TRUE(debugHas("\t\t!!! skip rocknix \"" + path + "\", because info->DTSFileName is empty."));
+    m_board.RocknixSubDeviceName.clear();
+    OSConfig none(path, files);
+    EXPECT_FALSE(none.isValid);
+    EXPECT_TRUE(none.imageFiles.isEmpty());
+    EXPECT_TRUE(debugHas("\t\t!!! skip rocknix \"" + path + "\", because info->RocknixSubDeviceName is empty."));
+}
+
+TEST_F(ImageSetTest, BoardWithoutRocknixNamesIgnoresBareSuffixFiles)
+{
+    // Empty board names would otherwise make "_uboot.bin" a boot image and
+    // ".dtb" the ROCKNIX device tree of any set.
+    const QStringList files = L({"boot.img", "rootfs.img", "partmap.txt", "_uboot.bin", ".dtb"});
+    OSConfig os(makeSetOf("bare", files), files);
+    ASSERT_TRUE(os.isValid);
+    EXPECT_EQ(os.imageFiles, L({"boot.img", "rootfs.img"}));
+    EXPECT_TRUE(os.os_rocknix_uboot_bin.isEmpty());
+    EXPECT_TRUE(os.os_rocknix_dtb.isEmpty());
+}
+
+TEST_F(ImageSetTest, OsKindFromPathLaterMatchWins)
+{
+    const QStringList files = L({"boot.img", "rootfs.img", "partmap.txt"});
+    const struct {
+        const char *dir;
+        OSType type;
+        const char *title;
+        const char *icon;
+    } cases[] = {
+        {"ubuntu-jammy", Ubuntu, "Ubuntu", ":/ubuntuos.png"},
+        {"lubuntu-desktop", Lubuntu, "Lubuntu", ":/lxde.png"},
+        {"debian-openmediavault", OpenMediaVault, "OpenMediaVault", ":/openmediavault.png"},
+        {"Core-QTE", Lumabase, "Lumabase", ":/ubuntuos.png"},
+        {"ubuntu-lumadesk", Lumadesk, "Lumadesk", ":/lxde.png"},
+        {"openwrt-23", OpenWrt, "Lumaroute", ":/openwrt.png"},
+        {"openwrt-lumaroute", Lumaroute, "Lumaroute", ":/openwrt.png"},
+        {"Debian-Bookworm", Debian, "Debian", ":/debianos.png"},
+        {"proxmox-debian", Proxmox, "Proxmox VE", ":/proxmox.png"},
+        {"alpine", Alpine, "Alpine Linux", ":/alpine.png"},
+        {"buildroot-ubuntu", Buildroot, "Buildroot", ":/buildroot.png"},
+        {"myos", Linux, "Linux", ":/linuxos.png"},
+        {"openharmony-linux", Linux, "Linux", ":/linuxos.png"},
+    };
+    for (const auto &c : cases) {
+        OSConfig os(makeSetOf(c.dir, files), files);
+        ASSERT_TRUE(os.isValid) << c.dir;
+        EXPECT_EQ(os.osType, c.type) << c.dir;
+        EXPECT_EQ(os.title, c.title) << c.dir;
+        EXPECT_EQ(os.icon, c.icon) << c.dir;
+    }
+    // A directory above the board's own root must not decide the kind.
+    TempDir other;
+    const std::string root = other.file("ubuntu-sim");
+    ASSERT_EQ(run("mkdir -p " + shq(root + "/mnt/sdcard/myos")).status, 0);
+    writeFile(root + "/mnt/sdcard/myos/partmap.txt", "p");
+    setenv("IMGSMITH_ROOT", root.c_str(), 1);
+    imgsmith::resetSimRootCache();
+    OSConfig os(s2q(root + "/mnt/sdcard/myos"), L({"partmap.txt"}));
+    ASSERT_TRUE(os.isValid);
+    EXPECT_EQ(os.osType, Linux);
+}
+
+TEST_F(ImageSetTest, RootfsProbeMeetsRealFilesystems)
+{
+    if (!haveTool("mkfs.ext4") || !haveTool("mkfs.btrfs"))
+        GTEST_SKIP() << "mkfs.ext4 or mkfs.btrfs (btrfs-progs) not installed";
+    const QString ext4Set = makeSet("fs-ext4", {{"partmap.txt", "p"}, {"boot.img", "b"}});
+    const QString btrfsSet = makeSet("fs-btrfs", {{"partmap.txt", "p"}, {"boot.img", "b"}});
+    const std::string ext4 = q2s(ext4Set + "/rootfs.img");
+    const std::string btrfs = q2s(btrfsSet + "/rootfs.img");
+    ASSERT_EQ(run("mkfs.ext4 -q -F " + shq(ext4) + " 4M").status, 0);
+    makeSparseFile(btrfs, 120ull << 20);   // mkfs.btrfs refuses less than ~109 MiB
+    CmdResult made = run("mkfs.btrfs -q -f " + shq(btrfs));
+    ASSERT_EQ(made.status, 0) << made.err;
+    // What an independent reader sees.
+    ASSERT_EQ(run("blkid -p -o value -s TYPE " + shq(ext4)).out, "ext4\n");
+    ASSERT_EQ(run("blkid -p -o value -s TYPE " + shq(btrfs)).out, "btrfs\n");
+
+    const QStringList files = L({"rootfs.img", "boot.img", "partmap.txt"});
+    OSConfig e(ext4Set, files);
+    ASSERT_TRUE(e.isValid);
+    EXPECT_EQ(e.rootfsFsTypes, L({"ext4"}));
+    EXPECT_EQ(e.imageFileSizes.last(), 4ll << 20);
+    OSConfig b(btrfsSet, files);
+    EXPECT_EQ(b.rootfsFsTypes, L({"btrfs"}));
+    EXPECT_EQ(b.imageFileSizes.last(), 120ll << 20);
+
+    // A ROCKNIX set carries both root images, one entry per image in order.
+    m_board.RocknixSubDeviceName = "rk3326-g";
+    m_board.DTSFileName = "rk3326-g";
+    const std::string rdir = q2s(makeSet("rocknix", {{"partmap.txt", "p"}, {"rocknix_idbloader.img", "i"},
+                                                     {"rk3326-g_uboot.bin", "u"}, {"rk3326-g.dtb", "d"}}));
+    ASSERT_EQ(run("cp --sparse=always " + shq(btrfs) + " " + shq(rdir + "/system.img")).status, 0);
+    ASSERT_EQ(run("cp " + shq(ext4) + " " + shq(rdir + "/rootfs.img")).status, 0);
+    OSConfig r(s2q(rdir), L({"rootfs.img", "system.img", "partmap.txt", "rocknix_idbloader.img",
+                            "rk3326-g_uboot.bin", "rk3326-g.dtb"}));
+    ASSERT_TRUE(r.isValid);
+    EXPECT_EQ(r.linuxRootfsImages, L({"rootfs.img", "system.img"}));
+    EXPECT_EQ(r.rootfsFsTypes, L({"ext4", "btrfs"}));
+
+    // Truncated, empty and missing images are "unknow", never a crash.
+    ASSERT_EQ(run("head -c 1000 " + shq(ext4) + " > " + shq(rdir + "/rootfs.img")).status, 0);
+    writeFile(rdir + "/system.img", "");
+    OSConfig broken(s2q(rdir), L({"rootfs.img", "system.img", "partmap.txt", "rocknix_idbloader.img",
+                                 "rk3326-g_uboot.bin", "rk3326-g.dtb"}));
+    EXPECT_EQ(broken.rootfsFsTypes, L({"unknow", "unknow"}));
+    OSConfig missing(makeSet("nofiles", {{"partmap.txt", "p"}, {"x", "x"}}), L({"rootfs.img", "partmap.txt"}));
+    EXPECT_EQ(missing.rootfsFsTypes, L({"unknow"}));
+    EXPECT_EQ(missing.imageFileSizes, QList<qint64>{0});
+}

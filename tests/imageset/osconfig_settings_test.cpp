@@ -1,0 +1,263 @@
+// Per-set settings and board matching: info.conf quoting and keys, the
+// ".conf" beside a raw image, require-board rules, the S5P kernel
+// generation, raw image sets with the appended IDB loader, the working
+// directory under /tmp, automatic start, and the small helpers.
+#include "imagesettest.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include "imageset/osconfig.h"
+#include "storage/idbloader_builtin.h"
+
+using namespace testsupport;
+
+namespace {
+
+const QStringList kMinimal = {"boot.img", "rootfs.img", "partmap.txt", "info.conf"};
+
+} // namespace
+
+TEST_F(ImageSetTest, InfoConfQuotingAndKeys)
+{
+    const QString path = makeSet("ubuntu-noble", {
+        {"boot.img", "b"}, {"rootfs.img", "r"}, {"partmap.txt", "p"},
+        {"info.conf",
+         "\xEF\xBB\xBF"      // a UTF-8 byte order mark from a Windows editor
+         "; comment\n"
+         "title = \"Ubuntu   Noble  Desktop\"\r\n"
+         "icon=\"pics/ubuntu.png\"\n"
+         "version=\"24.04\" \n"
+         "require-board = \"RK3588\", rk3568 , ,\"Alpha-R2\",\n"
+         "disable-auto-idbloader=Yes\n"
+         "bootargs-ext=  \"quiet   a=1\"\n"
+         "[Other]\n"
+         "title=Not this one\n"}});
+    OSConfig os(path, kMinimal);
+    ASSERT_TRUE(os.isValid);
+    EXPECT_EQ(os.title, "Ubuntu Noble Desktop");
+    EXPECT_EQ(os.icon, path + "/pics/ubuntu.png");
+    EXPECT_EQ(os.version, "24.04");
+    EXPECT_EQ(os.requireBoards, (QStringList{"RK3588", "rk3568", "Alpha-R2"}));
+    EXPECT_TRUE(os.disableAutoIdbloader);
+    EXPECT_EQ(os.bootArgsExt, "quiet a=1");
+    EXPECT_EQ(os.osType, Ubuntu);
+
+    // Absolute and resource icons stay as they are; unknown boolean words and
+    // empty values leave the fields alone; the later of two lines wins.
+    OSConfig again = os;
+    writeFile(q2s(path + "/more.conf"),
+              "[General]\nicon=:/custom.png\ndisable-auto-idbloader=maybe\ntitle=\"\"\nversion=1\nversion=2\n");
+    again.reSetTitleFromConfFile("more.conf");
+    EXPECT_EQ(again.icon, ":/custom.png");
+    EXPECT_TRUE(again.disableAutoIdbloader);
+    EXPECT_EQ(again.title, "Ubuntu Noble Desktop");
+    EXPECT_EQ(again.version, "2");
+    writeFile(q2s(path + "/more.conf"), "icon=/opt/icons/x.png\ndisable-auto-idbloader=FALSE\nrequire-board=\n");
+    again.reSetTitleFromConfFile("more.conf");
+    EXPECT_EQ(again.icon, "/opt/icons/x.png");
+    EXPECT_FALSE(again.disableAutoIdbloader);
+    EXPECT_TRUE(again.requireBoards.isEmpty());
+
+    // A missing file or a directory of that name changes nothing.
+    OSConfig untouched = again;
+    untouched.reSetTitleFromConfFile("absent.conf");
+    ASSERT_EQ(run("mkdir " + shq(q2s(path + "/dir.conf"))).status, 0);
+    untouched.reSetTitleFromConfFile("dir.conf");
+    EXPECT_EQ(untouched.icon, again.icon);
+    EXPECT_EQ(untouched.title, again.title);
+}
+
+TEST_F(ImageSetTest, RequireBoardMatching)
+{
+    OSConfig os;
+    auto match = [&](QStringList boards, const QString &cpu, const QString &model) {
+        setBoard(cpu, model);
+        os.requireBoards = boards;
+        return os.isMatchBoard();
+    };
+    EXPECT_TRUE(match({}, "H3", "Anything"));
+    // Wildcards in Rockchip names.
+    EXPECT_TRUE(match({"RK35XX"}, "RK3568", "x"));
+    EXPECT_TRUE(match({"rk35xx"}, "RK3588", "x"));
+    EXPECT_FALSE(match({"RK35XX"}, "RK3399", "x"));
+    EXPECT_TRUE(match({"rk3588"}, "RK3588", "x"));
+    EXPECT_FALSE(match({"rk3588"}, "RK3568", "x"));
+    // CPU names of different lengths never match through the CPU rule.
+    EXPECT_FALSE(match({"RK3588"}, "RK3588S", "x"));
+    EXPECT_FALSE(match({"RK3588S"}, "RK3588", "x"));
+    EXPECT_FALSE(match({"RK35"}, "RK3588", "x"));
+    EXPECT_FALSE(match({"H3"}, "H618", "x"));
+    EXPECT_TRUE(match({"s5p6818"}, "S5P6818", "x"));
+    EXPECT_FALSE(match({"S5P4418"}, "S5P6818", "x"));
+    // Model names compare on letters and digits only.
+    EXPECT_TRUE(match({"alpha r2"}, "RK3399", "Alpha-R2"));
+    EXPECT_TRUE(match({"ALPHA_R2"}, "RK3399", "Alpha-R2"));
+    EXPECT_TRUE(match({"Beta (Plus) 4", "x"}, "H5", "beta-plus-4"));
+    EXPECT_FALSE(match({"Alpha-R2S"}, "RK3399", "Alpha-R2"));
+    // Any entry may match.
+    EXPECT_TRUE(match({"H3", "RK35XX"}, "RK3576", "x"));
+    // Punctuation-only entries must not match a board without a model name.
+    EXPECT_FALSE(match({"--"}, "RK3399", ""));
+    gCurrentBoardInfo = nullptr;
+    os.requireBoards = {"--", "RK35XX"};
+    EXPECT_FALSE(os.isMatchBoard());
+}
+
+TEST_F(ImageSetTest, S5PKernelVersionFromSecondBootLoader)
+{
+    setBoard("S5P6818", "Epsilon");
+    const QStringList files = {"bl1-mmcboot.bin", "boot.img", "rootfs.img", "partmap.txt"};
+    EXPECT_EQ(OSConfig(makeSetOf("k4", files), files).s5pxx18KernelVersion, 4);
+    const QStringList with2nd = files + QStringList{"2ndboot.bin"};
+    OSConfig k3(makeSetOf("k3", with2nd), with2nd);
+    EXPECT_EQ(k3.s5pxx18KernelVersion, 3);
+    EXPECT_EQ(k3.imageFiles.first(), "bl1-mmcboot.bin");
+
+    // The first require-board entry names the CPU when there is one.
+    setBoard("RK3399", "Zeta");
+    const QString path = makeSet("req4418", {{"boot.img", "b"}, {"partmap.txt", "p"},
+                                             {"info.conf", "require-board=S5P4418,RK3399\n"}});
+    EXPECT_EQ(OSConfig(path, QStringList{"boot.img", "partmap.txt", "info.conf"}).s5pxx18KernelVersion, 4);
+    EXPECT_EQ(OSConfig(makeSetOf("rk", kMinimal), kMinimal).s5pxx18KernelVersion, -1);
+}
+
+TEST_F(ImageSetTest, RawImageSetsTitleConfAndIdbloader)
+{
+    const QString path = makeSet("images", {{"rocknix-rk3326.img", std::string(5000, 'r')},
+                                            {"backup.raw", "raw"},
+                                            {"backup.raw.conf", "title=\"My Backup\"\nversion=7\n"},
+                                            {"info.conf", "title=From Info\n"}});
+    setBoard("RK3326", "Odroid-Go");
+    OSConfig rocknix(path, QString("rocknix-rk3326.img"));
+    EXPECT_TRUE(rocknix.isValid);
+    EXPECT_EQ(rocknix.osType, RawImage);
+    EXPECT_EQ(rocknix.os_raw_img, "rocknix-rk3326.img");
+    // info.conf applies when no "<file>.conf" exists, after the ROCKNIX title.
+    EXPECT_EQ(rocknix.title, "From Info");
+    EXPECT_EQ(rocknix.icon, ":/rocknix.png");
+    EXPECT_EQ(rocknix.imageFiles, QStringList{"rocknix-rk3326.img"});
+    EXPECT_EQ(rocknix.imageFileSizes, QList<qint64>{5000});
+
+    OSConfig backup(path, QString("backup.raw"));
+    EXPECT_EQ(backup.title, "My Backup");
+    EXPECT_EQ(backup.version, "7");
+    EXPECT_EQ(backup.icon, ":/backup.png");
+
+    const QString bare = makeSet("bare", {{"rocknix-rk3326.img", "x"}});
+    EXPECT_EQ(OSConfig(bare, QString("rocknix-rk3326.img")).title, "ROCKNIX");
+    EXPECT_EQ(OSConfig(bare, QString("plain.gz")).title, "plain.gz");
+    EXPECT_EQ(OSConfig(bare, QString("plain.gz")).imageFileSizes, QList<qint64>{0});
+}
+
+TEST_F(ImageSetTest, RawImageGetsIdbloaderOnUfsRockchipBoard)
+{
+    const QString withOwn = makeSet("own", {{"disk.raw", "d"}, {"idbloader.img", std::string(4321, 'i')}});
+    const QString without = makeSet("builtin", {{"disk.raw", "d"}});
+    setBoard("RK3588", "Alpha-U", true);
+
+    OSConfig own(withOwn, QString("disk.raw"));
+    EXPECT_EQ(own.os_idbloader_img, "idbloader.img");
+    EXPECT_EQ(own.imageFiles, (QStringList{"disk.raw", "idbloader.img"}));
+    EXPECT_EQ(own.imageFileSizes, (QList<qint64>{1, 4321}));
+    EXPECT_EQ(own.imageFileSizeTexts.last(), "4 KB");
+
+    // Without its own file the size is the built-in loader's (0 when this
+    // build was given none).
+    OSConfig builtin(without, QString("disk.raw"));
+    EXPECT_EQ(builtin.imageFiles, (QStringList{"disk.raw", "idbloader.img"}));
+    EXPECT_EQ(builtin.imageFileSizes.last(), static_cast<qint64>(rk3588_idbloader_img_len));
+
+    // An unknown Rockchip SoC has no built-in loader.
+    setBoard("RK3566", "Theta", true);
+    EXPECT_EQ(OSConfig(without, QString("disk.raw")).imageFileSizes.last(), 0);
+
+    // The set may opt out; boards booting from eMMC, and other CPUs, add nothing.
+    writeFile(q2s(without + "/disk.raw.conf"), "disable-auto-idbloader=true\n");
+    EXPECT_EQ(OSConfig(without, QString("disk.raw")).imageFiles, QStringList{"disk.raw"});
+    setBoard("RK3588", "Alpha");
+    EXPECT_EQ(OSConfig(withOwn, QString("disk.raw")).imageFiles, QStringList{"disk.raw"});
+    EXPECT_TRUE(OSConfig(withOwn, QString("disk.raw")).os_idbloader_img.isEmpty());
+    setBoard("A733", "Iota", true);
+    EXPECT_EQ(OSConfig(withOwn, QString("disk.raw")).imageFiles, QStringList{"disk.raw"});
+}
+
+TEST_F(ImageSetTest, TmpImagePathUnderTheRoot)
+{
+    const std::string setDir = m_root + "/mnt/sd/ubuntu-22";
+    ASSERT_EQ(run("mkdir -p " + shq(setDir)).status, 0);
+    OSConfig os;
+    os.imagePath = s2q(setDir);
+    const QString expected = s2q(m_root + "/tmp/mntsdubuntu22");
+    EXPECT_TRUE(os.getTmpImagePath(false).isEmpty());
+    EXPECT_EQ(os.getTmpImagePath(true), expected);
+    EXPECT_TRUE(QFileInfo(expected).isDir());
+    EXPECT_EQ(os.getTmpImagePath(false), expected);
+    writeFile(q2s(expected + "/env.conf"), "x");
+    os.cleanTmpImagePath();
+    EXPECT_FALSE(QFileInfo::exists(expected));
+    EXPECT_TRUE(QFileInfo(s2q(m_root + "/tmp")).isDir());
+
+    // Every listed punctuation mark and the odd typographic characters go.
+    os.imagePath = QString::fromUtf8("/mnt/sdcard/a-b`c~d!e@f#g$h%i^j&k*l(m)n_o+p=q|r:s;t<u>v,w.x?y/z{1}2'3\"4[5]6\\7"
+                                     "\u00E2\u20AC\u201D\u00C2\u00AB\u00BB8 9");
+    EXPECT_EQ(os.getTmpImagePath(true), s2q(m_root + "/tmp/mntsdcardabcdefghijklmnopqrstuvwxyz1234567") + "8 9");
+
+    // A path of punctuation only must not name /tmp itself.
+    os.imagePath = s2q(m_root + "/");
+    EXPECT_TRUE(os.getTmpImagePath(true).isEmpty());
+    writeFile(m_root + "/tmp/keep", "k");
+    os.cleanTmpImagePath();
+    EXPECT_TRUE(QFileInfo::exists(s2q(m_root + "/tmp/keep")));
+}
+
+TEST_F(ImageSetTest, AutoStartMatchesDirectoryOrRawFile)
+{
+    OSConfig dir(makeSetOf("ubuntu", kMinimal), kMinimal);
+    const QString dirPath = s2q(m_root + "/mnt/sdcard/ubuntu");
+    EXPECT_TRUE(dir.isAutoStart(dirPath));
+    EXPECT_TRUE(dir.isAutoStart(dirPath + "//"));
+    EXPECT_FALSE(dir.isAutoStart(QString()));
+    EXPECT_FALSE(dir.isAutoStart(dirPath.toUpper()));
+    EXPECT_FALSE(dir.isAutoStart(dirPath + "2"));
+
+    OSConfig raw(s2q(m_root + "/mnt/sdcard"), QString("backup.raw"));
+    EXPECT_TRUE(raw.isAutoStart(s2q(m_root + "/mnt/sdcard/backup.raw")));
+    EXPECT_FALSE(raw.isAutoStart(s2q(m_root + "/mnt/sdcard")));
+
+    // Through the configuration file: relative to the mounted SD card.
+    EXPECT_FALSE(dir.isAutoStart());
+    writeFile(m_root + "/mnt/sdcard/imgsmith.conf", "[General]\nautoStart=ubuntu/\n");
+    ASSERT_EQ(run("mkdir -p " + shq(m_root + "/proc")).status, 0);
+    writeFile(m_root + "/proc/mounts", "/dev/mmcblk0p1 /mnt/sdcard vfat rw 0 0\n");
+    EXPECT_TRUE(dir.isAutoStart());
+    writeFile(m_root + "/proc/mounts", "");
+    EXPECT_FALSE(dir.isAutoStart());
+}
+
+TEST_F(ImageSetTest, TargetDeviceSettingAndSmallHelpers)
+{
+    const QStringList files = {"boot.img", "rootfs.img", "parameter.txt", "dtbo.img"};
+    OSConfig os(makeSetOf("split", files), files);
+    ASSERT_TRUE(os.isValid);
+    EXPECT_TRUE(isSupportTargetDeviceSetting(os));
+    const QStringList noDtbo = {"boot.img", "rootfs.img", "parameter.txt"};
+    EXPECT_FALSE(isSupportTargetDeviceSetting(OSConfig(makeSetOf("nodtbo", noDtbo), noDtbo)));
+    const QStringList partmap = {"boot.img", "rootfs.img", "partmap.txt", "dtbo.img"};
+    EXPECT_FALSE(isSupportTargetDeviceSetting(OSConfig(makeSetOf("pm", partmap), partmap)));
+    const QStringList android = {"system.img", "parameter.txt", "dtbo.img"};
+    EXPECT_FALSE(isSupportTargetDeviceSetting(OSConfig(makeSetOf("and", android), android)));
+    OSConfig raw = os;
+    raw.osType = RawImage;
+    EXPECT_FALSE(isSupportTargetDeviceSetting(raw));
+
+    EXPECT_EQ(getFileExtension("rootfs.tar.gz"), "gz");
+    EXPECT_EQ(getFileExtension("bootloader"), "");
+    EXPECT_EQ(getFileExtension("dir.d/file"), "");
+    EXPECT_EQ(getFileExtension("logo."), "");
+    EXPECT_EQ(removeQuotes("\""), "");
+    EXPECT_EQ(removeQuotes("\"\""), "");
+    EXPECT_EQ(removeQuotes("\"a b\""), "a b");
+    EXPECT_EQ(removeQuotes("\"a"), "\"a");
+    EXPECT_EQ(removeQuotes("\"\"x\"\""), "\"x\"");
+}
