@@ -2,16 +2,12 @@
 
 #include <QDebug>
 #include <QFile>
-#include <QFileInfo>
-#include <QSettings>
-#include <QStringList>
 
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "startup/globals.h"
-#include "util/qpaths.h"
+#include "util/debugmode.h"
 
 namespace imageset {
 
@@ -62,42 +58,6 @@ QString removeDirRightSeparator(const QString &path)
     while (s.size() > 1 && (s.endsWith(QLatin1Char('/')) || s.endsWith(QLatin1Char('\\'))))
         s.chop(1);
     return s;
-}
-
-static bool isMounted(const QString &mountPoint)
-{
-    QFile f(sysPath(QStringLiteral("/proc/mounts")));
-    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
-        return false;
-    while (!f.atEnd()) {
-        const QStringList fields = QString::fromUtf8(f.readLine()).split(QLatin1Char(' '));
-        if (fields.size() >= 2 && (fields[0] == mountPoint || fields[1] == mountPoint))
-            return true;
-    }
-    return false;
-}
-
-QString autoFlashingImagePathOrRawFile()
-{
-    const QString conf = imgsmithConfFileName.isEmpty()
-        ? sysPath(gSDCardPath + QStringLiteral("/imgsmith.conf"))
-        : sysPath(imgsmithConfFileName);
-    if (!QFileInfo::exists(conf))
-        return QString();
-    QSettings settings(conf, QSettings::IniFormat);
-    const QString value = removeDirRightSeparator(settings.value(QStringLiteral("autoStart")).toString());
-    if (value.isEmpty())
-        return QString();
-    if (value.startsWith(QLatin1Char('/')))
-        return QFileInfo::exists(sysPath(value)) ? value : QString();
-    for (const QString &mount : {gUDiskPath, gSDCardPath}) {
-        if (!isMounted(mount))
-            continue;
-        const QString candidate = mount + QLatin1Char('/') + value;
-        if (QFileInfo::exists(sysPath(candidate)))
-            return candidate;
-    }
-    return QString();
 }
 
 void debugLine(const QString &line)

@@ -1,6 +1,5 @@
 // Small helpers of the image set model that other subsystems will offer
-// shared versions of (sizes for display, filesystem probe, configuration
-// look-ups). Kept private to src/imageset.
+// shared versions of (sizes for display, filesystem probe). Kept private to src/imageset.
 #pragma once
 
 #include <QString>
@@ -15,10 +14,6 @@ QString probeRootfsType(const QString &path);
 
 // Removes trailing "/" and "\" characters, keeping at least one character.
 QString removeDirRightSeparator(const QString &path);
-
-// The automatic-install path named by the program configuration file
-// ("autoStart"), resolved against the mounted media; empty when none.
-QString autoFlashingImagePathOrRawFile();
 
 // One debug line on standard error, only in debug mode.
 void debugLine(const QString &line);

@@ -46,17 +46,13 @@ QString boardField(QString BoardHardwareInfo::*field)
 
 bool boardIsRockchip()
 {
-    return boardField(&BoardHardwareInfo::cpuName).toUpper().startsWith(QLatin1String("RK"));
+    return gCurrentBoardInfo && gCurrentBoardInfo->isRockchipCPU();
 }
 
 // Booting from UFS on a Rockchip SoC needs an IDB loader at a fixed place.
 bool idbloaderRequired()
 {
-    if (!gCurrentBoardInfo)
-        return false;
-    const bool ufsBoot = gCurrentBoardInfo->onboardIsUFS
-        || gCurrentBoardInfo->storageInterface == 1 || gCurrentBoardInfo->storageInterface == 2;
-    return ufsBoot && boardIsRockchip();
+    return gCurrentBoardInfo && gCurrentBoardInfo->isOnboardUFS() && boardIsRockchip();
 }
 
 QString quoted(const QString &s)

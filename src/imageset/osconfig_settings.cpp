@@ -10,6 +10,7 @@
 
 #include "board/boardhardwareinfo.h"
 #include "imageset/imagesetsupport.h"
+#include "startup/imgsmithconf.h"
 #include "util/qpaths.h"
 
 namespace {
@@ -174,7 +175,7 @@ void OSConfig::cleanTmpImagePath() const
 
 bool OSConfig::isAutoStart() const
 {
-    return isAutoStart(imageset::autoFlashingImagePathOrRawFile());
+    return isAutoStart(readAutoFlashingImagePathOrRawFile());
 }
 
 bool OSConfig::isAutoStart(const QString &autoPath) const

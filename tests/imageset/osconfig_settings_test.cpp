@@ -53,8 +53,11 @@ TEST_F(ImageSetTest, InfoConfQuotingAndKeys)
     EXPECT_TRUE(again.disableAutoIdbloader);
     EXPECT_EQ(again.title, "Ubuntu Noble Desktop");
     EXPECT_EQ(again.version, "2");
-    writeFile(q2s(path + "/more.conf"), "icon=/opt/icons/x.png\ndisable-auto-idbloader=FALSE\nrequire-board=\n");
+    // Commas belong to the text (an INI list reading would drop the value).
+    writeFile(q2s(path + "/more.conf"),
+              "icon=/opt/icons/x.png\ndisable-auto-idbloader=FALSE\nrequire-board=\ntitle=Ubuntu, Server\n");
     again.reSetTitleFromConfFile("more.conf");
+    EXPECT_EQ(again.title, "Ubuntu, Server");
     EXPECT_EQ(again.icon, "/opt/icons/x.png");
     EXPECT_FALSE(again.disableAutoIdbloader);
     EXPECT_TRUE(again.requireBoards.isEmpty());
