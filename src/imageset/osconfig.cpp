@@ -8,6 +8,7 @@
 #include "imageset/imagesetsupport.h"
 #include "startup/globals.h"
 #include "storage/idbloader_builtin.h"
+#include "util/util.h"
 #include "util/qpaths.h"
 
 using imageset::debugLine;
@@ -294,7 +295,7 @@ void OSConfig::appendImageFile(const QString &name, qint64 size)
 {
     imageFiles << name;
     imageFileSizes << size;
-    imageFileSizeTexts << imageset::sizeHuman(size);
+    imageFileSizeTexts << Util::size_human(size);
 }
 
 void OSConfig::rebuildImageFiles()
@@ -351,7 +352,7 @@ qint64 OSConfig::sizeOfFile(const QString &name) const
 
 QString OSConfig::sizeHumanOfFile(const QString &name) const
 {
-    return imageset::sizeHuman(sizeOfFile(name));
+    return Util::size_human(sizeOfFile(name));
 }
 
 QString OSConfig::getCPUNameUpper() const

@@ -11,6 +11,7 @@
 #include "board/boardhardwareinfo.h"
 #include "imageset/imagesetsupport.h"
 #include "startup/imgsmithconf.h"
+#include "util/util.h"
 #include "util/qpaths.h"
 
 namespace {
@@ -170,7 +171,7 @@ void OSConfig::cleanTmpImagePath() const
 {
     const QString path = getTmpImagePath(false);
     if (!path.isEmpty() && QFileInfo::exists(path))
-        QDir(path).removeRecursively();
+        Util::removeDir(path);
 }
 
 bool OSConfig::isAutoStart() const
@@ -180,7 +181,7 @@ bool OSConfig::isAutoStart() const
 
 bool OSConfig::isAutoStart(const QString &autoPath) const
 {
-    const QString a = imageset::removeDirRightSeparator(autoPath);
+    const QString a = Util::removeDirRightSeparator(autoPath);
     if (a.isEmpty())
         return false;
     QString p = imagePath;
