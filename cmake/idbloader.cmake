@@ -25,6 +25,10 @@ set(IMGSMITH_IDBLOADER_MAX_BYTES 524288)
 # storage/idbloader_builtin.h) from the loader files found in `dir`.
 # The output is only rewritten when its content changes.
 function(imgsmith_generate_idbloader_source dir out)
+    if(NOT IS_DIRECTORY "${dir}")
+        # A mistyped directory would otherwise build without any loader unnoticed.
+        message(WARNING "IDB loader directory ${dir} does not exist: no built-in loaders")
+    endif()
     set(IMGSMITH_IDBLOADER_ARRAYS "")
     set(known "")
     foreach(soc ${IMGSMITH_IDBLOADER_SOCS})

@@ -16,6 +16,8 @@
 
 namespace {
 
+constexpr qint64 kMaxConfBytes = 1 << 20;
+
 // Reads the top-level keys of an INI file (before any section, or in
 // "[General]", which is what an INI reader of the framework calls top level)
 // as raw text. Values are taken verbatim after the first "=": a framework
@@ -27,7 +29,9 @@ QMap<QString, QString> readTopLevelKeys(const QString &path)
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
         return keys;
-    const QByteArray data = f.readAll();
+    // An info.conf is a few lines; a huge file on the medium must not
+    // exhaust memory while the card is scanned.
+    const QByteArray data = f.read(kMaxConfBytes);
     QString text = QString::fromUtf8(data);
     if (text.startsWith(QChar(0xFEFF)))
         text.remove(0, 1);

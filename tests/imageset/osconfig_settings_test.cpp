@@ -62,6 +62,11 @@ TEST_F(ImageSetTest, InfoConfQuotingAndKeys)
     EXPECT_FALSE(again.disableAutoIdbloader);
     EXPECT_TRUE(again.requireBoards.isEmpty());
 
+    // Only the first MiB of a (corrupt or hostile) huge file is read.
+    writeFile(q2s(path + "/huge.conf"), "version=first\n;" + std::string(2 << 20, 'x') + "\nversion=late\n");
+    again.reSetTitleFromConfFile("huge.conf");
+    EXPECT_EQ(again.version, "first");
+
     // A missing file or a directory of that name changes nothing.
     OSConfig untouched = again;
     untouched.reSetTitleFromConfFile("absent.conf");
