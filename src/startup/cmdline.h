@@ -11,6 +11,7 @@
 enum CommandLineExit {
     kContinueStartup = -1,
     kExitOk = 0,          // -h, -v, -l
+    kExitStartupFailure = 1, // the unattended-install configuration could not be written
     kExitUsageError = 2,  // every command-line error
 };
 

@@ -9,6 +9,7 @@
 #include "util/util.h"
 
 #include <QApplication>
+#include <QDebug>
 #include <QFont>
 #include <QStringList>
 
@@ -45,8 +46,13 @@ int main(int argc, char *argv[])
     if (rc != kContinueStartup)
         return rc;
 
-    if (request.installConfNeeded)
-        writeInstallImgSmithConf(request.installPath, request.autoExit);
+    // Without its file an unattended start would sit in the menu, or never
+    // quit, while the caller waits for an install that never begins.
+    if (request.installConfNeeded && !writeInstallImgSmithConf(request.installPath, request.autoExit)) {
+        qDebug() << "Error: cannot write " << QString::fromLatin1(kInstallConfFileName);
+        log2file("cannot write %s\n", kInstallConfFileName);
+        return kExitStartupFailure;
+    }
 
     BUFFER_SIZE = copyBufferSizeForCpu(gCurrentBoardInfo->cpuName);
     log2file("copy buffer size: %d bytes\n", BUFFER_SIZE);

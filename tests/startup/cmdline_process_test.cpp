@@ -334,6 +334,18 @@ TEST_F(GuiProcess, InstallConfigurationForInstallAndForAutoExitAlone)
     EXPECT_EQ(conf(), installConf("/mnt/sdcard/other.raw", "true", kEmptyUI));
 }
 
+TEST_F(GuiProcess, UnwritableInstallConfigurationFailsTheStart)
+{
+    // "/tmp" is a file here, so "/tmp/imgsmith.conf" cannot be created.
+    ASSERT_EQ(run("rm -rf " + shq(root() + "/tmp") + " && touch " + shq(root() + "/tmp")).status, 0);
+    for (const char *args : {"-i /mnt/sdcard/debian", "--auto-exit"}) {
+        const CmdResult r = gui(args);
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_EQ(r.err, "Error: cannot write  \"/tmp/imgsmith.conf\"\n") << args;
+    }
+    EXPECT_EQ(gui("").status, 0);
+}
+
 TEST_F(GuiProcess, InstallConfigurationKeepsUiKeysOfTheConfigurationInForce)
 {
     writeFile(root() + "/mnt/sdcard/imgsmith.conf",
