@@ -57,7 +57,7 @@ int main(int argc, char *argv[])
     BUFFER_SIZE = copyBufferSizeForCpu(gCurrentBoardInfo->cpuName);
     log2file("copy buffer size: %d bytes\n", BUFFER_SIZE);
 
-    // Console client link (local socket server and shared memory segment):
+    // HOOK(screens): console client link (local socket server and shared memory segment):
     // created here, before the main controller, once the console front-end
     // exists; it is stored in gConsoleLink and deleted after the event loop.
 
@@ -68,14 +68,14 @@ int main(int argc, char *argv[])
     log2file("onboard storage %s: %lld KiB, current OS: %s\n", qPrintable(onboardDevice),
              static_cast<long long>(gOnboardFlashSize), qPrintable(gCurrentOSInOnboardFlash));
 
-    // In debug mode the Rockchip vendor storage is dumped here, once the
+    // HOOK(screens): in debug mode the Rockchip vendor storage is dumped here, once the
     // main controller's board services exist.
 
     QFont font(QStringLiteral("Droid Sans Fallback"), 12, QFont::Normal, false);
     QApplication::setFont(font);
     QApplication::setQuitOnLastWindowClosed(true);
 
-    // The main controller, the on-screen keyboard and the full-screen event
+    // HOOK(screens): the main controller, the on-screen keyboard and the full-screen event
     // loop follow here once the screens exist; until then start-up ends.
     return 0;
 }
