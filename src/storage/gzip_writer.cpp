@@ -135,9 +135,22 @@ int gzip_read(FILE *fp, void *buffer, int length)
     }
     // zlib here: only the first bytes are wanted, and its gzip interface
     // stops without inflating the rest of a large image.
+    // The duplicate shares the caller's file position: put it back after the
+    // peek, so the caller can go on to write the whole image.
+    const off64_t pos = fp ? lseek64(fileno(fp), 0, SEEK_CUR) : -1;
     std::unique_ptr<gz_source> src = open_gz(fp, true);
     if (!src)
         return -1;
+    struct restore_pos
+    {
+        int fd;
+        off64_t pos;
+        ~restore_pos()
+        {
+            if (pos >= 0 && lseek64(fd, pos, SEEK_SET) < 0)
+                log2file("gzip_read: cannot restore position, errno=%d\n", errno);
+        }
+    } restore{fileno(fp), pos};
     uint8_t *dst = static_cast<uint8_t *>(buffer);
     int have = 0;
     while (have < length) {

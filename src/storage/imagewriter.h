@@ -46,5 +46,5 @@ int decompress_gz(FILE *out, FILE *in, int64_t inSize);
 // `buffer`. Returns 0; when the (complete) stream holds fewer bytes the rest
 // of `buffer` is zeroed and 0 is returned as well. -1 when the stream is not
 // gzip, is corrupt or is cut short before `length` bytes; -ENOENT when out
-// of memory.
+// of memory. The descriptor's position is the same afterwards.
 int gzip_read(FILE *fp, void *buffer, int length);

@@ -19,7 +19,8 @@
 #include <string>
 
 // Chunk size of every streamed copy (64 MiB; start-up lowers it to 8 MiB on
-// the low-memory SoCs). Tests may set a small value; it is read when a copy
+// the low-memory SoCs). Tests may set a small value (at least 4096, else
+// copies fail with -EINVAL); it is read when a copy
 // starts (stream_init) and must not change while one runs.
 extern int BUFFER_SIZE;
 

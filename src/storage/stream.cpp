@@ -82,8 +82,8 @@ int stream_init(FILE *fp, int64_t size)
     file_size = size;
     file_pos = 0;
     percent = 0;
-    // Fill patterns need room for a few 32-bit words.
-    if (BUFFER_SIZE < 16) {
+    // A chunk must hold at least a sector (and a sparse header).
+    if (BUFFER_SIZE < 4096) {
         log2file(": fail alloc buffer (%d), ret = %s\n", BUFFER_SIZE, strerror(EINVAL));
         return -EINVAL;
     }

@@ -1,1 +1,234 @@
+// GPT checked with sgdisk -v, sfdisk --verify/--json and the on-disk
+// positions of both headers; CRC-32 against zlib, GUID parsing.
 #include "storage_fixture.h"
+#include "table_check.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <zlib.h>
+
+using namespace testsupport;
+
+namespace {
+constexpr int64_t DISK = 131072;   // 64 MiB in 512-byte sectors
+
+partinfo part(int64_t start, int64_t size, const char *name, const char *uuid = "", int bootable = 0)
+{
+    partinfo p{};
+    p.start = start;
+    p.size = size;
+    p.bootable = bootable;
+    snprintf(p.name, sizeof p.name, "%s", name);
+    snprintf(p.uuid, sizeof p.uuid, "%s", uuid);
+    return p;
+}
+
+std::string upper(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::toupper(c); });
+    return s;
+}
+
+class GptTest : public StorageTest
+{
+protected:
+    void SetUp() override
+    {
+        StorageTest::SetUp();
+        if (!haveTool("sgdisk") || !haveTool("sfdisk"))
+            GTEST_SKIP() << "sgdisk or sfdisk missing";
+        m_img = makeTarget("disk.img", DISK * 512);
+    }
+    void expectClean(const std::string &target)
+    {
+        CmdResult v = run("sgdisk -v " + shq(target));
+        EXPECT_NE(v.out.find("No problems found"), std::string::npos) << v.out << v.err;
+        CmdResult s = run("sfdisk --verify " + shq(target));
+        EXPECT_EQ(s.status, 0);
+        EXPECT_EQ(s.err, "") << s.out;
+    }
+    std::string m_img;
+};
+} // namespace
+
+TEST_F(GptTest, EmptyOneAndTwentyEntriesAreValidTables)
+{
+    for (int n : {0, 1, 20}) {
+        SCOPED_TRACE(n);
+        m_img = makeTarget("disk.img", DISK * 512);
+        std::vector<partinfo> parts;
+        for (int i = 0; i < n; ++i)
+            parts.push_back(part(i == 0 ? 2048 : 0, 2048, ("part" + std::to_string(i)).c_str()));
+        ASSERT_EQ(gpt_part_table_make("disk", DISK, 512, parts.data(), n, fileWriter(m_img)), 0);
+        expectClean(m_img);
+        std::string label;
+        const std::vector<ToolPart> seen = sfdiskParts(m_img, &label);
+        EXPECT_EQ(label, "gpt");
+        ASSERT_EQ(seen.size(), static_cast<size_t>(n));
+        for (int i = 0; i < n; ++i) {
+            EXPECT_EQ(seen[i].start, 2048 + i * 2048);
+            EXPECT_EQ(seen[i].size, 2048);
+            EXPECT_EQ(seen[i].name, "part" + std::to_string(i));
+        }
+        // Backup entries at L-33, backup header at L-1, pointing back at LBA 1.
+        const std::vector<uint8_t> backup = readBytes(m_img, (DISK - 1) * 512, 92);
+        EXPECT_EQ(std::string(backup.begin(), backup.begin() + 8), "EFI PART");
+        uint64_t cur, alt, entries;
+        memcpy(&cur, &backup[24], 8);
+        memcpy(&alt, &backup[32], 8);
+        memcpy(&entries, &backup[72], 8);
+        EXPECT_EQ(cur, uint64_t(DISK - 1));
+        EXPECT_EQ(alt, 1u);
+        EXPECT_EQ(entries, uint64_t(DISK - 33));
+        EXPECT_EQ(readBytes(m_img, 2 * 512, 16384), readBytes(m_img, (DISK - 33) * 512, 16384));
+        const std::vector<uint8_t> pmbr = readBytes(m_img, 446, 16);
+        EXPECT_EQ(pmbr[4], 0xEE);
+    }
+}
+
+TEST_F(GptTest, GrowNamesUuidsAndBootableFlag)
+{
+    const char *fixed = "0fc63daf-8483-4772-8e79-3d69d8477de4";
+    std::vector<partinfo> parts = {part(8192, 16384, "boot", "", 1), part(0, 8192, "rootfs", fixed),
+                                   part(0, 0, "userdata")};
+    ASSERT_EQ(gpt_part_table_make("disk", DISK, 512, parts.data(), 3, fileWriter(m_img)), 0);
+    expectClean(m_img);
+    const std::vector<ToolPart> seen = sfdiskParts(m_img);
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0].start, 8192);
+    EXPECT_EQ(seen[1].start, 8192 + 16384);
+    EXPECT_EQ(seen[1].uuid, upper(fixed));
+    EXPECT_EQ(seen[2].start, 8192 + 16384 + 8192);
+    EXPECT_EQ(seen[2].start + seen[2].size - 1, DISK - 34);   // last usable LBA
+    EXPECT_EQ(seen[2].name, "userdata");
+    CmdResult attrs = run("sfdisk --json " + shq(m_img));
+    EXPECT_NE(attrs.out.find("LegacyBIOSBootable"), std::string::npos) << attrs.out;
+    CmdResult info = run("sgdisk -i 1 " + shq(m_img));
+    EXPECT_NE(info.out.find("0000000000000004"), std::string::npos) << info.out;
+}
+
+TEST_F(GptTest, TwoRunsDrawDifferentGuids)
+{
+    const std::vector<partinfo> parts = {part(2048, 2048, "a")};
+    ASSERT_EQ(gpt_part_table_make("disk", DISK, 512, parts.data(), 1, fileWriter(m_img)), 0);
+    const std::string first = run("sgdisk -p -i 1 " + shq(m_img)).out;
+    const std::vector<ToolPart> a = sfdiskParts(m_img);
+    ASSERT_EQ(gpt_part_table_make("disk", DISK, 512, parts.data(), 1, fileWriter(m_img)), 0);
+    const std::string second = run("sgdisk -p -i 1 " + shq(m_img)).out;
+    const std::vector<ToolPart> b = sfdiskParts(m_img);
+    ASSERT_EQ(a.size(), 1u);
+    ASSERT_EQ(b.size(), 1u);
+    EXPECT_NE(a[0].uuid, b[0].uuid);
+    EXPECT_NE(first, second);   // disk GUID and type GUID differ too
+    // Version 4, variant bit set.
+    EXPECT_EQ(a[0].uuid[14], '4');
+    uint8_t g[16];
+    ASSERT_EQ(gen_rand_uuid(g), 0);
+    EXPECT_EQ(g[7] >> 4, 4);
+    EXPECT_EQ(g[8] & 0x80, 0x80);
+}
+
+TEST_F(GptTest, RockchipStyleFirstEntryGrowsWhenPlacedLast)
+{
+    // Needs more than 0x80000 sectors of room behind the others.
+    const int64_t disk = 4 * DISK * 4;
+    m_img = makeTarget("big.img", disk * 512);
+    std::vector<partinfo> parts = {part(65536, 0, "userdata"), part(8192, 8192, "uboot"), part(16384, 8192, "boot")};
+    ASSERT_EQ(gpt_part_table_make("disk", disk, 512, parts.data(), 3, fileWriter(m_img)), 0);
+    expectClean(m_img);
+    std::vector<ToolPart> seen = sfdiskParts(m_img);
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0].start, 65536);
+    EXPECT_EQ(seen[0].start + seen[0].size, (disk - 34) / 0x2000 * 0x2000);
+    // Without that room the entry would be empty: refused.
+    EXPECT_EQ(gpt_part_table_make("disk", DISK, 512, parts.data(), 3, fileWriter(m_img)), -1);
+}
+
+TEST_F(GptTest, BadLayoutsFailWithNothingWritten)
+{
+    struct Case
+    {
+        const char *what;
+        std::vector<partinfo> parts;
+    };
+    const std::vector<Case> cases = {
+        {"over the header", {part(1, 100, "a")}},
+        {"over the entry array", {part(20, 100, "a")}},
+        {"past the disk", {part(2048, DISK, "a")}},
+        {"entries overlap", {part(2048, 8192, "a"), part(4096, 2048, "b")}},
+        {"size zero in the middle", {part(2048, 0, "a"), part(8192, 2048, "b")}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        int writes = 0;
+        EXPECT_EQ(gpt_part_table_make("disk", DISK, 512, c.parts.data(), int(c.parts.size()), fileWriter(m_img, &writes)),
+                  -1);
+        EXPECT_EQ(writes, 0);
+    }
+    std::vector<partinfo> many(129, part(0, 8, "x"));
+    EXPECT_EQ(gpt_part_table_make("disk", DISK, 512, many.data(), 129, fileWriter(m_img)), -1);
+    EXPECT_TRUE(allZero(m_img, 0, DISK * 512));
+    const part_write_fn shortWrite = [](const char *, int64_t, int64_t len, const void *) -> int64_t { return len - 1; };
+    EXPECT_EQ(gpt_part_table_make("disk", DISK, 512, nullptr, 0, shortWrite), -EIO);
+}
+
+TEST_F(GptTest, FourKiBSectorLoopDevice)
+{
+    const std::string why = loopUnavailableReason();
+    if (!why.empty())
+        GTEST_SKIP() << why;
+    LoopDevice loop(m_img, 4096);
+    ASSERT_TRUE(loop.ok()) << loop.error();
+    const std::string dev = linkDevice(loop.dev());
+    int isBlock = 0, ss = 0;
+    const int64_t sectors = get_disk_capacity(dev.c_str(), &isBlock, &ss);
+    ASSERT_EQ(ss, 4096);
+    ASSERT_GE(mmc_open(dev.c_str()), 0);
+    const std::vector<partinfo> parts = {part(2048, 8192, "boot"), part(0, 0, "rootfs")};
+    EXPECT_EQ(gpt_part_table_make(dev.c_str(), sectors, ss, parts.data(), 2, mmc_write), 0);
+    EXPECT_EQ(mmc_release(), 0);
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(readBytes(m_img, 4096, 8).data()), 8), "EFI PART");
+    uint64_t firstUsable, entriesLba;
+    const std::vector<uint8_t> h = readBytes(m_img, 4096, 92);
+    memcpy(&firstUsable, &h[40], 8);
+    memcpy(&entriesLba, &h[72], 8);
+    EXPECT_EQ(firstUsable, 6u);
+    EXPECT_EQ(entriesLba, 2u);
+    // First entry's first LBA (2048 / 8 = 256) at byte 8192 + 32.
+    uint64_t first;
+    memcpy(&first, readBytes(m_img, 8192 + 32, 8).data(), 8);
+    EXPECT_EQ(first, 256u);
+    expectClean(loop.dev());
+}
+
+TEST(PartUtil, Crc32MatchesZlib)
+{
+    const std::vector<uint8_t> data = patternBytes(100000, 8);
+    EXPECT_EQ(crc32_le(0, data.data(), data.size()), ::crc32(0, data.data(), data.size()));
+    const uint32_t half = crc32_le(0, data.data(), 5000);
+    EXPECT_EQ(crc32_le(half, data.data() + 5000, data.size() - 5000), ::crc32(0, data.data(), data.size()));
+    EXPECT_EQ(crc32_le(0, "123456789", 9), 0xCBF43926u);
+}
+
+TEST(PartUtil, UuidTextInBothByteOrders)
+{
+    uint8_t out[16];
+    ASSERT_EQ(uuid_str_to_bin("00112233-4455-6677-8899-aabbccddeeff", out, 0), 0);
+    const uint8_t be[16] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
+                            0x88, 0x99, 0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff};
+    EXPECT_EQ(memcmp(out, be, 16), 0);
+    ASSERT_EQ(uuid_str_to_bin("00112233-4455-6677-8899-AABBCCDDEEFF", out, 1), 0);
+    const uint8_t le[16] = {0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66,
+                            0x88, 0x99, 0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff};
+    EXPECT_EQ(memcmp(out, le, 16), 0);
+    uint8_t keep[16];
+    memset(keep, 0x5a, 16);
+    for (const char *bad : {"", "00112233-4455-6677-8899-aabbccddeef", "00112233-4455-6677-8899-aabbccddeeff0",
+                            "0011223-34455-6677-8899-aabbccddeeff", "00112233-4455-6677-8899-aabbccddeefg"}) {
+        EXPECT_EQ(uuid_str_to_bin(bad, keep, 1), -EINVAL) << bad;
+    }
+    EXPECT_EQ(uuid_str_to_bin(nullptr, keep, 1), -EINVAL);
+    for (uint8_t b : keep)
+        EXPECT_EQ(b, 0x5a);
+}
