@@ -1,0 +1,99 @@
+#include "installsupport.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+
+#include <gtest/gtest.h>
+
+#include "install/installevents.h"
+#include "support/testsupport.h"
+#include "install/sdupdatefinishthreadevent.h"
+#include "install/sdupdatethreadevent.h"
+#include "install/sdupdatethreadlowformatevent.h"
+#include "install/sdupdatethreadspeedevent.h"
+
+int EventLog::count(int type) const
+{
+    return static_cast<int>(ofType(type).size());
+}
+
+QList<RecordedEvent> EventLog::ofType(int type) const
+{
+    QList<RecordedEvent> out;
+    for (const RecordedEvent &e : events)
+        if (e.type == type)
+            out.append(e);
+    return out;
+}
+
+QList<RecordedEvent> EventLog::terminal() const
+{
+    QList<RecordedEvent> out;
+    for (const RecordedEvent &e : events)
+        if ((e.type == 1100 && e.isError) || e.type == 1111)
+            out.append(e);
+    return out;
+}
+
+QString EventLog::errorText() const
+{
+    for (const RecordedEvent &e : events)
+        if (e.type == 1100 && e.isError)
+            return e.errorMessage;
+    return QString();
+}
+
+bool EventRecorder::event(QEvent *e)
+{
+    RecordedEvent r;
+    r.type = static_cast<int>(e->type());
+    if (e->type() == SDUpdateThreadEvent::SDUPDATE_EVENT_TYPE) {
+        auto *ev = static_cast<SDUpdateThreadEvent *>(e);
+        r.erasing = ev->isErasing();
+        r.percent = ev->percent();
+        r.imageName = ev->imageName();
+        r.partitionName = ev->partitionName();
+        r.fileCount = ev->fileCount();
+        r.fileIndex = ev->fileIndex();
+        r.isError = ev->isError();
+        r.errorMessage = ev->errorMessage();
+    } else if (e->type() == SDUpdateThreadSpeedEvent::SDUPDATE_SPEED_EVENT_TYPE) {
+        auto *ev = static_cast<SDUpdateThreadSpeedEvent *>(e);
+        r.imageName = ev->imageName();
+        r.partitionName = ev->partitionName();
+        r.bytesDone = ev->bytesDone();
+        r.bytesTotal = ev->bytesTotal();
+        r.elapsedMs = ev->elapsedMs();
+    } else if (e->type() == SDUpdateThreadLowFormatEvent::SDUPDATE_LOWFORMAT_EVENT_TYPE) {
+        auto *ev = static_cast<SDUpdateThreadLowFormatEvent *>(e);
+        r.inProgress = ev->inProgress();
+        r.percent = ev->percent();
+    } else if (e->type() == SDUpdateFinishThreadEvent::SDUPDATE_FINISH_EVENT_TYPE) {
+        auto *ev = static_cast<SDUpdateFinishThreadEvent *>(e);
+        r.bootDevName = ev->bootDevice().devName;
+        r.systemDevName = ev->systemDevice().devName;
+    } else {
+        return QObject::event(e);
+    }
+    events.append(r);
+    if (onEvent)
+        onEvent(r);
+    return true;
+}
+
+void PrintTo(const QString &s, std::ostream *os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
+
+std::string sfdiskJson(const std::string &device)
+{
+    return testsupport::run("sfdisk --json " + testsupport::shq(device) + " | tr -d ' \\n\\t'").out;
+}
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
