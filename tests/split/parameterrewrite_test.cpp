@@ -1,0 +1,233 @@
+// Rewritten parameter files, read back line by line, for layouts whose
+// rootfs is fixed, growing, or followed by userdata and opt; and every
+// message of the rewrite.
+#include "install/parameterrewrite.h"
+
+#include "support/testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QString>
+
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+using testsupport::TempDir;
+
+namespace {
+
+const char kHead[] = "CMDLINE: console=ttyFIQ0 data=/dev/mmcblk0p7 root=PARTLABEL=rootfs mtdparts=rk29xxnand:";
+const char kBootHead[] = "CMDLINE: console=ttyFIQ0 root=PARTLABEL=rootfs mtdparts=rk29xxnand:";
+const char kLoaders[] = "0x00002000@0x00004000(uboot),0x00002000@0x00006000(misc),0x00010000@0x00008000(boot)";
+
+const char kFixed[] = "0x00040000@0x00018000(rootfs),-@0x00058000(userdata:grow)";
+const char kGrowing[] = "-@0x00018000(rootfs:grow)";
+const char kOpt[] = "0x00040000@0x00018000(rootfs),0x00020000@0x00058000(userdata),-@0x00078000(opt:grow)";
+
+// A parameter file as vendors ship it: untidy white space, a comment, CRLF.
+std::string parameterText(const std::string &parts)
+{
+    return "# generated\n"
+           "FIRMWARE_VER:  8.1\n"
+           "MACHINE_MODEL:\tRK3568  \r\n"
+           "MANUFACTURER: RK3568\n"
+           "MAGIC: 0x5041524B\n"
+           "TYPE: GPT\n"
+           + std::string(kHead) + kLoaders + "," + parts + "  \n"
+           "uuid:rootfs=614e0000-0000-4b53-8000-1d28000054a9\n";
+}
+
+// The lines every output shares, the rewritten one marked by "@".
+std::vector<std::string> expectedLines(const std::string &cmdline)
+{
+    return {"# generated", "FIRMWARE_VER: 8.1", "MACHINE_MODEL: RK3568", "MANUFACTURER: RK3568",
+            "MAGIC: 0x5041524B", "TYPE: GPT", cmdline, "uuid:rootfs=614e0000-0000-4b53-8000-1d28000054a9"};
+}
+
+std::vector<std::string> lines(const std::string &path)
+{
+    std::vector<std::string> out;
+    std::istringstream in(testsupport::readFile(path));
+    std::string l;
+    while (std::getline(in, l))
+        out.push_back(l);
+    return out;
+}
+
+// Independent reading of an "mtdparts=" list: every partition starts at or
+// after the end of the one before, and only the last one may grow. A
+// layout that breaks this makes partitions overlap on the device.
+void expectSoundLayout(const std::string &cmdline)
+{
+    if (cmdline.empty())
+        return;
+    const size_t colon = cmdline.find(':', cmdline.find("mtdparts="));
+    ASSERT_NE(colon, std::string::npos) << cmdline;
+    std::istringstream defs(cmdline.substr(colon + 1));
+    std::string def;
+    unsigned long long end = 0;
+    bool grown = false;
+    while (std::getline(defs, def, ',')) {
+        EXPECT_FALSE(grown) << "partition after a growing one in " << cmdline;
+        const size_t at = def.find('@');
+        ASSERT_NE(at, std::string::npos) << def;
+        const unsigned long long offset = std::stoull(def.substr(at + 1), nullptr, 16);
+        EXPECT_GE(offset, end) << def << " overlaps in " << cmdline;
+        if (def.substr(0, at) == "-")
+            grown = true;
+        else
+            end = offset + std::stoull(def.substr(0, at), nullptr, 16);
+    }
+}
+
+struct Rewrite
+{
+    TempDir dir;
+    ParameterRewriteResult result;
+    std::string tmp() const { return dir.file("tmp"); }
+    std::vector<std::string> boot() const { return lines(dir.file("tmp/parameter.txt")); }
+    std::vector<std::string> sys() const { return lines(dir.file("tmp/parameter-sys.txt")); }
+
+    Rewrite(const std::string &parts, bool overlayfsDisabled, bool systemDevice)
+    {
+        testsupport::writeFile(dir.file("parameter.txt"), parameterText(parts));
+        mkdir(tmp().c_str(), 0755);
+        result = rewriteRockchipParameter(QString::fromStdString(dir.file("parameter.txt")),
+                                          QString::fromStdString(tmp()), overlayfsDisabled, systemDevice);
+    }
+};
+
+void expectFiles(const Rewrite &r, const std::string &bootLine, const std::string &sysLine)
+{
+    ASSERT_TRUE(r.result.ok()) << r.result.errorMessage.toStdString();
+    EXPECT_EQ(r.boot(), expectedLines(bootLine));
+    EXPECT_EQ(r.sys(), expectedLines(sysLine));
+    expectSoundLayout(bootLine);
+    expectSoundLayout(sysLine);
+}
+
+std::string sys(const std::string &parts) { return "CMDLINE: mtdparts=rk29xxnand:" + parts; }
+
+} // namespace
+
+TEST(ParameterRewrite, WithoutOverlayOnOneDeviceRootfsGrowsOverUserdata)
+{
+    Rewrite r(kFixed, true, false);
+    expectFiles(r, std::string(kBootHead) + kLoaders + ",-@0x00018000(rootfs)", "");
+    EXPECT_EQ(r.result.bootParameterFile.toStdString(), r.dir.file("tmp/parameter.txt"));
+    EXPECT_TRUE(r.result.systemParameterFile.isEmpty());
+    EXPECT_TRUE(r.result.overlayfsDisabled);
+
+    Rewrite g(kGrowing, true, false);
+    expectFiles(g, std::string(kBootHead) + kLoaders + ",-@0x00018000(rootfs:grow)", "");
+}
+
+TEST(ParameterRewrite, WithoutOverlayKeepsRootfsSizeWhenOptFollows)
+{
+    // Growing rootfs would run over opt, which stays at its offset.
+    Rewrite r(kOpt, true, false);
+    expectFiles(r, std::string(kBootHead) + kLoaders + ",0x00040000@0x00018000(rootfs),-@0x00078000(opt:grow)", "");
+}
+
+TEST(ParameterRewrite, SplitInstallMovesRootfsAndUserdataToSystemDevice)
+{
+    const std::string boot = std::string(kBootHead) + kLoaders;
+    Rewrite fixed(kFixed, false, true);
+    expectFiles(fixed, boot, sys("0x00040000@0x00004000(rootfs),-@0x00044000(userdata:grow)"));
+    EXPECT_EQ(fixed.result.systemParameterFile.toStdString(), fixed.dir.file("tmp/parameter-sys.txt"));
+    EXPECT_FALSE(fixed.result.overlayfsDisabled);
+
+    Rewrite fixedNoOverlay(kFixed, true, true);
+    expectFiles(fixedNoOverlay, boot, sys("-@0x00004000(rootfs)"));
+
+    // A growing rootfs leaves no room for userdata: the overlay is off.
+    Rewrite growing(kGrowing, false, true);
+    expectFiles(growing, boot, sys("-@0x00004000(rootfs)"));
+    EXPECT_TRUE(growing.result.overlayfsDisabled);
+}
+
+TEST(ParameterRewrite, SplitInstallWithOptKeepsUserdataSize)
+{
+    const std::string boot = std::string(kBootHead) + kLoaders;
+    Rewrite r(kOpt, false, true);
+    expectFiles(r, boot, sys("0x00040000@0x00004000(rootfs),0x00020000@0x00044000(userdata),-@0x00064000(opt:grow)"));
+
+    Rewrite noOverlay(kOpt, true, true);
+    expectFiles(noOverlay, boot, sys("0x00040000@0x00004000(rootfs),-@0x00044000(opt:grow)"));
+}
+
+TEST(ParameterRewrite, UnparsableSizesGiveNumberedErrors)
+{
+    auto message = [](int n) {
+        return "An unknown error(00" + std::to_string(n) + ") occurred while parsing the rockchip parameter file.";
+    };
+    const char badRootfsOpt[] = "0xZZ@0x00018000(rootfs),0x00020000@0x00058000(userdata),-@0x00078000(opt:grow)";
+    EXPECT_EQ(Rewrite(badRootfsOpt, true, true).result.errorMessage.toStdString(), message(1));
+    EXPECT_EQ(Rewrite(badRootfsOpt, false, true).result.errorMessage.toStdString(), message(2));
+    EXPECT_EQ(Rewrite("-0x10@0x00018000(rootfs),-@0x00058000(userdata:grow)", false, true)
+                  .result.errorMessage.toStdString(),
+              message(2));
+    const char badUserdata[] = "0x00040000@0x00018000(rootfs),0xQQ@0x00058000(userdata),-@0x00078000(opt:grow)";
+    EXPECT_EQ(Rewrite(badUserdata, false, true).result.errorMessage.toStdString(), message(3));
+
+    // A rootfs without "@" cannot be rewritten; an empty layout would let
+    // the install end without any partition written.
+    EXPECT_EQ(Rewrite("0x00040000(rootfs),-@0x00058000(userdata:grow)", true, false)
+                  .result.errorMessage.toStdString(),
+              message(1));
+    EXPECT_EQ(Rewrite("0x00040000(rootfs),-@0x00058000(userdata:grow)", false, true)
+                  .result.errorMessage.toStdString(),
+              message(2));
+}
+
+TEST(ParameterRewrite, MissingLineAndFilesAreReported)
+{
+    TempDir dir;
+    const QString tmp = QString::fromStdString(dir.file("tmp"));
+    mkdir(dir.file("tmp").c_str(), 0755);
+    const QString source = QString::fromStdString(dir.file("parameter.txt"));
+
+    testsupport::writeFile(dir.file("parameter.txt"), "FIRMWARE_VER: 8.1\nCMDLINE: console=ttyFIQ0\n");
+    EXPECT_EQ(rewriteRockchipParameter(source, tmp, true, false).errorMessage.toStdString(),
+              "Not found mtdparts in parameter.txt");
+
+    const QString missing = QString::fromStdString(dir.file("none/parameter.txt"));
+    EXPECT_EQ(rewriteRockchipParameter(missing, tmp, true, false).errorMessage, "Fail to open " + missing);
+
+    EXPECT_EQ(rewriteRockchipParameter(source, QString(), true, false).errorMessage.toStdString(),
+              "Fail to make tmp img path");
+
+    testsupport::writeFile(dir.file("parameter.txt"), parameterText(kFixed));
+    mkdir(dir.file("tmp/parameter-sys.txt").c_str(), 0755);
+    EXPECT_EQ(rewriteRockchipParameter(source, tmp, false, true).errorMessage,
+              "Fail to create and open " + tmp + "/parameter-sys.txt");
+    rmdir(dir.file("tmp/parameter-sys.txt").c_str());
+    unlink(dir.file("tmp/parameter.txt").c_str());
+    ASSERT_EQ(mkdir(dir.file("tmp/parameter.txt").c_str(), 0755), 0);
+    EXPECT_EQ(rewriteRockchipParameter(source, tmp, false, true).errorMessage,
+              "Fail to create and open " + tmp + "/parameter.txt");
+}
+
+TEST(ParameterRewrite, NeverOverwritesTheSetsOwnFile)
+{
+    TempDir dir;
+    const std::string text = parameterText(kFixed);
+    testsupport::writeFile(dir.file("parameter.txt"), text);
+    const ParameterRewriteResult r = rewriteRockchipParameter(QString::fromStdString(dir.file("parameter.txt")),
+                                                              QString::fromStdString(dir.path()), true, false);
+    EXPECT_EQ(r.errorMessage.toStdString(), "Fail to make tmp img path");
+    EXPECT_EQ(testsupport::readFile(dir.file("parameter.txt")), text);
+}
+
+TEST(ParameterRewrite, RunsOnlyForRockchipMapsWithAChoiceThatNeedsIt)
+{
+    EXPECT_TRUE(needsRockchipParameterRewrite(14, "parameter.txt", true, false));
+    EXPECT_TRUE(needsRockchipParameterRewrite(1, "/mnt/sdcard/x/parameter.txt", false, true));
+    EXPECT_FALSE(needsRockchipParameterRewrite(14, "parameter.txt", false, false));
+    EXPECT_FALSE(needsRockchipParameterRewrite(14, "partmap.txt", true, true));
+    for (int androidLike : {0, 10, 15})
+        EXPECT_FALSE(needsRockchipParameterRewrite(androidLike, "parameter.txt", true, true));
+}

@@ -1,0 +1,340 @@
+// The ROCKNIX device tree script: its text line for line, and runs with bash
+// against a real ext4 image of the boot partition (mkfs.ext4 -d), mounted
+// through a loop device where the machine allows it and through stand-in
+// mount/umount/mountpoint programs first in PATH otherwise. The result is
+// read back with debugfs and checked with e2fsck, independent of the mount.
+#include "install/rocknixfinish.h"
+
+#include "storage/mmc.h"
+#include "support/testsupport.h"
+#include "util/paths.h"
+
+#include <gtest/gtest.h>
+
+#include <QString>
+
+#include <cstdlib>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+using testsupport::TempDir;
+using testsupport::run;
+using testsupport::shq;
+
+namespace {
+
+class ScopedEnv
+{
+public:
+    ScopedEnv(const char *name, const std::string *value) : m_name(name)
+    {
+        const char *old = getenv(name);
+        m_had = old != nullptr;
+        if (m_had)
+            m_old = old;
+        if (value)
+            setenv(name, value->c_str(), 1);
+        else
+            unsetenv(name);
+        imgsmith::resetSimRootCache();
+    }
+    ~ScopedEnv()
+    {
+        if (m_had)
+            setenv(m_name, m_old.c_str(), 1);
+        else
+            unsetenv(m_name);
+        imgsmith::resetSimRootCache();
+    }
+
+private:
+    const char *m_name;
+    std::string m_old;
+    bool m_had = false;
+};
+
+void writeExecutable(const std::string &path, const std::string &text)
+{
+    testsupport::writeFile(path, text);
+    chmod(path.c_str(), 0755);
+}
+
+bool exists(const std::string &path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+const char kDtbName[] = "rk3566-board.dtb";
+
+const char kExtlinuxBefore[] = "LABEL ROCKNIX\n"
+                               "  LINUX /KERNEL\n"
+                               "    FDT /rk3566-generic.dtb\n"
+                               "\tFDT   /dtbs/old/rk3566-x.dtb\n"
+                               "  FDTDIR /dtbs\n"
+                               "  APPEND boot=LABEL=ROCKNIX disk=LABEL=STORAGE fbcon=rotate:1 quiet\n";
+const char kExtlinuxAfter[] = "LABEL ROCKNIX\n"
+                              "  LINUX /KERNEL\n"
+                              "    FDT /rk3566-board.dtb\n"
+                              "\tFDT   /rk3566-board.dtb\n"
+                              "  FDTDIR /dtbs\n"
+                              "  APPEND boot=LABEL=ROCKNIX disk=LABEL=STORAGE quiet\n";
+
+enum class Mount { Loop, StandIn };
+
+// A simulated board whose root and image set directory carry every
+// character a shell would act on.
+class RocknixScriptRun : public ::testing::TestWithParam<Mount>
+{
+protected:
+    void SetUp() override
+    {
+        if (!testsupport::haveTool("mkfs.ext4") || !testsupport::haveTool("debugfs"))
+            GTEST_SKIP() << "e2fsprogs not installed";
+        if (GetParam() == Mount::Loop) {
+            const std::string why = testsupport::loopUnavailableReason();
+            if (!why.empty())
+                GTEST_SKIP() << why;
+        }
+        mmc_reset_state_for_test();
+        BUFFER_SIZE = 1 << 20;
+        root = dir.file("sim root $HOME `id` 'q' \"dq\"");
+        setDir = root + "/mnt/sdcard/it's a $(touch PWNED); `touch PWNED2` \"set\" \\";
+        for (const char *d : {"", "/tmp", "/dev", "/mnt", "/mnt/sdcard"})
+            ASSERT_EQ(mkdir((root + d).c_str(), 0755), 0) << d;
+        ASSERT_EQ(mkdir(setDir.c_str(), 0755), 0);
+        testsupport::writeBytes(setDir + "/" + kDtbName, 0, testsupport::patternBytes(40000, 5));
+        testsupport::writeBytes(setDir + "/board_uboot.bin", 0, testsupport::patternBytes(70000, 6));
+        testsupport::makeSparseFile(root + "/dev/mmcblk2", 8 << 20);
+        m_root.reset(new ScopedEnv("IMGSMITH_ROOT", &root));
+        if (GetParam() == Mount::StandIn)
+            installStandIns();
+    }
+    void TearDown() override
+    {
+        m_path.reset();
+        m_state.reset();
+        m_root.reset();
+        mmc_reset_state_for_test();
+    }
+
+    // mount copies the image's files into the directory with debugfs,
+    // umount writes the directory back into the image with mkfs.ext4 -d.
+    void installStandIns()
+    {
+        const std::string bin = dir.file("bin"), state = dir.file("state");
+        mkdir(bin.c_str(), 0755);
+        mkdir(state.c_str(), 0755);
+        writeExecutable(bin + "/mount", "#!/bin/sh\n"
+                                        "[ \"$#\" -eq 2 ] && [ -f \"$1\" ] && cd \"$2\" || exit 32\n"
+                                        "debugfs -R 'rdump / .' \"$1\" >/dev/null 2>&1 || exit 32\n"
+                                        "printf '%s' \"$1\" > \"$STANDIN_STATE/image\"\n"
+                                        "printf '%s' \"$2\" > \"$STANDIN_STATE/dir\"\n");
+        writeExecutable(bin + "/umount", "#!/bin/sh\n"
+                                         "[ -f \"$STANDIN_STATE/dir\" ] && [ \"$1\" = \"$(cat \"$STANDIN_STATE/dir\")\" ] || exit 32\n"
+                                         "mkfs.ext4 -q -F -d \"$1\" \"$(cat \"$STANDIN_STATE/image\")\" || exit 32\n"
+                                         "find \"$1\" -mindepth 1 -delete\n"
+                                         "rm -f \"$STANDIN_STATE/image\" \"$STANDIN_STATE/dir\"\n");
+        writeExecutable(bin + "/mountpoint", "#!/bin/sh\n"
+                                             "[ \"$1\" = -q ] && shift\n"
+                                             "[ -f \"$STANDIN_STATE/dir\" ] && [ \"$1\" = \"$(cat \"$STANDIN_STATE/dir\")\" ]\n");
+        m_state.reset(new ScopedEnv("STANDIN_STATE", &state));
+        prependPath(bin);
+    }
+    void prependPath(const std::string &bin)
+    {
+        const std::string path = bin + ":" + getenv("PATH");
+        m_path.reset();
+        m_path.reset(new ScopedEnv("PATH", &path));
+    }
+
+    // The boot partition: an ext4 image holding the boot menu.
+    void makeBootPartition(bool withConfig = true)
+    {
+        const std::string tree = dir.file("tree");
+        ASSERT_EQ(mkdir(tree.c_str(), 0755), 0);
+        if (withConfig) {
+            mkdir((tree + "/extlinux").c_str(), 0755);
+            testsupport::writeFile(tree + "/extlinux/extlinux.conf", kExtlinuxBefore);
+        }
+        testsupport::writeFile(tree + "/KERNEL", "kernel");
+        ASSERT_EQ(run("mkfs.ext4 -q -F -d " + shq(tree) + " " + shq(partition()) + " 16M").status, 0);
+    }
+
+    std::string partition() const { return root + "/dev/mmcblk2p1"; }
+    std::string debugfsCat(const std::string &file)
+    {
+        return run("debugfs -R " + shq("cat " + file) + " " + shq(partition()) + " 2>/dev/null").out;
+    }
+    QString finish()
+    {
+        return rocknixFinish("/dev/mmcblk2", QString::fromStdString(setDir + "/board_uboot.bin"), kDtbName,
+                             QString::fromStdString(setDir + "/" + kDtbName), {});
+    }
+    void expectNoInjection()
+    {
+        for (const std::string &d : {std::string("."), root, setDir, dir.path()}) {
+            EXPECT_FALSE(exists(d + "/PWNED")) << d;
+            EXPECT_FALSE(exists(d + "/PWNED2")) << d;
+        }
+    }
+    void expectNotMounted()
+    {
+        if (GetParam() == Mount::Loop)
+            EXPECT_NE(run("mountpoint -q " + shq(root + "/mnt/boot")).status, 0) << "left mounted";
+    }
+
+    TempDir dir;
+    std::string root, setDir;
+    std::unique_ptr<ScopedEnv> m_root, m_state, m_path;
+};
+
+} // namespace
+
+TEST(RocknixScript, TextLineForLine)
+{
+    ScopedEnv noRoot("IMGSMITH_ROOT", nullptr);
+    const QString text = rocknixChangeDtbScript("/dev/mmcblk2p1", kDtbName, "/mnt/sdcard/ROCKNIX set/rk3566-board.dtb");
+    const std::string expected =
+        "#!/bin/bash\n"
+        "\n"
+        "LOG=\"/tmp/rocknix_change_dtb.log\"\n"
+        "ERRFLAG=\"/tmp/rocknix_change_dtb_error\"\n"
+        "OKFLAG=\"/tmp/rocknix_change_dtb_ok\"\n"
+        "rm -f \"$LOG\" \"$ERRFLAG\" \"$OKFLAG\"\n"
+        "\n"
+        "BOOT_PART=\"/dev/mmcblk2p1\"\n"
+        "BOOT_DIR=\"/mnt/boot\"\n"
+        "\n"
+        "log() {\n"
+        "    echo \"$(date \"+%F %T\") $*\" >> \"$LOG\"\n"
+        "}\n"
+        "\n"
+        "on_error() {\n"
+        "    log \"ERROR: $*\"\n"
+        "    if mountpoint -q \"$BOOT_DIR\"; then\n"
+        "        log \"Unmounting $BOOT_DIR on error\"\n"
+        "        umount \"$BOOT_DIR\" || log \"Failed to unmount $BOOT_DIR\"\n"
+        "    fi\n"
+        "    touch \"$ERRFLAG\"\n"
+        "    exit 1\n"
+        "}\n"
+        "\n"
+        "set -e\n"
+        "\n"
+        "log \"=== Start updating DTB ===\"\n"
+        "NEW_DTB='rk3566-board.dtb'\n"
+        "log \"New DTB: $NEW_DTB\"\n"
+        "\n"
+        "mkdir -p \"$BOOT_DIR\" || on_error \"Failed to create $BOOT_DIR\"\n"
+        "mount \"$BOOT_PART\" \"$BOOT_DIR\" >> \"$LOG\" 2>&1 || on_error \"Failed to mount $BOOT_PART\"\n"
+        "\n"
+        "CONFIG_FILE=\"$BOOT_DIR/extlinux/extlinux.conf\"\n"
+        "log \"Modifying $CONFIG_FILE\"\n"
+        "if [ ! -f \"$CONFIG_FILE\" ]; then\n"
+        "    on_error \"Config file not found: $CONFIG_FILE\"\n"
+        "fi\n"
+        "sed -E -i \"s|^([[:space:]]*FDT[[:space:]]*/)[^[:space:]]+|\\1$NEW_DTB|\" \"$CONFIG_FILE\" || on_error \"sed replace failed\"\n"
+        "\n"
+        "log \"Copying dtb file to $BOOT_DIR\"\n"
+        "cp -af '/mnt/sdcard/ROCKNIX set/rk3566-board.dtb' \"$BOOT_DIR/\" || on_error \"Failed to copy dtb file to $BOOT_DIR\"\n"
+        "\n"
+        "log \"Removing fbcon=rotate:1 from extlinux.conf if present\"\n"
+        "sed -i \"s/ fbcon=rotate:1//g\" \"$CONFIG_FILE\" || true\n"
+        "\n"
+        "log \"Unmounting $BOOT_DIR\"\n"
+        "umount \"$BOOT_DIR\" || on_error \"Failed to unmount $BOOT_DIR\"\n"
+        "log \"DTB update complete\"\n"
+        "touch \"$OKFLAG\"\n"
+        "log \"=== Done ===\"\n";
+    std::istringstream got(text.toStdString()), want(expected);
+    std::string g, w;
+    int n = 0;
+    while (std::getline(want, w)) {
+        ++n;
+        ASSERT_TRUE(std::getline(got, g)) << "script ends before line " << n;
+        EXPECT_EQ(g, w) << "line " << n;
+    }
+    EXPECT_FALSE(std::getline(got, g)) << "extra line: " << g;
+    EXPECT_EQ(text.toStdString(), expected);
+}
+
+TEST_P(RocknixScriptRun, PointsTheBootMenuAtTheBoardsDeviceTree)
+{
+    makeBootPartition();
+    ASSERT_EQ(finish().toStdString(), "");
+
+    EXPECT_EQ(debugfsCat("/extlinux/extlinux.conf"), kExtlinuxAfter);
+    EXPECT_EQ(debugfsCat(std::string("/") + kDtbName), testsupport::readFile(setDir + "/" + kDtbName));
+    EXPECT_EQ(debugfsCat("/KERNEL"), "kernel");
+    EXPECT_EQ(run("e2fsck -fn " + shq(partition())).status, 0);
+    // The U-Boot went in first, at byte 32768 of the device.
+    EXPECT_EQ(run("cmp -i 0:32768 -n 70000 " + shq(setDir + "/board_uboot.bin") + " " + shq(root + "/dev/mmcblk2")).status, 0);
+
+    EXPECT_TRUE(exists(root + "/tmp/rocknix_change_dtb_ok"));
+    EXPECT_FALSE(exists(root + "/tmp/rocknix_change_dtb_error"));
+    const std::string log = testsupport::readFile(root + "/tmp/rocknix_change_dtb.log");
+    EXPECT_NE(log.find("New DTB: rk3566-board.dtb"), std::string::npos) << log;
+    EXPECT_NE(log.find("=== Done ==="), std::string::npos) << log;
+    expectNoInjection();
+    expectNotMounted();
+
+    for (const QString &f : rocknixScriptFiles())
+        EXPECT_TRUE(f.toStdString().rfind(root + "/tmp/rocknix_change_dtb", 0) == 0) << f.toStdString();
+}
+
+TEST_P(RocknixScriptRun, MissingBootMenuLeavesTheErrorMarkerAndUnmounts)
+{
+    makeBootPartition(false);
+    EXPECT_EQ(finish().toStdString(), "Failed to update DTB settings.");
+    EXPECT_TRUE(exists(root + "/tmp/rocknix_change_dtb_error"));
+    EXPECT_FALSE(exists(root + "/tmp/rocknix_change_dtb_ok"));
+    const std::string log = testsupport::readFile(root + "/tmp/rocknix_change_dtb.log");
+    EXPECT_NE(log.find("ERROR: Config file not found:"), std::string::npos) << log;
+    EXPECT_NE(log.find("Unmounting " + root + "/mnt/boot on error"), std::string::npos) << log;
+    expectNotMounted();
+    expectNoInjection();
+}
+
+INSTANTIATE_TEST_SUITE_P(Mounts, RocknixScriptRun, ::testing::Values(Mount::Loop, Mount::StandIn),
+                         [](const ::testing::TestParamInfo<Mount> &i) {
+                             return std::string(i.param == Mount::Loop ? "Loop" : "StandIn");
+                         });
+
+class RocknixScriptFailure : public RocknixScriptRun
+{
+};
+
+TEST_P(RocknixScriptFailure, FailingMountLeavesTheErrorMarker)
+{
+    makeBootPartition();
+    mkdir(dir.file("failbin").c_str(), 0755);
+    writeExecutable(dir.file("failbin/mount"), "#!/bin/sh\necho 'mount: wrong fs type' >&2\nexit 32\n");
+    prependPath(dir.file("failbin"));
+
+    EXPECT_EQ(finish().toStdString(), "Failed to update DTB settings.");
+    EXPECT_TRUE(exists(root + "/tmp/rocknix_change_dtb_error"));
+    const std::string log = testsupport::readFile(root + "/tmp/rocknix_change_dtb.log");
+    EXPECT_NE(log.find("ERROR: Failed to mount " + root + "/dev/mmcblk2p1"), std::string::npos) << log;
+    EXPECT_NE(log.find("mount: wrong fs type"), std::string::npos) << log;
+    EXPECT_EQ(debugfsCat("/extlinux/extlinux.conf"), kExtlinuxBefore);
+}
+
+TEST_P(RocknixScriptFailure, ScriptEndingWithoutAnyMarkerIsAFailure)
+{
+    // Neither marker can be made: the script stops at "touch" under set -e.
+    makeBootPartition();
+    mkdir(dir.file("failbin").c_str(), 0755);
+    writeExecutable(dir.file("failbin/touch"), "#!/bin/sh\nexit 1\n");
+    prependPath(dir.file("failbin"));
+
+    EXPECT_EQ(finish().toStdString(), "Failed to update DTB settings.");
+    EXPECT_FALSE(exists(root + "/tmp/rocknix_change_dtb_error"));
+    EXPECT_FALSE(exists(root + "/tmp/rocknix_change_dtb_ok"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Mounts, RocknixScriptFailure, ::testing::Values(Mount::StandIn),
+                         [](const ::testing::TestParamInfo<Mount> &) { return std::string("StandIn"); });
