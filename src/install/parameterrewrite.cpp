@@ -6,61 +6,11 @@
 
 #include <limits>
 
+#include "imageset/bootenv.h"
 #include "util/log2file.h"
 #include "util/util.h"
 
 namespace {
-
-// Private stand-ins for getNexellNewCmdLineRemovedUserData and
-// getRKNewCmdLineResetTargetDevice of imageset/bootenv.h, same rules; to be
-// replaced by those once they are available to this library.
-QString removeDataArgs(const QString &cmdLine)
-{
-    QStringList kept;
-    const QStringList parts = cmdLine.split(QLatin1Char(' '));
-    for (const QString &part : parts) {
-        const QString p = part.simplified();
-        if (!p.startsWith(QLatin1String("data=")))
-            kept << p;
-    }
-    return kept.join(QLatin1Char(' '));
-}
-
-QString resetTargetDevice(const QString &cmdLine, QString &rootfsSize, QString &userdataSize, bool &hasOpt)
-{
-    static const QString kKey = QStringLiteral("mtdparts=");
-    hasOpt = false;
-    const qsizetype at = cmdLine.indexOf(kKey);
-    if (at < 0)
-        return QString();
-    QString out = removeDataArgs(cmdLine.left(at)) + kKey;
-    QStringList pieces = cmdLine.mid(at + kKey.size()).split(QLatin1Char(':'));
-    if (pieces.size() < 2)
-        return QString();
-    out += pieces.takeFirst() + QLatin1Char(':');
-    QStringList kept;
-    const QStringList defs = pieces.join(QLatin1Char(':')).split(QLatin1Char(','));
-    for (const QString &raw : defs) {
-        const QString def = raw.simplified();
-        const bool isOpt = def.contains(QLatin1String("opt"));
-        if (isOpt)
-            hasOpt = true;
-        if (isOpt || def.contains(QLatin1String("userdata"))) {
-            const QStringList sizeAt = def.split(QLatin1Char('@'));
-            if (sizeAt.size() != 2)
-                return QString();
-            userdataSize = sizeAt.first();
-        } else if (def.contains(QLatin1String("rootfs"))) {
-            const QStringList sizeAt = def.split(QLatin1Char('@'));
-            if (sizeAt.size() != 2)
-                return QString();
-            rootfsSize = sizeAt.first();
-        } else {
-            kept << def;
-        }
-    }
-    return out + kept.join(QLatin1Char(','));
-}
 
 const QString kMtdparts = QStringLiteral("mtdparts=");
 // The system device holds no loader or parameter area, so its partitions
@@ -145,7 +95,7 @@ QString cmdLineWithoutUserdata(const QString &line)
     // (opt) a growing rootfs would run over that partition's data.
     if (rootfsAt >= 0 && rootfsAt == kept.size() - 1)
         kept[rootfsAt] = QLatin1String("-@") + rootfsPlace;
-    return removeDataArgs(head) + kMtdparts + mtdId + QLatin1Char(':')
+    return getNexellNewCmdLineRemovedUserData(head) + kMtdparts + mtdId + QLatin1Char(':')
         + kept.join(QLatin1Char(','));
 }
 
@@ -283,7 +233,7 @@ ParameterRewriteResult rewriteRockchipParameter(const QString &sourceFile, const
             } else {
                 QString rootfsSize, userdataSize;
                 bool hasOpt = false;
-                bootLine = resetTargetDevice(line, rootfsSize, userdataSize, hasOpt);
+                bootLine = getRKNewCmdLineResetTargetDevice(line, rootfsSize, userdataSize, hasOpt);
                 if (bootLine.isEmpty()) {
                     r.errorMessage = parseErrorText(ErrRootfs);
                     return r;
