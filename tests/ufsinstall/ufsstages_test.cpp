@@ -1,0 +1,309 @@
+// The UFS stages one by one on a simulated RK3576 UFS board: which boards and
+// boot devices take part, where the loader comes from, provisioning only when
+// the boot unit is missing, and the loader's two copies on the boot unit
+// checked with cmp.
+#include "ufsinstallfixture.h"
+
+#include "board/boardhardwareinfo.h"
+#include "board/targetdevice.h"
+#include "install/ufsinstallstages.h"
+#include "storage/idbloader_builtin.h"
+#include "storage/mmc.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+using namespace testsupport;
+
+namespace {
+
+const TargetDevice kUfs(TargetDeviceUFS, QStringLiteral("sda"));
+const TargetDevice kNone;
+const UfsPollPolicy kQuickPoll{3, 1};
+
+const int64_t kIdb = 64 * 512;
+const int64_t kCopy = 512 * 1024;
+
+// cmp of `len` bytes of `file` against `device` at `offset`; "" when equal.
+std::string cmpAt(const std::string &file, const std::string &device, int64_t offset, int64_t len)
+{
+    const CmdResult r = run("cmp -n " + std::to_string(len) + " -i 0:" + std::to_string(offset) + " "
+                            + shq(file) + " " + shq(device));
+    return r.status == 0 ? std::string() : r.out + r.err;
+}
+
+bool allZero(const std::string &path, int64_t offset, int64_t len)
+{
+    for (uint8_t b : readBytes(path, offset, static_cast<size_t>(len)))
+        if (b)
+            return false;
+    return true;
+}
+
+} // namespace
+
+using UfsStagesTest = UfsBoardTest;
+
+TEST_F(UfsStagesTest, OnlyRockchipUfsBoardsBootingFromUfsTakePart)
+{
+    const std::string set = imageSet("debian");
+    putLoader(set + "/idbloader.img", 1000);
+    const QString setPath = QString::fromStdString(set);
+
+    // An eMMC board of the same SoC and a UFS board are told apart by the
+    // record alone.
+    BoardHardwareInfo *emmc = boardRow("alphav5");
+    ASSERT_TRUE(emmc && ufsBoard());
+    EXPECT_FALSE(ufsBoardNeedsBootLoader(*emmc));
+    EXPECT_TRUE(ufsBoardNeedsBootLoader(*ufsBoard()));
+    BoardHardwareInfo other;
+    other.cpuName = QStringLiteral("H6");
+    other.onboardIsUFS = true;
+    EXPECT_FALSE(ufsBoardNeedsBootLoader(other));
+    other.cpuName = QStringLiteral("rk3588");
+    other.onboardIsUFS = false;
+    other.storageInterface = 2;
+    EXPECT_TRUE(ufsBoardNeedsBootLoader(other));
+
+    QString error;
+    {
+        UfsBootPlan plan;
+        EXPECT_TRUE(ufsPrepareBootLoader(*emmc, setPath, "idbloader.img", kUfs, &plan, &error));
+        EXPECT_FALSE(plan.isRockchipUfs);
+    }
+    {
+        // Booting from a USB drive leaves the UFS boot unit alone.
+        UfsBootPlan plan;
+        EXPECT_TRUE(ufsPrepareBootLoader(*ufsBoard(), setPath, "idbloader.img",
+                                         TargetDevice(TargetDeviceUSBDisk, "sdc"), &plan, &error));
+        EXPECT_FALSE(plan.isRockchipUfs);
+        EXPECT_NE(logText().find("not boot from ufs, set is_rockchip_ufs to false.\n"), std::string::npos);
+        EXPECT_TRUE(ufsBringUp(plan, &error, kQuickPoll));
+        EXPECT_TRUE(ufsWriteBootLoader(plan, kUfs, &error));
+        EXPECT_TRUE(m_model.requests.empty());
+    }
+    for (const TargetDevice &boot : {kUfs, kNone}) {
+        UfsBootPlan plan;
+        ASSERT_TRUE(ufsPrepareBootLoader(*ufsBoard(), setPath, "idbloader.img", boot, &plan, &error)) << error.toStdString();
+        EXPECT_TRUE(plan.isRockchipUfs);
+        EXPECT_EQ(plan.bootUnit, "/dev/sdb");
+        EXPECT_EQ(plan.loaderPath, setPath + "/idbloader.img");
+        EXPECT_TRUE(plan.tmpDir.isEmpty());
+    }
+    EXPECT_TRUE(error.isEmpty());
+}
+
+TEST_F(UfsStagesTest, LoaderIsGeneratedForTheSocWhenTheSetHasNone)
+{
+    const QString set = QString::fromStdString(imageSet("ubuntu"));
+    QString error;
+    QString tmpDir;
+    uint32_t builtinLen = 0;
+    const unsigned char *builtin = idbloader_builtin_find("RK3576", &builtinLen);
+    {
+        UfsBootPlan plan;
+        const bool ok = ufsPrepareBootLoader(*ufsBoard(), set, "idbloader.img", kUfs, &plan, &error);
+        tmpDir = plan.tmpDir;
+        ASSERT_TRUE(tmpDir.startsWith(QString::fromStdString(root("tmp/img."))));
+        if (!builtin) {
+            // This build carries no RK3576 loader.
+            EXPECT_FALSE(ok);
+            EXPECT_EQ(error, "Dose not support this model.");
+        } else {
+            ASSERT_TRUE(ok) << error.toStdString();
+            EXPECT_EQ(plan.loaderPath, tmpDir + "/idbloader.img");
+            const std::vector<uint8_t> got = readBytes(plan.loaderPath.toStdString(), 0, builtinLen + 1);
+            EXPECT_EQ(got, std::vector<uint8_t>(builtin, builtin + builtinLen));
+        }
+        EXPECT_TRUE(QFileInfo(tmpDir).isDir());
+    }
+    // The plan owns the directory and takes it along.
+    EXPECT_FALSE(QFileInfo::exists(tmpDir));
+    EXPECT_NE(logText().find("cleanup tmpdir: /tmp/img."), std::string::npos);
+
+    // An empty loader name is not the set's directory.
+    UfsBootPlan plan;
+    ufsPrepareBootLoader(*ufsBoard(), set, QString(), kUfs, &plan, &error);
+    EXPECT_FALSE(plan.tmpDir.isEmpty());
+    ufsRemoveTempDir(&plan);
+    EXPECT_TRUE(plan.tmpDir.isEmpty());
+
+    // Without a "/tmp" there is nowhere to generate one.
+    ASSERT_EQ(run("rm -rf " + shq(root("tmp"))).status, 0);
+    UfsBootPlan noTmp;
+    EXPECT_FALSE(ufsPrepareBootLoader(*ufsBoard(), set, "idbloader.img", kUfs, &noTmp, &error));
+    EXPECT_EQ(error, "Failed to mkdtemp.");
+}
+
+TEST_F(UfsStagesTest, BringUpProvisionsOnlyWhenTheBootUnitIsMissing)
+{
+    const std::string set = imageSet("debian");
+    putLoader(set + "/idbloader.img", 4096);
+    UfsBootPlan plan;
+    QString error;
+    ASSERT_TRUE(ufsPrepareBootLoader(*ufsBoard(), QString::fromStdString(set), "idbloader.img", kUfs, &plan,
+                                     &error));
+
+    testing::internal::CaptureStdout();
+    const bool ok = ufsBringUp(plan, &error, kQuickPoll);
+    const std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(ok) << error.toStdString();
+    EXPECT_EQ(configWrites(), 1);
+    EXPECT_EQ(out, "UFS initialized: 4 LUs, boot LU-1\n");
+    EXPECT_EQ(readFile(root("sys/class/scsi_host/host0/scan")), "0 - -\n");
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(bootUnit())));
+    const std::string log = logText();
+    EXPECT_NE(log.find("not found /dev/sdb, will call ufs_init\n"), std::string::npos);
+    EXPECT_NE(log.find("ufs_init return 0\n"), std::string::npos);
+
+    // With the boot unit present the device is not even asked.
+    m_model.requests.clear();
+    ASSERT_TRUE(ufsBringUp(plan, &error, kQuickPoll));
+    EXPECT_TRUE(m_model.requests.empty());
+
+    // The loader vanished from the card in between.
+    ASSERT_EQ(unlink((set + "/idbloader.img").c_str()), 0);
+    EXPECT_FALSE(ufsBringUp(plan, &error, kQuickPoll));
+    EXPECT_EQ(error, "File not found: /mnt/sdcard/debian/idbloader.img, this file is required to boot "
+                     "system from UFS.");
+}
+
+TEST_F(UfsStagesTest, BringUpFailures)
+{
+    const std::string set = imageSet("debian");
+    putLoader(set + "/idbloader.img", 4096);
+    UfsBootPlan plan;
+    QString error;
+    ASSERT_TRUE(ufsPrepareBootLoader(*ufsBoard(), QString::fromStdString(set), "idbloader.img", kUfs, &plan,
+                                     &error));
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+
+    // A locked configuration: provisioning refuses and writes nothing.
+    m_model.attrs[UFS_ATTR_CONF_DESC_LOCK] = 1;
+    EXPECT_FALSE(ufsBringUp(plan, &error, kQuickPoll));
+    EXPECT_EQ(error, "Fail to init UFS drive.");
+    EXPECT_TRUE(m_model.writes().empty());
+    m_model.attrs[UFS_ATTR_CONF_DESC_LOCK] = 0;
+
+    // Provisioned, but the boot unit never shows up.
+    m_bootUnitOnRescan = false;
+    error.clear();
+    EXPECT_FALSE(ufsBringUp(plan, &error, kQuickPoll));
+    EXPECT_EQ(error, "Fail to init UFS drive.");
+    EXPECT_EQ(configWrites(), 1);
+
+    // No UFS BSG node at all.
+    ASSERT_EQ(unlink(root("dev/bsg/ufs-bsg0").c_str()), 0);
+    m_model.requests.clear();
+    error.clear();
+    EXPECT_FALSE(ufsBringUp(plan, &error, kQuickPoll));
+    EXPECT_EQ(error, "Fail to init UFS drive.");
+    EXPECT_TRUE(m_model.requests.empty());
+
+    testing::internal::GetCapturedStdout();
+    testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(bootUnit())));
+}
+
+TEST_F(UfsStagesTest, LoaderWrittenTwiceIntoTheBootUnitIdbArea)
+{
+    const std::string set = imageSet("debian");
+    const size_t len = 300 * 1024 + 17;
+    putLoader(set + "/idbloader.img", len);
+    makeSparseFile(bootUnit(), kBootUnitBytes);
+    // Bytes before the IDB area belong to no one we know of; they stay.
+    writeBytes(bootUnit(), 0, patternBytes(kIdb, 99));
+    UfsBootPlan plan;
+    QString error;
+    ASSERT_TRUE(ufsPrepareBootLoader(*ufsBoard(), QString::fromStdString(set), "idbloader.img", kUfs, &plan,
+                                     &error));
+
+    // The system device the job wrote before is still open: it is released
+    // (synced), not dropped.
+    ASSERT_GE(mmc_open("/dev/sda"), 0);
+    ASSERT_TRUE(ufsWriteBootLoader(plan, kUfs, &error)) << error.toStdString();
+    EXPECT_EQ(mmc_fd, -1);
+
+    const std::string loader = set + "/idbloader.img";
+    EXPECT_EQ(cmpAt(loader, bootUnit(), kIdb, len), "");
+    EXPECT_EQ(cmpAt(loader, bootUnit(), kIdb + kCopy, len), "");
+    EXPECT_TRUE(allZero(bootUnit(), kIdb + len, kCopy - len));
+    EXPECT_TRUE(allZero(bootUnit(), kIdb + kCopy + len, kCopy - len));
+    EXPECT_EQ(readBytes(bootUnit(), 0, kIdb), patternBytes(kIdb, 99));
+    EXPECT_TRUE(allZero(bootUnit(), kIdb + 2 * kCopy, kBootUnitBytes - kIdb - 2 * kCopy));
+    EXPECT_NE(logText().find("copy from: /mnt/sdcard/debian/idbloader.img to /dev/sdb\n"), std::string::npos);
+
+    // No boot device: nothing to write.
+    makeSparseFile(bootUnit(), kBootUnitBytes);
+    ASSERT_TRUE(ufsWriteBootLoader(plan, kNone, &error));
+    EXPECT_TRUE(allZero(bootUnit(), 0, kBootUnitBytes));
+}
+
+TEST_F(UfsStagesTest, LoaderWriteFailuresLeaveTheBootUnitAlone)
+{
+    const std::string set = imageSet("debian");
+    const std::string loader = set + "/idbloader.img";
+    putLoader(loader, 2048);
+    UfsBootPlan plan;
+    QString error;
+    ASSERT_TRUE(ufsPrepareBootLoader(*ufsBoard(), QString::fromStdString(set), "idbloader.img", kUfs, &plan,
+                                     &error));
+
+    // No boot unit.
+    EXPECT_FALSE(ufsWriteBootLoader(plan, kUfs, &error));
+    EXPECT_EQ(error, "Invalid disk size (-1) /dev/sdb");
+
+    makeSparseFile(bootUnit(), kBootUnitBytes);
+    // One byte more than an IDB copy holds.
+    putLoader(loader, kCopy + 1);
+    EXPECT_FALSE(ufsWriteBootLoader(plan, kUfs, &error));
+    EXPECT_EQ(error, "File too big: /mnt/sdcard/debian/idbloader.img.");
+    // Exactly one copy's worth fits.
+    putLoader(loader, kCopy);
+    EXPECT_TRUE(ufsWriteBootLoader(plan, kUfs, &error)) << error.toStdString();
+    EXPECT_EQ(cmpAt(loader, bootUnit(), kIdb + kCopy, kCopy), "");
+
+    // A boot unit smaller than the IDB area.
+    makeSparseFile(bootUnit(), kIdb + 0x280000 - 512);
+    EXPECT_FALSE(ufsWriteBootLoader(plan, kUfs, &error));
+    EXPECT_EQ(error, "File too big: /mnt/sdcard/debian/idbloader.img.");
+    EXPECT_TRUE(allZero(bootUnit(), 0, kIdb + 0x280000 - 512));
+
+    makeSparseFile(bootUnit(), kBootUnitBytes);
+    writeFile(loader, "");
+    EXPECT_FALSE(ufsWriteBootLoader(plan, kUfs, &error));
+    EXPECT_EQ(error, "Cannot get file size: /mnt/sdcard/debian/idbloader.img.");
+
+    ASSERT_EQ(unlink(loader.c_str()), 0);
+    EXPECT_FALSE(ufsWriteBootLoader(plan, kUfs, &error));
+    EXPECT_EQ(error, "Fail to open file: /mnt/sdcard/debian/idbloader.img, errno: No such file or directory.");
+    EXPECT_TRUE(allZero(bootUnit(), 0, kBootUnitBytes));
+    EXPECT_EQ(mmc_fd, -1);
+}
+
+TEST_F(UfsStagesTest, LoaderOnARealBlockDeviceWith4KSectors)
+{
+    const std::string reason = loopUnavailableReason();
+    if (!reason.empty())
+        GTEST_SKIP() << reason;
+    const std::string backing = root("ufs-boot-a.bin");
+    makeSparseFile(backing, kBootUnitBytes);
+    LoopDevice loop(backing, 4096);
+    if (!loop.ok())
+        GTEST_SKIP() << "loop device: " << loop.error();
+    ASSERT_EQ(symlink(loop.dev().c_str(), bootUnit().c_str()), 0);
+
+    const std::string set = imageSet("debian");
+    const size_t len = 200 * 1024 + 3;
+    putLoader(set + "/idbloader.img", len);
+    UfsBootPlan plan;
+    QString error;
+    ASSERT_TRUE(ufsPrepareBootLoader(*ufsBoard(), QString::fromStdString(set), "idbloader.img", kUfs, &plan,
+                                     &error));
+    ASSERT_TRUE(ufsBringUp(plan, &error, kQuickPoll)) << error.toStdString();
+    EXPECT_TRUE(m_model.requests.empty());
+    ASSERT_TRUE(ufsWriteBootLoader(plan, kUfs, &error)) << error.toStdString();
+    EXPECT_EQ(cmpAt(set + "/idbloader.img", loop.dev(), kIdb, len), "");
+    EXPECT_EQ(cmpAt(set + "/idbloader.img", loop.dev(), kIdb + kCopy, len), "");
+}
