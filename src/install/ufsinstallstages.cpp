@@ -116,7 +116,11 @@ bool ufsPrepareBootLoader(const BoardHardwareInfo &board, const QString &imagePa
                           const QString &idbloaderName, const TargetDevice &bootDevice,
                           UfsBootPlan *plan, QString *error)
 {
+    // A job may run more than once; nothing of an earlier run carries over.
+    ufsRemoveTempDir(plan);
     plan->isRockchipUfs = false;
+    plan->bootUnit.clear();
+    plan->loaderPath.clear();
     if (!ufsBoardNeedsBootLoader(board))
         return true;
     // The user may have chosen a USB drive or SD card to boot from; the UFS

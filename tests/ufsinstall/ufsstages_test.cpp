@@ -121,10 +121,15 @@ TEST_F(UfsStagesTest, LoaderIsGeneratedForTheSocWhenTheSetHasNone)
     EXPECT_FALSE(QFileInfo::exists(tmpDir));
     EXPECT_NE(logText().find("cleanup tmpdir: /tmp/img."), std::string::npos);
 
-    // An empty loader name is not the set's directory.
+    // An empty loader name is not the set's directory. A second run of the
+    // same job leaves no directory of the first behind.
     UfsBootPlan plan;
     ufsPrepareBootLoader(*ufsBoard(), set, QString(), kUfs, &plan, &error);
-    EXPECT_FALSE(plan.tmpDir.isEmpty());
+    const QString first = plan.tmpDir;
+    EXPECT_FALSE(first.isEmpty());
+    ufsPrepareBootLoader(*ufsBoard(), set, QString(), kUfs, &plan, &error);
+    EXPECT_FALSE(QFileInfo::exists(first));
+    EXPECT_TRUE(QFileInfo(plan.tmpDir).isDir());
     ufsRemoveTempDir(&plan);
     EXPECT_TRUE(plan.tmpDir.isEmpty());
 
