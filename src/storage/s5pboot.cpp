@@ -85,10 +85,13 @@ int write_2nd_boot(const char *device, int64_t offset, int64_t /*areaSize*/, FIL
     }
 
     const int64_t rest = fileSize - static_cast<int64_t>(S5P_NSIH_SIZE);
-    stream_init(fp, rest);
-    const int ret = ext4_write_raw(device, offset + outLen, rest);
-    stream_show_stat();
-    postSpeedToGui();
+    int ret = stream_init(fp, rest);
+    if (ret == 0) {
+        ret = ext4_write_raw(device, offset + outLen, rest);
+        stream_show_stat();
+        // Before the release, which clears the byte counts it reports.
+        postSpeedToGui();
+    }
     stream_release();
     return ret;
 }
