@@ -35,7 +35,6 @@ static std::unique_ptr<gz_source> open_gz(FILE *fp, bool zlibOnly)
 int write_raw_gz(const char *device, int64_t offset, int64_t partitionSize, FILE *fp, int64_t fileSize,
                  const char *imageName, const char *partitionName, int fileCount, int fileIndex)
 {
-    (void)partitionSize;
     stream_set_current(imageName, partitionName, fileCount, fileIndex);
     if (stream_init(fp, fileSize) != 0) {
         log2file(": out of memory");
@@ -49,6 +48,10 @@ int write_raw_gz(const char *device, int64_t offset, int64_t partitionSize, FILE
     }
     log2file(">     ");
     int64_t out = offset;
+    // The inflated size is known only at the end of the stream: refuse the
+    // piece that would run past the partition instead of writing it.
+    const int64_t limit = partitionSize > 0 ? offset + partitionSize : INT64_MAX;
+    bool tooBig = false;
     // Progress is the share of compressed input consumed, as the image's
     // size on the card is the only total known in advance.
     const pipe_producer producer = [&](pipe_chunk &c) -> int {
@@ -59,6 +62,12 @@ int write_raw_gz(const char *device, int64_t offset, int64_t partitionSize, FILE
         }
         if (n == 0)
             return 0;
+        if (n > limit - out) {
+            log2file("\ninflated image runs past the end of the partition (%lld bytes)\n",
+                     static_cast<long long>(partitionSize));
+            tooBig = true;
+            return -1;
+        }
         c.segs.push_back({out, n, 0, static_cast<size_t>(n)});
         out += n;
         c.progress_pos = std::min<int64_t>(src->consumed(), fileSize);
@@ -74,6 +83,8 @@ int write_raw_gz(const char *device, int64_t offset, int64_t partitionSize, FILE
     int ret = pipeline_run(producer, consumer);
     if (ret == 0)
         pipeline_progress(fileSize);
+    else if (tooBig)
+        ret = -EFBIG;
     else if (ret != MMC_COPY_CANCELLED)
         ret = -1;
     stream_release();

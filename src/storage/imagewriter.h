@@ -33,7 +33,8 @@ int ext4_compress_write(const char *device, int64_t offset, int64_t partitionSiz
 // Inflates the gzip file `fp` (fileSize compressed bytes, from the
 // descriptor's current position) onto the device at `offset`. Returns 0, or
 // -1 on any failure (a truncated or corrupt stream included),
-// MMC_COPY_CANCELLED when cancelled.
+// MMC_COPY_CANCELLED when cancelled, -EFBIG when the inflated data would run
+// past partitionSize bytes (when above 0; nothing is written past it).
 int write_raw_gz(const char *device, int64_t offset, int64_t partitionSize, FILE *fp, int64_t fileSize,
                  const char *imageName, const char *partitionName, int fileCount, int fileIndex);
 
