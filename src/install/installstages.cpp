@@ -1,0 +1,276 @@
+// Preparation, input and device checks, low format and the classification
+// of raw images: the stages before anything is laid out.
+#include "install/sdupdatethread.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "install/installevents.h"
+#include "install/rocknixfinish.h"
+#include "install/ufsinstallstages.h"
+#include "storage/imagewriter.h"
+#include "storage/mmc.h"
+#include "storage/parttable.h"
+#include "util/debugmode.h"
+#include "util/log2file.h"
+#include "util/qpaths.h"
+
+namespace {
+
+const char k_separator[] = "----------------------------------------------------------------\n";
+
+void copy_path(char *dst, size_t size, const QString &path)
+{
+    snprintf(dst, size, "%s", path.toLocal8Bit().constData());
+}
+
+QByteArray local(const QString &s)
+{
+    return s.toLocal8Bit();
+}
+
+bool is_power_of_two(int v)
+{
+    return v > 0 && (v & (v - 1)) == 0;
+}
+
+// Counts the lines that mark a Rockchip parameter file among the first 101
+// lines that are not comments. Bounded in bytes as well, since the file is
+// usually a multi-gigabyte binary image.
+int count_parameter_markers(FILE *fp)
+{
+    char line[4096];
+    int lines = 0;
+    int markers = 0;
+    long bytes = 0;
+    while (lines < 101 && bytes < 1024 * 1024 && fgets(line, sizeof(line), fp)) {
+        bytes += static_cast<long>(strlen(line)) + 1;
+        if (line[0] == '#')
+            continue;
+        ++lines;
+        if (strstr(line, "MANUFACTURER:") || strstr(line, "FIRMWARE_VER:") || strstr(line, "MACHINE_MODEL:")
+            || (strstr(line, "TYPE:") && strstr(line, "GPT"))
+            || (strstr(line, "CMDLINE:") && strstr(line, "mtdparts")))
+            ++markers;
+    }
+    return markers;
+}
+
+} // namespace
+
+bool SDUpdateThread::prepare()
+{
+    gui_setup_progress_report_function(
+        "sdupdate_thread",
+        [this](bool erasing, const std::string &image, const std::string &part, int percent, int count, int index) {
+            // The copy never reports an erase; the flag is handed on as is.
+            if (erasing)
+                postProgressMessage(true, unSysPath(QString::fromStdString(image)), QString::fromStdString(part),
+                                    percent, count, index);
+            else
+                reportProgress(unSysPath(QString::fromStdString(image)), QString::fromStdString(part), percent,
+                               count, index);
+        },
+        [](const std::string &image, const std::string &part, int64_t done, int64_t total, double ms) {
+            postSpeedMessage(unSysPath(QString::fromStdString(image)), QString::fromStdString(part),
+                             done, total, ms);
+        });
+
+    if (m_config.isRocknix) {
+        const QString files[] = {m_config.imagePath + "/" + m_config.os_rocknix_uboot_bin,
+                                 m_config.imagePath + "/" + m_config.os_rocknix_dtb};
+        for (const QString &f : files) {
+            QFileInfo fi(sysPath(f));
+            if (!fi.exists() || !fi.isFile() || !fi.isReadable())
+                return fail(QStringLiteral("File not found: %1.").arg(f));
+        }
+    }
+
+    copy_path(m_plans[0].devicePath, sizeof(m_plans[0].devicePath), m_bootDevice.getFullDevName());
+    // Resolved, because the Rockchip parser looks the images up on disk;
+    // messages show them through unSysPath().
+    copy_path(m_plans[0].imageDir, sizeof(m_plans[0].imageDir), sysPath(m_config.imagePath));
+    copy_path(m_plans[1].imageDir, sizeof(m_plans[1].imageDir), sysPath(m_config.imagePath));
+
+    if (QFileInfo::exists(sysPath(m_config.imagePath + "/dtbo.img"))) {
+        if (m_systemDevice.getFullDevName() != m_bootDevice.getFullDevName())
+            copy_path(m_plans[1].devicePath, sizeof(m_plans[1].devicePath), m_systemDevice.getFullDevName());
+        if (needsOverlayRebuild() && !rebuildOverlay())
+            return false;
+    }
+    return !failIfCancelled();
+}
+
+bool SDUpdateThread::checkInputFiles()
+{
+    if (isRawImageSet()) {
+        QString path = m_config.imagePath + "/" + m_config.os_raw_img;
+        if (m_config.os_raw_img.isEmpty() || file_test(local(path).constData()) != 0)
+            return fail(QStringLiteral("File not found: %1").arg(path));
+        m_rawImagePath = path;
+        return true;
+    }
+    QString map = m_config.imagePath + "/" + m_config.os_partmap_txt;
+    if (m_config.os_partmap_txt.isEmpty() || file_test(local(map).constData()) != 0)
+        return fail(QStringLiteral("File not found: %1").arg(map));
+    copy_path(m_plans[0].mapFile, sizeof(m_plans[0].mapFile), map);
+    return true;
+}
+
+bool SDUpdateThread::checkDevices()
+{
+    for (int i = 0; i < 2; ++i) {
+        if (!m_plans[i].devicePath[0])
+            continue;
+        if (!checkDevice(m_plans[i], i == 0))
+            return false;
+    }
+    return !failIfCancelled();
+}
+
+bool SDUpdateThread::checkDevice(DevicePlan &plan, bool isBootDevice)
+{
+    const char *path = plan.devicePath;
+    // "/dev/null" (no separate device) is skipped before it is looked up: a
+    // simulated board has no such node.
+    if (!device_plan_has_device(&plan))
+        return true;
+    if (file_test(path) != 0)
+        return fail(QStringLiteral("Fail to open device: %1").arg(path));
+
+    int isBlockDevice = 0;
+    int sectorSize = 512;
+    int64_t capacity = get_disk_capacity(path, &isBlockDevice, &sectorSize);
+    if (capacity <= 0)
+        return fail(QStringLiteral("Invalid disk size (%1) %2").arg(capacity).arg(path));
+    if (sectorSize < 512 || !is_power_of_two(sectorSize))
+        sectorSize = 512;
+    plan.capacity = capacity;
+    plan.sectorSize = sectorSize;
+
+    log2file("%s", k_separator);
+    log2file(isBootDevice ? "Boot device:\n" : "System device:\n");
+    log2file("[%s] capacity = %lldMB, %lld bytes\n", path, static_cast<long long>(capacity / 2048),
+             static_cast<long long>(capacity * 512));
+    log2file("Block device sector size: %dB\n", sectorSize);
+
+    plan.currentCount = 0;
+    int ret = disk_part_table_info(path, 0, 0, plan.current, &plan.currentCount, MBR_MAX_PARTITIONS, mmc_read);
+    if (ret < 0) {
+        log2file("invalid partition info, %d\n", ret);
+        return fail(QStringLiteral("Invalid partition info, ret = %1").arg(ret));
+    }
+    if (plan.currentCount > 0 && plan.current[0].type == 0xEE && plan.current[0].start == 1) {
+        printf("Device has a protective MBR\n");
+        fflush(stdout);
+    } else {
+        log2file("current %s partition:\n", path);
+        for (int i = 0; i < plan.currentCount; ++i) {
+            const mbr_entry &e = plan.current[i];
+            bool ext = e.type == 0x0F || (e.type & 0x7F) == 0x05;
+            char kb[32];
+            snprintf(kb, sizeof(kb), "%llu", static_cast<unsigned long long>(e.size) / 2);
+            log2file("MBR.%d start : 0x%010llx size 0x%010llx %s kB\n", i,
+                     static_cast<unsigned long long>(e.start) * 512,
+                     static_cast<unsigned long long>(e.size) * 512, ext ? "Ext" : kb);
+        }
+    }
+
+    if (m_lowFormat && !lowFormatDevice(plan))
+        return false;
+    return true;
+}
+
+bool SDUpdateThread::lowFormatDevice(DevicePlan &plan)
+{
+    const char *path = plan.devicePath;
+    log2file("Low formating %-20s  ", path);
+    if (mmc_open(path) < 0)
+        return fail(QStringLiteral("Fail to low format %1.").arg(path));
+    // The discard's final (done) callback is the one low-format-finished
+    // event of this device.
+    int ret = mmc_discard(path, 0, plan.capacity * 512, path, 1, 1, lowformat_callback);
+    if (ret < 0)
+        log2file("discard of %s returned %d\n", path, ret);
+    if (mmc_release() < 0)
+        return fail(QStringLiteral("Fail to low format %1.").arg(path));
+    log2file(" : done.\n");
+    return !failIfCancelled();
+}
+
+bool SDUpdateThread::classifyRawImage()
+{
+    if (m_rawImagePath.isEmpty()) {
+        m_useRawFlow = false;
+        return true;
+    }
+    const QByteArray path = local(sysPath(m_rawImagePath));
+    FILE *fp = fopen(path.constData(), "rb");
+    if (!fp)
+        return fail(QStringLiteral("Failed to read file, ret = %1.").arg(QString::fromLocal8Bit(strerror(errno))));
+    int markers = count_parameter_markers(fp);
+    if (markers >= 3) {
+        fclose(fp);
+        copy_path(m_plans[0].mapFile, sizeof(m_plans[0].mapFile), m_rawImagePath);
+        m_useRawFlow = false;
+        return true;
+    }
+
+    unsigned char head[102];
+    memset(head, 0, sizeof(head));
+    QString suffix = m_rawImagePath.mid(m_rawImagePath.lastIndexOf('.'));
+    bool ok = fseek(fp, 0, SEEK_SET) == 0;
+    if (ok && suffix.startsWith(QLatin1String(".gz"))) {
+        int ret = gzip_read(fp, head, sizeof(head));
+        if (ret < 0) {
+            fclose(fp);
+            return fail(QStringLiteral("Failed to decompress file, ret = %1.").arg(ret));
+        }
+    } else {
+        // A file shorter than the header is no package; the raw flow
+        // judges its size.
+        if (ok)
+            fread(head, 1, sizeof(head), fp);
+        if (!ok || ferror(fp)) {
+            int err = errno ? errno : EIO;
+            fclose(fp);
+            return fail(QStringLiteral("Failed to read file, ret = %1.").arg(QString::fromLocal8Bit(strerror(err))));
+        }
+    }
+    fclose(fp);
+    if (memcmp(head, "RKFW", 4) == 0) {
+        log2file("rockchip firmware format: %s\n", path.constData());
+        m_useRawFlow = false;
+        return unpackFirmwarePackage();
+    }
+    m_useRawFlow = true;
+    return !failIfCancelled();
+}
+
+void SDUpdateThread::cleanUp()
+{
+    if (!m_tmpDir.isEmpty()) {
+        QByteArray dir = local(m_tmpDir);
+        if (QDir(sysPath(m_tmpDir)).removeRecursively())
+            log2file("cleanup tmpdir: %s\n", dir.constData());
+        else
+            log2file("failed to remove tmpdir: %s\n", dir.constData());
+        m_tmpDir.clear();
+    }
+    if (m_ufsPlan)
+        ufsRemoveTempDir(m_ufsPlan.get());
+    if (!debugMode()) {
+        for (const QString &f : rocknixScriptFiles())
+            QFile::remove(f);
+    }
+    // A device still open here belongs to a stage that stopped early; its
+    // data must still be forced out, and a failure to do so is a failure of
+    // the install, never a success.
+    if (mmc_fd >= 0 && mmc_release() < 0)
+        fail(QStringLiteral("Failed to flush the written data to the device."));
+}

@@ -1,0 +1,90 @@
+// The raw-image flow: one disk image (raw, Android sparse or gzip) copied to
+// the start of the boot device.
+#include "install/sdupdatethread.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+
+#include "install/installevents.h"
+#include "storage/imagewriter.h"
+#include "storage/mmc.h"
+#include "storage/parttable.h"
+#include "util/log2file.h"
+#include "util/qpaths.h"
+
+namespace {
+
+// Closes the image on every way out of the flow.
+struct file_closer
+{
+    FILE *fp = nullptr;
+    ~file_closer()
+    {
+        if (fp)
+            fclose(fp);
+    }
+};
+
+} // namespace
+
+bool SDUpdateThread::runRawImageFlow()
+{
+    DevicePlan &plan = m_plans[0];
+    const char *dev = plan.devicePath;
+    const QString image = m_rawImagePath;
+    const QByteArray imageArg = image.toLocal8Bit();
+    reportProgress(image, QStringLiteral("root"), 0, 1, 1);
+
+    if (!device_plan_has_device(&plan))
+        return fail(QStringLiteral("Fail to call mmc_open on %1.").arg(dev));
+
+    // The image is opened and measured before the device is touched: a file
+    // that cannot be written must leave the old table in place.
+    log2file("copy from: %s to %s\n", imageArg.constData(), dev);
+    file_closer file;
+    file.fp = fopen(sysPath(image).toLocal8Bit().constData(), "rb");
+    if (!file.fp) {
+        int err = errno;
+        log2file("fail open %s, ret = %s\n", imageArg.constData(), strerror(err));
+        return fail(QStringLiteral("Fail to open file: %1, errno: %2.").arg(image, QString::fromLocal8Bit(strerror(err))));
+    }
+    struct stat st;
+    if (fstat(fileno(file.fp), &st) != 0 || st.st_size <= 0)
+        return fail(QStringLiteral("Cannot get file size: %1.").arg(image));
+    const int64_t fileSize = st.st_size;
+    const int64_t deviceBytes = plan.capacity * 512;
+    if (fileSize > deviceBytes)
+        return fail(QStringLiteral("File too big: %1.").arg(image));
+
+    if (mmc_open(dev) < 0)
+        return fail(QStringLiteral("Fail to call mmc_open on %1.").arg(dev));
+
+    // An old backup GPT at the end of the device would outlive an image that
+    // does not reach it and make tools "repair" the primary from it.
+    log2file("cleanup (backup) GPT:\n");
+    int ret = gpt_part_table_make(dev, plan.capacity, plan.sectorSize, plan.map_parts, 0, mmc_write);
+    if (ret != 0)
+        return fail(QStringLiteral("Fail to create empty GPT, ret = %1.").arg(ret));
+    if (failIfCancelled())
+        return false;
+
+    if (image.endsWith(QLatin1String(".gz"))) {
+        ret = write_raw_gz(dev, 0, deviceBytes, file.fp, fileSize, imageArg.constData(), "root", 1, 1);
+        if (ret == -EFBIG)
+            return fail(QStringLiteral("File too big: %1.").arg(image));
+    } else {
+        ret = write_image(dev, 0, deviceBytes, file.fp, fileSize, imageArg.constData(), "root", 1, 1);
+        if (ret == -ENOMEM)
+            return fail(QStringLiteral("File too big: %1.").arg(image));
+    }
+    if (ret < 0)
+        return fail(QStringLiteral("Failed to write image file: %1, retcode: %2.").arg(image).arg(ret));
+
+    reportProgress(image, QStringLiteral("root"), 100, 1, 1);
+    int rr = mmc_rrpart(dev);
+    if (rr < 0)
+        log2file("re-reading the partition table of %s failed (%d)\n", dev, rr);
+    return true;
+}

@@ -1,0 +1,119 @@
+#include "install/sdupdatethread.h"
+
+#include "install/installevents.h"
+#include "install/ufsinstallstages.h"
+#include "storage/mmc.h"
+#include "util/log2file.h"
+
+SDUpdateThread::SDUpdateThread(const OSConfig &config, const TargetDevice &bootDevice,
+                               const TargetDevice &systemDevice, QObject *parent)
+    : QThread(parent), m_config(config), m_bootDevice(bootDevice), m_systemDevice(systemDevice)
+{
+    device_plan_reset(&m_plans[0]);
+    device_plan_reset(&m_plans[1]);
+}
+
+// Out of line: UfsBootPlan is complete only here.
+SDUpdateThread::~SDUpdateThread()
+{
+    // A job still running holds the device: let it stop on its own.
+    if (isRunning()) {
+        cancel();
+        wait();
+    }
+}
+
+void SDUpdateThread::updateDeviceChanged(const TargetDevice &bootDevice, const TargetDevice &systemDevice)
+{
+    if (isRunning())
+        return;
+    m_bootDevice = bootDevice;
+    m_systemDevice = systemDevice;
+}
+
+void SDUpdateThread::cancel()
+{
+    m_cancelled.store(true);
+}
+
+// The install as the list of its stages. Each stage posts its own error and
+// returns false; the clean-up runs on every path so the device is always
+// released and the temporary directory removed.
+void SDUpdateThread::run()
+{
+    m_failed = false;
+    m_useRawFlow = false;
+    m_isRockchipUfs = false;
+    m_rawImagePath.clear();
+    m_tmpDir.clear();
+    m_lastFileIndex = -1;
+    m_lastPercent = -1;
+    device_plan_reset(&m_plans[0]);
+    device_plan_reset(&m_plans[1]);
+    if (m_receiver)
+        setInstallEventReceiver(m_receiver);
+    stream_set_cancel_flag(&m_cancelled);
+
+    bool ok = prepare()
+        && prepareUfsLoader()
+        && checkInputFiles()
+        && bringUpUfs()
+        && checkDevices()
+        && classifyRawImage()
+        && (m_useRawFlow ? runRawImageFlow() : runPartitionMapFlow())
+        && writeUfsLoader()
+        && finishRocknix()
+        && !failIfCancelled();
+
+    cleanUp();
+    stream_set_cancel_flag(nullptr);
+    // The sinks point into this object, which may be gone before the next job.
+    gui_setup_progress_report_function("", nullptr, nullptr);
+    if (!ok || m_failed)
+        return;
+    postFinishMessage(m_bootDevice, m_systemDevice);
+    log2file(" : done.\n");
+    log2file("all done.\n");
+}
+
+bool SDUpdateThread::fail(const QString &message)
+{
+    if (m_failed)
+        return false;
+    m_failed = true;
+    QString text = isCancelled() ? QStringLiteral("The install was cancelled.") : message;
+    log2file("error: %s\n", text.toLocal8Bit().constData());
+    postErrorMessage(text);
+    return false;
+}
+
+void SDUpdateThread::reportProgress(const QString &imageName, const QString &partitionName, int percent,
+                                    int fileCount, int fileIndex)
+{
+    if (fileIndex == m_lastFileIndex && percent == m_lastPercent)
+        return;
+    m_lastFileIndex = fileIndex;
+    m_lastPercent = percent;
+    if (m_progressObserver)
+        m_progressObserver(fileIndex, percent);
+    postProgressMessage(false, imageName, partitionName, percent, fileCount, fileIndex);
+}
+
+bool SDUpdateThread::failIfCancelled()
+{
+    if (!isCancelled())
+        return false;
+    fail(QString());
+    return true;
+}
+
+bool SDUpdateThread::isRawImageSet() const
+{
+    return m_config.osType == OSType::RawImage;
+}
+
+bool SDUpdateThread::isAndroidLike() const
+{
+    return m_config.osType == OSType::Android || m_config.osType == OSType::OpenHarmony
+        || m_config.osType == OSType::RawImage;
+}

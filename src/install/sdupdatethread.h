@@ -1,0 +1,125 @@
+// The install job: writes one image set to one or two target devices on a
+// worker thread and reports only through the install events, ending with
+// exactly one error event or one finish event.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QThread>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+#include "board/targetdevice.h"
+#include "imageset/osconfig.h"
+#include "install/deviceplan.h"
+
+struct UfsBootPlan;
+
+class SDUpdateThread : public QThread
+{
+    Q_OBJECT
+public:
+    SDUpdateThread(const OSConfig &config, const TargetDevice &bootDevice,
+                   const TargetDevice &systemDevice, QObject *parent = nullptr);
+    ~SDUpdateThread() override;
+
+    // Replaces both devices unless the job is running.
+    void updateDeviceChanged(const TargetDevice &bootDevice, const TargetDevice &systemDevice);
+
+    // Options, set before start().
+    void setLowFormat(bool on) { m_lowFormat = on; }
+    bool lowFormat() const { return m_lowFormat; }
+    void setOverlayfsDisabled(bool on) { m_overlayfsDisabled = on; }
+    bool overlayfsDisabled() const { return m_overlayfsDisabled; }
+    void setExcludedFiles(const QStringList &files) { m_excludedFiles = files; }
+    const QStringList &excludedFiles() const { return m_excludedFiles; }
+    // Where the events go; the install events' process-wide receiver is
+    // switched to it when the job starts.
+    void setEventReceiver(QObject *receiver) { m_receiver = receiver; }
+    // Called on the worker thread, in step with the copy, for every progress
+    // report (fileIndex, percent) before its event is posted: lets a
+    // front-end act at an exact point of the install (the driver's
+    // --cancel-at, tests). Set before start().
+    void setProgressObserver(std::function<void(int fileIndex, int percent)> observer)
+    {
+        m_progressObserver = std::move(observer);
+    }
+
+    const OSConfig &config() const { return m_config; }
+    const TargetDevice &bootDevice() const { return m_bootDevice; }
+    const TargetDevice &systemDevice() const { return m_systemDevice; }
+
+    // Cooperative stop, callable from any thread: the job stops between
+    // chunks or partitions, releases the device and posts one error event.
+    void cancel();
+    bool isCancelled() const { return m_cancelled.load(); }
+
+protected:
+    void run() override;
+
+private:
+    // Stages, in the order run() calls them (installstages.cpp, UFS ones in
+    // optionalstages.cpp).
+    bool prepare();
+    bool prepareUfsLoader();
+    bool checkInputFiles();
+    bool bringUpUfs();
+    bool checkDevices();
+    bool checkDevice(DevicePlan &plan, bool isBootDevice);
+    bool lowFormatDevice(DevicePlan &plan);
+    bool classifyRawImage();
+    void cleanUp();
+
+    // Partition-map flow (partmapflow.cpp).
+    bool runPartitionMapFlow();
+    bool loadPlan(DevicePlan &plan, int index);
+    bool writePartitionTable(DevicePlan &plan, int index);
+    bool writePartitions(DevicePlan &plan, int index);
+    bool writePartition(DevicePlan &plan, int index, int i, int pathWidth);
+
+    // Raw-image flow (rawimageflow.cpp).
+    bool runRawImageFlow();
+
+    // Stages that only some installs take (optionalstages.cpp).
+    bool needsOverlayRebuild() const;
+    bool rebuildOverlay();
+    bool needsParameterRewrite() const;
+    bool rewriteParameterFiles();
+    bool unpackFirmwarePackage();
+    bool writeUfsLoader();
+    bool finishRocknix();
+
+    // Posts the job's one error event (the cancel message once a cancel was
+    // requested) and returns false, so that a stage can `return fail(...)`.
+    bool fail(const QString &message);
+    bool failIfCancelled();
+    // Posts a progress event unless it repeats the last one exactly (the
+    // copy and the stage both report 100 % at the end of a file).
+    void reportProgress(const QString &imageName, const QString &partitionName, int percent,
+                        int fileCount, int fileIndex);
+    bool isRawImageSet() const;
+    bool isAndroidLike() const;
+
+    OSConfig m_config;
+    TargetDevice m_bootDevice;
+    TargetDevice m_systemDevice;
+    bool m_lowFormat = false;
+    bool m_overlayfsDisabled = false;
+    std::atomic<bool> m_cancelled{false};
+    QStringList m_excludedFiles;
+    QObject *m_receiver = nullptr;
+    std::function<void(int, int)> m_progressObserver;
+
+    // State of one run.
+    DevicePlan m_plans[2];
+    QString m_rawImagePath;
+    QString m_tmpDir;
+    std::unique_ptr<UfsBootPlan> m_ufsPlan;
+    bool m_isRockchipUfs = false;
+    bool m_useRawFlow = false;
+    bool m_failed = false;
+    int m_lastFileIndex = -1;
+    int m_lastPercent = -1;
+};

@@ -1,0 +1,513 @@
+// The install job end to end on a simulated board (IMGSMITH_ROOT): the
+// event stream of whole installs, every error message of the partition-map
+// and raw-image flows, cancellation, exclusions. Written devices are
+// checked with sfdisk, cmp and e2fsck, never with our own readers.
+#include "installsupport.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+#include "board/targetdevice.h"
+#include "imageset/osconfig.h"
+#include "install/installevents.h"
+#include "install/sdupdatethread.h"
+#include "storage/mmc.h"
+#include "support/testsupport.h"
+#include "util/paths.h"
+
+using namespace testsupport;
+
+namespace {
+
+constexpr int64_t MiB = 1024 * 1024;
+
+// Starts `job` with `recorder` as its receiver, runs an event loop until the
+// thread has finished, the way the main controller would, and delivers every
+// event it posted.
+void runJob(SDUpdateThread &job, EventRecorder &recorder)
+{
+    job.setEventReceiver(&recorder);
+    QEventLoop loop;
+    QObject::connect(&job, &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+    job.start();
+    loop.exec();
+    job.wait();
+    QCoreApplication::sendPostedEvents(&recorder);
+    setInstallEventReceiver(nullptr);
+}
+
+class InstallJob : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        mmc_reset_state_for_test();
+        BUFFER_SIZE = 256 * 1024;
+        setenv("IMGSMITH_ROOT", m_root.path().c_str(), 1);
+        imgsmith::resetSimRootCache();
+        run("mkdir -p " + shq(m_root.file("dev")) + " " + shq(m_root.file("tmp")) + " " +
+            shq(setDir()));
+    }
+    void TearDown() override
+    {
+        unsetenv("IMGSMITH_ROOT");
+        imgsmith::resetSimRootCache();
+        mmc_reset_state_for_test();
+    }
+
+    std::string setDir() const { return m_root.file("mnt/sdcard/set"); }
+    std::string setFile(const std::string &name) const { return setDir() + "/" + name; }
+    std::string device() const { return m_root.file("dev/mmcblk2"); }
+    void makeDevice(int64_t bytes) { makeSparseFile(device(), static_cast<uint64_t>(bytes)); }
+
+    OSConfig mapSet(const QString &map = "partmap.txt") const
+    {
+        OSConfig c;
+        c.osType = Linux;
+        c.imagePath = "/mnt/sdcard/set";
+        c.os_partmap_txt = map;
+        c.isValid = true;
+        return c;
+    }
+    OSConfig rawSet(const QString &file) const
+    {
+        OSConfig c;
+        c.osType = RawImage;
+        c.imagePath = "/mnt/sdcard/set";
+        c.os_raw_img = file;
+        c.isValid = true;
+        return c;
+    }
+    static TargetDevice emmc(const QString &name = "mmcblk2") { return TargetDevice(TargetDeviceEMMC, name); }
+
+    EventLog install(const OSConfig &c, std::function<void(SDUpdateThread &)> setup = nullptr,
+                          const TargetDevice &boot = emmc())
+    {
+        SDUpdateThread job(c, boot, TargetDevice());
+        if (setup)
+            setup(job);
+        EventRecorder recorder;
+        runJob(job, recorder);
+        EventLog rec = recorder;
+        EXPECT_EQ(mmc_fd, -1) << "the device must be released when the job ends";
+        EXPECT_EQ(rec.terminal().size(), 1) << "exactly one terminal event";
+        if (!rec.events.isEmpty()) {
+            const RecordedEvent &last = rec.events.last();
+            EXPECT_TRUE(last.type == 1111 || (last.type == 1100 && last.isError)) << "the terminal event comes last";
+        }
+        return rec;
+    }
+
+    // A raw ext4 image of `mib` MiB with a file in it.
+    void makeExt4(const std::string &path, int mib, const std::string &label)
+    {
+        std::string src = m_root.file("src-" + label);
+        run("mkdir -p " + shq(src));
+        writeFile(src + "/hello.txt", "hello from " + label + "\n");
+        std::vector<uint8_t> blob = patternBytes(static_cast<size_t>(mib) * 64 * 1024, 7);
+        writeFile(src + "/blob.bin", std::string(blob.begin(), blob.end()));
+        CmdResult r = run("mkfs.ext4 -q -F -L " + label + " -d " + shq(src) + " " + shq(path) + " " +
+                          std::to_string(mib) + "M");
+        ASSERT_EQ(r.status, 0) << r.err;
+    }
+    bool deviceRangeEquals(const std::string &file, int64_t offset)
+    {
+        return run("cmp -n $(stat -c %s " + shq(file) + ") -i 0:" + std::to_string(offset) + " " + shq(file) +
+                   " " + shq(device()))
+                   .status == 0;
+    }
+    bool deviceRangeIsZero(int64_t offset, int64_t length)
+    {
+        std::vector<uint8_t> b = readBytes(device(), static_cast<uint64_t>(offset), static_cast<size_t>(length));
+        for (uint8_t c : b)
+            if (c)
+                return false;
+        return true;
+    }
+
+    TempDir m_root;
+};
+
+bool toolsPresent(std::string *missing)
+{
+    for (const char *t : {"sfdisk", "mkfs.ext4", "img2simg", "e2fsck", "gzip", "cmp"}) {
+        if (!haveTool(t)) {
+            *missing = t;
+            return false;
+        }
+    }
+    return true;
+}
+
+#define REQUIRE_TOOLS()                                                                            \
+    do {                                                                                           \
+        std::string missing;                                                                       \
+        if (!toolsPresent(&missing))                                                               \
+            GTEST_SKIP() << missing << " not installed";                                           \
+    } while (0)
+
+} // namespace
+
+TEST_F(InstallJob, PartmapInstallEventStreamAndLayout)
+{
+    REQUIRE_TOOLS();
+    makeDevice(64 * MiB);
+    std::vector<uint8_t> bl = patternBytes(300000, 3);
+    writeFile(setFile("bootloader.bin"), std::string(bl.begin(), bl.end()));
+    makeExt4(setFile("boot.img"), 8, "boot");
+    makeExt4(m_root.file("rootfs.raw"), 24, "rootfs");
+    ASSERT_EQ(run("img2simg " + shq(m_root.file("rootfs.raw")) + " " + shq(setFile("rootfs.img"))).status, 0);
+    std::vector<uint8_t> ud = patternBytes(2 * MiB + 77, 5);
+    writeFile(setFile("userdata.img"), std::string(ud.begin(), ud.end()));
+    writeFile(setFile("partmap.txt"), "# test map\n"
+                                      "flash=mmc,0:bootloader:raw:0x8000,0xF8000:bootloader.bin;\n"
+                                      "flash=mmc,0:boot:ext4:0x100000,0x1000000:boot.img;\n"
+                                      "flash=mmc,0:rootfs:ext4:0x1100000,0x2000000:rootfs.img;\n"
+                                      "flash=mmc,0:opt:ext4:0x3100000,0x400000:;\n"
+                                      "flash=mmc,0:userdata:ext4:0x3500000,0x0:userdata.img;\n");
+
+    EventLog rec = install(mapSet());
+    ASSERT_EQ(rec.errorText(), "");
+    ASSERT_EQ(rec.count(1111), 1);
+
+    // Step numbering: files 1..5 of 5 in order; per file 0 first, 100 last,
+    // rising, at most one event per whole percent.
+    QList<RecordedEvent> progress = rec.ofType(1100);
+    int lastIndex = 0;
+    int lastPercent = -1;
+    QMap<int, QList<int>> percents;
+    for (const RecordedEvent &e : progress) {
+        ASSERT_FALSE(e.erasing);
+        ASSERT_EQ(e.fileCount, 5);
+        ASSERT_GE(e.fileIndex, lastIndex);
+        if (e.fileIndex != lastIndex)
+            lastPercent = -1;
+        ASSERT_GT(e.percent, lastPercent) << "file " << e.fileIndex;
+        lastIndex = e.fileIndex;
+        lastPercent = e.percent;
+        percents[e.fileIndex].append(e.percent);
+    }
+    ASSERT_EQ(percents.keys(), QList<int>({1, 2, 3, 4, 5}));
+    for (int i = 1; i <= 5; ++i) {
+        EXPECT_EQ(percents[i].first(), 0);
+        EXPECT_EQ(percents[i].last(), 100);
+    }
+    // The 8 MiB boot image moves in 32 chunks of 256 KiB: several steps.
+    EXPECT_GT(percents[2].size(), 10);
+    EXPECT_EQ(progress[1].partitionName, "bootloader");
+    EXPECT_EQ(progress.first().imageName, "/mnt/sdcard/set/bootloader.bin");
+
+    // Speed events follow the copy; each file's last one covers the file.
+    QList<RecordedEvent> speed = rec.ofType(1101);
+    ASSERT_FALSE(speed.isEmpty());
+    QMap<QString, RecordedEvent> lastSpeed;
+    for (const RecordedEvent &e : speed) {
+        EXPECT_LE(e.bytesDone, e.bytesTotal);
+        EXPECT_GE(e.elapsedMs, 0.0);
+        lastSpeed[e.partitionName] = e;
+    }
+    EXPECT_EQ(lastSpeed["boot"].bytesDone, 8 * MiB);
+    EXPECT_EQ(lastSpeed["userdata"].bytesTotal, 2 * MiB + 77);
+
+    // The written device, read by independent tools.
+    std::string sf = sfdiskJson(device());
+    for (const char *part : {"\"start\":2048,\"size\":32768", "\"start\":34816,\"size\":65536",
+                             "\"start\":100352,\"size\":8192", "\"start\":108544,\"size\":22528"})
+        EXPECT_NE(sf.find(part), std::string::npos) << part << "\n" << sf;
+    EXPECT_TRUE(deviceRangeEquals(setFile("bootloader.bin"), 0x8000));
+    EXPECT_TRUE(deviceRangeEquals(setFile("boot.img"), 0x100000));
+    EXPECT_TRUE(deviceRangeEquals(m_root.file("rootfs.raw"), 0x1100000));
+    EXPECT_TRUE(deviceRangeEquals(setFile("userdata.img"), 0x3500000));
+    ASSERT_EQ(run("dd if=" + shq(device()) + " of=" + shq(m_root.file("p.img")) +
+                  " bs=1M skip=17 count=24 status=none").status, 0);
+    CmdResult fsck = run("e2fsck -fn " + shq(m_root.file("p.img")));
+    EXPECT_EQ(fsck.status, 0) << fsck.out;
+}
+
+TEST_F(InstallJob, ExcludedFilesAndDisabledOverlaySkipTheirPartitions)
+{
+    REQUIRE_TOOLS();
+    makeDevice(32 * MiB);
+    std::vector<uint8_t> a = patternBytes(MiB, 1), b = patternBytes(MiB, 2);
+    writeFile(setFile("boot.img"), std::string(a.begin(), a.end()));
+    writeFile(setFile("userdata.img"), std::string(b.begin(), b.end()));
+    writeFile(setFile("partmap.txt"), "flash=mmc,0:boot:ext4:0x100000,0x400000:boot.img;\n"
+                                      "flash=mmc,0:userdata:ext4:0x500000,0x0:userdata.img;\n");
+    EventLog rec = install(mapSet(), [](SDUpdateThread &job) { job.setExcludedFiles({"boot.img"}); });
+    ASSERT_EQ(rec.errorText(), "");
+    EXPECT_TRUE(deviceRangeIsZero(0x100000, MiB)) << "an excluded image is not written";
+    EXPECT_TRUE(deviceRangeEquals(setFile("userdata.img"), 0x500000));
+    bool reported = false;
+    for (const RecordedEvent &e : rec.ofType(1100))
+        reported |= e.fileIndex == 1 && e.percent == 100;
+    EXPECT_TRUE(reported) << "a skipped partition is reported as done";
+
+    makeDevice(32 * MiB);
+    rec = install(mapSet(), [](SDUpdateThread &job) { job.setOverlayfsDisabled(true); });
+    ASSERT_EQ(rec.errorText(), "");
+    std::string sf = sfdiskJson(device());
+    EXPECT_EQ(sf.find("\"start\":10240"), std::string::npos) << sf;
+    EXPECT_NE(sf.find("\"start\":2048,\"size\":8192"), std::string::npos) << sf;
+    EXPECT_TRUE(deviceRangeIsZero(0x500000, MiB));
+}
+
+TEST_F(InstallJob, S5PSecondBootWithAndWithoutNsih)
+{
+    makeDevice(8 * MiB);
+    std::vector<uint8_t> plain = patternBytes(20000, 9);
+    std::vector<uint8_t> withHeader = patternBytes(20000, 10);
+    withHeader[508] = 'N';
+    withHeader[509] = 'S';
+    withHeader[510] = 'I';
+    withHeader[511] = 'H';
+    writeFile(setFile("plain.bin"), std::string(plain.begin(), plain.end()));
+    writeFile(setFile("nsih.bin"), std::string(withHeader.begin(), withHeader.end()));
+    writeFile(setFile("partmap.txt"), "flash=mmc,0:2ndboot:2nd:0x200,0x10000:plain.bin;\n"
+                                      "flash=mmc,0:bootloader:boot:0x20000,0x10000:nsih.bin;\n");
+    EventLog rec = install(mapSet());
+    ASSERT_EQ(rec.errorText(), "");
+    // A loader without header gets one in front: load size, addresses, "NSIH".
+    std::vector<uint8_t> hdr = readBytes(device(), 0x200, 512);
+    auto le32 = [&](size_t o) { return uint32_t(hdr[o]) | uint32_t(hdr[o + 1]) << 8 | uint32_t(hdr[o + 2]) << 16 | uint32_t(hdr[o + 3]) << 24; };
+    EXPECT_EQ(le32(0x44), (20000u + 0x21FF) & ~0x1FFFu);
+    EXPECT_EQ(le32(0x48), 0x42C00000u);
+    EXPECT_EQ(le32(0x4C), 0x42C00000u);
+    EXPECT_EQ(hdr[0x50], 2);
+    EXPECT_EQ(le32(0x1FC), 0x4849534Eu);
+    EXPECT_TRUE(deviceRangeEquals(setFile("plain.bin"), 0x200 + 512));
+    // One that carries its header is written as it is.
+    EXPECT_TRUE(deviceRangeEquals(setFile("nsih.bin"), 0x20000));
+}
+
+TEST_F(InstallJob, PartitionMapErrors)
+{
+    makeDevice(16 * MiB);
+    struct Case
+    {
+        const char *map;
+        const char *message;
+    };
+    std::string many;
+    for (int i = 0; i < 33; ++i)
+        many += "flash=mmc,0:p" + std::to_string(i) + ":raw:0x" + std::to_string(i + 1) + "00000,0x10000:;\n";
+    const std::string manyMessage = "Too many partitions in partmap.txt: at most 32 are supported.";
+    const Case cases[] = {
+        {"flash=mmc,0:boot:ext4:0xQQ,0x100000:boot.img;\n", "Invalid partition layout, please check partmap.txt."},
+        {"flash=mmc,0:a:ext4:0x100000,0x400000:;\nflash=mmc,0:b:ext4:0x200000,0x400000:;\n",
+         "Fail make mbr-part table, ret = -1."},
+        {many.c_str(), manyMessage.c_str()},
+    };
+    for (const Case &c : cases) {
+        writeFile(setFile("partmap.txt"), c.map);
+        EventLog rec = install(mapSet());
+        EXPECT_EQ(rec.errorText(), c.message);
+        EXPECT_TRUE(deviceRangeIsZero(0, 1024 * 1024)) << "nothing written for: " << c.message;
+    }
+
+    // A partition past the end of the device is refused before any write.
+    writeFile(setFile("partmap.txt"), "flash=mmc,0:far:raw:0x2000000,0x100000:far.bin;\n");
+    writeFile(setFile("far.bin"), "x");
+    EventLog rec = install(mapSet());
+    EXPECT_TRUE(rec.errorText().startsWith("Invalid partition layout, please check partmap.txt")) << qPrintable(rec.errorText());
+    struct stat st;
+    ASSERT_EQ(stat(device().c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 16 * MiB) << "the device file must not grow";
+
+    // An image larger than its partition.
+    std::vector<uint8_t> big = patternBytes(MiB + 1, 4);
+    writeFile(setFile("big.bin"), std::string(big.begin(), big.end()));
+    writeFile(setFile("partmap.txt"), "flash=mmc,0:env:raw:0x100000,0x100000:big.bin;\n");
+    rec = install(mapSet());
+    EXPECT_EQ(rec.errorText(), "Image file /mnt/sdcard/set/big.bin too big.");
+
+    // Missing map, missing device, empty device.
+    rec = install(mapSet("nothere.txt"));
+    EXPECT_EQ(rec.errorText(), "File not found: /mnt/sdcard/set/nothere.txt");
+    writeFile(setFile("partmap.txt"), "flash=mmc,0:env:raw:0x100000,0x100000:;\n");
+    rec = install(mapSet(), nullptr, emmc("mmcblk9"));
+    EXPECT_EQ(rec.errorText(), "Fail to open device: /dev/mmcblk9");
+    makeDevice(0);
+    rec = install(mapSet());
+    EXPECT_EQ(rec.errorText(), "Invalid disk size (0) /dev/mmcblk2");
+
+    // Overlapping Rockchip parameter partitions.
+    makeDevice(16 * MiB);
+    writeFile(setFile("parameter.txt"), "MANUFACTURER: RK3399\nCMDLINE: mtdparts=rk29xxnand:"
+                                        "0x2000@0x4000(boot),0x2000@0x5000(rootfs)\n");
+    rec = install(mapSet("parameter.txt"));
+    EXPECT_EQ(rec.errorText(), "Invalid partition layout, please check parameter.txt.");
+    EXPECT_TRUE(deviceRangeIsZero(0, 8 * MiB));
+}
+
+TEST_F(InstallJob, RawImageFlowSizesAndErrors)
+{
+    REQUIRE_TOOLS();
+    const int64_t dev = 8 * MiB;
+    // An old GPT whose backup header sits in the last sector.
+    makeDevice(dev);
+    ASSERT_EQ(run("printf 'label: gpt\\nstart=2048, size=4096\\n' | sfdisk -q " + shq(device())).status, 0);
+
+    // One byte more than the device: refused, and the old table stays.
+    std::vector<uint8_t> img = patternBytes(static_cast<size_t>(dev) + 1, 6);
+    writeFile(setFile("disk.raw"), std::string(img.begin(), img.end()));
+    EventLog rec = install(rawSet("disk.raw"));
+    EXPECT_EQ(rec.errorText(), "File too big: /mnt/sdcard/set/disk.raw.");
+    EXPECT_EQ(run("sgdisk -v " + shq(device())).out.find("No problems found") != std::string::npos, true);
+
+    // Exactly as large as the device: written whole.
+    img.resize(static_cast<size_t>(dev));
+    writeFile(setFile("disk.raw"), std::string(img.begin(), img.end()));
+    rec = install(rawSet("disk.raw"));
+    ASSERT_EQ(rec.errorText(), "");
+    EXPECT_EQ(run("cmp " + shq(setFile("disk.raw")) + " " + shq(device())).status, 0);
+
+    // A smaller image: the device starts with it and the old backup GPT is
+    // gone (an empty one takes its place: no entries in the last 33 sectors).
+    makeDevice(dev);
+    ASSERT_EQ(run("printf 'label: gpt\\nstart=2048, size=4096\\n' | sfdisk -q " + shq(device())).status, 0);
+    img.resize(3 * MiB);
+    writeFile(setFile("small.img"), std::string(img.begin(), img.end()));
+    rec = install(rawSet("small.img"));
+    ASSERT_EQ(rec.errorText(), "");
+    EXPECT_TRUE(deviceRangeEquals(setFile("small.img"), 0));
+    EXPECT_TRUE(deviceRangeIsZero(dev - 33 * 512, 32 * 512)) << "the old backup GPT entries survived";
+
+    // gzip: written as gzip -dc expands it; larger than the device once
+    // expanded is "File too big" and nothing lands past the end.
+    img.resize(5 * MiB);
+    writeFile(m_root.file("g.raw"), std::string(img.begin(), img.end()));
+    ASSERT_EQ(run("gzip -c -n " + shq(m_root.file("g.raw")) + " > " + shq(setFile("g.raw.gz"))).status, 0);
+    rec = install(rawSet("g.raw.gz"));
+    ASSERT_EQ(rec.errorText(), "");
+    EXPECT_TRUE(deviceRangeEquals(m_root.file("g.raw"), 0));
+
+    ASSERT_EQ(run("head -c 12M /dev/zero | gzip -c -n > " + shq(setFile("huge.raw.gz"))).status, 0);
+    rec = install(rawSet("huge.raw.gz"));
+    EXPECT_EQ(rec.errorText(), "File too big: /mnt/sdcard/set/huge.raw.gz.");
+    struct stat st;
+    ASSERT_EQ(stat(device().c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, dev) << "a compressed image must not write past the end of the device";
+
+    writeFile(setFile("empty.raw"), "");
+    rec = install(rawSet("empty.raw"));
+    EXPECT_EQ(rec.errorText(), "Cannot get file size: /mnt/sdcard/set/empty.raw.");
+    rec = install(rawSet("missing.raw"));
+    EXPECT_EQ(rec.errorText(), "File not found: /mnt/sdcard/set/missing.raw");
+}
+
+TEST_F(InstallJob, FullDeviceFailsTheWrite)
+{
+    // The device file claims 64 MiB but lies on a 4 MiB tmpfs: the write
+    // runs out of space, which must end the job with an error.
+    if (geteuid() != 0)
+        GTEST_SKIP() << "mounting a tmpfs needs root";
+    std::string devDir = m_root.file("dev");
+    if (mount("imgsmith-test", devDir.c_str(), "tmpfs", 0, "size=4m") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs: " << strerror(errno);
+    makeDevice(64 * MiB);
+    std::vector<uint8_t> img = patternBytes(8 * MiB, 12);
+    writeFile(setFile("root.img"), std::string(img.begin(), img.end()));
+    writeFile(setFile("partmap.txt"), "flash=mmc,0:root:raw:0x100000,0x1000000:root.img;\n");
+    EventLog rec = install(mapSet());
+    EXPECT_EQ(rec.errorText(), "Failed to write image file: /mnt/sdcard/set/root.img.");
+    EXPECT_EQ(rec.count(1111), 0);
+    EXPECT_EQ(umount2(devDir.c_str(), MNT_DETACH), 0);
+}
+
+TEST_F(InstallJob, CancelMidWriteReleasesTheDevice)
+{
+    makeDevice(48 * MiB);
+    std::vector<uint8_t> img = patternBytes(32 * MiB, 8);
+    writeFile(setFile("big.img"), std::string(img.begin(), img.end()));
+    writeFile(setFile("partmap.txt"), "flash=mmc,0:big:raw:0x100000,0x2000000:big.img;\n"
+                                      "flash=mmc,0:next:raw:0x2100000,0x100000:big.img;\n");
+    BUFFER_SIZE = MiB;
+    EventLog rec = install(mapSet(), [](SDUpdateThread &job) {
+        job.setProgressObserver([&job](int fileIndex, int percent) {
+            if (fileIndex == 1 && percent >= 10)
+                job.cancel();
+        });
+    });
+    EXPECT_EQ(rec.errorText(), "The install was cancelled.");
+    EXPECT_EQ(rec.count(1111), 0);
+    for (const RecordedEvent &e : rec.ofType(1100))
+        EXPECT_TRUE(e.isError || (e.fileIndex == 1 && e.percent < 100)) << "no progress after the cancel point";
+    // Stopped between chunks: the tail of the image never reached the device.
+    EXPECT_TRUE(deviceRangeIsZero(0x100000 + 16 * MiB, 16 * MiB));
+    EXPECT_EQ(mmc_fd, -1);
+}
+
+TEST_F(InstallJob, DevicesCannotChangeWhileRunning)
+{
+    makeDevice(4 * MiB);
+    writeFile(setFile("partmap.txt"), "flash=mmc,0:env:raw:0x100000,0x100000:env.bin;\n");
+    std::vector<uint8_t> env = patternBytes(MiB, 2);
+    writeFile(setFile("env.bin"), std::string(env.begin(), env.end()));
+    EventLog rec = install(mapSet(), [](SDUpdateThread &job) {
+        job.setProgressObserver([&job](int, int) { job.updateDeviceChanged(TargetDevice(TargetDeviceNVMe, "nvme0n1"), TargetDevice()); });
+    });
+    ASSERT_EQ(rec.count(1111), 1);
+    EXPECT_EQ(rec.ofType(1111).first().bootDevName, "mmcblk2");
+}
+
+TEST(InstallJobLoop, LowFormatEventsComeBeforeAnyTable)
+{
+    std::string reason = loopUnavailableReason();
+    if (!reason.empty())
+        GTEST_SKIP() << reason;
+    mmc_reset_state_for_test();
+    unsetenv("IMGSMITH_ROOT");
+    imgsmith::resetSimRootCache();
+    TempDir dir;
+    // 300 MiB: three 128 MiB discard pieces, so the erase reports progress.
+    makeSparseFile(dir.file("disk"), 300 * MiB);
+    std::vector<uint8_t> old = patternBytes(MiB, 1);
+    writeBytes(dir.file("disk"), 0, old);
+    LoopDevice loop(dir.file("disk"));
+    if (!loop.ok())
+        GTEST_SKIP() << "cannot attach a loop device: " << loop.error();
+    writeFile(dir.file("partmap.txt"), "flash=mmc,0:boot:ext4:0x100000,0x100000:boot.img;\n");
+    std::vector<uint8_t> boot = patternBytes(4096, 3);
+    writeFile(dir.file("boot.img"), std::string(boot.begin(), boot.end()));
+
+    OSConfig c;
+    c.osType = Linux;
+    c.imagePath = QString::fromStdString(dir.path());
+    c.os_partmap_txt = "partmap.txt";
+    QString name = QString::fromStdString(loop.dev()).mid(5);
+    SDUpdateThread job(c, TargetDevice(TargetDeviceEMMC, name), TargetDevice());
+    job.setLowFormat(true);
+    EventRecorder rec;
+    runJob(job, rec);
+    ASSERT_EQ(rec.errorText(), "");
+    ASSERT_EQ(rec.count(1111), 1);
+    QList<RecordedEvent> lf = rec.ofType(1110);
+    ASSERT_GE(lf.size(), 2);
+    EXPECT_TRUE(lf.first().inProgress);
+    EXPECT_FALSE(lf.last().inProgress);
+    EXPECT_EQ(lf.last().percent, 0);
+    int done = 0;
+    for (const RecordedEvent &e : lf)
+        done += e.inProgress ? 0 : 1;
+    EXPECT_EQ(done, 1) << "one low-format-finished event per device";
+    // The erase is over before the first partition is announced.
+    int firstProgress = -1, lastLowFormat = -1;
+    for (int i = 0; i < rec.events.size(); ++i) {
+        if (rec.events[i].type == 1100 && firstProgress < 0)
+            firstProgress = i;
+        if (rec.events[i].type == 1110)
+            lastLowFormat = i;
+    }
+    EXPECT_LT(lastLowFormat, firstProgress);
+    std::string sf = sfdiskJson(loop.dev());
+    EXPECT_NE(sf.find("\"start\":2048,\"size\":2048"), std::string::npos) << sf;
+}
