@@ -25,7 +25,7 @@ echo "== making a simulated board in $SIM"
 ./scripts/make-sim-board.sh "$SIM"
 
 echo "== installing /mnt/sdcard/$SET onto /dev/mmcblk2 of the simulated board"
-IMGSMITH_ROOT=$SIM "$DRIVER" "/mnt/sdcard/$SET" mmcblk2 | grep -v "MB/s"
+IMGSMITH_ROOT=$SIM "$DRIVER" --buffer-kib 4096 "/mnt/sdcard/$SET" mmcblk2 | grep -v "MB/s"
 
 echo "== resulting layout of the eMMC"
 export PATH="$PATH:/usr/sbin:/sbin"

@@ -217,6 +217,8 @@ bool SDUpdateThread::classifyRawImage()
     if (markers >= 3) {
         fclose(fp);
         copy_path(m_plans[0].mapFile, sizeof(m_plans[0].mapFile), m_rawImagePath);
+        // The parameter block must carry this file, whatever its name.
+        copy_path(m_plans[0].paramSource, sizeof(m_plans[0].paramSource), sysPath(m_rawImagePath));
         m_useRawFlow = false;
         return true;
     }

@@ -446,6 +446,35 @@ TEST_F(InstallJob, CancelMidWriteReleasesTheDevice)
     EXPECT_EQ(mmc_fd, -1);
 }
 
+TEST_F(InstallJob, NullSystemDeviceIsSkippedAndParameterTextClassifiedAsMap)
+{
+    REQUIRE_TOOLS();
+    makeDevice(16 * MiB);
+    // A set with "dtbo.img" and no separate system device: the system plan is
+    // "/dev/null" and no stage touches it.
+    writeFile(setFile("dtbo.img"), "not used");
+    writeFile(setFile("partmap.txt"), "flash=mmc,0:boot:ext4:0x100000,0x100000:boot.img;\n");
+    std::vector<uint8_t> boot = patternBytes(4096, 3);
+    writeFile(setFile("boot.img"), std::string(boot.begin(), boot.end()));
+    EventLog rec = install(mapSet());
+    ASSERT_EQ(rec.errorText(), "");
+    EXPECT_EQ(rec.ofType(1111).first().systemDevName, "null");
+    EXPECT_TRUE(deviceRangeEquals(setFile("boot.img"), 0x100000));
+
+    // A "raw image" that is a Rockchip parameter file follows the map flow.
+    makeDevice(16 * MiB);
+    std::vector<uint8_t> idb = patternBytes(100000, 4), kernel = patternBytes(300000, 5);
+    writeFile(setFile("idbloader.img"), std::string(idb.begin(), idb.end()));
+    writeFile(setFile("kernel.img"), std::string(kernel.begin(), kernel.end()));
+    writeFile(setFile("rk.txt"), "FIRMWARE_VER: 1.0\nMACHINE_MODEL: RK3399\nMANUFACTURER: RK3399\n"
+                                 "CMDLINE: mtdparts=rk29xxnand:0x00001000@0x00002000(kernel),-@0x00004000(rootfs)\n");
+    rec = install(rawSet("rk.txt"));
+    ASSERT_EQ(rec.errorText(), "");
+    EXPECT_TRUE(deviceRangeEquals(setFile("idbloader.img"), 64 * 512));
+    EXPECT_TRUE(deviceRangeEquals(setFile("kernel.img"), (0x2000 + 8192) * 512));
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(readBytes(device(), 8192 * 512, 4).data()), 4), "PARM");
+}
+
 TEST_F(InstallJob, DevicesCannotChangeWhileRunning)
 {
     makeDevice(4 * MiB);
