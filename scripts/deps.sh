@@ -11,7 +11,7 @@ libgtest-dev libgmock-dev
 clang libclang-rt-14-dev
 util-linux fdisk gdisk e2fsprogs btrfs-progs dosfstools
 android-sdk-libsparse-utils device-tree-compiler rkflashtool
-gzip pigz isal bash python3 coreutils
+gzip pigz isal bash python3 coreutils time
 fonts-droid-fallback
 "
 

@@ -54,17 +54,34 @@ int pipeline_run(const pipe_producer &producer, const pipe_consumer &consumer);
 // write-back of what it wrote and waits for the previous chunk's write-back,
 // so that at most about two chunks are dirty at any time. `path` names the
 // device in messages. Returns 0 or the failing mmc_write result.
+//
+// Runs of whole zero MiBs (at 4 KiB-aligned device offsets) are not copied
+// but zeroed by the kernel: BLKZEROOUT on a block device, fallocate
+// ZERO_RANGE on a regular file. The result reads back the same; empty
+// areas of file system images cost no data transfer where the device or
+// file system can zero cheaply. When the request is refused the sink
+// writes the zeros as ordinary data from then on.
 class device_sink
 {
 public:
-    explicit device_sink(const char *path) : m_path(path) {}
+    explicit device_sink(const char *path);
     int write_chunk(const pipe_chunk &c);
 
 private:
+    int write_range(const uint8_t *data, int64_t dst, int64_t len, size_t patternLen);
+    bool zero_range(int64_t dst, int64_t len);
+
     const char *m_path;
+    int m_zeroKind = 0;   // 0 none, 1 block device, 2 regular file
     int64_t m_prevStart = -1;
     int64_t m_prevEnd = -1;
 };
+
+// True when len bytes at p are all zero.
+bool is_zero(const uint8_t *p, size_t len);
+
+// Granularity of zero detection (bytes).
+constexpr int64_t ZERO_GRAIN = 1 << 20;
 
 // Records that the consumer has written through source position `pos` and
 // runs the progress step (stream state of mmc.h).

@@ -4,6 +4,7 @@
 #include "storage_fixture.h"
 
 #include <csignal>
+#include <memory>
 #include <sys/resource.h>
 
 using namespace testsupport;
@@ -150,4 +151,53 @@ TEST_F(PipelineTest, UnusableChunkSizeFailsCleanly)
     EXPECT_LT(write_raw(tgt.c_str(), 0, 0, openRead(src), 1000, "s", "p", 1, 1), 0);
     EXPECT_EQ(mmc_release(), 0);
     EXPECT_TRUE(allZero(tgt, 0, 4096));
+}
+
+namespace {
+// Source with whole zero MiBs between data, as file system images have.
+std::vector<uint8_t> zeroRunData()
+{
+    std::vector<uint8_t> d = patternBytes(9 * (1 << 20) + 5000, 44);
+    std::fill(d.begin() + (1 << 20), d.begin() + 4 * (1 << 20), 0);
+    std::fill(d.begin() + 5 * (1 << 20) + 100, d.begin() + 7 * (1 << 20), 0);
+    std::fill(d.begin() + 8 * (1 << 20), d.end(), 0);
+    return d;
+}
+
+} // namespace
+
+TEST_F(PipelineTest, ZeroRunsReplaceOldDataOnFileAndLoopDevice)
+{
+    BUFFER_SIZE = 4 << 20;
+    const std::vector<uint8_t> d = zeroRunData();
+    writeFile(file("src.img"), std::string(d.begin(), d.end()));
+    const int64_t size = int64_t(d.size());
+    const std::vector<uint8_t> old = patternBytes((size + (2 << 20)) / 4096 * 4096 + 4096, 45);
+    std::vector<std::string> targets = {file("target.img")};
+    std::unique_ptr<LoopDevice> loop;
+    makeSparseFile(file("loop.img"), old.size());
+    makeSparseFile(file("target.img"), old.size());
+    if (loopUnavailableReason().empty()) {
+        loop.reset(new LoopDevice(file("loop.img")));
+        ASSERT_TRUE(loop->ok()) << loop->error();
+        targets.push_back(linkDevice(loop->dev()));
+    }
+    for (const std::string &t : targets) {
+        for (int64_t offset : {int64_t(1 << 20), int64_t(4096 * 3 + 512)}) {
+            SCOPED_TRACE(t + " at " + std::to_string(offset));
+            ASSERT_GE(mmc_open(t.c_str()), 0);
+            ASSERT_EQ(mmc_write(t.c_str(), 0, int64_t(old.size()), old.data()), int64_t(old.size()));
+            ASSERT_EQ(write_raw(t.c_str(), offset, 0, openRead(file("src.img")), size, "z", "p", 1, 1), 0);
+            ASSERT_EQ(mmc_release(), 0);
+            const std::string back = t == file("target.img") ? t : file("loop.img");
+            CmdResult r = run("cmp -n " + std::to_string(size) + " -i 0:" + std::to_string(offset) + " " +
+                              shq(file("src.img")) + " " + shq(back));
+            EXPECT_EQ(r.status, 0) << r.out;
+            EXPECT_EQ(readBytes(back, 0, offset), std::vector<uint8_t>(old.begin(), old.begin() + offset));
+            EXPECT_EQ(readBytes(back, offset + size, 1 << 20),
+                      std::vector<uint8_t>(old.begin() + offset + size, old.begin() + offset + size + (1 << 20)));
+        }
+    }
+    if (!loop)
+        GTEST_SKIP() << "file target checked; loop device: " << loopUnavailableReason();
 }

@@ -183,7 +183,7 @@ TEST_F(SparseTest, DontCareRegionsKeepWhatTheDeviceHeld)
 {
     SparseBuilder sb;
     const std::vector<uint8_t> a = patternBytes(BLK, 8);
-    sb.raw(a).skip(4).crc(false).raw(a);
+    sb.raw(a).skip(4).crc(false).raw(a).fill(2, 0);
     const std::string img = put("skip.simg", sb.bytes());
     m_tgt = file("target.img");
     const std::vector<uint8_t> old = patternBytes(8 * BLK, 77);
@@ -194,6 +194,8 @@ TEST_F(SparseTest, DontCareRegionsKeepWhatTheDeviceHeld)
     EXPECT_EQ(readBytes(m_tgt, 0, BLK), a);
     EXPECT_EQ(readBytes(m_tgt, BLK, 4 * BLK), std::vector<uint8_t>(old.begin() + BLK, old.begin() + 5 * BLK));
     EXPECT_EQ(readBytes(m_tgt, 5 * BLK, BLK), a);
+    // A zero fill replaces what was there.
+    EXPECT_TRUE(allZero(m_tgt, 6 * BLK, 2 * BLK));
 }
 
 TEST_F(SparseTest, DontCareBeyondFourGiBMovesTheFull64BitLength)
