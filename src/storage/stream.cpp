@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace storage_internal;
@@ -248,6 +249,45 @@ int ext4_write_raw(const char *path, int64_t offset, int64_t length)
     return rc == MMC_COPY_CANCELLED || rc == -ENOMEM ? rc : (rc < 0 ? -1 : 0);
 }
 
+// Appends one chunk of a back-up to `out` at position `at`. Whole zero MiBs
+// of a chunk that extends the file are left as holes (the file reads back
+// the same, and the card is spared the writes); a file that already holds
+// data there gets every byte written.
+static int write_backup_chunk(FILE *out, off64_t at, const uint8_t *buf, int64_t n)
+{
+    struct stat st;
+    const int fd = fileno(out);
+    const bool appending = at >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= at;
+    int64_t done = 0, hole = 0;
+    while (done < n) {
+        int64_t k = std::min<int64_t>(n - done, ZERO_GRAIN);
+        if (appending && k == ZERO_GRAIN && is_zero(buf + done, static_cast<size_t>(k))) {
+            hole += k;
+            done += k;
+            continue;
+        }
+        // Data up to the next zero MiB in one write.
+        while (done + k < n) {
+            const int64_t next = std::min<int64_t>(n - done - k, ZERO_GRAIN);
+            if (appending && next == ZERO_GRAIN && is_zero(buf + done + k, ZERO_GRAIN))
+                break;
+            k += next;
+        }
+        if (hole > 0 && fseeko64(out, hole, SEEK_CUR) != 0)
+            return -1;
+        hole = 0;
+        if (static_cast<int64_t>(fwrite(buf + done, 1, static_cast<size_t>(k), out)) != k)
+            return -1;
+        done += k;
+    }
+    if (hole > 0) {
+        // A hole at the end does not grow the file by itself.
+        if (fflush(out) != 0 || fseeko64(out, hole, SEEK_CUR) != 0 || ftruncate64(fd, at + n) != 0)
+            return -1;
+    }
+    return 0;
+}
+
 int ext4_read_raw(const char *path, int64_t offset, int64_t length)
 {
     if (length < 0 || offset < 0)
@@ -284,7 +324,7 @@ int ext4_read_raw(const char *path, int64_t offset, int64_t length)
     const pipe_consumer consumer = [&](const pipe_chunk &c) -> int {
         const int64_t n = c.segs[0].length;
         const off64_t at = out ? ftello64(out) : -1;
-        if (!out || static_cast<int64_t>(fwrite(c.buf, 1, static_cast<size_t>(n), out)) != n) {
+        if (!out || write_backup_chunk(out, at, c.buf, n) != 0) {
             log2file(": fail write file %ld, ret = %ld, err = %s\n", (long)n, -1L, strerror(errno));
             return -1;
         }

@@ -201,3 +201,34 @@ TEST_F(PipelineTest, ZeroRunsReplaceOldDataOnFileAndLoopDevice)
     if (!loop)
         GTEST_SKIP() << "file target checked; loop device: " << loopUnavailableReason();
 }
+
+TEST_F(PipelineTest, BackupOfZeroRunsReadsBackTheSame)
+{
+    BUFFER_SIZE = 4 << 20;
+    const std::vector<uint8_t> d = zeroRunData();
+    writeFile(file("disk.img"), std::string(d.begin(), d.end()));
+    // Whole MiBs ending in a zero MiB, and the odd size with a short tail.
+    for (int64_t len : {int64_t(9 << 20), int64_t(d.size())}) {
+        SCOPED_TRACE(len);
+        ASSERT_GE(mmc_open(file("disk.img").c_str()), 0);
+        FILE *out = fopen(file("backup.raw").c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        EXPECT_EQ(read_raw(file("disk.img").c_str(), 0, len, out, len, "b", "root", 1, 1), 0);
+        EXPECT_EQ(ftello(out), len);
+        ASSERT_EQ(fclose(out), 0);
+        EXPECT_EQ(mmc_release(), 0);
+        EXPECT_EQ(fileBytes(file("backup.raw")).size(), size_t(len));
+        CmdResult r = run("cmp -n " + std::to_string(len) + " " + shq(file("disk.img")) + " " + shq(file("backup.raw")));
+        EXPECT_EQ(r.status, 0) << r.out;
+    }
+    // Into a file that already holds data, the zeros are written.
+    const std::vector<uint8_t> old = patternBytes(d.size(), 3);
+    writeFile(file("backup.raw"), std::string(old.begin(), old.end()));
+    ASSERT_GE(mmc_open(file("disk.img").c_str()), 0);
+    FILE *out = fopen(file("backup.raw").c_str(), "r+b");
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(read_raw(file("disk.img").c_str(), 0, int64_t(d.size()), out, int64_t(d.size()), "b", "root", 1, 1), 0);
+    ASSERT_EQ(fclose(out), 0);
+    EXPECT_EQ(mmc_release(), 0);
+    EXPECT_EQ(run("cmp " + shq(file("disk.img")) + " " + shq(file("backup.raw"))).status, 0);
+}
