@@ -29,4 +29,7 @@ protected:
     std::string m_error;
 };
 
+// The zlib reader alone (gzip_read, and the fallback of open()).
+std::unique_ptr<gz_source> gz_source_zlib(int fd);
+
 } // namespace storage_internal

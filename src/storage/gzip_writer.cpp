@@ -13,10 +13,6 @@
 
 using namespace storage_internal;
 
-namespace storage_internal {
-std::unique_ptr<gz_source> gz_source_zlib(int fd);
-}
-
 // Every gzip function reads through a duplicate of the caller's descriptor,
 // from its current position, and closes only the duplicate.
 static std::unique_ptr<gz_source> open_gz(FILE *fp, bool zlibOnly)
