@@ -1,4 +1,5 @@
 #include "imageset/bootenv.h"
+#include "util/qpaths.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -91,7 +92,7 @@ QString OSConfig::getEnvConf(bool removeDataArg) const
 {
     if (os_env_conf.isEmpty())
         return QString();
-    const QString source = imagePath + QLatin1Char('/') + os_env_conf;
+    const QString source = sysPath(imagePath + QLatin1Char('/') + os_env_conf);
     if (!removeDataArg || osType == RawImage || osType == OpenHarmony || osType == Android)
         return source;
 

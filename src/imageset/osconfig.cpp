@@ -225,7 +225,7 @@ void OSConfig::classifyLinux(const QStringList &fileNames, const QString &rockni
             os_partmap_txt = name;
         } else if (name == QLatin1String("rootfs.img") || name == QLatin1String("system.img")) {
             linuxRootfsImages << name;
-            rootfsFsTypes << imageset::probeRootfsType(imagePath + QLatin1Char('/') + name);
+            rootfsFsTypes << imageset::probeRootfsType(sysPath(imagePath + QLatin1Char('/') + name));
         } else if (name == QLatin1String("userdata.img")) {
             linuxUserdataImages << name;
         } else if (name == QLatin1String("opt.img")) {
@@ -327,7 +327,7 @@ OSConfig::OSConfig(const QString &path, const QString &rawFileName)
         icon = QStringLiteral(":/rocknix.png");
     }
     const QString ownConf = rawFileName + QLatin1String(".conf");
-    if (QFileInfo(imagePath + QLatin1Char('/') + ownConf).isFile())
+    if (QFileInfo(sysPath(imagePath + QLatin1Char('/') + ownConf)).isFile())
         reSetTitleFromConfFile(ownConf);
     else
         reSetTitleFromConfFile(kInfoConf);
@@ -336,7 +336,7 @@ OSConfig::OSConfig(const QString &path, const QString &rawFileName)
     appendImageFile(rawFileName, sizeOfFile(rawFileName));
     if (!disableAutoIdbloader && idbloaderRequired()) {
         os_idbloader_img = kIdbloader;
-        const QFileInfo own(imagePath + QLatin1Char('/') + kIdbloader);
+        const QFileInfo own(sysPath(imagePath + QLatin1Char('/') + kIdbloader));
         const qint64 size = own.isFile()
             ? own.size()
             : static_cast<qint64>(idbloader_builtin_length(getCPUNameUpper().toLatin1().constData()));
@@ -346,7 +346,7 @@ OSConfig::OSConfig(const QString &path, const QString &rawFileName)
 
 qint64 OSConfig::sizeOfFile(const QString &name) const
 {
-    const QFileInfo fi(imagePath + QLatin1Char('/') + name);
+    const QFileInfo fi(sysPath(imagePath + QLatin1Char('/') + name));
     return fi.exists() ? fi.size() : 0;
 }
 

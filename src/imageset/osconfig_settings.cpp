@@ -68,7 +68,7 @@ QString alnumLower(const QString &s)
 
 void OSConfig::reSetTitleFromConfFile(const QString &fileName)
 {
-    const QString path = imagePath + QLatin1Char('/') + fileName;
+    const QString path = sysPath(imagePath + QLatin1Char('/') + fileName);
     if (!QFileInfo(path).isFile())
         return;
     const QMap<QString, QString> keys = readTopLevelKeys(path);
@@ -146,7 +146,7 @@ void OSConfig::reSetS5Pxx18KernelVersion()
     if (cpu != QLatin1String("S5P4418") && cpu != QLatin1String("S5P6818"))
         return;
     // Sets for the 3.x kernel carry their own second-stage loader.
-    s5pxx18KernelVersion = QFileInfo(imagePath + QLatin1String("/2ndboot.bin")).isFile() ? 3 : 4;
+    s5pxx18KernelVersion = QFileInfo(sysPath(imagePath + QLatin1String("/2ndboot.bin"))).isFile() ? 3 : 4;
 }
 
 QString OSConfig::getTmpImagePath(bool create) const
@@ -212,7 +212,7 @@ QString removeQuotes(const QString &text)
 
 bool isSupportTargetDeviceSetting(const OSConfig &os)
 {
-    return QFileInfo::exists(os.imagePath + QLatin1String("/dtbo.img"))
+    return QFileInfo::exists(sysPath(os.imagePath + QLatin1String("/dtbo.img")))
         && os.os_partmap_txt == QLatin1String("parameter.txt")
         && os.osType != RawImage && os.osType != OpenHarmony && os.osType != Android;
 }

@@ -6,6 +6,7 @@
 
 #include "imageset/osconfig.h"
 #include "util/paths.h"
+#include "util/qpaths.h"
 
 using namespace testsupport;
 
@@ -277,6 +278,12 @@ TEST_F(ImageSetTest, RootfsProbeMeetsRealFilesystems)
     ASSERT_TRUE(e.isValid);
     EXPECT_EQ(e.rootfsFsTypes, L({"ext4"}));
     EXPECT_EQ(e.imageFileSizes.last(), 4ll << 20);
+    // The same set named as the running board names it (below the simulation
+    // root): the probes and sizes must look at the same files.
+    OSConfig boardNamed(unSysPath(ext4Set), files);
+    ASSERT_NE(boardNamed.imagePath, ext4Set);
+    EXPECT_EQ(boardNamed.rootfsFsTypes, L({"ext4"}));
+    EXPECT_EQ(boardNamed.imageFileSizes.last(), 4ll << 20);
     OSConfig b(btrfsSet, files);
     EXPECT_EQ(b.rootfsFsTypes, L({"btrfs"}));
     EXPECT_EQ(b.imageFileSizes.last(), 120ll << 20);
