@@ -160,7 +160,20 @@ bool SDUpdateThread::checkDevice(DevicePlan &plan, bool isBootDevice)
     log2file("Block device sector size: %dB\n", sectorSize);
 
     plan.currentCount = 0;
-    int ret = disk_part_table_info(path, 0, 0, plan.current, &plan.currentCount, MBR_MAX_PARTITIONS, mmc_read);
+    // Only a sector that ends in the MBR signature is read as a table: a
+    // new or erased drive holds leftovers whose "entries" point anywhere and
+    // would make the device look broken although it is about to be written.
+    uint8_t mbr[512];
+    int64_t got = mmc_read(path, 0, sizeof(mbr), mbr);
+    if (got < 0) {
+        log2file("invalid partition info, %lld\n", static_cast<long long>(got));
+        return fail(QStringLiteral("Invalid partition info, ret = %1").arg(got));
+    }
+    int ret = 0;
+    if (got == static_cast<int64_t>(sizeof(mbr)) && mbr[510] == 0x55 && mbr[511] == 0xAA)
+        ret = disk_part_table_info(path, 0, 0, plan.current, &plan.currentCount, MBR_MAX_PARTITIONS, mmc_read);
+    else
+        log2file("%s has no MBR signature, no current partitions\n", path);
     if (ret < 0) {
         log2file("invalid partition info, %d\n", ret);
         return fail(QStringLiteral("Invalid partition info, ret = %1").arg(ret));

@@ -113,7 +113,9 @@ raw-disk | raw-gz | raw-img)
     ;;
 low-format-nvme)
     make_board linux-mbr4
+    # Leftovers of an earlier system: random bytes, no MBR signature.
     dd if=/dev/urandom of="$SIM/dev/nvme0n1" bs=1M count=1 conv=notrunc status=none
+    printf '\000\000' | dd of="$SIM/dev/nvme0n1" bs=1 seek=510 conv=notrunc status=none
     IMGSMITH_ROOT=$SIM "$DRIVER" --low-format /mnt/sdcard/linux-mbr4 nvme0n1 > "$WORK/out" 2>&1
     rc=$?
     [ $rc = 0 ] || { cat "$WORK/out"; fail "install (exit status $rc)"; }

@@ -475,6 +475,34 @@ TEST_F(InstallJob, NullSystemDeviceIsSkippedAndParameterTextClassifiedAsMap)
     EXPECT_EQ(std::string(reinterpret_cast<const char *>(readBytes(device(), 8192 * 512, 4).data()), 4), "PARM");
 }
 
+TEST_F(InstallJob, LeftoverBytesWithoutMbrSignatureAreNoTable)
+{
+    // A drive full of old data: its first sector has no 0x55AA signature, so
+    // its "entries" are not a table to follow (they would point past the end
+    // of the device and fail the read).
+    makeDevice(8 * MiB);
+    std::vector<uint8_t> junk(512, 0xEE);
+    junk[446 + 4] = 0x05;   // an "extended" entry starting at sector 0xEEEEEEEE
+    junk[510] = 0x12;
+    junk[511] = 0x34;
+    writeBytes(device(), 0, junk);
+    writeFile(setFile("partmap.txt"), "flash=mmc,0:boot:ext4:0x100000,0x100000:boot.img;\n");
+    std::vector<uint8_t> boot = patternBytes(4096, 3);
+    writeFile(setFile("boot.img"), std::string(boot.begin(), boot.end()));
+    EventLog rec = install(mapSet());
+    EXPECT_EQ(rec.errorText(), "");
+    EXPECT_TRUE(deviceRangeEquals(setFile("boot.img"), 0x100000));
+
+    // With the signature, an entry chain that leads past the device is an
+    // error, as before.
+    makeDevice(8 * MiB);
+    junk[510] = 0x55;
+    junk[511] = 0xAA;
+    writeBytes(device(), 0, junk);
+    rec = install(mapSet());
+    EXPECT_TRUE(rec.errorText().startsWith("Invalid partition info, ret = ")) << qPrintable(rec.errorText());
+}
+
 TEST_F(InstallJob, DevicesCannotChangeWhileRunning)
 {
     makeDevice(4 * MiB);
