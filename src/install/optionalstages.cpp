@@ -21,12 +21,6 @@ bool SDUpdateThread::needsOverlayRebuild() const
         || !m_config.bootArgsExt.isEmpty() || m_overlayfsDisabled;
 }
 
-bool SDUpdateThread::rebuildOverlay()
-{
-    return fail(QStringLiteral("Rebuilding dtbo.img (split install, boot arguments or no overlay file system) "
-                               "is not supported by this build yet."));
-}
-
 bool SDUpdateThread::needsParameterRewrite() const
 {
     return needsRockchipParameterRewrite(static_cast<int>(m_config.osType), m_config.os_partmap_txt,
@@ -51,11 +45,6 @@ bool SDUpdateThread::rewriteParameterFiles()
         snprintf(m_plans[1].paramSource, sizeof(m_plans[1].paramSource), "%s", sys.constData());
     }
     return true;
-}
-
-bool SDUpdateThread::unpackFirmwarePackage()
-{
-    return fail(QStringLiteral("Rockchip firmware packages are not supported by this build yet."));
 }
 
 bool SDUpdateThread::finishRocknix()

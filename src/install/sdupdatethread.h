@@ -82,7 +82,9 @@ private:
     // Raw-image flow (rawimageflow.cpp).
     bool runRawImageFlow();
 
-    // Stages that only some installs take (optionalstages.cpp).
+    // Stages that only some installs take (optionalstages.cpp; the overlay
+    // rebuild in overlaystage.cpp, firmware packages in
+    // firmwarepackagestage.cpp).
     bool needsOverlayRebuild() const;
     bool rebuildOverlay();
     bool needsParameterRewrite() const;

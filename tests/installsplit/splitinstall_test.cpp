@@ -1,0 +1,216 @@
+// Split installs of a Rockchip GPT set: boot partitions on the eMMC, the
+// root file system on the NVMe drive (or nowhere, system "none"), with the
+// overlay image "dtbo.img" rebuilt for the chosen devices. Both devices are
+// checked with sgdisk -v, sfdisk --json and cmp; the rebuilt image is taken
+// apart with an independent DT table reader and each overlay's bootargs_ext
+// read with fdtget.
+#include "installsplitfixture.h"
+
+#include <cstdlib>
+
+#include "install/sdupdatethread.h"
+
+using namespace testsupport;
+
+namespace {
+
+// Sectors of the set's layout (parameter.txt below).
+constexpr int64_t kUboot = 0x4000, kMisc = 0x4800, kDtbo = 0x4900, kBoot = 0x5100;
+constexpr int64_t kSysRoot = 0x4000, kSysData = 0x4000 + 0x8000;
+
+const char kParameter[] =
+    "FIRMWARE_VER: 1.0\n"
+    "MACHINE_MODEL: RK3588\n"
+    "MACHINE_ID: 007\n"
+    "MANUFACTURER: RK3588\n"
+    "MAGIC: 0x5041524B\n"
+    "ATAG: 0x00200800\n"
+    "MACHINE: 3588\n"
+    "CHECK_MASK: 0x80\n"
+    "PWR_HLD: 0,0,A,0,1\n"
+    "TYPE: GPT\n"
+    "CMDLINE: mtdparts=rk29xxnand:0x00000800@0x00004000(uboot),0x00000100@0x00004800(misc),"
+    "0x00000800@0x00004900(dtbo),0x00002000@0x00005100(boot),0x00008000@0x00007100(rootfs),"
+    "-@0x0000F100(userdata:grow)\n";
+
+class SplitInstall : public SimBoardTest
+{
+protected:
+    void SetUp() override
+    {
+        SimBoardTest::SetUp();
+        if (HasFatalFailure() || IsSkipped())
+            return;
+        REQUIRE_TOOLS("dtc", "fdtget", "sfdisk", "sgdisk", "mkfs.ext4", "python3", "cmp");
+        const std::string d = setDir("rk-split");
+        ASSERT_EQ(run("mkdir -p " + shq(d)).status, 0);
+        putPattern(d + "/idbloader.img", 128 * 1024, 1);
+        putPattern(d + "/uboot.img", 512 * 1024, 2);
+        putPattern(d + "/misc.img", 16 * 1024, 3);
+        putPattern(d + "/boot.img", 2 * MiB + 512, 4);
+        makeExt4(d + "/rootfs.img", 8, "splitroot");
+        makeExt4(d + "/userdata.img", 4, "splitdata");
+        writeFile(d + "/parameter.txt", kParameter);
+        // The set's own overlay image, made with the real dtc.
+        const std::string w = root("orig-dtbo");
+        ASSERT_EQ(run("mkdir -p " + shq(w)).status, 0);
+        for (int i = 0; i < 2; ++i) {
+            const std::string dts = w + "/o" + std::to_string(i) + ".dts";
+            writeFile(dts, "/dts-v1/;\n/plugin/;\n\n&chosen {\n    bootargs_ext = \"console=ttyFIQ0 root=/dev/mmcblk" +
+                               std::to_string(i * 2) + "p8\";\n};\n");
+            ASSERT_EQ(run("dtc -q -@ -O dtb -o " + shq(w + "/o" + std::to_string(i) + ".dtbo") + " " + shq(dts)).status, 0);
+        }
+        ASSERT_EQ(run("cd " + shq(w) + " && mkdtimg create " + shq(d + "/dtbo.img") + " o0.dtbo o1.dtbo").status, 0);
+        ASSERT_EQ(run("cp " + shq(d + "/dtbo.img") + " " + shq(root("dtbo.orig"))).status, 0);
+    }
+
+    void setBootArgs(const std::string &args)
+    {
+        writeFile(setDir("rk-split") + "/info.conf", "title=Split\nbootargs-ext=" + args + "\n");
+    }
+
+    // bootargs_ext of every overlay of a DT table image, in table order. The
+    // table is taken apart by a reader written here, not by our code.
+    std::vector<std::string> overlayArgs(const std::string &img)
+    {
+        const std::string out = root("overlays");
+        run("rm -rf " + shq(out) + " && mkdir -p " + shq(out));
+        const char *reader =
+            "import struct,sys\n"
+            "d=open(sys.argv[1],'rb').read()\n"
+            "m,total,hs,es,n,eo,ps,v=struct.unpack('>8I',d[:32])\n"
+            "assert m==0xd7b7ab1e and total==len(d) and hs==32 and es==32, 'not a DT table'\n"
+            "for i in range(n):\n"
+            "    size,off=struct.unpack('>2I',d[eo+i*es:eo+i*es+8])\n"
+            "    open('%s/ov%d.dtbo'%(sys.argv[2],i),'wb').write(d[off:off+size])\n"
+            "print(n)\n";
+        writeFile(out + "/reader.py", reader);
+        const CmdResult r = run("python3 " + shq(out + "/reader.py") + " " + shq(img) + " " + shq(out));
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::vector<std::string> args;
+        const int n = atoi(r.out.c_str());
+        for (int i = 0; i < n; ++i) {
+            CmdResult g = run("fdtget -t s " + shq(out + "/ov" + std::to_string(i) + ".dtbo") +
+                              " /fragment@0/__overlay__ bootargs_ext");
+            EXPECT_EQ(g.status, 0) << g.err;
+            while (!g.out.empty() && g.out.back() == '\n')
+                g.out.pop_back();
+            args.push_back(g.out);
+        }
+        return args;
+    }
+
+    static void expectSgdiskClean(const std::string &dev)
+    {
+        const CmdResult v = run("sgdisk -v " + shq(dev));
+        EXPECT_NE(v.out.find("No problems found"), std::string::npos) << v.out << v.err;
+    }
+    // Partition entries of `dev` as "name@start+size" (sfdisk --json).
+    static std::string layout(const std::string &dev)
+    {
+        return run("sfdisk --json " + shq(dev) +
+                   " | python3 -c \"import json,sys; t=json.load(sys.stdin)['partitiontable']; "
+                   "print(t['label'], ' '.join('%s@%d+%d' % (p.get('name',''), p['start'], p['size']) "
+                   "for p in t['partitions']))\"")
+            .out;
+    }
+    bool emmcHolds(const std::string &file, int64_t sector) { return holdsAt(emmc(), setDir("rk-split") + "/" + file, sector * 512); }
+    bool nvmeHolds(const std::string &file, int64_t sector) { return holdsAt(nvme(), setDir("rk-split") + "/" + file, sector * 512); }
+    void expectBootPartitions()
+    {
+        EXPECT_TRUE(holdsAt(emmc(), setDir("rk-split") + "/idbloader.img", 64 * 512));
+        EXPECT_TRUE(emmcHolds("uboot.img", kUboot));
+        EXPECT_TRUE(emmcHolds("misc.img", kMisc));
+        EXPECT_TRUE(emmcHolds("dtbo.img", kDtbo)) << "the rebuilt overlay image is the one installed";
+        EXPECT_TRUE(emmcHolds("boot.img", kBoot));
+        expectSgdiskClean(emmc());
+        EXPECT_EQ(layout(emmc()), "gpt uboot@16384+2048 misc@18432+256 dtbo@18688+2048 boot@20736+8192\n");
+    }
+};
+
+} // namespace
+
+TEST_F(SplitInstall, BootOnEmmcSystemOnNvmeWithUserArguments)
+{
+    setBootArgs("console=ttyS9,115200 quiet");
+    const EventLog rec = install(scanSet("rk-split"), emmcTarget(), nvmeTarget());
+    ASSERT_EQ(rec.errorText(), "");
+    ASSERT_EQ(rec.count(1111), 1);
+
+    expectBootPartitions();
+    expectSgdiskClean(nvme());
+    EXPECT_EQ(layout(nvme()), "gpt rootfs@16384+32768 userdata@49152+81887\n");
+    EXPECT_TRUE(nvmeHolds("rootfs.img", kSysRoot));
+    EXPECT_TRUE(nvmeHolds("userdata.img", kSysData));
+
+    const std::vector<std::string> args = overlayArgs(setDir("rk-split") + "/dtbo.img");
+    ASSERT_EQ(args.size(), 2u);
+    EXPECT_EQ(args[0], "cgroup_enable=memory cgroup_memory=1 consoleblank=0 data=/dev/nvme0n1p2 "
+                       "root=/dev/nvme0n1p1 rootflags=discard rootfstype=ext4 rw bootdev=/dev/mmcblk2 "
+                       "console=ttyS9,115200 quiet");
+    EXPECT_EQ(args[1], "cgroup_enable=memory cgroup_memory=1 consoleblank=0 data=/dev/nvme0n1p2 "
+                       "root=/dev/nvme0n1p1 rootfstype=ext4 rw bootdev=/dev/mmcblk2 console=ttyS9,115200 quiet");
+
+    // The set's own image is kept untouched beside it, also across a second
+    // install that rebuilds again.
+    const std::string bak = setDir("rk-split") + "/dtbo.img.bak";
+    EXPECT_EQ(run("cmp " + shq(bak) + " " + shq(root("dtbo.orig"))).status, 0);
+    setBootArgs("loglevel=3");
+    const EventLog again = install(scanSet("rk-split"), emmcTarget(), nvmeTarget());
+    ASSERT_EQ(again.errorText(), "");
+    EXPECT_EQ(run("cmp " + shq(bak) + " " + shq(root("dtbo.orig"))).status, 0);
+    EXPECT_EQ(overlayArgs(setDir("rk-split") + "/dtbo.img")[1],
+              "cgroup_enable=memory cgroup_memory=1 consoleblank=0 data=/dev/nvme0n1p2 root=/dev/nvme0n1p1 "
+              "rootfstype=ext4 rw bootdev=/dev/mmcblk2 loglevel=3");
+    EXPECT_TRUE(emmcHolds("dtbo.img", kDtbo));
+}
+
+TEST_F(SplitInstall, WithoutOverlayFilesystemNoDataArgumentAndBtrfsRoot)
+{
+    OSConfig c = scanSet("rk-split");
+    // The set's root image is probed as btrfs by the scanner.
+    c.rootfsFsTypes = QStringList{"BTRFS"};
+    const EventLog rec = install(c, emmcTarget(), nvmeTarget(), [](SDUpdateThread &j) { j.setOverlayfsDisabled(true); });
+    ASSERT_EQ(rec.errorText(), "");
+
+    expectBootPartitions();
+    expectSgdiskClean(nvme());
+    // The root file system grows over the whole drive; no userdata anywhere.
+    EXPECT_EQ(layout(nvme()), "gpt rootfs@16384+114655\n");
+    EXPECT_TRUE(nvmeHolds("rootfs.img", kSysRoot));
+    const std::vector<std::string> args = overlayArgs(setDir("rk-split") + "/dtbo.img");
+    ASSERT_EQ(args.size(), 2u);
+    EXPECT_EQ(args[0], "cgroup_enable=memory cgroup_memory=1 consoleblank=0 root=/dev/nvme0n1p1 "
+                       "rootflags=discard rw bootdev=/dev/mmcblk2 rootfstype=auto");
+    EXPECT_EQ(args[1], "cgroup_enable=memory cgroup_memory=1 consoleblank=0 root=/dev/nvme0n1p1 rw "
+                       "bootdev=/dev/mmcblk2 rootfstype=auto");
+}
+
+TEST_F(SplitInstall, SystemNoneKeepsDefaultDevicesAndLeavesNvmeAlone)
+{
+    setBootArgs("loglevel=7 ro");
+    const EventLog rec = install(scanSet("rk-split"), emmcTarget(), TargetDevice());
+    ASSERT_EQ(rec.errorText(), "");
+    expectBootPartitions();
+    EXPECT_TRUE(zeroAt(nvme(), 0, 64 * MiB)) << "nothing may be written to a device that was not chosen";
+    const std::vector<std::string> args = overlayArgs(setDir("rk-split") + "/dtbo.img");
+    ASSERT_EQ(args.size(), 2u);
+    EXPECT_EQ(args[0], "cgroup_enable=memory cgroup_memory=1 consoleblank=0 data=/dev/mmcblk2p9 "
+                       "root=/dev/mmcblk2p8 rootflags=discard rootfstype=ext4 bootdev=/dev/mmcblk2 loglevel=7 ro");
+    EXPECT_EQ(args[1], "cgroup_enable=memory cgroup_memory=1 consoleblank=0 data=/dev/mmcblk0p9 "
+                       "root=/dev/mmcblk0p8 rootfstype=ext4 bootdev=/dev/mmcblk2 loglevel=7 ro");
+}
+
+TEST_F(SplitInstall, OverlayBuilderFailureStopsBeforeAnyWrite)
+{
+    // Without the mkdtimg stand-in the builder cannot make the image.
+    setenv("PATH", "/usr/sbin:/usr/bin:/sbin:/bin", 1);
+    if (haveTool("mkdtimg"))
+        GTEST_SKIP() << "a real mkdtimg is installed";
+    const EventLog rec = install(scanSet("rk-split"), emmcTarget(), nvmeTarget());
+    EXPECT_EQ(rec.errorText(), "Failed to create dtbo.img, ret code: -2.");
+    EXPECT_EQ(rec.count(1111), 0);
+    EXPECT_TRUE(zeroAt(emmc(), 0, 64 * MiB));
+    EXPECT_TRUE(zeroAt(nvme(), 0, 64 * MiB));
+    EXPECT_EQ(run("cmp " + shq(setDir("rk-split") + "/dtbo.img") + " " + shq(root("dtbo.orig"))).status, 0);
+}
