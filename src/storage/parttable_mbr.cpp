@@ -7,7 +7,8 @@
 #include <set>
 
 namespace {
-constexpr int64_t EBR_GAP = 2048;   // sectors between an EBR and its partition (1 MiB)
+constexpr int64_t EBR_GAP = 2048;
+constexpr size_t MAX_TABLES = 4 * MBR_MAX_PARTITIONS;   // MBR and EBRs one walk may read   // sectors between an EBR and its partition (1 MiB)
 
 #pragma pack(push, 1)
 struct mbr_part_entry
@@ -234,9 +235,14 @@ struct chain_walk
 
 int walk(chain_walk &w, int64_t tableSector, int64_t extendedStart)
 {
-    // A chain that comes back to a table already read would never end.
+    // A chain that comes back to a table already read would never end; one
+    // of empty links could run through the whole disk.
     if (!w.visited.insert(tableSector).second) {
         log2file("partition chain loops back to sector %lld, stopped\n", (long long)tableSector);
+        return 0;
+    }
+    if (w.visited.size() > MAX_TABLES) {
+        log2file("partition chain longer than %zu tables, stopped\n", MAX_TABLES);
         return 0;
     }
     uint8_t buf[4096];

@@ -208,6 +208,29 @@ TEST_F(MbrTest, ReaderStopsAtArraySizeAndAtLoopingChains)
     EXPECT_EQ(count, 5);   // three primaries, the extended entry, one logical
     EXPECT_NE(log().find("loops back"), std::string::npos);
 
+    // A chain of empty EBRs, each linking to the next, ends too.
+    std::vector<uint8_t> mbr(512, 0);
+    mbr[446 + 4] = 0x05;
+    const uint32_t base = 2048, len = 100000;
+    memcpy(&mbr[446 + 8], &base, 4);
+    memcpy(&mbr[446 + 12], &len, 4);
+    mbr[510] = 0x55;
+    mbr[511] = 0xAA;
+    writeBytes(m_img, 0, mbr);
+    for (uint32_t i = 0; i < 200; ++i) {
+        std::vector<uint8_t> e(512, 0);
+        e[446 + 16 + 4] = 0x05;
+        const uint32_t next = (i + 1) * 8;
+        memcpy(&e[446 + 16 + 8], &next, 4);
+        e[510] = 0x55;
+        e[511] = 0xAA;
+        writeBytes(m_img, (base + i * 8) * 512, e);
+    }
+    count = 0;
+    EXPECT_EQ(disk_part_table_info("disk", 0, 0, all, &count, 32, fileReader(m_img)), 0);
+    EXPECT_EQ(count, 1);
+    EXPECT_NE(log().find("longer than"), std::string::npos);
+
     EXPECT_EQ(disk_part_table_info("disk", 0, 0, all, &count, 32, nullptr), -EINVAL);
     const part_read_fn failing = [](const char *, int64_t, int64_t, void *) -> int64_t { return -EIO; };
     count = 0;
