@@ -226,7 +226,16 @@ bool SDUpdateThread::classifyRawImage()
     FILE *fp = fopen(path.constData(), "rb");
     if (!fp)
         return fail(QStringLiteral("Failed to read file, ret = %1.").arg(QString::fromLocal8Bit(strerror(errno))));
-    int markers = count_parameter_markers(fp);
+    // A firmware package carries its parameter text in plain inside; its
+    // magic must decide before that text makes it look like a bare map.
+    char magic[4] = {0, 0, 0, 0};
+    const bool isPackage = fread(magic, 1, sizeof(magic), fp) == sizeof(magic) && memcmp(magic, "RKFW", 4) == 0;
+    if (fseek(fp, 0, SEEK_SET) != 0) {
+        int err = errno ? errno : EIO;
+        fclose(fp);
+        return fail(QStringLiteral("Failed to read file, ret = %1.").arg(QString::fromLocal8Bit(strerror(err))));
+    }
+    int markers = isPackage ? 0 : count_parameter_markers(fp);
     if (markers >= 3) {
         fclose(fp);
         copy_path(m_plans[0].mapFile, sizeof(m_plans[0].mapFile), m_rawImagePath);
