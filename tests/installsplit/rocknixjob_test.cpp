@@ -1,0 +1,127 @@
+// A ROCKNIX set through the whole install job on the simulated board: the
+// generic disk image by the raw-image flow, the board's U-Boot at byte 32768
+// and the boot menu pointed at the board's device tree by the generated
+// script. The simulated kernel has no partition nodes, so "dev/mmcblk2p1" is
+// an ext4 image of the boot partition, and mount/umount/mountpoint stand-ins
+// first in PATH unpack it with debugfs and write it back with mkfs.ext4 -d.
+#include "installsplitfixture.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+
+#include "install/sdupdatethread.h"
+
+using namespace testsupport;
+
+namespace {
+
+void writeExecutable(const std::string &path, const std::string &text)
+{
+    writeFile(path, text);
+    chmod(path.c_str(), 0755);
+}
+
+class RocknixJob : public SimBoardTest
+{
+protected:
+    void SetUp() override
+    {
+        SimBoardTest::SetUp();
+        if (HasFatalFailure() || IsSkipped())
+            return;
+        REQUIRE_TOOLS("sfdisk", "mkfs.ext4", "debugfs", "bash", "cmp");
+        const std::string d = setDir("rocknix");
+        run("mkdir -p " + shq(d));
+        // The generic disk image: an MBR with one partition at 16 MiB.
+        const std::string disk = d + "/ROCKNIX-RK3566.img";
+        ASSERT_EQ(run("truncate -s 20M " + shq(disk) + " && printf 'label: dos\\nstart=32768, type=c\\n' | sfdisk -q " +
+                      shq(disk)).status, 0);
+        putPattern(root("part1.bin"), 1 * MiB, 9);
+        ASSERT_EQ(run("dd if=" + shq(root("part1.bin")) + " of=" + shq(disk) +
+                      " bs=512 seek=32768 conv=notrunc status=none").status, 0);
+        putPattern(d + "/u-boot-board.bin", 3 * 1024 * 1024 / 2, 10);
+        putPattern(d + "/rk3566-board.dtb", 3000, 11);
+
+        // The new system's boot partition with its boot menu.
+        const std::string tree = root("boottree");
+        run("mkdir -p " + shq(tree + "/extlinux"));
+        writeFile(tree + "/extlinux/extlinux.conf", "LABEL ROCKNIX\n  LINUX /KERNEL\n  FDT /rk3566-generic.dtb\n"
+                                                    "  APPEND boot=LABEL=ROCKNIX quiet fbcon=rotate:1\n");
+        ASSERT_EQ(run("mkfs.ext4 -q -F -d " + shq(tree) + " " + shq(root("dev/mmcblk2p1")) + " 8M").status, 0);
+
+        const std::string bin = root("bin"), state = root("state");
+        run("mkdir -p " + shq(bin) + " " + shq(state));
+        setenv("STANDIN_STATE", state.c_str(), 1);
+        writeExecutable(bin + "/mount", "#!/bin/sh\n"
+                                        "[ \"$#\" -eq 2 ] && [ -f \"$1\" ] && cd \"$2\" || exit 32\n"
+                                        "debugfs -R 'rdump / .' \"$1\" >/dev/null 2>&1 || exit 32\n"
+                                        "printf '%s' \"$1\" > \"$STANDIN_STATE/image\"\n"
+                                        "printf '%s' \"$2\" > \"$STANDIN_STATE/dir\"\n");
+        writeExecutable(bin + "/umount", "#!/bin/sh\n"
+                                         "[ -f \"$STANDIN_STATE/dir\" ] && [ \"$1\" = \"$(cat \"$STANDIN_STATE/dir\")\" ] || exit 32\n"
+                                         "mkfs.ext4 -q -F -d \"$1\" \"$(cat \"$STANDIN_STATE/image\")\" || exit 32\n"
+                                         "find \"$1\" -mindepth 1 -delete\n"
+                                         "rm -f \"$STANDIN_STATE/image\" \"$STANDIN_STATE/dir\"\n");
+        writeExecutable(bin + "/mountpoint", "#!/bin/sh\n"
+                                             "[ \"$1\" = -q ] && shift\n"
+                                             "[ -f \"$STANDIN_STATE/dir\" ] && [ \"$1\" = \"$(cat \"$STANDIN_STATE/dir\")\" ]\n");
+        setenv("PATH", (bin + ":" + getenv("PATH")).c_str(), 1);
+    }
+    void TearDown() override
+    {
+        unsetenv("STANDIN_STATE");
+        SimBoardTest::TearDown();
+    }
+
+    OSConfig rocknixSet() const
+    {
+        OSConfig c(QStringLiteral("/mnt/sdcard/rocknix"), QStringLiteral("ROCKNIX-RK3566.img"));
+        c.isRocknix = true;
+        c.os_rocknix_uboot_bin = QStringLiteral("u-boot-board.bin");
+        c.os_rocknix_dtb = QStringLiteral("rk3566-board.dtb");
+        return c;
+    }
+    std::string bootFile(const std::string &path)
+    {
+        return run("debugfs -R " + shq("cat " + path) + " " + shq(root("dev/mmcblk2p1")) + " 2>/dev/null").out;
+    }
+    void expectImageAndUboot()
+    {
+        const std::string d = setDir("rocknix");
+        EXPECT_TRUE(holdsAt(emmc(), d + "/u-boot-board.bin", 32768)) << "U-Boot at byte 32768";
+        EXPECT_TRUE(zeroAt(emmc(), 512, 32768 - 512)) << "nothing between the MBR and U-Boot";
+        EXPECT_TRUE(holdsAt(emmc(), root("part1.bin"), 32768LL * 512)) << "the image's partition stays";
+        const std::string json = run("sfdisk --json " + shq(emmc()) + " | tr -d ' \\n\\t'").out;
+        EXPECT_NE(json.find("\"label\":\"dos\""), std::string::npos) << json;
+        EXPECT_NE(json.find("\"start\":32768,\"size\":8192,\"type\":\"c\""), std::string::npos) << json;
+    }
+};
+
+} // namespace
+
+TEST_F(RocknixJob, UbootAtItsOffsetAndBootMenuPointedAtTheBoardTree)
+{
+    const EventLog rec = install(rocknixSet(), emmcTarget(), TargetDevice());
+    ASSERT_EQ(rec.errorText(), "");
+    EXPECT_EQ(rec.count(1111), 1);
+    expectImageAndUboot();
+    EXPECT_EQ(bootFile("/extlinux/extlinux.conf"), "LABEL ROCKNIX\n  LINUX /KERNEL\n  FDT /rk3566-board.dtb\n"
+                                                   "  APPEND boot=LABEL=ROCKNIX quiet\n");
+    writeFile(root("dtb.back"), bootFile("/rk3566-board.dtb"));
+    EXPECT_EQ(run("cmp " + shq(root("dtb.back")) + " " + shq(setDir("rocknix") + "/rk3566-board.dtb")).status, 0);
+    EXPECT_EQ(run("e2fsck -fn " + shq(root("dev/mmcblk2p1"))).status, 0);
+    // Outside debug mode the script and its markers are gone afterwards.
+    EXPECT_TRUE(entriesStartingWith(root("tmp"), "rocknix_change_dtb").empty());
+}
+
+TEST_F(RocknixJob, FailingMountFailsTheInstall)
+{
+    writeExecutable(root("bin/mount"), "#!/bin/sh\necho 'mount: wrong fs type' >&2\nexit 32\n");
+    const EventLog rec = install(rocknixSet(), emmcTarget(), TargetDevice());
+    EXPECT_EQ(rec.errorText(), "Failed to update DTB settings.");
+    EXPECT_EQ(rec.count(1111), 0);
+    // The image and U-Boot were written before the script ran.
+    expectImageAndUboot();
+    EXPECT_NE(bootFile("/extlinux/extlinux.conf").find("FDT /rk3566-generic.dtb"), std::string::npos);
+}
