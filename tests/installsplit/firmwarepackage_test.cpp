@@ -294,3 +294,14 @@ TEST_F(FirmwarePackageSpace, ImageCutShortByAFullCardIsNotInstalled)
     EXPECT_TRUE(emmcUntouched());
     expectNoTempDir("fw-full");
 }
+
+TEST_F(FirmwarePackage, CutShortGzipPackageIsACorruptStreamNotLackOfMemory)
+{
+    const std::string pkg = makePackage("fw-gzcut", "update.img");
+    run("gzip -n " + shq(pkg) + " && head -c $(($(stat -c %s " + shq(pkg + ".gz") + ") / 2)) " + shq(pkg + ".gz") + " > " + shq(pkg + ".part") + " && mv " +
+        shq(pkg + ".part") + " " + shq(pkg + ".gz"));
+    const EventLog rec = install(rawSet("fw-gzcut", "update.img.gz"), emmcTarget(), TargetDevice());
+    EXPECT_EQ(rec.errorText(), "Failed to decompress file, ret = -1.");
+    EXPECT_TRUE(emmcUntouched());
+    expectNoTempDir("fw-gzcut");
+}

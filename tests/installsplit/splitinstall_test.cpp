@@ -214,3 +214,32 @@ TEST_F(SplitInstall, OverlayBuilderFailureStopsBeforeAnyWrite)
     EXPECT_TRUE(zeroAt(nvme(), 0, 64 * MiB));
     EXPECT_EQ(run("cmp " + shq(setDir("rk-split") + "/dtbo.img") + " " + shq(root("dtbo.orig"))).status, 0);
 }
+
+TEST_F(SplitInstall, SystemOnACardInAReaderIsNamedAsTheBoardsSlot)
+{
+    // The card is written in a USB reader ("sda") but boots from the
+    // board's own SD slot, which an RK3588 kernel calls mmcblk0.
+    makeSparseFile(root("dev/sda"), 64 * MiB);
+    const EventLog rec = install(scanSet("rk-split"), emmcTarget(), TargetDevice(TargetDeviceSDCard, "sda"));
+    ASSERT_EQ(rec.errorText(), "");
+    expectBootPartitions();
+    EXPECT_TRUE(holdsAt(root("dev/sda"), setDir("rk-split") + "/rootfs.img", kSysRoot * 512));
+    const std::vector<std::string> args = overlayArgs(setDir("rk-split") + "/dtbo.img");
+    ASSERT_EQ(args.size(), 2u);
+    EXPECT_EQ(args[1], "cgroup_enable=memory cgroup_memory=1 consoleblank=0 data=/dev/mmcblk0p2 "
+                       "root=/dev/mmcblk0p1 rootfstype=ext4 rw bootdev=/dev/mmcblk2");
+}
+
+TEST_F(SplitInstall, BootFromACardInAReaderNamesTheBoardsSlotAsBootDevice)
+{
+    makeSparseFile(root("dev/sdb"), 64 * MiB);
+    const EventLog rec = install(scanSet("rk-split"), TargetDevice(TargetDeviceSDCard, "sdb"), nvmeTarget());
+    ASSERT_EQ(rec.errorText(), "");
+    EXPECT_TRUE(holdsAt(root("dev/sdb"), setDir("rk-split") + "/boot.img", kBoot * 512));
+    EXPECT_TRUE(nvmeHolds("rootfs.img", kSysRoot));
+    EXPECT_TRUE(zeroAt(emmc(), 0, 64 * MiB)) << "the eMMC was not chosen";
+    const std::vector<std::string> args = overlayArgs(setDir("rk-split") + "/dtbo.img");
+    ASSERT_EQ(args.size(), 2u);
+    EXPECT_EQ(args[0], "cgroup_enable=memory cgroup_memory=1 consoleblank=0 data=/dev/nvme0n1p2 "
+                       "root=/dev/nvme0n1p1 rootflags=discard rootfstype=ext4 rw bootdev=/dev/mmcblk0");
+}
