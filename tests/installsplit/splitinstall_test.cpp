@@ -42,7 +42,12 @@ protected:
         if (HasFatalFailure() || IsSkipped())
             return;
         REQUIRE_TOOLS("dtc", "fdtget", "sfdisk", "sgdisk", "mkfs.ext4", "python3", "cmp");
-        const std::string d = setDir("rk-split");
+        makeSet();
+    }
+
+    void makeSet()
+    {
+        const std::string d = setDir(m_set);
         ASSERT_EQ(run("mkdir -p " + shq(d)).status, 0);
         putPattern(d + "/idbloader.img", 128 * 1024, 1);
         putPattern(d + "/uboot.img", 512 * 1024, 2);
@@ -64,9 +69,11 @@ protected:
         ASSERT_EQ(run("cp " + shq(d + "/dtbo.img") + " " + shq(root("dtbo.orig"))).status, 0);
     }
 
+    std::string m_set = "rk-split";
+
     void setBootArgs(const std::string &args)
     {
-        writeFile(setDir("rk-split") + "/info.conf", "title=Split\nbootargs-ext=" + args + "\n");
+        writeFile(setDir(m_set) + "/info.conf", "title=Split\nbootargs-ext=" + args + "\n");
     }
 
     // bootargs_ext of every overlay of a DT table image, in table order. The
@@ -114,11 +121,11 @@ protected:
                    "for p in t['partitions']))\"")
             .out;
     }
-    bool emmcHolds(const std::string &file, int64_t sector) { return holdsAt(emmc(), setDir("rk-split") + "/" + file, sector * 512); }
-    bool nvmeHolds(const std::string &file, int64_t sector) { return holdsAt(nvme(), setDir("rk-split") + "/" + file, sector * 512); }
+    bool emmcHolds(const std::string &file, int64_t sector) { return holdsAt(emmc(), setDir(m_set) + "/" + file, sector * 512); }
+    bool nvmeHolds(const std::string &file, int64_t sector) { return holdsAt(nvme(), setDir(m_set) + "/" + file, sector * 512); }
     void expectBootPartitions()
     {
-        EXPECT_TRUE(holdsAt(emmc(), setDir("rk-split") + "/idbloader.img", 64 * 512));
+        EXPECT_TRUE(holdsAt(emmc(), setDir(m_set) + "/idbloader.img", 64 * 512));
         EXPECT_TRUE(emmcHolds("uboot.img", kUboot));
         EXPECT_TRUE(emmcHolds("misc.img", kMisc));
         EXPECT_TRUE(emmcHolds("dtbo.img", kDtbo)) << "the rebuilt overlay image is the one installed";
@@ -133,7 +140,7 @@ protected:
 TEST_F(SplitInstall, BootOnEmmcSystemOnNvmeWithUserArguments)
 {
     setBootArgs("console=ttyS9,115200 quiet");
-    const EventLog rec = install(scanSet("rk-split"), emmcTarget(), nvmeTarget());
+    const EventLog rec = install(scanSet(m_set), emmcTarget(), nvmeTarget());
     ASSERT_EQ(rec.errorText(), "");
     ASSERT_EQ(rec.count(1111), 1);
 
@@ -143,7 +150,7 @@ TEST_F(SplitInstall, BootOnEmmcSystemOnNvmeWithUserArguments)
     EXPECT_TRUE(nvmeHolds("rootfs.img", kSysRoot));
     EXPECT_TRUE(nvmeHolds("userdata.img", kSysData));
 
-    const std::vector<std::string> args = overlayArgs(setDir("rk-split") + "/dtbo.img");
+    const std::vector<std::string> args = overlayArgs(setDir(m_set) + "/dtbo.img");
     ASSERT_EQ(args.size(), 2u);
     EXPECT_EQ(args[0], "cgroup_enable=memory cgroup_memory=1 consoleblank=0 data=/dev/nvme0n1p2 "
                        "root=/dev/nvme0n1p1 rootflags=discard rootfstype=ext4 rw bootdev=/dev/mmcblk2 "
@@ -153,13 +160,13 @@ TEST_F(SplitInstall, BootOnEmmcSystemOnNvmeWithUserArguments)
 
     // The set's own image is kept untouched beside it, also across a second
     // install that rebuilds again.
-    const std::string bak = setDir("rk-split") + "/dtbo.img.bak";
+    const std::string bak = setDir(m_set) + "/dtbo.img.bak";
     EXPECT_EQ(run("cmp " + shq(bak) + " " + shq(root("dtbo.orig"))).status, 0);
     setBootArgs("loglevel=3");
-    const EventLog again = install(scanSet("rk-split"), emmcTarget(), nvmeTarget());
+    const EventLog again = install(scanSet(m_set), emmcTarget(), nvmeTarget());
     ASSERT_EQ(again.errorText(), "");
     EXPECT_EQ(run("cmp " + shq(bak) + " " + shq(root("dtbo.orig"))).status, 0);
-    EXPECT_EQ(overlayArgs(setDir("rk-split") + "/dtbo.img")[1],
+    EXPECT_EQ(overlayArgs(setDir(m_set) + "/dtbo.img")[1],
               "cgroup_enable=memory cgroup_memory=1 consoleblank=0 data=/dev/nvme0n1p2 root=/dev/nvme0n1p1 "
               "rootfstype=ext4 rw bootdev=/dev/mmcblk2 loglevel=3");
     EXPECT_TRUE(emmcHolds("dtbo.img", kDtbo));
@@ -167,7 +174,7 @@ TEST_F(SplitInstall, BootOnEmmcSystemOnNvmeWithUserArguments)
 
 TEST_F(SplitInstall, WithoutOverlayFilesystemNoDataArgumentAndBtrfsRoot)
 {
-    OSConfig c = scanSet("rk-split");
+    OSConfig c = scanSet(m_set);
     // The set's root image is probed as btrfs by the scanner.
     c.rootfsFsTypes = QStringList{"BTRFS"};
     const EventLog rec = install(c, emmcTarget(), nvmeTarget(), [](SDUpdateThread &j) { j.setOverlayfsDisabled(true); });
@@ -178,7 +185,7 @@ TEST_F(SplitInstall, WithoutOverlayFilesystemNoDataArgumentAndBtrfsRoot)
     // The root file system grows over the whole drive; no userdata anywhere.
     EXPECT_EQ(layout(nvme()), "gpt rootfs@16384+114655\n");
     EXPECT_TRUE(nvmeHolds("rootfs.img", kSysRoot));
-    const std::vector<std::string> args = overlayArgs(setDir("rk-split") + "/dtbo.img");
+    const std::vector<std::string> args = overlayArgs(setDir(m_set) + "/dtbo.img");
     ASSERT_EQ(args.size(), 2u);
     EXPECT_EQ(args[0], "cgroup_enable=memory cgroup_memory=1 consoleblank=0 root=/dev/nvme0n1p1 "
                        "rootflags=discard rw bootdev=/dev/mmcblk2 rootfstype=auto");
@@ -189,11 +196,11 @@ TEST_F(SplitInstall, WithoutOverlayFilesystemNoDataArgumentAndBtrfsRoot)
 TEST_F(SplitInstall, SystemNoneKeepsDefaultDevicesAndLeavesNvmeAlone)
 {
     setBootArgs("loglevel=7 ro");
-    const EventLog rec = install(scanSet("rk-split"), emmcTarget(), TargetDevice());
+    const EventLog rec = install(scanSet(m_set), emmcTarget(), TargetDevice());
     ASSERT_EQ(rec.errorText(), "");
     expectBootPartitions();
     EXPECT_TRUE(zeroAt(nvme(), 0, 64 * MiB)) << "nothing may be written to a device that was not chosen";
-    const std::vector<std::string> args = overlayArgs(setDir("rk-split") + "/dtbo.img");
+    const std::vector<std::string> args = overlayArgs(setDir(m_set) + "/dtbo.img");
     ASSERT_EQ(args.size(), 2u);
     EXPECT_EQ(args[0], "cgroup_enable=memory cgroup_memory=1 consoleblank=0 data=/dev/mmcblk2p9 "
                        "root=/dev/mmcblk2p8 rootflags=discard rootfstype=ext4 bootdev=/dev/mmcblk2 loglevel=7 ro");
@@ -207,12 +214,12 @@ TEST_F(SplitInstall, OverlayBuilderFailureStopsBeforeAnyWrite)
     setenv("PATH", "/usr/sbin:/usr/bin:/sbin:/bin", 1);
     if (haveTool("mkdtimg"))
         GTEST_SKIP() << "a real mkdtimg is installed";
-    const EventLog rec = install(scanSet("rk-split"), emmcTarget(), nvmeTarget());
+    const EventLog rec = install(scanSet(m_set), emmcTarget(), nvmeTarget());
     EXPECT_EQ(rec.errorText(), "Failed to create dtbo.img, ret code: -2.");
     EXPECT_EQ(rec.count(1111), 0);
     EXPECT_TRUE(zeroAt(emmc(), 0, 64 * MiB));
     EXPECT_TRUE(zeroAt(nvme(), 0, 64 * MiB));
-    EXPECT_EQ(run("cmp " + shq(setDir("rk-split") + "/dtbo.img") + " " + shq(root("dtbo.orig"))).status, 0);
+    EXPECT_EQ(run("cmp " + shq(setDir(m_set) + "/dtbo.img") + " " + shq(root("dtbo.orig"))).status, 0);
 }
 
 TEST_F(SplitInstall, SystemOnACardInAReaderIsNamedAsTheBoardsSlot)
@@ -220,11 +227,11 @@ TEST_F(SplitInstall, SystemOnACardInAReaderIsNamedAsTheBoardsSlot)
     // The card is written in a USB reader ("sda") but boots from the
     // board's own SD slot, which an RK3588 kernel calls mmcblk0.
     makeSparseFile(root("dev/sda"), 64 * MiB);
-    const EventLog rec = install(scanSet("rk-split"), emmcTarget(), TargetDevice(TargetDeviceSDCard, "sda"));
+    const EventLog rec = install(scanSet(m_set), emmcTarget(), TargetDevice(TargetDeviceSDCard, "sda"));
     ASSERT_EQ(rec.errorText(), "");
     expectBootPartitions();
-    EXPECT_TRUE(holdsAt(root("dev/sda"), setDir("rk-split") + "/rootfs.img", kSysRoot * 512));
-    const std::vector<std::string> args = overlayArgs(setDir("rk-split") + "/dtbo.img");
+    EXPECT_TRUE(holdsAt(root("dev/sda"), setDir(m_set) + "/rootfs.img", kSysRoot * 512));
+    const std::vector<std::string> args = overlayArgs(setDir(m_set) + "/dtbo.img");
     ASSERT_EQ(args.size(), 2u);
     EXPECT_EQ(args[1], "cgroup_enable=memory cgroup_memory=1 consoleblank=0 data=/dev/mmcblk0p2 "
                        "root=/dev/mmcblk0p1 rootfstype=ext4 rw bootdev=/dev/mmcblk2");
@@ -233,13 +240,32 @@ TEST_F(SplitInstall, SystemOnACardInAReaderIsNamedAsTheBoardsSlot)
 TEST_F(SplitInstall, BootFromACardInAReaderNamesTheBoardsSlotAsBootDevice)
 {
     makeSparseFile(root("dev/sdb"), 64 * MiB);
-    const EventLog rec = install(scanSet("rk-split"), TargetDevice(TargetDeviceSDCard, "sdb"), nvmeTarget());
+    const EventLog rec = install(scanSet(m_set), TargetDevice(TargetDeviceSDCard, "sdb"), nvmeTarget());
     ASSERT_EQ(rec.errorText(), "");
-    EXPECT_TRUE(holdsAt(root("dev/sdb"), setDir("rk-split") + "/boot.img", kBoot * 512));
+    EXPECT_TRUE(holdsAt(root("dev/sdb"), setDir(m_set) + "/boot.img", kBoot * 512));
     EXPECT_TRUE(nvmeHolds("rootfs.img", kSysRoot));
     EXPECT_TRUE(zeroAt(emmc(), 0, 64 * MiB)) << "the eMMC was not chosen";
-    const std::vector<std::string> args = overlayArgs(setDir("rk-split") + "/dtbo.img");
+    const std::vector<std::string> args = overlayArgs(setDir(m_set) + "/dtbo.img");
     ASSERT_EQ(args.size(), 2u);
     EXPECT_EQ(args[0], "cgroup_enable=memory cgroup_memory=1 consoleblank=0 data=/dev/nvme0n1p2 "
                        "root=/dev/nvme0n1p1 rootflags=discard rootfstype=ext4 rw bootdev=/dev/mmcblk0");
+}
+
+TEST_F(SplitInstall, SetDirectoryNamedLikeShellCodeIsJustAPath)
+{
+    // Image set names come from removable media; the rebuild runs a script.
+    m_set = "rk split; $(touch pwned) 'q\"";
+    makeSet();
+    setBootArgs("quiet");
+    const EventLog rec = install(scanSet(m_set), emmcTarget(), nvmeTarget());
+    ASSERT_EQ(rec.errorText(), "");
+    // Wherever an injected command would have run: here, the simulated
+    // root (the work directory lies below it), the real /tmp.
+    EXPECT_EQ(run("ls pwned /tmp/pwned 2>/dev/null; find " + shq(root("")) + " -name pwned").out, "");
+    EXPECT_TRUE(emmcHolds("dtbo.img", kDtbo));
+    const std::vector<std::string> args = overlayArgs(setDir(m_set) + "/dtbo.img");
+    ASSERT_EQ(args.size(), 2u);
+    EXPECT_EQ(args[1], "cgroup_enable=memory cgroup_memory=1 consoleblank=0 data=/dev/nvme0n1p2 "
+                       "root=/dev/nvme0n1p1 rootfstype=ext4 rw bootdev=/dev/mmcblk2 quiet");
+    EXPECT_EQ(run("cmp " + shq(setDir(m_set) + "/dtbo.img.bak") + " " + shq(root("dtbo.orig"))).status, 0);
 }
