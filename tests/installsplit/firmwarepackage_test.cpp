@@ -61,9 +61,9 @@ protected:
         entries += o.extraEntries + "]";
         const std::string dir = setDir(set);
         run("mkdir -p " + shq(dir));
-        writeFile(root("spec.json"), "{\"entries\":" + entries + ",\"rkfw\":" + o.rkfw + o.top + "}");
+        writeFile(root("layout.json"), "{\"entries\":" + entries + ",\"rkfw\":" + o.rkfw + o.top + "}");
         const std::string path = dir + "/" + file;
-        const CmdResult r = run("python3 " + shq(MKRKFW_PY) + " " + shq(root("spec.json")) + " " + shq(path));
+        const CmdResult r = run("python3 " + shq(MKRKFW_PY) + " " + shq(root("layout.json")) + " " + shq(path));
         EXPECT_EQ(r.status, 0) << r.err;
         return path;
     }
