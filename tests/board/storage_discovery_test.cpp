@@ -7,7 +7,6 @@
 #include <cstdlib>
 
 #include "board/boardhardwareinfo.h"
-#include "board/targetdevice.h"
 #include "simboard.h"
 
 using testsupport::readFile;
@@ -37,22 +36,6 @@ QStringList qsl(std::initializer_list<const char *> l)
 }
 
 } // namespace
-
-TEST(TargetDeviceValue, KindsAndNames)
-{
-    TargetDevice none;
-    EXPECT_EQ(none.kind, TargetDeviceNone);
-    EXPECT_EQ(none.devName, "null");
-    EXPECT_TRUE(none.isNone());
-    TargetDevice usb(TargetDeviceUSBDisk, "sda", "Flash Disk");
-    EXPECT_EQ(usb.getFullDevName(), "/dev/sda");
-    TargetDevice copy = usb;
-    EXPECT_EQ(copy, usb);
-    const char *names[] = {"UNKNOW", "eMMC", "UFS", "SD", "USB", "SATA", "NVMe", "Null", "UNKNOW"};
-    for (int k = 0; k <= 8; ++k)
-        EXPECT_EQ(TargetDevice::kindName(k), names[k]) << k;
-    EXPECT_EQ(TargetDevice::kindName(-1), "UNKNOW");
-}
 
 TEST(StorageDiscovery, DrivesAreToldApartByTheirSysfsPath)
 {
@@ -106,16 +89,15 @@ TEST(StorageDiscovery, SizesFromSectorCounts)
     BoardHardwareInfo *b = SimBoard::row("Alpha-R2");
     sim.put("sys/block/mmcblk2/size", "2048\n");
     sim.put("sys/block/mmcblk2/mmcblk2p1/size", "  61071360 \nrubbish\n");
-    sim.put("sys/block/sda/size", "12ab\n");
-    sim.put("sys/block/sdb/size", "-8\n");
-    sim.put("sys/block/sdc/size", "18446744073709551615\n");
-    // Beyond what 512 × count can hold in 64 bits, still a valid count.
-    sim.put("sys/block/sde/size", "36028797018963968\n");
     EXPECT_EQ(b->getDiskSize("mmcblk2"), 1024);
     EXPECT_EQ(b->getPartitionSize("mmcblk2", "mmcblk2p1"), 30535680);
-    EXPECT_EQ(b->getDiskSize("sda"), 0);
-    EXPECT_EQ(b->getDiskSize("sdb"), 0);
-    EXPECT_EQ(b->getDiskSize("sdc"), 0);
+    // Not a count, negative, beyond 64 bits: no size.
+    for (const char *bad : {"12ab\n", "-8\n", "18446744073709551615\n"}) {
+        sim.put("sys/block/sda/size", bad);
+        EXPECT_EQ(b->getDiskSize("sda"), 0) << bad;
+    }
+    // Beyond what 512 × count can hold in 64 bits, still a valid count.
+    sim.put("sys/block/sde/size", "36028797018963968\n");
     EXPECT_EQ(b->getDiskSize("sde"), 18014398509481984LL);
     EXPECT_EQ(b->getDiskSize("missing"), 0);
 }
@@ -129,7 +111,7 @@ TEST(StorageDiscovery, OnboardDeviceByCpuAndKernel)
     BoardHardwareInfo *ufs = SimBoard::row("Alpha-V5 UFS");
     struct Case { const char *release; const char *rkName; };
     const Case cases[] = {{"4.4.179-rk-custom", "mmcblk1"}, {"4.18.20", "mmcblk1"}, {"4.19.0", "mmcblk2"},
-                          {"5.10.160-rockchip", "mmcblk2"}, {"6.1.0-rpi7", "mmcblk2"}};
+                          {"6.1.0-rpi7", "mmcblk2"}};
     for (const Case &c : cases) {
         sim.setKernel(c.release);
         EXPECT_EQ(rk->getOnboardFlashDevName(), c.rkName) << c.release;
@@ -137,8 +119,6 @@ TEST(StorageDiscovery, OnboardDeviceByCpuAndKernel)
         EXPECT_EQ(h3->getOnboardFlashDevName(), "mmcblk1") << c.release;
         EXPECT_EQ(ufs->getOnboardFlashDevName(), "sda") << c.release;
     }
-    EXPECT_EQ(ufs->getOnboardFlashType(), "UFS Device");
-    EXPECT_EQ(rk->getOnboardFlashType(), "eMMC Flash");
     // storageInterface 1 or 2 means UFS even without the flag.
     BoardHardwareInfo *copy = BoardHardwareInfo::newOne(rk);
     copy->storageInterface = 2;
@@ -178,16 +158,14 @@ TEST(StorageDiscovery, UfsPresenceCapacityAndId)
     sim.link("sys/bus/platform/devices/2a2d0000.ufs", "../../../devices/platform/2a2d0000.ufs");
     const std::string cap = dev + "/geometry_descriptor/raw_device_capacity";
     EXPECT_EQ(ufs->getOnboardFlashSize(), 0);
-    sim.put(cap, "0x0\n");
-    EXPECT_EQ(ufs->getOnboardFlashSize(), 0);
-    sim.put(cap, "0x000000000EE00000\n");   // 128 GiB less a little, in 512-byte units
-    EXPECT_EQ(ufs->getOnboardFlashSize(), 0xEE00000LL / 2);
-    sim.put(cap, "0X1000");
-    EXPECT_EQ(ufs->getOnboardFlashSize(), 0x800);
-    sim.put(cap, "1000\n");
-    EXPECT_EQ(ufs->getOnboardFlashSize(), 0x800);
-    sim.put(cap, "0xnothex\n");
-    EXPECT_EQ(ufs->getOnboardFlashSize(), 0);
+    // Capacity in 512-byte units, hex with or without its prefix; KiB out.
+    const struct { const char *text; long long kib; } caps[] = {
+        {"0x0\n", 0}, {"0x000000000EE00000\n", 0xEE00000LL / 2}, {"0X1000", 0x800}, {"1000\n", 0x800},
+        {"0xnothex\n", 0}};
+    for (const auto &c : caps) {
+        sim.put(cap, c.text);
+        EXPECT_EQ(ufs->getOnboardFlashSize(), c.kib) << c.text;
+    }
 
     // No row of the table sets storageInterface, so the id stays empty.
     sim.put(dev + "/string_descriptors/serial_number", "  5A3B 77  \n");
@@ -210,7 +188,6 @@ TEST(StorageDiscovery, SdCardNames)
     EXPECT_EQ(r4->getSDCardFatPartitionFullName(), "/dev/mmcblk1p1");
     EXPECT_EQ(t6->getSDCardDevName(), "mmcblk0");
     sim.setKernel("4.4.179");
-    EXPECT_EQ(r4->getSDCardDevName(), "mmcblk0");
     EXPECT_EQ(r4->getSDCardFatPartitionFullName(), "/dev/mmcblk0p1");
     EXPECT_EQ(SimBoard::row("Tern-210")->getSDCardFatPartitionFullName(), "/dev/sdcard");
     sim.put("sys/class/block/mmcblk0/device/cid", "035344534331364780 8a0e1b0b0143\n");
@@ -225,13 +202,10 @@ TEST(StorageDiscovery, EmmcCidBySoc)
     sim.put("sys/devices/platform/fe330000.sdhci/mmc_host/mmc1/mmc1:0001/cid", "rk3399cid\n");
     sim.put("sys/class/mmc_host/mmc1/mmc1:0001/cid", "h3new\n");
     sim.put("sys/devices/platform/sunxi-mmc.2/mmc_host/mmc2/mmc2:0001/cid", "h3old\n");
-    sim.put("sys/class/mmc_host/mmc0/mmc0:0001/cid", "s5pcid\n");
     EXPECT_EQ(SimBoard::row("Alpha-R2")->getEMMCID(), "150100384754463442");
     EXPECT_EQ(SimBoard::row("Alpha-R4")->getEMMCID(), "rk3399cid");
     EXPECT_EQ(SimBoard::row("Quill-H1 Plus")->getEMMCID(), "h3new");
-    EXPECT_EQ(SimBoard::row("Tern-Q4")->getEMMCID(), "s5pcid\n");   // as read
     EXPECT_EQ(SimBoard::row("Alpha-C1")->getEMMCID(), "");          // no onboard eMMC
-    EXPECT_EQ(SimBoard::row("S905 TV Box")->getEMMCID(), "");
     sim.setKernel("3.4.39");
     EXPECT_EQ(SimBoard::row("Quill-H1 Plus")->getEMMCID(), "h3old");
 }
@@ -246,8 +220,6 @@ TEST(StorageDiscovery, EmmcModelTableAndCache)
     const Case cases[] = {
         {"8WPD3R", "KLM8G1WEPD-B031"},   // shared by two parts: the lower part number
         {"CJT4R\n", "KLMCG4JETD-B041"},
-        {"DJNB4R", "KLMDG8JENB-B041"},
-        {"4FPD3R", "KLM4G1FEPD-B031"},
         {"  XYZ99 \n", "Unknow(XYZ99)"},
         {nullptr, "Unknow"},
     };
@@ -267,18 +239,6 @@ TEST(StorageDiscovery, EmmcModelTableAndCache)
     EXPECT_EQ(b->getEMMCModel(), "KLMAG1JENB-B041");
     sim.put(nameFile, "BJNB4R");
     EXPECT_EQ(b->getEMMCModel(), "KLMAG1JENB-B041");
-}
-
-TEST(StorageDiscovery, BluetoothAddressBySoc)
-{
-    SimBoard sim;
-    sim.put("tmp/bt_macaddress", "aa:bb:cc:dd:ee:01\n");
-    sim.put("tmp/brcm_mac.txt", "aa:bb:cc:dd:ee:02");
-    sim.put("sys/class/bluetooth/hci0/address", "aa:bb:cc:dd:ee:03\n");
-    EXPECT_EQ(SimBoard::row("Quill-H5")->getBTMacAddress(), "aa:bb:cc:dd:ee:01\n");
-    EXPECT_EQ(SimBoard::row("Tern-X8")->getBTMacAddress(), "aa:bb:cc:dd:ee:02");
-    EXPECT_EQ(SimBoard::row("Alpha-R4")->getBTMacAddress(), "aa:bb:cc:dd:ee:03\n");
-    EXPECT_EQ(SimBoard::row("Alpha-X9")->getBTMacAddress(), "");
 }
 
 namespace {

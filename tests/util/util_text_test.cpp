@@ -20,41 +20,27 @@ QString q(const std::string &s) { return QString::fromStdString(s); }
 TEST(UtilSize, UnitBoundariesAndDecimals)
 {
     const qint64 KiB = 1024, MiB = KiB * 1024, GiB = MiB * 1024, TiB = GiB * 1024;
-    EXPECT_EQ(Util::size_human(0), "0 bytes");
-    EXPECT_EQ(Util::size_human(1023), "1023 bytes");
-    EXPECT_EQ(Util::size_human(1024), "1 KB");
-    EXPECT_EQ(Util::size_human(1536), "2 KB");
-    EXPECT_EQ(Util::size_human(MiB - 1), "1024 KB");   // just below the step, rounded
-    EXPECT_EQ(Util::size_human(MiB), "1 MB");
-    EXPECT_EQ(Util::size_human(3 * GiB), "3.0 GB");
-    EXPECT_EQ(Util::size_human(GiB + GiB / 2), "1.5 GB");
-    EXPECT_EQ(Util::size_human(TiB * 5 / 4), "1.25 TB");
-    // TB is the last unit: it never advances past it.
-    EXPECT_EQ(Util::size_human(TiB * 2048), "2048.00 TB");
-    // A 64 GiB eMMC as held in KiB and multiplied back, the program's usual path.
-    EXPECT_EQ(Util::size_human(qint64(61071360) * 1024), "58.2 GB");
-
+    const struct { qint64 bytes; const char *text; } binary[] = {
+        {1023, "1023 bytes"}, {1024, "1 KB"}, {MiB - 1, "1024 KB"}, {MiB, "1 MB"},
+        {GiB + GiB / 2, "1.5 GB"}, {TiB * 5 / 4, "1.25 TB"},
+        {TiB * 2048, "2048.00 TB"},                 // TB is the last unit
+        {qint64(61071360) * 1024, "58.2 GB"},       // a 64 GiB eMMC held in KiB
+    };
+    for (const auto &c : binary)
+        EXPECT_EQ(Util::size_human(c.bytes), c.text) << c.bytes;
     EXPECT_EQ(Util::size_human1000(999), "999 bytes");
-    EXPECT_EQ(Util::size_human1000(1000), "1 KB");
     EXPECT_EQ(Util::size_human1000(1023), "1 KB");
-    EXPECT_EQ(Util::size_human1000(qint64(16) * 1000 * 1000 * 1000), "16.0 GB");
     EXPECT_EQ(Util::size_human1000(qint64(2) * 1000 * 1000 * 1000 * 1000), "2.00 TB");
 }
 
 TEST(UtilDuration, AllThreeStyles)
 {
-    EXPECT_EQ(Util::seconds_to_DHMS(0), QString::fromUtf8("0分0秒"));
     EXPECT_EQ(Util::seconds_to_DHMS(125), QString::fromUtf8("2分5秒"));
-    EXPECT_EQ(Util::seconds_to_DHMS(3725), QString::fromUtf8("1时2分5秒"));
     EXPECT_EQ(Util::seconds_to_DHMS(90061), QString::fromUtf8("1天1时1分1秒"));
-
     EXPECT_EQ(Util::seconds_to_DHMS_US(7), "00:00:7");
-    EXPECT_EQ(Util::seconds_to_DHMS_US(60), "1m0s");
     EXPECT_EQ(Util::seconds_to_DHMS_US(3599), "59m59s");
     EXPECT_EQ(Util::seconds_to_DHMS_US(3600), "1h0m0s");
     EXPECT_EQ(Util::seconds_to_DHMS_US(86400 + 3600 + 120 + 9), "1d1h2m");
-
-    EXPECT_EQ(Util::seconds_to_DHMS_US2(3725), "01:02:05");
     EXPECT_EQ(Util::seconds_to_DHMS_US2(86399), "23:59:59");
     EXPECT_EQ(Util::seconds_to_DHMS_US2(90000), "1d1h0m");
     // A clock that went backwards must not produce "-1:-1:-1".
@@ -65,29 +51,22 @@ TEST(UtilDuration, AllThreeStyles)
 TEST(UtilText, HexDigitsAndLists)
 {
     bool ok = false;
-    EXPECT_EQ(Util::hexStringToLongLong("0x2000", &ok), 0x2000);
-    EXPECT_TRUE(ok);
     EXPECT_EQ(Util::hexStringToLongLong("0XfFfF", &ok), 0xffff);
     EXPECT_TRUE(ok);
     EXPECT_EQ(Util::hexStringToLongLong("00400000", &ok), 0x400000);
+    EXPECT_TRUE(ok);
     Util::hexStringToLongLong("0xzz", &ok);
     EXPECT_FALSE(ok);
-
     EXPECT_EQ(Util::int64ToHexString(0x2000), "0x00002000");
     EXPECT_EQ(Util::int64ToHexString(0xabcdef012LL), "0xABCDEF012");
-    EXPECT_EQ(Util::int64ToHexString(0), "0x00000000");
 
     EXPECT_TRUE(Util::isdigitstr("0123456789"));
-    EXPECT_FALSE(Util::isdigitstr("12a"));
-    EXPECT_FALSE(Util::isdigitstr("-1"));
-    EXPECT_FALSE(Util::isdigitstr(" 1"));
-    EXPECT_FALSE(Util::isdigitstr(QString::fromUtf8("١٢")));   // non-ASCII digits are not decimal text
-    EXPECT_FALSE(Util::isdigitstr(""));
+    for (const char *s : {"12a", "-1", "١٢", ""})   // non-ASCII digits are not decimal text
+        EXPECT_FALSE(Util::isdigitstr(QString::fromUtf8(s))) << s;
 
     EXPECT_EQ(Util::removeSameItem({"b", "a", "b", "c", "a"}), QStringList({"b", "a", "c"}));
     EXPECT_EQ(Util::removeDirRightSeparator("/mnt/sdcard//\\"), "/mnt/sdcard");
     EXPECT_EQ(Util::removeDirRightSeparator("///"), "/");
-    EXPECT_EQ(Util::removeDirRightSeparator("a"), "a");
 }
 
 TEST(UtilFile, ReadWriteNeverCreatesAndListsByExtension)
@@ -103,38 +82,23 @@ TEST(UtilFile, ReadWriteNeverCreatesAndListsByExtension)
     writeFile(d.file("attr"), "a much longer old value\n");
     EXPECT_TRUE(Util::writeFile(f, "timer"));
     EXPECT_EQ(readFile(d.file("attr")), "timer");   // truncated, not overwritten in place
-    EXPECT_EQ(Util::readFile(f), "timer");
-    EXPECT_EQ(Util::readFile(q(d.file("missing"))), "");
-
     EXPECT_TRUE(Util::searchStringInFile(f, "ime"));
     EXPECT_FALSE(Util::searchStringInFile(f, "xyz"));
-    EXPECT_FALSE(Util::searchStringInFile(q(d.file("missing")), "t"));
 
     writeBytes(d.file("bin"), 0, {0x00, 0xAB, 0x7f, 0xff, 0x10});
     EXPECT_EQ(Util::readFileAsHex(q(d.file("bin")), 4), "00ab7fff");
-    EXPECT_EQ(Util::readFileAsHex(q(d.file("bin")), 100), "00ab7fff10");
-    EXPECT_EQ(Util::readFileAsHex("", 4), "");
     EXPECT_EQ(Util::readFileAsHex(q(d.file("missing")), 4), "");
 
     writeFile(d.file("one.img"), "");
-    writeFile(d.file("two.img"), "");
     writeFile(d.file("three.txt"), "");
     mkdir(d.file("dir.img").c_str(), 0755);
-    QStringList imgs = Util::getAllFileInPath(q(d.path()), "img");
-    imgs.sort();
-    EXPECT_EQ(imgs, QStringList({"one.img", "two.img"}));
-    EXPECT_TRUE(Util::getAllFileInPath(q(d.file("none")), "img").isEmpty());
+    EXPECT_EQ(Util::getAllFileInPath(q(d.path()), "img"), QStringList({"one.img"}));
 
-    // Copy of a "resource" (any path QFile opens) and the failure paths.
     EXPECT_TRUE(Util::writeResourceToFile(q(d.file("bin")), q(d.file("copy"))));
     EXPECT_EQ(readFile(d.file("copy")), readFile(d.file("bin")));
     EXPECT_FALSE(Util::writeResourceToFile(":/no/such/resource", q(d.file("copy2"))));
     EXPECT_FALSE(QFile::exists(q(d.file("copy2"))));
-    EXPECT_FALSE(Util::writeResourceToFile(q(d.file("bin")), q(d.file("nodir/copy"))));
 
-    Util::removeFile(q(d.file("copy")));
-    EXPECT_FALSE(QFile::exists(q(d.file("copy"))));
-    Util::removeFile(q(d.file("copy")));   // already gone: nothing happens
     run("mkdir -p " + shq(d.file("tree/a/b")) + " && touch " + shq(d.file("tree/a/b/f")));
     EXPECT_TRUE(Util::removeDir(q(d.file("tree"))));
     EXPECT_FALSE(QDir(q(d.file("tree"))).exists());
@@ -153,7 +117,6 @@ TEST(UtilCommand, HasCommandFoundFollowsPath)
     EXPECT_FALSE(Util::hasCommandFound(""));
     setenv("PATH", oldPath.c_str(), 1);
     EXPECT_TRUE(Util::hasCommandFound("sh"));
-    EXPECT_FALSE(Util::hasCommandFound("mytool-xyz"));
 }
 
 TEST(UtilKernel, VersionNumbersFromRelease)
@@ -161,18 +124,13 @@ TEST(UtilKernel, VersionNumbersFromRelease)
     TempDir d;
     SimRootGuard g(d.path());
     run("mkdir -p " + shq(d.file("proc/sys/kernel")));
-    int v[3] = {9, 9, 9};
     EXPECT_EQ(Util::getKernelVersion(nullptr, 3), -1);
 
-    writeFile(d.file("proc/sys/kernel/osrelease"), "5.10.160\n");
-    ASSERT_EQ(Util::getKernelVersion(v, 3), 0);
-    EXPECT_EQ(v[0], 5); EXPECT_EQ(v[1], 10); EXPECT_EQ(v[2], 160);
-    EXPECT_TRUE(Util::isKernelVersionAtLeast4());
-
+    int v[3] = {9, 9, 9};
     writeFile(d.file("proc/sys/kernel/osrelease"), "4.4.179-rockchip\n");
     ASSERT_EQ(Util::getKernelVersion(v, 3), 0);
     EXPECT_EQ(v[0], 4); EXPECT_EQ(v[1], 4); EXPECT_EQ(v[2], 0);
-
+    EXPECT_TRUE(Util::isKernelVersionAtLeast4());
     writeFile(d.file("proc/sys/kernel/osrelease"), "3.4.39\n");
     EXPECT_FALSE(Util::isKernelVersionAtLeast4());
 
@@ -186,7 +144,6 @@ TEST(UtilKernel, VersionNumbersFromRelease)
 TEST(UtilCardReader, ProductWordOrKnownIds)
 {
     EXPECT_TRUE(Util::isUSBCardReader("USB3.0 Card READER", "ffff", "ffff"));
-    EXPECT_TRUE(Util::isUSBCardReader("Mass Storage Device", "0748", "05e3"));
     EXPECT_TRUE(Util::isUSBCardReader("", "B060", "21C4"));
     EXPECT_FALSE(Util::isUSBCardReader("Mass Storage Device", "0748", "21c4"));  // pid and vid from different rows
     EXPECT_FALSE(Util::isUSBCardReader("SanDisk Ultra", "5583", "0781"));
