@@ -15,7 +15,7 @@ from a JSON description:
   "bad_crc": true,           # store a wrong CRC
   "rkfw": {"digest": "lower" | "upper" | "bad", "truncate": N}
 }
-usage: mkrkfw.py spec.json out.img
+usage: mkrkfw.py layout.json out.img
 """
 import hashlib
 import json
@@ -53,8 +53,8 @@ def entry_bytes(e):
     return data
 
 
-def build_rkaf(spec):
-    entries = spec.get("entries", [])
+def build_rkaf(layout):
+    entries = layout.get("entries", [])
     body = bytearray()
     table = []
     pos = 2048
@@ -66,7 +66,7 @@ def build_rkaf(spec):
         if e.get("file") != "SELF":
             body += data + b"\0" * (padded - len(data))
             pos += padded
-    length = spec.get("length", 2048 + len(body))
+    length = layout.get("length", 2048 + len(body))
     head = bytearray(2048)
     head[0:4] = b"RKAF"
     struct.pack_into("<I", head, 4, length)
@@ -74,7 +74,7 @@ def build_rkaf(spec):
     head[42:42 + 4] = b"0001"
     head[72:72 + 2] = b"RK"
     struct.pack_into("<I", head, 132, (1 << 24) | (2 << 16) | 3)
-    struct.pack_into("<I", head, 136, spec.get("num_parts", len(table)))
+    struct.pack_into("<I", head, 136, layout.get("num_parts", len(table)))
     for i, (name, fname, psize, off, start, padded, size) in enumerate(table[:16]):
         base = 140 + 112 * i
         head[base:base + 32] = name.encode()[:32].ljust(32, b"\0")
@@ -82,7 +82,7 @@ def build_rkaf(spec):
         struct.pack_into("<IIIII", head, base + 92, psize, off, start, padded, size)
     img = bytes(head) + bytes(body)
     crc = rkcrc(img[:length]) if length <= len(img) else rkcrc(img)
-    if spec.get("bad_crc"):
+    if layout.get("bad_crc"):
         crc ^= 0x1
     # The CRC sits right after `length` bytes.
     img = img[:length] + struct.pack("<I", crc) + img[length:] if length <= len(img) else img + struct.pack("<I", crc)
@@ -114,12 +114,12 @@ def build_rkfw(rkaf, fw):
 
 
 def main():
-    spec = json.load(open(sys.argv[1]))
-    img = build_rkaf(spec)
-    if "rkfw" in spec:
-        img = build_rkfw(img, spec["rkfw"])
-    elif "truncate" in spec:
-        img = img[:spec["truncate"]]
+    layout = json.load(open(sys.argv[1]))
+    img = build_rkaf(layout)
+    if "rkfw" in layout:
+        img = build_rkfw(img, layout["rkfw"])
+    elif "truncate" in layout:
+        img = img[:layout["truncate"]]
     open(sys.argv[2], "wb").write(img)
 
 

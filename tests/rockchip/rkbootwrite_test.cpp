@@ -157,25 +157,6 @@ TEST(RkBootWrite, ParameterCopiesMatchRkcrc)
     EXPECT_TRUE(allZero(readBytes(dev, off + RK_PARM_AREA_BYTES, 1 << 20)));
 }
 
-TEST(RkBootWrite, NsihHeaderLayout)
-{
-    std::vector<uint8_t> h(512, 0xAA);
-    s5p_build_nsih(h.data(), 20000);
-    EXPECT_EQ(le32(h, 0x44), 0x6000u);   // (20000 + 0x21FF) & ~0x1FFF
-    EXPECT_EQ(le32(h, 0x48), 0x42C00000u);
-    EXPECT_EQ(le32(h, 0x4C), 0x42C00000u);
-    EXPECT_EQ(h[0x50], 2);
-    EXPECT_EQ(std::string(reinterpret_cast<const char *>(&h[0x1FC]), 4), "NSIH");
-    EXPECT_TRUE(s5p_has_nsih(h.data()));
-    for (size_t i = 0; i < h.size(); i++)
-        if (i < 0x44 || (i > 0x50 && i < 0x1FC))
-            ASSERT_EQ(h[i], 0) << "byte " << i;
-    s5p_build_nsih(h.data(), 0x2000 - 0x200);
-    EXPECT_EQ(le32(h, 0x44), 0x2000u);
-    h[0x1FF] = 0;
-    EXPECT_FALSE(s5p_has_nsih(h.data()));
-}
-
 TEST(RkBootWrite, SecondBootWithAndWithoutHeader)
 {
     TempDir d;

@@ -113,50 +113,39 @@ std::string sys(const std::string &parts) { return "CMDLINE: mtdparts=rk29xxnand
 
 } // namespace
 
-TEST(ParameterRewrite, WithoutOverlayOnOneDeviceRootfsGrowsOverUserdata)
-{
-    Rewrite r(kFixed, true, false);
-    expectFiles(r, std::string(kBootHead) + kLoaders + ",-@0x00018000(rootfs)", "");
-    EXPECT_EQ(r.result.bootParameterFile.toStdString(), r.dir.file("tmp/parameter.txt"));
-    EXPECT_TRUE(r.result.systemParameterFile.isEmpty());
-    EXPECT_TRUE(r.result.overlayfsDisabled);
-
-    Rewrite g(kGrowing, true, false);
-    expectFiles(g, std::string(kBootHead) + kLoaders + ",-@0x00018000(rootfs:grow)", "");
-}
-
-TEST(ParameterRewrite, WithoutOverlayKeepsRootfsSizeWhenOptFollows)
-{
-    // Growing rootfs would run over opt, which stays at its offset.
-    Rewrite r(kOpt, true, false);
-    expectFiles(r, std::string(kBootHead) + kLoaders + ",0x00040000@0x00018000(rootfs),-@0x00078000(opt:grow)", "");
-}
-
-TEST(ParameterRewrite, SplitInstallMovesRootfsAndUserdataToSystemDevice)
+TEST(ParameterRewrite, LayoutsForEveryChoice)
 {
     const std::string boot = std::string(kBootHead) + kLoaders;
-    Rewrite fixed(kFixed, false, true);
-    expectFiles(fixed, boot, sys("0x00040000@0x00004000(rootfs),-@0x00044000(userdata:grow)"));
-    EXPECT_EQ(fixed.result.systemParameterFile.toStdString(), fixed.dir.file("tmp/parameter-sys.txt"));
-    EXPECT_FALSE(fixed.result.overlayfsDisabled);
-
-    Rewrite fixedNoOverlay(kFixed, true, true);
-    expectFiles(fixedNoOverlay, boot, sys("-@0x00004000(rootfs)"));
-
-    // A growing rootfs leaves no room for userdata: the overlay is off.
-    Rewrite growing(kGrowing, false, true);
-    expectFiles(growing, boot, sys("-@0x00004000(rootfs)"));
-    EXPECT_TRUE(growing.result.overlayfsDisabled);
-}
-
-TEST(ParameterRewrite, SplitInstallWithOptKeepsUserdataSize)
-{
-    const std::string boot = std::string(kBootHead) + kLoaders;
-    Rewrite r(kOpt, false, true);
-    expectFiles(r, boot, sys("0x00040000@0x00004000(rootfs),0x00020000@0x00044000(userdata),-@0x00064000(opt:grow)"));
-
-    Rewrite noOverlay(kOpt, true, true);
-    expectFiles(noOverlay, boot, sys("0x00040000@0x00004000(rootfs),-@0x00044000(opt:grow)"));
+    struct Case
+    {
+        const char *parts;
+        bool overlayOff, split;
+        std::string bootLine, sysLine;
+        bool overlayDisabledAfter;
+    };
+    const std::vector<Case> cases = {
+        // One device without overlay: rootfs grows over userdata.
+        {kFixed, true, false, boot + ",-@0x00018000(rootfs)", "", true},
+        {kGrowing, true, false, boot + ",-@0x00018000(rootfs:grow)", "", true},
+        // Growing rootfs would run over opt, which stays at its offset.
+        {kOpt, true, false, boot + ",0x00040000@0x00018000(rootfs),-@0x00078000(opt:grow)", "", true},
+        // Split: rootfs and userdata move to the system device.
+        {kFixed, false, true, boot, sys("0x00040000@0x00004000(rootfs),-@0x00044000(userdata:grow)"), false},
+        {kFixed, true, true, boot, sys("-@0x00004000(rootfs)"), true},
+        // A growing rootfs leaves no room for userdata: the overlay is off.
+        {kGrowing, false, true, boot, sys("-@0x00004000(rootfs)"), true},
+        {kOpt, false, true, boot,
+         sys("0x00040000@0x00004000(rootfs),0x00020000@0x00044000(userdata),-@0x00064000(opt:grow)"), false},
+        {kOpt, true, true, boot, sys("0x00040000@0x00004000(rootfs),-@0x00044000(opt:grow)"), true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.parts) + (c.overlayOff ? " overlay off" : "") + (c.split ? " split" : ""));
+        Rewrite r(c.parts, c.overlayOff, c.split);
+        expectFiles(r, c.bootLine, c.sysLine);
+        EXPECT_EQ(r.result.bootParameterFile.toStdString(), r.dir.file("tmp/parameter.txt"));
+        EXPECT_EQ(r.result.systemParameterFile.toStdString(), c.split ? r.dir.file("tmp/parameter-sys.txt") : "");
+        EXPECT_EQ(r.result.overlayfsDisabled, c.overlayDisabledAfter);
+    }
 }
 
 TEST(ParameterRewrite, UnparsableSizesGiveNumberedErrors)

@@ -15,7 +15,6 @@
 
 #include <cstdlib>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -193,74 +192,6 @@ protected:
 };
 
 } // namespace
-
-TEST(RocknixScript, TextLineForLine)
-{
-    ScopedEnv noRoot("IMGSMITH_ROOT", nullptr);
-    const QString text = rocknixChangeDtbScript("/dev/mmcblk2p1", kDtbName, "/mnt/sdcard/ROCKNIX set/rk3566-board.dtb");
-    const std::string expected =
-        "#!/bin/bash\n"
-        "\n"
-        "LOG=\"/tmp/rocknix_change_dtb.log\"\n"
-        "ERRFLAG=\"/tmp/rocknix_change_dtb_error\"\n"
-        "OKFLAG=\"/tmp/rocknix_change_dtb_ok\"\n"
-        "rm -f \"$LOG\" \"$ERRFLAG\" \"$OKFLAG\"\n"
-        "\n"
-        "BOOT_PART=\"/dev/mmcblk2p1\"\n"
-        "BOOT_DIR=\"/mnt/boot\"\n"
-        "\n"
-        "log() {\n"
-        "    echo \"$(date \"+%F %T\") $*\" >> \"$LOG\"\n"
-        "}\n"
-        "\n"
-        "on_error() {\n"
-        "    log \"ERROR: $*\"\n"
-        "    if mountpoint -q \"$BOOT_DIR\"; then\n"
-        "        log \"Unmounting $BOOT_DIR on error\"\n"
-        "        umount \"$BOOT_DIR\" || log \"Failed to unmount $BOOT_DIR\"\n"
-        "    fi\n"
-        "    touch \"$ERRFLAG\"\n"
-        "    exit 1\n"
-        "}\n"
-        "\n"
-        "set -e\n"
-        "\n"
-        "log \"=== Start updating DTB ===\"\n"
-        "NEW_DTB='rk3566-board.dtb'\n"
-        "log \"New DTB: $NEW_DTB\"\n"
-        "\n"
-        "mkdir -p \"$BOOT_DIR\" || on_error \"Failed to create $BOOT_DIR\"\n"
-        "mount \"$BOOT_PART\" \"$BOOT_DIR\" >> \"$LOG\" 2>&1 || on_error \"Failed to mount $BOOT_PART\"\n"
-        "\n"
-        "CONFIG_FILE=\"$BOOT_DIR/extlinux/extlinux.conf\"\n"
-        "log \"Modifying $CONFIG_FILE\"\n"
-        "if [ ! -f \"$CONFIG_FILE\" ]; then\n"
-        "    on_error \"Config file not found: $CONFIG_FILE\"\n"
-        "fi\n"
-        "sed -E -i \"s|^([[:space:]]*FDT[[:space:]]*/)[^[:space:]]+|\\1$NEW_DTB|\" \"$CONFIG_FILE\" || on_error \"sed replace failed\"\n"
-        "\n"
-        "log \"Copying dtb file to $BOOT_DIR\"\n"
-        "cp -af '/mnt/sdcard/ROCKNIX set/rk3566-board.dtb' \"$BOOT_DIR/\" || on_error \"Failed to copy dtb file to $BOOT_DIR\"\n"
-        "\n"
-        "log \"Removing fbcon=rotate:1 from extlinux.conf if present\"\n"
-        "sed -i \"s/ fbcon=rotate:1//g\" \"$CONFIG_FILE\" || true\n"
-        "\n"
-        "log \"Unmounting $BOOT_DIR\"\n"
-        "umount \"$BOOT_DIR\" || on_error \"Failed to unmount $BOOT_DIR\"\n"
-        "log \"DTB update complete\"\n"
-        "touch \"$OKFLAG\"\n"
-        "log \"=== Done ===\"\n";
-    std::istringstream got(text.toStdString()), want(expected);
-    std::string g, w;
-    int n = 0;
-    while (std::getline(want, w)) {
-        ++n;
-        ASSERT_TRUE(std::getline(got, g)) << "script ends before line " << n;
-        EXPECT_EQ(g, w) << "line " << n;
-    }
-    EXPECT_FALSE(std::getline(got, g)) << "extra line: " << g;
-    EXPECT_EQ(text.toStdString(), expected);
-}
 
 TEST_P(RocknixScriptRun, PointsTheBootMenuAtTheBoardsDeviceTree)
 {

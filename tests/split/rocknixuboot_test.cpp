@@ -139,5 +139,4 @@ TEST(RocknixBootPartition, FollowsTheKernelsNaming)
     EXPECT_EQ(rocknixBootPartition("/dev/mmcblk2").toStdString(), "/dev/mmcblk2p1");
     EXPECT_EQ(rocknixBootPartition("/dev/nvme0n1").toStdString(), "/dev/nvme0n1p1");
     EXPECT_EQ(rocknixBootPartition("/dev/sda").toStdString(), "/dev/sda1");
-    EXPECT_EQ(rocknixBootPartition("/dev/sdb").toStdString(), "/dev/sdb1");
 }

@@ -59,33 +59,6 @@ struct RootGuard
 
 } // namespace
 
-TEST(UfsQuery, ResponseCodesMapToTexts)
-{
-    const char *expected[16] = {
-        "Success", "Reserved1", "Reserved2", "Reserved3", "Reserved4", "Reserved5",
-        "Parameter not readable", "Parameter not written", "Parameter already written",
-        "Invalid LENGTH", "Invalid value", "Invalid SELECTOR", "Invalid INDEX",
-        "Invalid IDN", "Invalid OPCODE", "General failure",
-    };
-    for (int i = 0; i < 16; i++)
-        EXPECT_STREQ(ufs_query_response_text(static_cast<uint8_t>(0xF0 + i)), expected[i]) << i;
-    EXPECT_STREQ(ufs_query_response_text(0), "Success");
-
-    // The device's refusal reaches the user as its text and the IDN.
-    UfsDeviceModel model;
-    UfsTransportGuard guard(&model);
-    ufs_bsg_request rq;
-    ufs_bsg_reply rsp;
-    uint32_t v = 0;
-    for (uint8_t code : {0xF6, 0xF9, 0xFC, 0xFF}) {
-        model.forcedResponse[{UFS_QUERY_OP_READ_ATTR, 0x0A}] = code;
-        CaptureStderr();
-        EXPECT_EQ(bsg_read_attr(-1, &rq, &rsp, 0x0A, 0, 0, &v), -1);
-        const std::string err = GetCapturedStderr();
-        EXPECT_EQ(err, std::string("Err: ") + expected[code & 0x0F] + ", for idn 0x0a\n");
-    }
-}
-
 TEST(UfsQuery, RequestBytesOnTheWire)
 {
     RecordingTransport t;
@@ -158,30 +131,6 @@ TEST(UfsQuery, AttributeIdnAbove57RefusedBeforeSending)
     ASSERT_EQ(model.requests.size(), 1u);
     EXPECT_EQ(model.requests[0].idn, 57);
     EXPECT_NE(err.find("Err: Invalid IDN, for idn 0x39"), std::string::npos) << err;
-}
-
-TEST(UfsQuery, DescriptorLengthsChecked)
-{
-    UfsDeviceModel model;
-    UfsTransportGuard guard(&model);
-    ufs_bsg_request rq;
-    ufs_bsg_reply rsp;
-    uint8_t buf[255];
-    ASSERT_EQ(bsg_read_desc(-1, &rq, &rsp, UFS_DESC_CONFIG, 0, 255, buf), 0);
-    EXPECT_EQ(buf[0], 0xE6);
-    model.configDesc.assign(0x80, 0);
-    model.configDesc[0] = 0x80;
-    CaptureStderr();
-    EXPECT_EQ(bsg_read_desc(-1, &rq, &rsp, UFS_DESC_CONFIG, 0, 255, buf), -ENOENT);
-    EXPECT_EQ(GetCapturedStderr(), "Err: Unofficial Config desc size, len = 0x80\n");
-
-    EXPECT_TRUE(ufs_desc_length_accepted(UFS_DESC_UNIT, 0x2D));
-    EXPECT_FALSE(ufs_desc_length_accepted(UFS_DESC_GEOMETRY, 0x56));
-    EXPECT_TRUE(ufs_desc_length_accepted(10, 0x12));
-    EXPECT_FALSE(ufs_desc_length_accepted(10, 0x13));
-    EXPECT_TRUE(ufs_desc_length_accepted(UFS_DESC_STRING, 0x33));
-    EXPECT_TRUE(ufs_desc_length_accepted(11, 0x01));
-    EXPECT_STREQ(ufs_desc_name(UFS_DESC_HEALTH), "Health");
 }
 
 TEST(UfsTransport, RetriesInterruptedCallsAndReportsFailures)

@@ -173,41 +173,22 @@ TEST_F(UfsStagesTest, BringUpProvisionsOnlyWhenTheBootUnitIsMissing)
                      "system from UFS.");
 }
 
-TEST_F(UfsStagesTest, BringUpFailures)
+TEST_F(UfsStagesTest, BringUpWithoutBsgNodeFails)
 {
+    // A locked configuration and a boot unit that never appears are run
+    // through the whole job in ufsinstalljob_test.
     const std::string set = imageSet("debian");
     putLoader(set + "/idbloader.img", 4096);
     UfsBootPlan plan;
     QString error;
     ASSERT_TRUE(ufsPrepareBootLoader(*ufsBoard(), QString::fromStdString(set), "idbloader.img", kUfs, &plan,
                                      &error));
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-
-    // A locked configuration: provisioning refuses and writes nothing.
-    m_model.attrs[UFS_ATTR_CONF_DESC_LOCK] = 1;
-    EXPECT_FALSE(ufsBringUp(plan, &error, kQuickPoll));
-    EXPECT_EQ(error, "Fail to init UFS drive.");
-    EXPECT_TRUE(m_model.writes().empty());
-    m_model.attrs[UFS_ATTR_CONF_DESC_LOCK] = 0;
-
-    // Provisioned, but the boot unit never shows up.
-    m_bootUnitOnRescan = false;
-    error.clear();
-    EXPECT_FALSE(ufsBringUp(plan, &error, kQuickPoll));
-    EXPECT_EQ(error, "Fail to init UFS drive.");
-    EXPECT_EQ(configWrites(), 1);
-
-    // No UFS BSG node at all.
     ASSERT_EQ(unlink(root("dev/bsg/ufs-bsg0").c_str()), 0);
-    m_model.requests.clear();
-    error.clear();
+    testing::internal::CaptureStderr();
     EXPECT_FALSE(ufsBringUp(plan, &error, kQuickPoll));
+    testing::internal::GetCapturedStderr();
     EXPECT_EQ(error, "Fail to init UFS drive.");
     EXPECT_TRUE(m_model.requests.empty());
-
-    testing::internal::GetCapturedStdout();
-    testing::internal::GetCapturedStderr();
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(bootUnit())));
 }
 
