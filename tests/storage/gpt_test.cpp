@@ -30,6 +30,14 @@ std::string upper(std::string s)
     return s;
 }
 
+// Little-endian 64-bit field of an on-disk header.
+uint64_t le64(const std::vector<uint8_t> &b, size_t at)
+{
+    uint64_t v = 0;
+    memcpy(&v, &b[at], 8);
+    return v;
+}
+
 class GptTest : public StorageTest
 {
 protected:
@@ -74,16 +82,11 @@ TEST_F(GptTest, EmptyOneAndTwentyEntriesAreValidTables)
         // Backup entries at L-33, backup header at L-1, pointing back at LBA 1.
         const std::vector<uint8_t> backup = readBytes(m_img, (DISK - 1) * 512, 92);
         EXPECT_EQ(std::string(backup.begin(), backup.begin() + 8), "EFI PART");
-        uint64_t cur, alt, entries;
-        memcpy(&cur, &backup[24], 8);
-        memcpy(&alt, &backup[32], 8);
-        memcpy(&entries, &backup[72], 8);
-        EXPECT_EQ(cur, uint64_t(DISK - 1));
-        EXPECT_EQ(alt, 1u);
-        EXPECT_EQ(entries, uint64_t(DISK - 33));
+        EXPECT_EQ(le64(backup, 24), uint64_t(DISK - 1));
+        EXPECT_EQ(le64(backup, 32), 1u);
+        EXPECT_EQ(le64(backup, 72), uint64_t(DISK - 33));
         EXPECT_EQ(readBytes(m_img, 2 * 512, 16384), readBytes(m_img, (DISK - 33) * 512, 16384));
-        const std::vector<uint8_t> pmbr = readBytes(m_img, 446, 16);
-        EXPECT_EQ(pmbr[4], 0xEE);
+        EXPECT_EQ(readBytes(m_img, 446 + 4, 1)[0], 0xEE);   // protective MBR
     }
 }
 
@@ -115,10 +118,9 @@ TEST_F(GptTest, TwoRunsDrawDifferentGuids)
     const std::string first = run("sgdisk -p -i 1 " + shq(m_img)).out;
     const std::vector<ToolPart> a = sfdiskParts(m_img);
     ASSERT_EQ(gpt_part_table_make("disk", DISK, 512, parts.data(), 1, fileWriter(m_img)), 0);
-    const std::string second = run("sgdisk -p -i 1 " + shq(m_img)).out;
     const std::vector<ToolPart> b = sfdiskParts(m_img);
-    ASSERT_EQ(a.size(), 1u);
-    ASSERT_EQ(b.size(), 1u);
+    const std::string second = run("sgdisk -p -i 1 " + shq(m_img)).out;
+    ASSERT_TRUE(a.size() == 1u && b.size() == 1u);
     EXPECT_NE(a[0].uuid, b[0].uuid);
     EXPECT_NE(first, second);   // disk GUID and type GUID differ too
     // Version 4, variant bit set.
@@ -188,17 +190,12 @@ TEST_F(GptTest, FourKiBSectorLoopDevice)
     const std::vector<partinfo> parts = {part(2048, 8192, "boot"), part(0, 0, "rootfs")};
     EXPECT_EQ(gpt_part_table_make(dev.c_str(), sectors, ss, parts.data(), 2, mmc_write), 0);
     EXPECT_EQ(mmc_release(), 0);
-    EXPECT_EQ(std::string(reinterpret_cast<const char *>(readBytes(m_img, 4096, 8).data()), 8), "EFI PART");
-    uint64_t firstUsable, entriesLba;
     const std::vector<uint8_t> h = readBytes(m_img, 4096, 92);
-    memcpy(&firstUsable, &h[40], 8);
-    memcpy(&entriesLba, &h[72], 8);
-    EXPECT_EQ(firstUsable, 6u);
-    EXPECT_EQ(entriesLba, 2u);
+    EXPECT_EQ(std::string(h.begin(), h.begin() + 8), "EFI PART");
+    EXPECT_EQ(le64(h, 40), 6u);   // first usable LBA
+    EXPECT_EQ(le64(h, 72), 2u);   // entry array LBA
     // First entry's first LBA (2048 / 8 = 256) at byte 8192 + 32.
-    uint64_t first;
-    memcpy(&first, readBytes(m_img, 8192 + 32, 8).data(), 8);
-    EXPECT_EQ(first, 256u);
+    EXPECT_EQ(le64(readBytes(m_img, 8192 + 32, 8), 0), 256u);
     expectClean(loop.dev());
 }
 
@@ -215,13 +212,9 @@ TEST(PartUtil, UuidTextInBothByteOrders)
 {
     uint8_t out[16];
     ASSERT_EQ(uuid_str_to_bin("00112233-4455-6677-8899-aabbccddeeff", out, 0), 0);
-    const uint8_t be[16] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
-                            0x88, 0x99, 0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff};
-    EXPECT_EQ(memcmp(out, be, 16), 0);
+    EXPECT_EQ(memcmp(out, "\x00\x11\x22\x33\x44\x55\x66\x77\x88\x99\xaa\xbb\xcc\xdd\xee\xff", 16), 0);
     ASSERT_EQ(uuid_str_to_bin("00112233-4455-6677-8899-AABBCCDDEEFF", out, 1), 0);
-    const uint8_t le[16] = {0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66,
-                            0x88, 0x99, 0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff};
-    EXPECT_EQ(memcmp(out, le, 16), 0);
+    EXPECT_EQ(memcmp(out, "\x33\x22\x11\x00\x55\x44\x77\x66\x88\x99\xaa\xbb\xcc\xdd\xee\xff", 16), 0);
     uint8_t keep[16];
     memset(keep, 0x5a, 16);
     for (const char *bad : {"", "00112233-4455-6677-8899-aabbccddeef", "00112233-4455-6677-8899-aabbccddeeff0",

@@ -2,6 +2,8 @@
 #include "storage_fixture.h"
 #include "table_check.h"
 
+#include <cstring>
+
 using namespace testsupport;
 
 namespace {
@@ -18,6 +20,18 @@ std::vector<mbr_part> layout(int n, bool growLast)
     return v;
 }
 
+// Table sector with one entry (slot 0-3) and the boot signature.
+std::vector<uint8_t> tableSector(int slot, uint8_t type, uint32_t start, uint32_t size)
+{
+    std::vector<uint8_t> s(512, 0);
+    s[446 + 16 * slot + 4] = type;
+    memcpy(&s[446 + 16 * slot + 8], &start, 4);
+    memcpy(&s[446 + 16 * slot + 12], &size, 4);
+    s[510] = 0x55;
+    s[511] = 0xAA;
+    return s;
+}
+
 class MbrTest : public StorageTest
 {
 protected:
@@ -27,6 +41,15 @@ protected:
         if (!haveTool("sfdisk") || !haveTool("partx") || !haveTool("blkid"))
             GTEST_SKIP() << "sfdisk, partx or blkid missing";
         m_img = makeTarget("disk.img", DISK * 512);
+    }
+    // Entries as our own reader lists them (at most `max`).
+    std::vector<mbr_entry> readTable(int max = 32)
+    {
+        std::vector<mbr_entry> v(static_cast<size_t>(max));
+        int count = 0;
+        EXPECT_EQ(disk_part_table_info("disk", 0, 0, v.data(), &count, max, fileReader(m_img)), 0);
+        v.resize(size_t(count));
+        return v;
     }
     std::string m_img;
 };
@@ -67,17 +90,12 @@ TEST_F(MbrTest, ChainsOfOneToEightPartitionsReadBackExactly)
             }
 
             // Our own reader agrees, including the extended entry.
-            mbr_entry got[32];
-            int count = 0;
-            ASSERT_EQ(disk_part_table_info("disk", 0, 0, got, &count, 32, fileReader(m_img)), 0);
-            ASSERT_EQ(count, n > 4 ? n + 1 : n);
+            std::vector<mbr_entry> got = readTable();
+            ASSERT_EQ(got.size(), size_t(n > 4 ? n + 1 : n));
             int k = 0;
-            for (int i = 0; i < count; ++i) {
-                if (got[i].type == 0x05)
-                    continue;
-                EXPECT_EQ(got[i].start, static_cast<uint32_t>(parts[k].start));
-                ++k;
-            }
+            for (const mbr_entry &e : got)
+                if (e.type != 0x05)
+                    EXPECT_EQ(e.start, static_cast<uint32_t>(parts[k++].start));
         }
     }
 }
@@ -147,16 +165,12 @@ TEST_F(MbrTest, BadLayoutsFailWithNothingWritten)
     EXPECT_TRUE(allZero(m_img, 0, DISK * 512));
     EXPECT_NE(log().find("overlapped part table"), std::string::npos);
     EXPECT_EQ(disk_part_table_make("disk", DISK, tooMany.data(), 1, nullptr), -EINVAL);
-}
-
-TEST_F(MbrTest, FailingWriteCallbackEndsWithItsResult)
-{
-    const std::vector<mbr_part> parts = layout(6, false);
+    // A failing write ends the job with its result, nothing more is tried.
     int calls = 0;
     const part_write_fn failSecond = [&](const char *, int64_t, int64_t len, const void *) -> int64_t {
         return ++calls == 2 ? -EIO : len;
     };
-    EXPECT_EQ(disk_part_table_make("disk", DISK, parts.data(), 6, failSecond), -EIO);
+    EXPECT_EQ(disk_part_table_make("disk", DISK, tooMany.data(), 6, failSecond), -EIO);
     EXPECT_EQ(calls, 2);
 }
 
@@ -165,10 +179,8 @@ TEST_F(MbrTest, ReaderSeesTablesWrittenBySfdiskAndProtectiveMbr)
     CmdResult r = run("printf 'label: dos\\n2048,4096,83\\n6144,4096,c\\n10240,,5\\n12288,2048,83\\n16384,,82\\n' | "
                       "sfdisk -q " + shq(m_img));
     ASSERT_EQ(r.status, 0) << r.err;
-    mbr_entry got[32];
-    int count = 0;
-    ASSERT_EQ(disk_part_table_info("disk", 0, 0, got, &count, 32, fileReader(m_img)), 0);
-    ASSERT_EQ(count, 5);
+    std::vector<mbr_entry> got = readTable();
+    ASSERT_EQ(got.size(), 5u);
     EXPECT_EQ(got[0].start, 2048u);
     EXPECT_EQ(got[1].type, 0x0Cu);
     EXPECT_EQ(got[2].type, 0x05u);
@@ -180,9 +192,8 @@ TEST_F(MbrTest, ReaderSeesTablesWrittenBySfdiskAndProtectiveMbr)
 
     r = run("printf 'label: gpt\\n2048,4096\\n' | sfdisk -q --wipe always " + shq(m_img));
     ASSERT_EQ(r.status, 0) << r.err;
-    count = 0;
-    ASSERT_EQ(disk_part_table_info("disk", 0, 0, got, &count, 32, fileReader(m_img)), 0);
-    ASSERT_GE(count, 1);
+    got = readTable();
+    ASSERT_GE(got.size(), 1u);
     EXPECT_EQ(got[0].type, 0xEEu);
     EXPECT_EQ(got[0].start, 1u);
 }
@@ -191,46 +202,26 @@ TEST_F(MbrTest, ReaderStopsAtArraySizeAndAtLoopingChains)
 {
     const std::vector<mbr_part> parts = layout(8, false);
     ASSERT_EQ(disk_part_table_make("disk", DISK, parts.data(), 8, fileWriter(m_img)), 512);
-    mbr_entry got[4];
-    int count = 0;
-    EXPECT_EQ(disk_part_table_info("disk", 0, 0, got, &count, 4, fileReader(m_img)), 0);
-    EXPECT_EQ(count, 4);
+    EXPECT_EQ(readTable(4).size(), 4u);
 
     // Point the first EBR's link back at itself: the walk must end.
     const int64_t firstEbr = parts[3].start - 2048;
     std::vector<uint8_t> ebr = readBytes(m_img, firstEbr * 512, 512);
-    const uint32_t self = 0;
-    memcpy(&ebr[446 + 16 + 8], &self, 4);
+    memset(&ebr[446 + 16 + 8], 0, 4);
     writeBytes(m_img, firstEbr * 512, ebr);
-    mbr_entry all[32];
-    count = 0;
-    EXPECT_EQ(disk_part_table_info("disk", 0, 0, all, &count, 32, fileReader(m_img)), 0);
-    EXPECT_EQ(count, 5);   // three primaries, the extended entry, one logical
+    EXPECT_EQ(readTable().size(), 5u);   // three primaries, the extended entry, one logical
     EXPECT_NE(log().find("loops back"), std::string::npos);
 
     // A chain of empty EBRs, each linking to the next, ends too.
-    std::vector<uint8_t> mbr(512, 0);
-    mbr[446 + 4] = 0x05;
-    const uint32_t base = 2048, len = 100000;
-    memcpy(&mbr[446 + 8], &base, 4);
-    memcpy(&mbr[446 + 12], &len, 4);
-    mbr[510] = 0x55;
-    mbr[511] = 0xAA;
-    writeBytes(m_img, 0, mbr);
-    for (uint32_t i = 0; i < 200; ++i) {
-        std::vector<uint8_t> e(512, 0);
-        e[446 + 16 + 4] = 0x05;
-        const uint32_t next = (i + 1) * 8;
-        memcpy(&e[446 + 16 + 8], &next, 4);
-        e[510] = 0x55;
-        e[511] = 0xAA;
-        writeBytes(m_img, (base + i * 8) * 512, e);
-    }
-    count = 0;
-    EXPECT_EQ(disk_part_table_info("disk", 0, 0, all, &count, 32, fileReader(m_img)), 0);
-    EXPECT_EQ(count, 1);
+    const uint32_t base = 2048;
+    writeBytes(m_img, 0, tableSector(0, 0x05, base, 100000));
+    for (uint32_t i = 0; i < 200; ++i)
+        writeBytes(m_img, (base + i * 8) * 512, tableSector(1, 0x05, (i + 1) * 8, 0));
+    EXPECT_EQ(readTable().size(), 1u);
     EXPECT_NE(log().find("longer than"), std::string::npos);
 
+    mbr_entry all[32];
+    int count = 0;
     EXPECT_EQ(disk_part_table_info("disk", 0, 0, all, &count, 32, nullptr), -EINVAL);
     const part_read_fn failing = [](const char *, int64_t, int64_t, void *) -> int64_t { return -EIO; };
     count = 0;

@@ -1,8 +1,8 @@
 #include "storage_fixture.h"
 #include "util/paths.h"
 
+#include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,9 +60,35 @@ FILE *StorageTest::openRead(const std::string &path)
 
 std::string StorageTest::makeTarget(const std::string &name, uint64_t size)
 {
-    const std::string p = file(name);
-    makeSparseFile(p, size);
-    return p;
+    makeSparseFile(file(name), size);
+    return file(name);
+}
+
+std::string StorageTest::put(const std::string &name, const std::vector<uint8_t> &data)
+{
+    writeFile(file(name), std::string(data.begin(), data.end()));
+    return file(name);
+}
+
+std::string StorageTest::put(const std::string &name, const std::string &data)
+{
+    writeFile(file(name), data);
+    return file(name);
+}
+
+FileSizeLimit::FileSizeLimit(rlim_t limit)
+{
+    getrlimit(RLIMIT_FSIZE, &m_old);
+    m_oldHandler = signal(SIGXFSZ, SIG_IGN);
+    rlimit r = m_old;
+    r.rlim_cur = limit;
+    setrlimit(RLIMIT_FSIZE, &r);
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    setrlimit(RLIMIT_FSIZE, &m_old);
+    signal(SIGXFSZ, m_oldHandler);
 }
 
 std::vector<int> percents(const std::vector<ProgressCall> &calls)
@@ -73,19 +99,23 @@ std::vector<int> percents(const std::vector<ProgressCall> &calls)
     return v;
 }
 
-std::vector<uint8_t> fileBytes(const std::string &path)
+int64_t fileSize(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? int64_t(st.st_size) : -1;
 }
 
 bool allZero(const std::string &path, uint64_t offset, uint64_t len)
 {
     const std::vector<uint8_t> b = readBytes(path, offset, len);
-    if (b.size() != len)
-        return false;
-    for (uint8_t c : b)
-        if (c)
-            return false;
-    return true;
+    return b.size() == len && std::all_of(b.begin(), b.end(), [](uint8_t c) { return c == 0; });
+}
+
+bool cmpEqual(const std::string &a, const std::string &b, int64_t n, int64_t bOff, int64_t aOff)
+{
+    const CmdResult r = run("cmp -n " + std::to_string(n) + " -i " + std::to_string(aOff) + ":" +
+                            std::to_string(bOff) + " " + shq(a) + " " + shq(b));
+    if (r.status != 0)
+        ADD_FAILURE() << "cmp: " << r.out << r.err;
+    return r.status == 0;
 }

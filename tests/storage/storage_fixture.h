@@ -7,9 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
-#include <memory>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
 
 struct ProgressCall
@@ -42,6 +43,9 @@ protected:
     FILE *openRead(const std::string &path);
     // Creates a zero-filled target file of `size` bytes (sparse on disk).
     std::string makeTarget(const std::string &name, uint64_t size);
+    // Writes `data` to file(name) and returns its path.
+    std::string put(const std::string &name, const std::vector<uint8_t> &data);
+    std::string put(const std::string &name, const std::string &data);
 
     testsupport::TempDir m_dir;
     std::vector<ProgressCall> m_progress;
@@ -51,9 +55,24 @@ private:
     std::vector<FILE *> m_files;
 };
 
+// Lowers the file size limit of the process while in scope, so that a write
+// crossing it is cut short by the kernel (as a full card would).
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t limit);
+    ~FileSizeLimit();
+
+private:
+    rlimit m_old;
+    sighandler_t m_oldHandler;
+};
+
 // Percent values seen by the progress sink.
 std::vector<int> percents(const std::vector<ProgressCall> &calls);
-// Bytes of a whole file.
-std::vector<uint8_t> fileBytes(const std::string &path);
+// Size of a file in bytes.
+int64_t fileSize(const std::string &path);
 // True when `path` holds only zero bytes in [offset, offset + len).
 bool allZero(const std::string &path, uint64_t offset, uint64_t len);
+// `cmp` of the first `n` bytes of `a` (from aOff) with `b` from `bOff`.
+bool cmpEqual(const std::string &a, const std::string &b, int64_t n, int64_t bOff = 0, int64_t aOff = 0);

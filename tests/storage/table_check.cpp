@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <regex>
+#include <sstream>
 #include <unistd.h>
 
 using namespace testsupport;
@@ -41,43 +42,34 @@ std::vector<ToolPart> partxParts(const std::string &image)
 {
     std::vector<ToolPart> v;
     CmdResult r = run("partx -g -r -o START,SECTORS,TYPE " + shq(image));
-    if (r.status != 0)
-        return v;
-    size_t pos = 0;
-    while (pos < r.out.size()) {
-        const size_t nl = r.out.find('\n', pos);
-        const std::string line = r.out.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
-        pos = nl == std::string::npos ? r.out.size() : nl + 1;
-        char type[64] = {};
-        long long s = 0, n = 0;
-        if (sscanf(line.c_str(), "%lld %lld %63s", &s, &n, type) == 3)
-            v.push_back({s, n, type, "", ""});
-    }
+    std::istringstream in(r.status == 0 ? r.out : "");
+    ToolPart p;
+    while (in >> p.start >> p.size >> p.type)
+        v.push_back(p);
     return v;
+}
+
+// One pread/pwrite on a fresh descriptor, as a device callback would do.
+static int64_t fileIo(const std::string &image, bool write, int64_t off, int64_t len, void *buf)
+{
+    const int fd = open(image.c_str(), write ? O_WRONLY : O_RDONLY);
+    if (fd < 0)
+        return -errno;
+    const ssize_t n = write ? pwrite(fd, buf, size_t(len), off) : pread(fd, buf, size_t(len), off);
+    close(fd);
+    return n;
 }
 
 part_write_fn fileWriter(const std::string &image, int *writes)
 {
     return [image, writes](const char *, int64_t off, int64_t len, const void *buf) -> int64_t {
-        const int fd = open(image.c_str(), O_WRONLY);
-        if (fd < 0)
-            return -errno;
-        const ssize_t n = pwrite(fd, buf, static_cast<size_t>(len), off);
-        close(fd);
         if (writes)
             ++*writes;
-        return n;
+        return fileIo(image, true, off, len, const_cast<void *>(buf));
     };
 }
 
 part_read_fn fileReader(const std::string &image)
 {
-    return [image](const char *, int64_t off, int64_t len, void *buf) -> int64_t {
-        const int fd = open(image.c_str(), O_RDONLY);
-        if (fd < 0)
-            return -errno;
-        const ssize_t n = pread(fd, buf, static_cast<size_t>(len), off);
-        close(fd);
-        return n;
-    };
+    return [image](const char *, int64_t off, int64_t len, void *buf) { return fileIo(image, false, off, len, buf); };
 }
