@@ -91,12 +91,11 @@ TEST_F(ImageSetTest, EnvConfFallsBackToTheSource)
 
 TEST(BootEnv, DataTokensRemovedSpacingKept)
 {
-    EXPECT_EQ(getNexellNewCmdLineRemovedUserData("console=ttyS0 data=/dev/mmcblk0p4 rootwait"),
-              "console=ttyS0 rootwait");
-    EXPECT_EQ(getNexellNewCmdLineRemovedUserData("a  b data=x  c"), "a  b  c");
-    EXPECT_EQ(getNexellNewCmdLineRemovedUserData("data=1 data=2"), "");
-    EXPECT_EQ(getNexellNewCmdLineRemovedUserData("mydata=1 xdata=2"), "mydata=1 xdata=2");
-    EXPECT_EQ(getNexellNewCmdLineRemovedUserData(""), "");
+    const std::pair<const char *, const char *> cases[] = {
+        {"console=ttyS0 data=/dev/mmcblk0p4 rootwait", "console=ttyS0 rootwait"}, {"a  b data=x  c", "a  b  c"},
+        {"data=1 data=2", ""}, {"mydata=1 xdata=2", "mydata=1 xdata=2"}, {"", ""}};
+    for (const auto &c : cases)
+        EXPECT_EQ(getNexellNewCmdLineRemovedUserData(c.first), c.second) << c.first;
 }
 
 TEST(BootEnv, BootArgsExtParseAndDump)

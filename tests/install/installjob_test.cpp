@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +30,12 @@ using namespace testsupport;
 namespace {
 
 constexpr int64_t MiB = 1024 * 1024;
+
+void blob(const std::string &path, size_t bytes, int seed)
+{
+    std::vector<uint8_t> b = patternBytes(bytes, seed);
+    writeFile(path, std::string(b.begin(), b.end()));
+}
 
 // Starts `job` with `recorder` as its receiver, runs an event loop until the
 // thread has finished, the way the main controller would, and delivers every
@@ -69,24 +76,18 @@ protected:
     std::string device() const { return m_root.file("dev/mmcblk2"); }
     void makeDevice(int64_t bytes) { makeSparseFile(device(), static_cast<uint64_t>(bytes)); }
 
-    OSConfig mapSet(const QString &map = "partmap.txt") const
+    // A set of the given kind at /mnt/sdcard/set with `file` as its map or raw image.
+    static OSConfig set(OSType type, const QString &file)
     {
         OSConfig c;
-        c.osType = Linux;
+        c.osType = type;
         c.imagePath = "/mnt/sdcard/set";
-        c.os_partmap_txt = map;
+        (type == RawImage ? c.os_raw_img : c.os_partmap_txt) = file;
         c.isValid = true;
         return c;
     }
-    OSConfig rawSet(const QString &file) const
-    {
-        OSConfig c;
-        c.osType = RawImage;
-        c.imagePath = "/mnt/sdcard/set";
-        c.os_raw_img = file;
-        c.isValid = true;
-        return c;
-    }
+    static OSConfig mapSet(const QString &map = "partmap.txt") { return set(Linux, map); }
+    static OSConfig rawSet(const QString &file) { return set(RawImage, file); }
     static TargetDevice emmc(const QString &name = "mmcblk2") { return TargetDevice(TargetDeviceEMMC, name); }
 
     EventLog install(const OSConfig &c, std::function<void(SDUpdateThread &)> setup = nullptr,
@@ -112,12 +113,15 @@ protected:
     {
         std::string src = m_root.file("src-" + label);
         run("mkdir -p " + shq(src));
-        writeFile(src + "/hello.txt", "hello from " + label + "\n");
-        std::vector<uint8_t> blob = patternBytes(static_cast<size_t>(mib) * 64 * 1024, 7);
-        writeFile(src + "/blob.bin", std::string(blob.begin(), blob.end()));
+        blob(src + "/blob.bin", static_cast<size_t>(mib) * 64 * 1024, 7);
         CmdResult r = run("mkfs.ext4 -q -F -L " + label + " -d " + shq(src) + " " + shq(path) + " " +
                           std::to_string(mib) + "M");
         ASSERT_EQ(r.status, 0) << r.err;
+    }
+    static int64_t fileSize(const std::string &path)
+    {
+        struct stat st;
+        return stat(path.c_str(), &st) == 0 ? st.st_size : -1;
     }
     bool deviceRangeEquals(const std::string &file, int64_t offset)
     {
@@ -128,32 +132,16 @@ protected:
     bool deviceRangeIsZero(int64_t offset, int64_t length)
     {
         std::vector<uint8_t> b = readBytes(device(), static_cast<uint64_t>(offset), static_cast<size_t>(length));
-        for (uint8_t c : b)
-            if (c)
-                return false;
-        return true;
+        return std::all_of(b.begin(), b.end(), [](uint8_t c) { return c == 0; });
     }
 
     TempDir m_root;
 };
 
-bool toolsPresent(std::string *missing)
-{
-    for (const char *t : {"sfdisk", "mkfs.ext4", "img2simg", "e2fsck", "gzip", "cmp"}) {
-        if (!haveTool(t)) {
-            *missing = t;
-            return false;
-        }
-    }
-    return true;
-}
-
 #define REQUIRE_TOOLS()                                                                            \
-    do {                                                                                           \
-        std::string missing;                                                                       \
-        if (!toolsPresent(&missing))                                                               \
-            GTEST_SKIP() << missing << " not installed";                                           \
-    } while (0)
+    for (const char *t : {"sfdisk", "mkfs.ext4", "img2simg", "e2fsck", "gzip", "cmp"})                \
+        if (!haveTool(t))                                                                          \
+            GTEST_SKIP() << t << " not installed"
 
 } // namespace
 
@@ -161,13 +149,11 @@ TEST_F(InstallJob, PartmapInstallEventStreamAndLayout)
 {
     REQUIRE_TOOLS();
     makeDevice(64 * MiB);
-    std::vector<uint8_t> bl = patternBytes(300000, 3);
-    writeFile(setFile("bootloader.bin"), std::string(bl.begin(), bl.end()));
+    blob(setFile("bootloader.bin"), 300000, 3);
     makeExt4(setFile("boot.img"), 8, "boot");
     makeExt4(m_root.file("rootfs.raw"), 24, "rootfs");
     ASSERT_EQ(run("img2simg " + shq(m_root.file("rootfs.raw")) + " " + shq(setFile("rootfs.img"))).status, 0);
-    std::vector<uint8_t> ud = patternBytes(2 * MiB + 77, 5);
-    writeFile(setFile("userdata.img"), std::string(ud.begin(), ud.end()));
+    blob(setFile("userdata.img"), 2 * MiB + 77, 5);
     writeFile(setFile("partmap.txt"), "# test map\n"
                                       "flash=mmc,0:bootloader:raw:0x8000,0xF8000:bootloader.bin;\n"
                                       "flash=mmc,0:boot:ext4:0x100000,0x1000000:boot.img;\n"
@@ -182,8 +168,7 @@ TEST_F(InstallJob, PartmapInstallEventStreamAndLayout)
     // Step numbering: files 1..5 of 5 in order; per file 0 first, 100 last,
     // rising, at most one event per whole percent.
     QList<RecordedEvent> progress = rec.ofType(1100);
-    int lastIndex = 0;
-    int lastPercent = -1;
+    int lastIndex = 0, lastPercent = -1;
     QMap<int, QList<int>> percents;
     for (const RecordedEvent &e : progress) {
         ASSERT_FALSE(e.erasing);
@@ -207,10 +192,9 @@ TEST_F(InstallJob, PartmapInstallEventStreamAndLayout)
     EXPECT_EQ(progress.first().imageName, "/mnt/sdcard/set/bootloader.bin");
 
     // Speed events follow the copy; each file's last one covers the file.
-    QList<RecordedEvent> speed = rec.ofType(1101);
-    ASSERT_FALSE(speed.isEmpty());
+    ASSERT_GT(rec.count(1101), 0);
     QMap<QString, RecordedEvent> lastSpeed;
-    for (const RecordedEvent &e : speed) {
+    for (const RecordedEvent &e : rec.ofType(1101)) {
         EXPECT_LE(e.bytesDone, e.bytesTotal);
         EXPECT_GE(e.elapsedMs, 0.0);
         lastSpeed[e.partitionName] = e;
@@ -237,19 +221,17 @@ TEST_F(InstallJob, ExcludedFilesAndDisabledOverlaySkipTheirPartitions)
 {
     REQUIRE_TOOLS();
     makeDevice(32 * MiB);
-    std::vector<uint8_t> a = patternBytes(MiB, 1), b = patternBytes(MiB, 2);
-    writeFile(setFile("boot.img"), std::string(a.begin(), a.end()));
-    writeFile(setFile("userdata.img"), std::string(b.begin(), b.end()));
+    blob(setFile("boot.img"), MiB, 1);
+    blob(setFile("userdata.img"), MiB, 2);
     writeFile(setFile("partmap.txt"), "flash=mmc,0:boot:ext4:0x100000,0x400000:boot.img;\n"
                                       "flash=mmc,0:userdata:ext4:0x500000,0x0:userdata.img;\n");
     EventLog rec = install(mapSet(), [](SDUpdateThread &job) { job.setExcludedFiles({"boot.img"}); });
     ASSERT_EQ(rec.errorText(), "");
     EXPECT_TRUE(deviceRangeIsZero(0x100000, MiB)) << "an excluded image is not written";
     EXPECT_TRUE(deviceRangeEquals(setFile("userdata.img"), 0x500000));
-    bool reported = false;
-    for (const RecordedEvent &e : rec.ofType(1100))
-        reported |= e.fileIndex == 1 && e.percent == 100;
-    EXPECT_TRUE(reported) << "a skipped partition is reported as done";
+    QList<RecordedEvent> progress = rec.ofType(1100);
+    EXPECT_TRUE(std::any_of(progress.begin(), progress.end(), [](const RecordedEvent &e) { return e.fileIndex == 1 && e.percent == 100; }))
+        << "a skipped partition is reported as done";
 
     makeDevice(32 * MiB);
     rec = install(mapSet(), [](SDUpdateThread &job) { job.setOverlayfsDisabled(true); });
@@ -263,13 +245,9 @@ TEST_F(InstallJob, ExcludedFilesAndDisabledOverlaySkipTheirPartitions)
 TEST_F(InstallJob, S5PSecondBootWithAndWithoutNsih)
 {
     makeDevice(8 * MiB);
-    std::vector<uint8_t> plain = patternBytes(20000, 9);
+    blob(setFile("plain.bin"), 20000, 9);
     std::vector<uint8_t> withHeader = patternBytes(20000, 10);
-    withHeader[508] = 'N';
-    withHeader[509] = 'S';
-    withHeader[510] = 'I';
-    withHeader[511] = 'H';
-    writeFile(setFile("plain.bin"), std::string(plain.begin(), plain.end()));
+    memcpy(withHeader.data() + 508, "NSIH", 4);
     writeFile(setFile("nsih.bin"), std::string(withHeader.begin(), withHeader.end()));
     writeFile(setFile("partmap.txt"), "flash=mmc,0:2ndboot:2nd:0x200,0x10000:plain.bin;\n"
                                       "flash=mmc,0:bootloader:boot:0x20000,0x10000:nsih.bin;\n");
@@ -318,13 +296,10 @@ TEST_F(InstallJob, PartitionMapErrors)
     writeFile(setFile("far.bin"), "x");
     EventLog rec = install(mapSet());
     EXPECT_TRUE(rec.errorText().startsWith("Invalid partition layout, please check partmap.txt")) << qPrintable(rec.errorText());
-    struct stat st;
-    ASSERT_EQ(stat(device().c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, 16 * MiB) << "the device file must not grow";
+    EXPECT_EQ(fileSize(device()), 16 * MiB) << "the device file must not grow";
 
     // An image larger than its partition.
-    std::vector<uint8_t> big = patternBytes(MiB + 1, 4);
-    writeFile(setFile("big.bin"), std::string(big.begin(), big.end()));
+    blob(setFile("big.bin"), MiB + 1, 4);
     writeFile(setFile("partmap.txt"), "flash=mmc,0:env:raw:0x100000,0x100000:big.bin;\n");
     rec = install(mapSet());
     EXPECT_EQ(rec.errorText(), "Image file /mnt/sdcard/set/big.bin too big.");
@@ -393,9 +368,7 @@ TEST_F(InstallJob, RawImageFlowSizesAndErrors)
     ASSERT_EQ(run("head -c 12M /dev/zero | gzip -c -n > " + shq(setFile("huge.raw.gz"))).status, 0);
     rec = install(rawSet("huge.raw.gz"));
     EXPECT_EQ(rec.errorText(), "File too big: /mnt/sdcard/set/huge.raw.gz.");
-    struct stat st;
-    ASSERT_EQ(stat(device().c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, dev) << "a compressed image must not write past the end of the device";
+    EXPECT_EQ(fileSize(device()), dev) << "a compressed image must not write past the end of the device";
 
     writeFile(setFile("empty.raw"), "");
     rec = install(rawSet("empty.raw"));
@@ -414,8 +387,7 @@ TEST_F(InstallJob, FullDeviceFailsTheWrite)
     if (mount("imgsmith-test", devDir.c_str(), "tmpfs", 0, "size=4m") != 0)
         GTEST_SKIP() << "cannot mount a tmpfs: " << strerror(errno);
     makeDevice(64 * MiB);
-    std::vector<uint8_t> img = patternBytes(8 * MiB, 12);
-    writeFile(setFile("root.img"), std::string(img.begin(), img.end()));
+    blob(setFile("root.img"), 8 * MiB, 12);
     writeFile(setFile("partmap.txt"), "flash=mmc,0:root:raw:0x100000,0x1000000:root.img;\n");
     EventLog rec = install(mapSet());
     EXPECT_EQ(rec.errorText(), "Failed to write image file: /mnt/sdcard/set/root.img.");
@@ -426,8 +398,7 @@ TEST_F(InstallJob, FullDeviceFailsTheWrite)
 TEST_F(InstallJob, CancelMidWriteReleasesTheDevice)
 {
     makeDevice(48 * MiB);
-    std::vector<uint8_t> img = patternBytes(32 * MiB, 8);
-    writeFile(setFile("big.img"), std::string(img.begin(), img.end()));
+    blob(setFile("big.img"), 32 * MiB, 8);
     writeFile(setFile("partmap.txt"), "flash=mmc,0:big:raw:0x100000,0x2000000:big.img;\n"
                                       "flash=mmc,0:next:raw:0x2100000,0x100000:big.img;\n");
     BUFFER_SIZE = MiB;
@@ -454,8 +425,7 @@ TEST_F(InstallJob, NullSystemDeviceIsSkippedAndParameterTextClassifiedAsMap)
     // "/dev/null" and no stage touches it.
     writeFile(setFile("dtbo.img"), "not used");
     writeFile(setFile("partmap.txt"), "flash=mmc,0:boot:ext4:0x100000,0x100000:boot.img;\n");
-    std::vector<uint8_t> boot = patternBytes(4096, 3);
-    writeFile(setFile("boot.img"), std::string(boot.begin(), boot.end()));
+    blob(setFile("boot.img"), 4096, 3);
     EventLog rec = install(mapSet());
     ASSERT_EQ(rec.errorText(), "");
     EXPECT_EQ(rec.ofType(1111).first().systemDevName, "null");
@@ -463,9 +433,8 @@ TEST_F(InstallJob, NullSystemDeviceIsSkippedAndParameterTextClassifiedAsMap)
 
     // A "raw image" that is a Rockchip parameter file follows the map flow.
     makeDevice(16 * MiB);
-    std::vector<uint8_t> idb = patternBytes(100000, 4), kernel = patternBytes(300000, 5);
-    writeFile(setFile("idbloader.img"), std::string(idb.begin(), idb.end()));
-    writeFile(setFile("kernel.img"), std::string(kernel.begin(), kernel.end()));
+    blob(setFile("idbloader.img"), 100000, 4);
+    blob(setFile("kernel.img"), 300000, 5);
     writeFile(setFile("rk.txt"), "FIRMWARE_VER: 1.0\nMACHINE_MODEL: RK3399\nMANUFACTURER: RK3399\n"
                                  "CMDLINE: mtdparts=rk29xxnand:0x00001000@0x00002000(kernel),-@0x00004000(rootfs)\n");
     rec = install(rawSet("rk.txt"));
@@ -487,8 +456,7 @@ TEST_F(InstallJob, LeftoverBytesWithoutMbrSignatureAreNoTable)
     junk[511] = 0x34;
     writeBytes(device(), 0, junk);
     writeFile(setFile("partmap.txt"), "flash=mmc,0:boot:ext4:0x100000,0x100000:boot.img;\n");
-    std::vector<uint8_t> boot = patternBytes(4096, 3);
-    writeFile(setFile("boot.img"), std::string(boot.begin(), boot.end()));
+    blob(setFile("boot.img"), 4096, 3);
     EventLog rec = install(mapSet());
     EXPECT_EQ(rec.errorText(), "");
     EXPECT_TRUE(deviceRangeEquals(setFile("boot.img"), 0x100000));
@@ -507,8 +475,7 @@ TEST_F(InstallJob, DevicesCannotChangeWhileRunning)
 {
     makeDevice(4 * MiB);
     writeFile(setFile("partmap.txt"), "flash=mmc,0:env:raw:0x100000,0x100000:env.bin;\n");
-    std::vector<uint8_t> env = patternBytes(MiB, 2);
-    writeFile(setFile("env.bin"), std::string(env.begin(), env.end()));
+    blob(setFile("env.bin"), MiB, 2);
     EventLog rec = install(mapSet(), [](SDUpdateThread &job) {
         job.setProgressObserver([&job](int, int) { job.updateDeviceChanged(TargetDevice(TargetDeviceNVMe, "nvme0n1"), TargetDevice()); });
     });
@@ -533,15 +500,13 @@ TEST(InstallJobLoop, LowFormatEventsComeBeforeAnyTable)
     if (!loop.ok())
         GTEST_SKIP() << "cannot attach a loop device: " << loop.error();
     writeFile(dir.file("partmap.txt"), "flash=mmc,0:boot:ext4:0x100000,0x100000:boot.img;\n");
-    std::vector<uint8_t> boot = patternBytes(4096, 3);
-    writeFile(dir.file("boot.img"), std::string(boot.begin(), boot.end()));
+    blob(dir.file("boot.img"), 4096, 3);
 
     OSConfig c;
     c.osType = Linux;
     c.imagePath = QString::fromStdString(dir.path());
     c.os_partmap_txt = "partmap.txt";
-    QString name = QString::fromStdString(loop.dev()).mid(5);
-    SDUpdateThread job(c, TargetDevice(TargetDeviceEMMC, name), TargetDevice());
+    SDUpdateThread job(c, TargetDevice(TargetDeviceEMMC, QString::fromStdString(loop.dev()).mid(5)), TargetDevice());
     job.setLowFormat(true);
     EventRecorder rec;
     runJob(job, rec);
@@ -552,19 +517,12 @@ TEST(InstallJobLoop, LowFormatEventsComeBeforeAnyTable)
     EXPECT_TRUE(lf.first().inProgress);
     EXPECT_FALSE(lf.last().inProgress);
     EXPECT_EQ(lf.last().percent, 0);
-    int done = 0;
-    for (const RecordedEvent &e : lf)
-        done += e.inProgress ? 0 : 1;
-    EXPECT_EQ(done, 1) << "one low-format-finished event per device";
+    EXPECT_EQ(std::count_if(lf.begin(), lf.end(), [](const RecordedEvent &e) { return !e.inProgress; }), 1)
+        << "one low-format-finished event per device";
     // The erase is over before the first partition is announced.
-    int firstProgress = -1, lastLowFormat = -1;
-    for (int i = 0; i < rec.events.size(); ++i) {
-        if (rec.events[i].type == 1100 && firstProgress < 0)
-            firstProgress = i;
-        if (rec.events[i].type == 1110)
-            lastLowFormat = i;
-    }
-    EXPECT_LT(lastLowFormat, firstProgress);
+    auto firstProgress = std::find_if(rec.events.begin(), rec.events.end(), [](const RecordedEvent &e) { return e.type == 1100; });
+    ASSERT_NE(firstProgress, rec.events.end());
+    EXPECT_TRUE(std::none_of(firstProgress, rec.events.end(), [](const RecordedEvent &e) { return e.type == 1110; }));
     std::string sf = sfdiskJson(loop.dev());
     EXPECT_NE(sf.find("\"start\":2048,\"size\":2048"), std::string::npos) << sf;
 }
