@@ -61,6 +61,23 @@ QString quoted(const QString &s)
     return QLatin1Char('"') + s + QLatin1Char('"');
 }
 
+// Every set needs a partition map, and a loader when the board boots a
+// Rockchip SoC from UFS; each missing piece is named in debug mode.
+bool checkMapAndLoader(const OSConfig &os, const char *kind)
+{
+    const QString skip = QLatin1String("\t\t!!! skip ") + QLatin1String(kind) + QLatin1Char(' ') + quoted(os.imagePath);
+    bool valid = true;
+    if (os.os_partmap_txt.isEmpty()) {
+        valid = false;
+        debugLine(skip + QLatin1String(", because os_partmap_txt is empty."));
+    }
+    if (idbloaderRequired() && os.os_idbloader_img.isEmpty()) {
+        valid = false;
+        debugLine(skip + QLatin1String(", because os_idbloader_img is empty."));
+    }
+    return valid;
+}
+
 struct Kind
 {
     OSType type;
@@ -183,16 +200,7 @@ void OSConfig::classifyAndroid(const QStringList &fileNames)
     }
 
     setKind(this, Android);
-    isValid = true;
-    const QString skip = QLatin1String("\t\t!!! skip android ") + quoted(imagePath);
-    if (os_partmap_txt.isEmpty()) {
-        isValid = false;
-        debugLine(skip + QLatin1String(", because os_partmap_txt is empty."));
-    }
-    if (idbloaderRequired() && os_idbloader_img.isEmpty()) {
-        isValid = false;
-        debugLine(skip + QLatin1String(", because os_idbloader_img is empty."));
-    }
+    isValid = checkMapAndLoader(*this, "android");
 }
 
 void OSConfig::classifyLinux(const QStringList &fileNames, const QString &rocknixUboot,
@@ -240,16 +248,7 @@ void OSConfig::classifyLinux(const QStringList &fileNames, const QString &rockni
     }
 
     setKind(this, Linux);
-    isValid = true;
-    const QString skip = QLatin1String("\t\t!!! skip linux ") + quoted(imagePath);
-    if (os_partmap_txt.isEmpty()) {
-        isValid = false;
-        debugLine(skip + QLatin1String(", because os_partmap_txt is empty."));
-    }
-    if (idbloaderRequired() && os_idbloader_img.isEmpty()) {
-        isValid = false;
-        debugLine(skip + QLatin1String(", because os_idbloader_img is empty."));
-    }
+    isValid = checkMapAndLoader(*this, "linux");
     if (isRocknix) {
         const QString skipRocknix = QLatin1String("\t\t!!! skip rocknix ") + quoted(imagePath);
         if (os_rocknix_uboot_bin.isEmpty()) {

@@ -34,6 +34,23 @@ int write_copy(const part_write_fn &write, const char *device, int64_t offset, c
     return r < 0 ? static_cast<int>(r) : -EIO;
 }
 
+// Both areas are filled from a file that must fit one copy, on a device area
+// that must hold every copy; the file is read once and reused for each copy.
+std::unique_ptr<uint8_t[]> read_area_source(const char *what, int64_t areaSize, int64_t minArea, FILE *fp,
+                                            int64_t fileSize, int64_t maxFile)
+{
+    if (areaSize < minArea || fileSize < 0 || fileSize > maxFile) {
+        log2file("%s refused: area 0x%llx bytes (at least 0x%llx), file 0x%llx bytes (at most 0x%llx)\n", what,
+                 static_cast<long long>(areaSize), static_cast<long long>(minArea),
+                 static_cast<long long>(fileSize), static_cast<long long>(maxFile));
+        return nullptr;
+    }
+    std::unique_ptr<uint8_t[]> buf = read_copy(fp, fileSize, what);
+    if (buf)
+        log2file(">     ");
+    return buf;
+}
+
 part_write_fn mmc_writer()
 {
     return [](const char *dev, int64_t off, int64_t len, const void *buf) { return mmc_write(dev, off, len, buf); };
@@ -44,16 +61,10 @@ part_write_fn mmc_writer()
 int write_rk_idb_to(const char *device, int64_t offset, int64_t areaSize, FILE *fp, int64_t fileSize,
                     const part_write_fn &write)
 {
-    if (areaSize < RK_IDB_AREA_BYTES || fileSize < 0 || fileSize > RK_COPY_SIZE) {
-        log2file("idbloader refused: area 0x%llx bytes (at least 0x%llx), file 0x%llx bytes (at most 0x%llx)\n",
-                 static_cast<long long>(areaSize), static_cast<long long>(RK_IDB_AREA_BYTES),
-                 static_cast<long long>(fileSize), static_cast<long long>(RK_COPY_SIZE));
-        return -1;
-    }
-    std::unique_ptr<uint8_t[]> buf = read_copy(fp, fileSize, "idbloader");
+    std::unique_ptr<uint8_t[]> buf =
+        read_area_source("idbloader", areaSize, RK_IDB_AREA_BYTES, fp, fileSize, RK_COPY_SIZE);
     if (!buf)
         return -1;
-    log2file(">     ");
     // The boot ROM tries the first copy first and falls back to the second
     // one 512 KiB later: the first is written first, so that a failure
     // leaves the old fallback copy untouched.
@@ -68,16 +79,10 @@ int write_rk_idb_to(const char *device, int64_t offset, int64_t areaSize, FILE *
 int write_rk_parm_to(const char *device, int64_t offset, int64_t areaSize, FILE *fp, int64_t fileSize,
                      const part_write_fn &write)
 {
-    if (areaSize < RK_PARM_AREA_BYTES || fileSize < 0 || fileSize > RK_PARM_MAX_TEXT) {
-        log2file("parameter refused: area 0x%llx bytes (at least 0x%llx), file 0x%llx bytes (at most 0x%llx)\n",
-                 static_cast<long long>(areaSize), static_cast<long long>(RK_PARM_AREA_BYTES),
-                 static_cast<long long>(fileSize), static_cast<long long>(RK_PARM_MAX_TEXT));
-        return -1;
-    }
-    std::unique_ptr<uint8_t[]> buf = read_copy(fp, fileSize, "parameter");
+    std::unique_ptr<uint8_t[]> buf =
+        read_area_source("parameter", areaSize, RK_PARM_AREA_BYTES, fp, fileSize, RK_PARM_MAX_TEXT);
     if (!buf)
         return -1;
-    log2file(">     ");
     rkimg_build_parameter(buf.get(), fileSize);
     // The loader reads the first copy whose CRC is good; the copies are
     // written in ascending order so a failure stops with the lowest ones
