@@ -4,7 +4,9 @@
 //   imgsmith-bench raw|gz|image|backup SOURCE TARGET [BUFFER_SIZE]
 //
 // raw: write_raw; gz: write_raw_gz; image: write_image (sparse or raw);
-// backup: read_raw of the whole SOURCE (as the device) into TARGET.
+// backup: read_raw of the whole SOURCE (as the device) into TARGET, with
+// the SHA-256 of the manifest taken on the way.
+#include "storage/backup_manifest.h"
 #include "storage/imagewriter.h"
 #include "storage/mmc.h"
 
@@ -52,7 +54,13 @@ int main(int argc, char **argv)
             fprintf(stderr, "cannot create %s\n", dst);
             return 1;
         }
+        // Digested while copying, as the back-up job does for its manifest.
+        sha256_digest digest;
+        stream_set_read_tap([&digest](const uint8_t *data, size_t length) { digest.update(data, length); });
         ret = read_raw(src, 0, srcSize, out, srcSize, dst, "root", 1, 1);
+        stream_set_read_tap(nullptr);
+        if (ret == 0 && digest.hex().size() != 64)
+            ret = -1;
         // The back-up engine closes the file; force it out like the peers do.
         if (ret == 0 && (fflush(out) != 0 || fdatasync(fileno(out)) != 0))
             ret = -1;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <sys/stat.h>
 
+#include "install/backupmanifestcheck.h"
 #include "install/installevents.h"
 #include "storage/imagewriter.h"
 #include "storage/mmc.h"
@@ -57,6 +58,9 @@ bool SDUpdateThread::runRawImageFlow()
     const int64_t deviceBytes = plan.capacity * 512;
     if (fileSize > deviceBytes)
         return fail(QStringLiteral("File too big: %1.").arg(image));
+    const QString manifestError = checkBackupManifest(image);
+    if (!manifestError.isEmpty())
+        return fail(manifestError);
 
     if (mmc_open(dev) < 0)
         return fail(QStringLiteral("Fail to call mmc_open on %1.").arg(dev));

@@ -106,6 +106,14 @@ bool stream_cancel_requested(void);
 // the file count/index handed to the progress sink.
 void stream_set_current(const char *imageName, const char *partitionName, int fileCount, int fileIndex);
 
+// Observer of the bytes a back-up (ext4_read_raw / read_raw) takes from the
+// device: called on the copy's reader thread with every chunk, in device
+// order, as soon as it has been read whole. Lets a back-up digest its image
+// while copying instead of reading it a second time. Stays registered until
+// replaced; pass an empty function to clear it.
+using stream_read_tap_fn = std::function<void(const uint8_t *data, size_t length)>;
+void stream_set_read_tap(stream_read_tap_fn tap);
+
 // Starts a copy of `size` bytes between `fp` (owned by the caller) and the
 // device: takes the start time and allocates the copy buffers (two of
 // BUFFER_SIZE bytes). Returns 0, or -ENOMEM when they cannot be had (the

@@ -31,6 +31,7 @@ static const char *curr_pt_name = nullptr;
 static int curr_file_count = 0;
 static int curr_file_index = 0;
 static std::atomic<const std::atomic<bool> *> g_cancelFlag{nullptr};
+static stream_read_tap_fn g_readTap;
 
 void gui_setup_progress_report_function(const char *owner, progress_report_fn progressFn, speed_report_fn speedFn)
 {
@@ -47,6 +48,11 @@ const char *gui_progress_owner(void)
 void stream_set_cancel_flag(const std::atomic<bool> *flag)
 {
     g_cancelFlag.store(flag);
+}
+
+void stream_set_read_tap(stream_read_tap_fn tap)
+{
+    g_readTap = std::move(tap);
 }
 
 bool stream_cancel_requested(void)
@@ -315,6 +321,8 @@ int ext4_read_raw(const char *path, int64_t offset, int64_t length)
         }
         if (got != n)
             return -1;
+        if (g_readTap)
+            g_readTap(c.buf, static_cast<size_t>(n));
         c.segs.push_back({offset + produced, n, 0, static_cast<size_t>(n)});
         produced += n;
         c.progress_pos = base + produced;
@@ -392,4 +400,5 @@ void mmc_reset_state_for_test(void)
     func_owner[0] = '\0';
     stream_set_current(nullptr, nullptr, 0, 0);
     g_cancelFlag.store(nullptr);
+    g_readTap = nullptr;
 }

@@ -1,0 +1,142 @@
+// The back-up job's checks and failures on a simulated board: free space
+// as df reports it, devices that cannot be read, a read error in the middle
+// of the copy, and cancellation.
+#include "backupfixture.h"
+
+#include <QFileInfo>
+
+#include <unistd.h>
+
+#include "backup/onboardflashbackupandrestorethread.h"
+#include "startup/globals.h"
+#include "util/util.h"
+
+using namespace testsupport;
+
+namespace {
+
+constexpr int64_t MiB = 1 << 20;
+
+class BackupEngine : public BackupBoard
+{
+protected:
+    std::string image() const { return file("mnt/sdcard/cv-rk3588-emmc.raw"); }
+    // The df stand-in prints `lines` instead of looking at the board.
+    void dfSays(const std::string &lines)
+    {
+        writeFile(file("df.out"), "Filesystem 1K-blocks Used Available Use% Mounted on\n" + lines);
+        setenv("IMGSMITH_SIM_DF", file("df.out").c_str(), 1);
+    }
+};
+
+TEST_F(BackupEngine, FreeSpaceAsDfReportsItDecidesBeforeAnythingIsWritten)
+{
+    makeEmmc(8 * MiB);
+    writeBytes(emmc(), 3 * MiB, patternBytes(4096, 5));
+    makeUsbDrive(64, true);
+    const qint64 kib = gOnboardFlashSize;
+    const QString need = Util::size_human(kib * 1024);
+    struct Case
+    {
+        int media;
+        std::string df;
+        QString error;   // empty: the copy goes ahead
+    } cases[] = {
+        {1, "/dev/mmcblk0p1 7633920 100 " + std::to_string(kib) + " 1% /mnt/sdcard\n", ""},
+        {1, "/dev/mmcblk0p1 7633920 100 " + std::to_string(kib - 1) + " 1% /mnt/sdcard\n",
+         "There is not enough free disk space on your tf card, it requires at least " + need +
+             " of free disk space. "},
+        {2, "/dev/sda1 65536 100 " + std::to_string(kib - 1) + " 1% /mnt/udisk\n",
+         "There is not enough free disk space on your removable disk, it requires at least " + need +
+             " of free disk space. "},
+        {2, "/dev/sda1 65536 100 " + std::to_string(kib) + " 1% /mnt/udisk\n", ""},
+        // Not a number: df says nothing usable, the copy proceeds.
+        {1, "/dev/mmcblk0p1 7633920 100 unknown 1% /mnt/sdcard\n", ""},
+        // Another card's partition only: no line for ours.
+        {1, "/dev/mmcblk1p1 7633920 100 1 1% /mnt/other\n", ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.df);
+        unlink(image().c_str());
+        dfSays(c.df);
+        BackupLog log = backUp("/mnt/sdcard/cv-rk3588-emmc.raw", c.media);
+        EXPECT_EQ(log.errorText(), c.error);
+        EXPECT_EQ(log.count(1202), c.error.isEmpty() ? 1 : 0);
+        if (c.error.isEmpty())
+            EXPECT_EQ(run("cmp " + shq(emmc()) + " " + shq(image())).status, 0);
+        else
+            EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(image())));
+        EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(file("tmp/udiskfreesize"))));
+        EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(file("tmp/tfcardfreesize"))));
+    }
+    EXPECT_NE(toolLog().find("df"), std::string::npos);
+}
+
+TEST_F(BackupEngine, DevicesAndFilesThatCannotBeUsedEndTheRunWithTheirMessage)
+{
+    struct Case
+    {
+        int64_t emmcBytes;   // -1: no device
+        QString image;
+        QString error;
+    } cases[] = {
+        {-1, "/mnt/sdcard/a.raw", "Fail to open device: /dev/mmcblk2"},
+        {0, "/mnt/sdcard/a.raw", "Invalid disk size (0) /dev/mmcblk2"},
+        {511, "/mnt/sdcard/a.raw", "Invalid disk size (0) /dev/mmcblk2"},
+        {MiB, "/mnt/sdcard/missing/a.raw", "Failed to create file: /mnt/sdcard/missing/a.raw, errno: 2."},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.error.toStdString());
+        unlink(emmc().c_str());
+        if (c.emmcBytes >= 0)
+            makeEmmc(c.emmcBytes);
+        BackupLog log = backUp(c.image);
+        EXPECT_EQ(log.errorText(), c.error);
+        EXPECT_EQ(log.count(1202), 0);
+        EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(file("mnt/sdcard/a.raw"))));
+    }
+}
+
+TEST_F(BackupEngine, ReadErrorInTheMiddleOfTheCopyFailsWithItsCode)
+{
+    makeEmmc(32 * MiB);
+    BUFFER_SIZE = 1 << 20;
+    writeBytes(emmc(), 20 * MiB, patternBytes(MiB, 3));
+    bool truncated = false;
+    BackupLog log = backUp("/mnt/sdcard/cv-rk3588-emmc.raw", 1, [&](OnboardFlashBackupAndRestoreThread &job) {
+        job.setProgressObserver([&](int percent) {
+            // The device shrinks under the job, as a failing card would stop answering.
+            if (percent >= 10 && !truncated)
+                truncated = truncate(emmc().c_str(), 16 * MiB) == 0;
+        });
+    });
+    ASSERT_TRUE(truncated);
+    EXPECT_EQ(log.errorText(), "Failed to write image file: /mnt/sdcard/cv-rk3588-emmc.raw, retcode: -1.");
+    EXPECT_EQ(log.count(1202), 0);
+    EXPECT_FALSE(log.events.last().type == 1200 && log.events.last().percent == 100 && !log.events.last().isError);
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(image() + ".sha256")));
+}
+
+TEST_F(BackupEngine, CancelStopsTheCopyAndDeletesThePartialFile)
+{
+    makeEmmc(32 * MiB);
+    BUFFER_SIZE = 1 << 20;
+    writeBytes(emmc(), 30 * MiB, patternBytes(MiB, 4));
+    // A manifest of an earlier back-up of the same name must not survive.
+    writeFile(image() + ".sha256", std::string(64, 'a') + "  cv-rk3588-emmc.raw\n");
+    int lastPercent = 0;
+    BackupLog log = backUp("/mnt/sdcard/cv-rk3588-emmc.raw", 1, [&](OnboardFlashBackupAndRestoreThread &job) {
+        job.setProgressObserver([&](int percent) {
+            lastPercent = percent;
+            if (percent >= 25)
+                job.cancel();
+        });
+    });
+    EXPECT_LT(lastPercent, 100);
+    EXPECT_EQ(log.count(1202), 0);
+    EXPECT_EQ(log.errorText(), "");
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(image())));
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(image() + ".sha256")));
+}
+
+} // namespace

@@ -1,0 +1,119 @@
+// A whole back-up and restore on the simulated board: a real image set
+// installed by the install job onto a 256 MiB eMMC, backed up into a
+// ".raw" file with its manifest, and installed again from that file onto a
+// blank eMMC. Checked with cmp, du and sha256sum, never with our readers.
+#include "backupfixture.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+
+#include "imageset/osconfig.h"
+#include "install/installevents.h"
+#include "install/sdupdatethread.h"
+#include "install/sdupdatethreadevent.h"
+#include "storage/mmc.h"
+
+using namespace testsupport;
+
+namespace {
+
+constexpr int64_t MiB = 1 << 20;
+
+// Collects the install job's error text and whether it finished.
+class InstallRecorder : public QObject
+{
+public:
+    QString error;
+    bool finished = false;
+
+protected:
+    bool event(QEvent *e) override
+    {
+        if (e->type() == SDUpdateThreadEvent::SDUPDATE_EVENT_TYPE) {
+            auto *p = static_cast<SDUpdateThreadEvent *>(e);
+            if (p->isError() && error.isEmpty())
+                error = p->errorMessage();
+            return true;
+        }
+        finished = finished || static_cast<int>(e->type()) == 1111;
+        return QObject::event(e);
+    }
+};
+
+class BackupRestore : public BackupBoard
+{
+protected:
+    // Installs the set at /mnt/sdcard/<dir> (its map or raw file) onto the eMMC.
+    QString install(OSType type, const QString &dir, const QString &file)
+    {
+        OSConfig c;
+        c.osType = type;
+        c.imagePath = "/mnt/sdcard/" + dir;
+        (type == RawImage ? c.os_raw_img : c.os_partmap_txt) = file;
+        c.isValid = true;
+        SDUpdateThread job(c, TargetDevice(TargetDeviceEMMC, "mmcblk2"), TargetDevice());
+        InstallRecorder recorder;
+        job.setEventReceiver(&recorder);
+        QEventLoop loop;
+        QObject::connect(&job, &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+        job.start();
+        loop.exec();
+        job.wait();
+        QCoreApplication::sendPostedEvents(&recorder);
+        setInstallEventReceiver(nullptr);
+        EXPECT_EQ(mmc_fd, -1);
+        EXPECT_NE(recorder.finished, !recorder.error.isEmpty()) << "one terminal event";
+        return recorder.error;
+    }
+    bool same(const std::string &a, const std::string &b) { return run("cmp " + shq(a) + " " + shq(b)).status == 0; }
+};
+
+TEST_F(BackupRestore, InstalledSetBacksUpWithHolesAndManifestAndRestoresByteForByte)
+{
+    CmdResult r = run(std::string(IMGSMITH_SOURCE_DIR) + "/scripts/make-sim-board.sh --emmc-mib 256 --sets linux-mbr4 " +
+                      shq(root()));
+    ASSERT_EQ(r.status, 0) << r.err;
+    gOnboardFlashSize = 256 * 1024;
+    ASSERT_EQ(install(Linux, "linux-mbr4", "partmap.txt"), "");
+
+    run("mkdir -p " + shq(file("mnt/sdcard/backup")));
+    const std::string image = file("mnt/sdcard/backup/cv-rk3588-emmc.raw");
+    BackupLog log = backUp("/mnt/sdcard/backup/cv-rk3588-emmc.raw");
+    ASSERT_EQ(log.errorText(), "");
+    ASSERT_GE(log.events.size(), 2);
+    EXPECT_EQ(log.events.last().type, 1202);
+    const BackupEvent &done = log.events[log.events.size() - 2];
+    EXPECT_TRUE(done.type == 1200 && done.action == 1 && done.percent == 100 && !done.isError);
+    EXPECT_GT(log.count(1201), 0);
+
+    EXPECT_TRUE(same(emmc(), image));
+    // The empty part of the eMMC is not stored: allocated KiB well below 256 MiB.
+    const long allocatedKiB = std::stol(run("du -k " + shq(image)).out);
+    EXPECT_LT(allocatedKiB, 200 * 1024);
+    r = run("cd " + shq(file("mnt/sdcard/backup")) + " && sha256sum -c cv-rk3588-emmc.raw.sha256");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "cv-rk3588-emmc.raw: OK\n");
+
+    // Restore onto a blank eMMC: the back-up offered as a raw image set.
+    const std::string original = file("original.img");
+    ASSERT_EQ(run("mv " + shq(emmc()) + " " + shq(original)).status, 0);
+    makeEmmc(256 * MiB);
+    EXPECT_EQ(install(RawImage, "backup", "cv-rk3588-emmc.raw"), "");
+    EXPECT_TRUE(same(emmc(), original));
+
+    // One changed byte in the back-up: refused before the device is touched.
+    writeBytes(image, 100 * MiB + 7, {0x5a});
+    makeEmmc(256 * MiB);
+    makeSparseFile(file("blank.img"), 256 * MiB);
+    const QString error = install(RawImage, "backup", "cv-rk3588-emmc.raw");
+    EXPECT_TRUE(error.startsWith("The backup /mnt/sdcard/backup/cv-rk3588-emmc.raw is corrupted")) << error.toStdString();
+    EXPECT_TRUE(same(emmc(), file("blank.img")));
+    EXPECT_NE(run("cd " + shq(file("mnt/sdcard/backup")) + " && sha256sum -c --status cv-rk3588-emmc.raw.sha256").status, 0);
+
+    // A manifest with no usable line cannot vouch for the image either.
+    writeFile(image + ".sha256", "not a checksum\nnor this\n");
+    EXPECT_TRUE(install(RawImage, "backup", "cv-rk3588-emmc.raw").contains("cannot be verified"));
+    EXPECT_TRUE(same(emmc(), file("blank.img")));
+}
+
+} // namespace
