@@ -1,0 +1,223 @@
+// The back-up target selector driven by simulated media (mount table,
+// partitions, sysfs sizes, df), the proposed file names, and the ".d"
+// script directory run after a restore through the generated wrapper.
+#include "backupfixture.h"
+
+#include <QFileInfo>
+
+#include "backup/backupfilenames.h"
+#include "backup/udiskstatus.h"
+#include "frontend/boardservices.h"
+#include "frontend/brselectorrules.h"
+#include "util/util.h"
+
+using namespace testsupport;
+
+namespace {
+
+constexpr int64_t MiB = 1 << 20;
+
+class BackupMedia : public BackupBoard
+{
+protected:
+    void SetUp() override
+    {
+        BackupBoard::SetUp();
+        makeEmmc(64 * MiB);
+    }
+    void dfSays(const std::string &lines)
+    {
+        writeFile(file("df.out"), "Filesystem 1K-blocks Used Available Use% Mounted on\n" + lines);
+        setenv("IMGSMITH_SIM_DF", file("df.out").c_str(), 1);
+    }
+    BRSelectorView usbView()
+    {
+        gUdiskStatus.reCalcUdiskStatus();
+        gUdiskStatus.reCalcAvailableSize();
+        return BRSelectorRules::view(BRSelectorRules::USBDisk, gOnboardFlashSize, "eMMC Flash",
+                                     BackupMedium::fromUDisk(gUdiskStatus), BackupMedium());
+    }
+};
+
+TEST_F(BackupMedia, UsbDriveStatesShowTheirMessageAndOnlyAGoodDriveEnablesBackUp)
+{
+    const std::string enough = "/dev/sda1 1048576 10 " + std::to_string(gOnboardFlashSize) + " 1% /mnt/udisk\n";
+    struct Case
+    {
+        const char *name;
+        bool drive, partitioned;
+        const char *type, *opts;   // type null: not mounted
+        std::string df;
+        QString status;
+    } cases[] = {
+        {"absent", false, false, nullptr, nullptr, enough, "No removable disk were found!"},
+        {"unmounted", true, true, nullptr, nullptr, enough,
+         "Can not mount your removable disk, it is recommended that you format the disk to ext4 format."},
+        {"read-only", true, true, "ext4", "ro,relatime", enough,
+         "USB Disk's file system mounted as read-only, please repair your disk with fsck on a linux/windows pc."},
+        {"vfat", true, true, "vfat", "rw,relatime", enough,
+         "USB Disk's file system is FAT, it dose not support that big files, please format it to exFAT or NTFS."},
+        {"vfat read-only", true, true, "VFAT", "rw,ro", enough,
+         "USB Disk's file system is FAT, it dose not support that big files, please format it to exFAT or NTFS."},
+        {"good", true, true, "ext4", "rw,relatime", enough, ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        if (c.drive)
+            makeUsbDrive(1024, c.partitioned);
+        if (c.type)
+            mount("/dev/sda1", "/mnt/udisk", c.type, c.opts);
+        dfSays(c.df);
+        const BRSelectorView v = usbView();
+        EXPECT_EQ(v.status, c.status);
+        EXPECT_EQ(v.statusIsError, !c.status.isEmpty());
+        EXPECT_EQ(v.backupEnabled, c.status.isEmpty());
+        EXPECT_EQ(v.showUDiskFormat, c.drive);
+        EXPECT_FALSE(v.showTFCardFormat);
+        TearDown();
+    }
+}
+
+TEST_F(BackupMedia, UsbDriveWithoutSizeOrSpaceIsRefused)
+{
+    makeUsbDrive(1024, true);
+    mount("/dev/sda1", "/mnt/udisk", "exfat", "rw");
+    // No size in sysfs: the drive's size cannot be told.
+    writeFile(file("sys/block/sda/size"), "\n");
+    dfSays("/dev/sda1 1048576 10 999999 1% /mnt/udisk\n");
+    EXPECT_EQ(usbView().status, "Unable to check removable disk size.");
+
+    writeFile(file("sys/block/sda/size"), "2097152\n");
+    dfSays("/dev/sda1 1048576 10 " + std::to_string(gOnboardFlashSize - 1) + " 1% /mnt/udisk\n");
+    BRSelectorView v = usbView();
+    EXPECT_TRUE(v.backupEnabled);
+    EXPECT_TRUE(v.sizeIsError) << "free space below the onboard size shows red";
+    EXPECT_EQ(v.sizeText, "eMMC Flash Size: " + Util::size_human(64 * MiB) + ", Removable disk size: " +
+                              Util::size_human(1024 * MiB) + " (Total), " +
+                              Util::size_human((gOnboardFlashSize - 1) * 1024) + " (Free), exfat");
+    const BackupMedium usb = BackupMedium::fromUDisk(gUdiskStatus);
+    EXPECT_EQ(BRSelectorRules::backupRefusal(BRSelectorRules::USBDisk, gOnboardFlashSize, usb, ""),
+              "There is not enough free disk space on your removable disk, it requires at least " +
+                  Util::size_human(64 * MiB) + " of free disk space. ");
+
+    // Free space unknown (df says nothing): the back-up may try.
+    dfSays("");
+    usbView();
+    EXPECT_EQ(BRSelectorRules::backupRefusal(BRSelectorRules::USBDisk, gOnboardFlashSize,
+                                             BackupMedium::fromUDisk(gUdiskStatus), ""),
+              "");
+}
+
+TEST_F(BackupMedia, TfCardStatesAndMissingOnboardStorage)
+{
+    struct Case
+    {
+        const char *type, *opts;   // null: not mounted
+        QString status;
+    } cases[] = {
+        {nullptr, nullptr, "Can not mount your TF card, try to re-format it or reboot device."},
+        {"exfat", "ro", "TF card's file system mounted as read-only, please repair your disk with fsck on a "
+                        "linux/windows pc."},
+        {"vfat", "rw", "TF card's file system is FAT, it dose not support that big files, please format it to "
+                       "exFAT or NTFS."},
+        {"exfat", "rw,relatime", ""},
+    };
+    for (const Case &c : cases) {
+        writeFile(file("proc/mounts"), c.type ? std::string("/dev/mmcblk0p1 /mnt/sdcard ") + c.type + " " +
+                                                    c.opts + " 0 0\n"
+                                              : std::string());
+        const BackupMedium tf = BackupMedium::tfCard("/mnt/sdcard", 8 << 20, 16);
+        const BRSelectorView v = BRSelectorRules::view(BRSelectorRules::TFCard, gOnboardFlashSize, "eMMC Flash",
+                                                       BackupMedium(), tf);
+        EXPECT_EQ(v.status, c.status);
+        EXPECT_EQ(v.backupEnabled, c.status.isEmpty());
+        EXPECT_TRUE(v.showTFCardFormat);
+        EXPECT_EQ(BRSelectorRules::backupRefusal(BRSelectorRules::TFCard, gOnboardFlashSize, tf, "/dev/mmcblk0p1"),
+                  "There is not enough free disk space on your TF card (/dev/mmcblk0p1), it requires at least " +
+                      Util::size_human(64 * MiB) + " of free disk space. ");
+    }
+    const BRSelectorView none = BRSelectorRules::view(BRSelectorRules::TFCard, 0, "UFS Device", BackupMedium(),
+                                                      BackupMedium::tfCard("/mnt/sdcard", 1, 1));
+    EXPECT_EQ(none.status, "Not found UFS Device.");
+    EXPECT_FALSE(none.backupEnabled);
+}
+
+TEST_F(BackupMedia, ProposedNamesCountUpAndTypedPathsChooseTheirMedium)
+{
+    EXPECT_EQ(BackupFileNames::genBackupFileName(1), "/mnt/sdcard/cv-rk3588-emmc.raw");
+    writeFile(file("mnt/sdcard/cv-rk3588-emmc.raw"), "x");
+    EXPECT_EQ(BackupFileNames::genBackupFileName(1), "/mnt/sdcard/cv-rk3588-emmc-2.raw");
+    writeFile(file("mnt/sdcard/cv-rk3588-emmc-2.raw"), "x");
+    EXPECT_EQ(BackupFileNames::genBackupFileName(1), "/mnt/sdcard/cv-rk3588-emmc-3.raw");
+    m_board->onboardIsUFS = true;
+    EXPECT_EQ(BackupFileNames::genBackupFileName(2), "/mnt/udisk/cv-rk3588-ufs.raw");
+
+    EXPECT_TRUE(BackupFileNames::isWritable("/mnt/udisk/a.raw"));
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(file("mnt/udisk/a.raw"))));
+    EXPECT_FALSE(BackupFileNames::isWritable("/mnt/udisk/no-such-dir/a.raw"));
+    EXPECT_EQ(BackupFileNames::mediumOfPath("/mnt/udisk/x/a.raw"), 2);
+    EXPECT_EQ(BackupFileNames::mediumOfPath("/mnt/sdcard/a.raw"), 1);
+    EXPECT_EQ(BackupFileNames::mediumOfPath("/root/a.raw"), 0);
+}
+
+// Records the calls of the tools a wrapper uses that no stand-in provides
+// here, and pretends nothing is mounted yet.
+void stubTools(const std::string &bin)
+{
+    run("mkdir -p " + shq(bin));
+    for (const char *tool : {"mount", "umount", "mountpoint"}) {
+        writeFile(bin + "/" + tool, std::string("#!/bin/bash\n{ printf '%s' ") + tool +
+                                        "; printf ' %q' \"$@\"; echo; } >> \"$IMGSMITH_SIM_TOOLS_LOG\"\n" +
+                                        (std::string(tool) == "mountpoint" ? "exit 1\n" : "exit 0\n"));
+        run("chmod +x " + shq(bin + "/" + tool));
+    }
+}
+
+TEST_F(BackupMedia, ScriptsBesideABackUpRunAgainstTheRestoredLinuxInOrder)
+{
+    // A restored Linux system: boot, rootfs and userdata partitions made by sfdisk and mkfs.ext4.
+    makeEmmc(48 * MiB);
+    ASSERT_EQ(run("printf 'label: dos\\nstart=2048,size=16384\\nstart=18432,size=32768\\nstart=51200\\n' | sfdisk -q " +
+                  shq(emmc())).status, 0);
+    int i = 0;
+    for (const char *label : {"boot", "rootfs", "userdata"}) {
+        const int64_t start[] = {2048, 18432, 51200}, sectors[] = {16384, 32768, 47104};
+        ASSERT_EQ(run("mkfs.ext4 -q -F -L " + std::string(label) + " -E offset=" + std::to_string(start[i] * 512) +
+                      " " + shq(emmc()) + " " + std::to_string(sectors[i] / 2) + "k").status, 0);
+        ++i;
+    }
+    BoardServices::reNewCurrentOSInfo();
+    ASSERT_EQ(gCurrentOSInOnboardFlash, "linux");
+
+    const QString image = "/mnt/sdcard/cv-rk3588-emmc.raw";
+    ASSERT_TRUE(BackupFileNames::writeScriptDirectory(image, "#!/bin/sh\necho cleanup >> \"$ORDER\"\n"));
+    EXPECT_NE(readFile(file("mnt/sdcard/cv-rk3588-emmc.raw.d/README.txt")).find(image.toStdString()), std::string::npos);
+    writeFile(file("mnt/sdcard/cv-rk3588-emmc.raw.d/a-first.sh"), "echo \"first $ROOTDIR\" >> \"$ORDER\"\n");
+    writeFile(file("mnt/sdcard/cv-rk3588-emmc.raw.d/not-a-script.txt"), "echo never >> \"$ORDER\"\n");
+    setenv("ORDER", file("order").c_str(), 1);
+    stubTools(file("bin"));
+    setenv("PATH", (file("bin") + ":" + getenv("PATH")).c_str(), 1);
+
+    QString ranWrapper;
+    const int rc = BoardServices::doScriptsInPath(image + ".d", "/tmp/imgsmith-restore-custome-script.sh",
+                                                  [&](const QString &wrapper) {
+                                                      ranWrapper = wrapper;
+                                                      return run("/bin/bash " + shq(wrapper.toStdString())).status;
+                                                  });
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(ranWrapper.toStdString(), file("tmp/imgsmith-restore-custome-script.sh"));
+    EXPECT_FALSE(QFileInfo::exists(ranWrapper)) << "the wrapper is deleted after the run";
+    EXPECT_EQ(readFile(file("order")), "first /tmp/emmc-rootfs\ncleanup\n");
+    const std::string log = toolLog();
+    EXPECT_NE(log.find("mount -t ext4 /dev/mmcblk2p1 /tmp/emmc-boot"), std::string::npos) << log;
+    EXPECT_NE(log.find("mount -o ro /dev/mmcblk2p2 /tmp/mnt/root"), std::string::npos) << log;
+    EXPECT_NE(log.find("mount /dev/mmcblk2p3 /tmp/mnt/data"), std::string::npos) << log;
+    EXPECT_NE(log.find("umount /tmp/emmc-rootfs"), std::string::npos) << log;
+
+    // Not a Linux system: nothing runs.
+    gCurrentOSInOnboardFlash = "android";
+    EXPECT_EQ(BoardServices::doScriptsInPath(image + ".d", "/tmp/w.sh", [](const QString &) { return 9; }), 0);
+}
+
+} // namespace

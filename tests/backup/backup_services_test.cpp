@@ -1,0 +1,175 @@
+// Board services on the simulated board: the MAC address resets (checked
+// with cmp against the untouched bytes), DHCP configuration, TF card
+// figures for the one-key back-up, and formatting the USB drive and the TF
+// card through their scripts with the stand-in tools (and, as root, on a
+// loop device, read back with blkid).
+#include "backupfixture.h"
+
+#include "backup/backupscripts.h"
+#include "frontend/boardservices.h"
+#include "frontend/rockchipvendorstorage.h"
+#include "util/util.h"
+
+using namespace testsupport;
+
+namespace {
+
+constexpr int64_t MiB = 1 << 20;
+
+class BackupServices : public BackupBoard
+{
+protected:
+    bool sameExceptSector(const std::string &before, int64_t offset)
+    {
+        // Everything but the sector is byte-identical, and the sector is zero.
+        const std::string n = std::to_string(offset);
+        return run("cmp -n " + n + " " + shq(before) + " " + shq(emmc())).status == 0 &&
+            run("cmp -i " + std::to_string(offset + 512) + " " + shq(before) + " " + shq(emmc())).status == 0 &&
+            run("cmp -n 512 -i " + n + ":0 " + shq(emmc()) + " /dev/zero").status == 0;
+    }
+};
+
+TEST_F(BackupServices, MacResetsZeroOnlyTheRecognisedSector)
+{
+    struct Case
+    {
+        int64_t offset;
+        std::string content;
+        bool (*reset)();
+        bool expectReset;
+    } cases[] = {
+        {0x380000, "DVKR\x01\x02vendor", RockchipVendorStorage::resetRockchipUbootMacAddress, true},
+        {0x380000, "RKVD\x01\x02vendor", RockchipVendorStorage::resetRockchipUbootMacAddress, false},
+        {0x3F8000, std::string("bootdelay=1\0ethaddr=aa:bb:cc:dd:ee:ff\0", 38), RockchipVendorStorage::resetRK3399MacAddress,
+         true},
+        {0x3F8000, std::string("bootdelay=1\0eth1addr=aa:bb\0", 27), RockchipVendorStorage::resetRK3399MacAddress, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.offset);
+        makeEmmc(8 * MiB);
+        std::vector<uint8_t> all = patternBytes(8 * MiB, 9);
+        std::copy(c.content.begin(), c.content.end(), all.begin() + c.offset);
+        writeBytes(emmc(), 0, all);
+        run("cp " + shq(emmc()) + " " + shq(file("before.img")));
+        EXPECT_EQ(c.reset(), c.expectReset);
+        if (c.expectReset)
+            EXPECT_TRUE(sameExceptSector(file("before.img"), c.offset));
+        else
+            EXPECT_EQ(run("cmp " + shq(file("before.img")) + " " + shq(emmc())).status, 0);
+    }
+    // A device too short to hold the sector is left alone.
+    makeEmmc(0x380000 + 100);
+    EXPECT_FALSE(RockchipVendorStorage::resetRockchipUbootMacAddress());
+    // Not a Rockchip board: the vendor storage is not ours to touch.
+    makeEmmc(8 * MiB);
+    writeBytes(emmc(), 0x380000, {'D', 'V', 'K', 'R'});
+    m_board->cpuName = "H3";
+    EXPECT_FALSE(RockchipVendorStorage::resetRockchipUbootMacAddress());
+}
+
+TEST_F(BackupServices, DhcpWritesTheInterfacesFiles)
+{
+    run("mkdir -p " + shq(file("etc/network")));
+    EXPECT_TRUE(BoardServices::dhcp());
+    EXPECT_NE(readFile(file("etc/network/interfaces")).find("source-directory /etc/network/interfaces.d\n"),
+              std::string::npos);
+    EXPECT_EQ(readFile(file("etc/network/interfaces.d/eth0")), "auto eth0\nallow-hotplug eth0\niface eth0 inet dhcp\n\n");
+    run("rm -rf " + shq(file("etc")));
+    EXPECT_FALSE(BoardServices::dhcp());
+}
+
+TEST_F(BackupServices, TfCardFiguresDecideTheOneKeyBackUp)
+{
+    makeEmmc(64 * MiB);
+    run("mkdir -p " + shq(file("sys/block/mmcblk0")));
+    const qint64 cardKiB = gOnboardFlashSize + 2500000;
+    writeFile(file("sys/block/mmcblk0/size"), std::to_string(cardKiB * 2) + "\n");
+    writeFile(file("df.out"), "Filesystem 1K-blocks Used Available Use% Mounted on\n/dev/mmcblk0p1 1 1 " +
+                                  std::to_string(gOnboardFlashSize - 1) + " 1% /mnt/sdcard\n");
+    setenv("IMGSMITH_SIM_DF", file("df.out").c_str(), 1);
+    BoardServices s;
+    s.reCalcTFCardSize();
+    EXPECT_EQ(s.tfCardSize(), cardKiB);
+    EXPECT_EQ(s.tfCardAvailableSize(), gOnboardFlashSize - 1);
+    EXPECT_FALSE(s.isTFCardTooSmallFor1KeyBackup());
+    EXPECT_TRUE(s.isTFCardShortOfSpaceFor1KeyBackup());
+    EXPECT_EQ(s.shortOfSpaceConsoleText(), "Your TF card does not have enough free disk space (" +
+                                              Util::size_human((gOnboardFlashSize - 1) * 1024) + "), at least " +
+                                              Util::size_human(64 * MiB) + " of free disk space is required. ");
+
+    writeFile(file("sys/block/mmcblk0/size"), std::to_string(cardKiB * 2 - 2) + "\n");
+    writeFile(file("df.out"), "no df here\n");
+    s.reCalcTFCardSize();
+    EXPECT_TRUE(s.isTFCardTooSmallFor1KeyBackup());
+    EXPECT_EQ(s.tfCardAvailableSize(), 0);
+    EXPECT_FALSE(s.isTFCardShortOfSpaceFor1KeyBackup()) << "unknown free space does not stop it";
+}
+
+// mount/umount stand-ins of this test (the format scripts unmount the
+// medium first).
+void stubMountTools(const std::string &bin)
+{
+    run("mkdir -p " + shq(bin));
+    for (const char *tool : {"mount", "umount"}) {
+        writeFile(bin + "/" + tool, std::string("#!/bin/bash\n{ printf '%s' ") + tool +
+                                        "; printf ' %q' \"$@\"; echo; } >> \"$IMGSMITH_SIM_TOOLS_LOG\"\n");
+        run("chmod +x " + shq(bin + "/" + tool));
+    }
+}
+
+TEST_F(BackupServices, FormattingTheUsbDriveRunsItsScriptOnTheDriveFile)
+{
+    makeUsbDrive(64, true);
+    stubMountTools(file("bin"));
+    setenv("PATH", (file("bin") + ":" + getenv("PATH")).c_str(), 1);
+    ASSERT_TRUE(BackupScripts::writeScript(BackupScripts::USBFormatScriptFile,
+                                           BackupScripts::usbFormatScript("sda", "/dev/sda1", true)));
+    CmdResult r = run("/bin/bash " + shq(file("tmp/format_usb_drive")));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(toolLog(), "umount /dev/sda1\nfdisk /dev/sda\nmkfs.ext4 -L UDISK /dev/sda1\n");
+    // One partition from 1 MiB to the end, holding ext4 labelled UDISK.
+    r = run("sfdisk -J " + shq(file("dev/sda")) + " | tr -d ' \\n'");
+    EXPECT_NE(r.out.find("\"start\":2048,\"size\":129024,\"type\":\"83\""), std::string::npos) << r.out;
+    r = run("blkid -p -O 1048576 -o export " + shq(file("dev/sda")));
+    EXPECT_NE(r.out.find("TYPE=ext4"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("LABEL=UDISK"), std::string::npos) << r.out;
+
+    // The card: its tools are recorded with the card's names.
+    writeFile(file("tools.log"), "");
+    ASSERT_TRUE(BackupScripts::writeScript(BackupScripts::TFFormatScriptFile,
+                                           BackupScripts::tfFormatScript("mmcblk0", "/dev/mmcblk0p1", "/mnt/sdcard")));
+    r = run("PATH=" + shq(std::string(IMGSMITH_SIM_TOOLS_DIR) + ":" + file("bin")) + ":/usr/bin:/bin /bin/bash " +
+            shq(file("tmp/format_tf_drive")));
+    EXPECT_EQ(toolLog(), "umount /mnt/sdcard\nparted /dev/mmcblk0 unit % resizepart 1 100 unit MB print\n"
+                         "mkfs.exfat -n SDCARD /dev/mmcblk0p1\nmount /dev/mmcblk0p1 /mnt/sdcard\n");
+}
+
+TEST_F(BackupServices, FormattingARealUsbDriveOnALoopDevice)
+{
+    const std::string why = loopUnavailableReason();
+    if (!why.empty())
+        GTEST_SKIP() << why;
+    makeSparseFile(file("drive.img"), 64 * MiB);
+    LoopDevice drive(file("drive.img"));
+    ASSERT_TRUE(drive.ok()) << drive.error();
+    // The first partition as its own loop device over the range fdisk will
+    // give it (1 MiB to the end), so it exists whether or not this kernel
+    // scans loop partitions.
+    CmdResult part = run("losetup -f --show -o 1048576 " + shq(file("drive.img")));
+    ASSERT_EQ(part.status, 0) << part.err;
+    const std::string partDev = part.out.substr(0, part.out.find('\n'));
+    run("ln -sfn " + shq(drive.dev()) + " " + shq(file("dev/sda")) + " && ln -sfn " + shq(partDev) + " " +
+        shq(file("dev/sda1")));
+    ASSERT_TRUE(BackupScripts::writeScript(BackupScripts::USBFormatScriptFile,
+                                           BackupScripts::usbFormatScript("sda", "/dev/sda1", false)));
+    CmdResult r = run("/bin/bash " + shq(file("tmp/format_usb_drive")));
+    EXPECT_EQ(toolLog(), "fdisk /dev/sda\nmkfs.ext4 -L UDISK /dev/sda1\n");
+    r = run("sfdisk -J " + shq(drive.dev()) + " | tr -d ' \\n'");
+    EXPECT_NE(r.out.find("\"start\":2048,\"size\":129024,\"type\":\"83\""), std::string::npos) << r.out;
+    r = run("blkid -p -o export " + shq(partDev));
+    run("losetup -d " + shq(partDev));
+    EXPECT_NE(r.out.find("TYPE=ext4"), std::string::npos) << r.out << r.err;
+    EXPECT_NE(r.out.find("LABEL=UDISK"), std::string::npos) << r.out;
+}
+
+} // namespace
