@@ -4,23 +4,9 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/random.h>
+#include <zlib.h>
 
 namespace {
-struct crc_table
-{
-    uint32_t v[256];
-    crc_table()
-    {
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t c = i;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? (0xEDB88320u ^ (c >> 1)) : (c >> 1);
-            v[i] = c;
-        }
-    }
-};
-const crc_table g_crc;
-
 int hex_value(char c)
 {
     if (c >= '0' && c <= '9')
@@ -35,11 +21,9 @@ int hex_value(char c)
 
 uint32_t crc32_le(uint32_t crc, const void *data, size_t length)
 {
-    const uint8_t *p = static_cast<const uint8_t *>(data);
-    crc = ~crc;
-    for (size_t i = 0; i < length; ++i)
-        crc = g_crc.v[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
-    return ~crc;
+    // zlib's CRC-32 is the GPT's (reflected 0xEDB88320, pre- and post-
+    // inverted); crc32_z takes a size_t, so no length is cut at 4 GiB.
+    return static_cast<uint32_t>(crc32_z(crc, static_cast<const Bytef *>(data), length));
 }
 
 int gen_rand_uuid(uint8_t *out16)

