@@ -3,27 +3,69 @@
 # eMMC (dev/mmcblk2) and NVMe drive (dev/nvme0n1), and /mnt/sdcard holding
 # image sets made by real tools (mkfs.ext4 -d, img2simg, gzip, sfdisk).
 # Run the installer against it with IMGSMITH_ROOT=<dir>.
-#
-# Usage: make-sim-board.sh [--board rockchip|allwinner] [--emmc-mib N]
-#                          [--nvme-mib N] [--sets all|none|NAME,...] <dir>
 set -euo pipefail
+
+# Every image set this script can make; each is the directory of that name
+# below /mnt/sdcard, the name demo.sh and the tests use too.
+ALL_SETS="linux-mbr4 linux-mbr6 rk3588-gpt rk3399-legacy raw-disk raw-gz raw-img"
+
+usage() {
+    cat <<USAGE
+usage: make-sim-board.sh [options] <dir>
+
+Makes a simulated board in <dir> for IMGSMITH_ROOT=<dir>: /proc, /sys, a
+file-backed eMMC dev/mmcblk2 and NVMe drive dev/nvme0n1, and image sets in
+mnt/sdcard made with mkfs.ext4 -d, img2simg, gzip and sfdisk.
+
+options:
+  --board rockchip|allwinner  board to imitate: RK3588 (default) or H3
+  --emmc-mib N                size of the eMMC in MiB (default 256)
+  --nvme-mib N                size of the NVMe drive in MiB (default 128)
+  --sets all|none|NAME,...    image sets to make (default all):
+                                linux-mbr4     partmap.txt, four MBR partitions
+                                linux-mbr6     partmap.txt, six partitions (EBR chain)
+                                rk3588-gpt     Rockchip parameter.txt, GPT, A/B slots
+                                rk3399-legacy  Rockchip parameter block and IDB loader
+                                raw-disk       raw-disk/disk.raw, a whole-disk image
+                                raw-gz         raw-gz/disk.raw.gz, the same gzip-compressed
+                                raw-img        raw-img/system.img, a raw .img
+  --list-sets                 print the names of the image sets, one a line
+  -h, --help                  show this text
+USAGE
+}
 
 BOARD=rockchip
 EMMC_MIB=256
 NVME_MIB=128
 SETS=all
-while [ $# -gt 1 ]; do
+while [ $# -gt 0 ]; do
     case "$1" in
-        --board) BOARD=$2; shift 2 ;;
-        --emmc-mib) EMMC_MIB=$2; shift 2 ;;
-        --nvme-mib) NVME_MIB=$2; shift 2 ;;
-        --sets) SETS=$2; shift 2 ;;
-        *) echo "make-sim-board: unknown option $1" >&2; exit 2 ;;
+        -h|--help) usage; exit 0 ;;
+        --list-sets) printf '%s\n' $ALL_SETS; exit 0 ;;
+        --board|--emmc-mib|--nvme-mib|--sets)
+            [ $# -ge 2 ] || { echo "make-sim-board: $1 needs a value" >&2; exit 2; }
+            case "$1" in
+                --board) BOARD=$2 ;;
+                --emmc-mib) EMMC_MIB=$2 ;;
+                --nvme-mib) NVME_MIB=$2 ;;
+                --sets) SETS=$2 ;;
+            esac
+            shift 2 ;;
+        -*) echo "make-sim-board: unknown option $1 (see --help)" >&2; exit 2 ;;
+        *) break ;;
     esac
 done
 if [ $# -ne 1 ]; then
-    echo "usage: $0 [--board rockchip|allwinner] [--emmc-mib N] [--nvme-mib N] [--sets all|none|NAME,...] <dir>" >&2
+    usage >&2
     exit 2
+fi
+if [ "$SETS" != all ] && [ "$SETS" != none ]; then
+    for s in ${SETS//,/ }; do
+        case " $ALL_SETS " in
+            *" $s "*) ;;
+            *) echo "make-sim-board: unknown image set '$s' (known: $ALL_SETS)" >&2; exit 2 ;;
+        esac
+    done
 fi
 ROOT=$1
 export PATH="$PATH:/usr/sbin:/sbin"
@@ -209,7 +251,7 @@ MAP
 fi
 
 # Rockchip sets: sizes and offsets are sectors of 512 bytes.
-if want rk-gpt; then
+if want rk3588-gpt; then
     d=$SD/rk3588-gpt
     mkdir -p "$d"
     pattern "$d/idbloader.img" 262144 21
@@ -234,7 +276,7 @@ uuid:boot_a=7a3f0000-0000-446a-8000-702f00006273
 MAP
 fi
 
-if want rk-legacy; then
+if want rk3399-legacy; then
     d=$SD/rk3399-legacy
     mkdir -p "$d"
     pattern "$d/idbloader.img" 200000 31
@@ -267,11 +309,17 @@ make_disk() {
     dd if="$WORK/p2.img" of="$out" bs=512 seek=18432 conv=notrunc status=none
 }
 
-if want raw; then
-    mkdir -p "$SD/raw-disk" "$SD/raw-gz" "$SD/raw-img"
+if want raw-disk; then
+    mkdir -p "$SD/raw-disk"
     make_disk "$SD/raw-disk/disk.raw" 40
+fi
+if want raw-gz; then
+    mkdir -p "$SD/raw-gz"
     make_disk "$WORK/gz.raw" 48
     gzip -c -n "$WORK/gz.raw" > "$SD/raw-gz/disk.raw.gz"
+fi
+if want raw-img; then
+    mkdir -p "$SD/raw-img"
     make_disk "$SD/raw-img/system.img" 32
 fi
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks an installed device against its image set with independent tools.
 
-Usage: verify-install.py <device file> <image set dir or raw image file>
+Usage: verify-install.py <device file> <image set> (--help for details)
 
 The layout is read from the set's own files here (not by the installer's
 parser); every written partition is compared byte for byte with cmp (sparse
@@ -11,6 +11,7 @@ with sfdisk --json / sgdisk -v, and Rockchip parameter blocks are compared
 with what rkcrc -p makes of the same parameter file. Exit status 1 on the
 first mismatch.
 """
+import argparse
 import json
 import os
 import re
@@ -200,11 +201,31 @@ def verify_raw(device, image, tmp):
         say(True, "no backup GPT header in the last sector")
 
 
+def raw_image_in(directory):
+    """The one raw image file of a raw image set directory, else None."""
+    names = [n for n in sorted(os.listdir(directory))
+             if n.endswith((".raw", ".gz", ".img")) and os.path.isfile(os.path.join(directory, n))]
+    return os.path.join(directory, names[0]) if len(names) == 1 else None
+
+
 def main():
-    if len(sys.argv) != 3:
-        print(__doc__)
+    parser = argparse.ArgumentParser(
+        description="Checks a device written by imgsmith against its image set with independent "
+        "tools (cmp, simg2img, gzip, e2fsck, sfdisk, sgdisk, rkcrc). Exit status: 0 all checks "
+        "passed, 1 a check failed, 2 nothing to verify.",
+        epilog="The image set is a directory with partmap.txt or parameter.txt, a raw image file "
+        "(.raw, .gz, .img), or a directory holding one such file, e.g. "
+        "<board>/mnt/sdcard/linux-mbr6 or <board>/mnt/sdcard/raw-gz.")
+    parser.add_argument("device", help="the written device or device file, e.g. <board>/dev/mmcblk2")
+    parser.add_argument("image_set", metavar="image-set", help="the image set that was installed")
+    args = parser.parse_args()
+    device, target = args.device, args.image_set
+    if not os.path.exists(device):
+        print("verify-install: %s does not exist" % device, file=sys.stderr)
         return 2
-    device, target = sys.argv[1], sys.argv[2]
+    if os.path.isdir(target) and not any(
+            os.path.exists(os.path.join(target, m)) for m in ("partmap.txt", "parameter.txt")):
+        target = raw_image_in(target) or target
     print("verifying %s against %s" % (device, target))
     with tempfile.TemporaryDirectory() as tmp:
         if os.path.isdir(target) and os.path.exists(os.path.join(target, "partmap.txt")):
@@ -214,7 +235,7 @@ def main():
         elif os.path.isfile(target):
             verify_raw(device, target, tmp)
         else:
-            print("nothing to verify in %s" % target)
+            print("verify-install: %s is not an image set" % target, file=sys.stderr)
             return 2
     print("verification: %s" % ("passed" if failures == 0 else "%d check(s) failed" % failures))
     return 1 if failures else 0

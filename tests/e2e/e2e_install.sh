@@ -31,7 +31,7 @@ install() {
     IMGSMITH_ROOT=$SIM "$DRIVER" --buffer-kib 1024 "$@" "/mnt/sdcard/$set" mmcblk2 > "$WORK/out" 2>&1
     local rc=$?
     [ $rc -gt 1 ] && { cat "$WORK/out"; echo "driver exit status $rc"; }
-    sed -n '/^error:\|^All done\|^Installing/p' "$WORK/out"
+    sed -n '/^error:\|^All done\|^Image set/p' "$WORK/out"
     return $rc
 }
 
@@ -39,22 +39,35 @@ verify() {
     "$SRC/scripts/verify-install.py" "$1" "$2" || fail "verification of $2"
 }
 
-# Progress lines of the driver: "(Step i/n) Writing ... p%"
+# Step lines of the driver: "[i/n] Writing <image> to <partition>" or a
+# line saying why nothing is written; into a file, percent lines
+# "[i/n] <partition>  p%" follow each written step.
 check_steps() {
-    python3 - "$WORK/out" <<'PY' || fail "step numbering"
+    python3 - "$WORK/out" <<'PY' || fail "step lines"
 import re, sys
-steps = [tuple(map(int, m.groups())) for m in re.finditer(r"^\(Step (\d+)/(\d+)\) Writing .* +(\d+)%$", open(sys.argv[1]).read(), re.M)]
-assert steps, "no progress lines"
-n = steps[0][1]
-assert all(s[1] == n for s in steps), "file count changes"
+text = open(sys.argv[1]).read()
+heads = [(int(i), int(n), rest) for i, n, rest in re.findall(r"^\[(\d+)/(\d+)\] (.*\S)$", text, re.M)
+         if not re.search(r" +\d+%$", rest)]
+assert heads, "no step lines"
+n = heads[0][1]
+assert all(h[1] == n for h in heads), "step count changes"
+assert sorted(h[0] for h in heads) == list(range(1, n + 1)), "steps %s of %d" % ([h[0] for h in heads], n)
+assert not any(re.search(r"(^| )(to )?$|\[\]|/dev/null", h[2]) for h in heads), "empty name in %s" % heads
 seen = {}
-for i, _, p in steps:
-    seen.setdefault(i, []).append(p)
-assert sorted(seen) == list(range(1, n + 1)), "files %s of %d" % (sorted(seen), n)
-for i, ps in seen.items():
-    assert ps[0] == 0 and ps[-1] == 100, "file %d: %s" % (i, ps)
-    assert all(a < b for a, b in zip(ps, ps[1:])), "file %d not rising once per percent: %s" % (i, ps)
-print("  ok    %d files, each 0..100%% rising, one line per percent" % n)
+for i, _, p in re.findall(r"^\[(\d+)/(\d+)\] \S+ +(\d+)%$", text, re.M):
+    seen.setdefault(int(i), []).append(int(p))
+for i, _, rest in heads:
+    ps = seen.get(i, [])
+    if rest.startswith("Writing"):
+        assert ps and ps[0] == 0 and ps[-1] == 100, "step %d: %s" % (i, ps)
+        assert all(a < b for a, b in zip(ps, ps[1:])), "step %d not rising once per percent: %s" % (i, ps)
+    else:
+        assert not ps, "step %d writes nothing but shows %s" % (i, ps)
+assert not re.search(r"^[0-9a-f]{8}-[0-9a-f]{4}-", text, re.M | re.I) and ": 614e0000" not in text, "stray UUID line"
+written = sum(1 for h in heads if h[2].startswith("Writing"))
+m = re.search(r"^All done: (\d+) bytes .* written in [0-9.]+ s", text, re.M)
+assert m and int(m.group(1)) > 0, "summary with bytes and time"
+print("  ok    %d steps (%d written, each 0..100%% rising), summary of %s bytes" % (n, written, m.group(1)))
 PY
 }
 
@@ -85,19 +98,19 @@ assert types.count("5") == 1 and len(p) == 7, types
 print("  ok    three primaries, an extended partition and three logical partitions")' || fail "EBR chain"
     ;;
 rk-gpt)
-    make_board rk-gpt
+    make_board rk3588-gpt
     install rk3588-gpt || fail "install"
     check_steps
     verify "$SIM/dev/mmcblk2" "$SIM/mnt/sdcard/rk3588-gpt"
     ;;
 rk-legacy)
-    make_board rk-legacy
+    make_board rk3399-legacy
     install rk3399-legacy || fail "install"
     check_steps
     verify "$SIM/dev/mmcblk2" "$SIM/mnt/sdcard/rk3399-legacy"
     ;;
 raw-disk | raw-gz | raw-img)
-    make_board raw
+    make_board "${CASE}"
     # An old GPT on the device whose backup header must not survive.
     printf 'label: gpt\nstart=2048, size=8192\n' | sfdisk -q "$SIM/dev/mmcblk2" || fail "old GPT"
     case "$CASE" in
@@ -121,7 +134,7 @@ low-format-nvme)
     [ $rc = 0 ] || { cat "$WORK/out"; fail "install (exit status $rc)"; }
     grep -q "^Low format done" "$WORK/out" || fail "no low-format event"
     first_lf=$(grep -n "^Low format" "$WORK/out" | head -1 | cut -d: -f1)
-    first_write=$(grep -n "^(Step" "$WORK/out" | head -1 | cut -d: -f1)
+    first_write=$(grep -n "^\[1/" "$WORK/out" | head -1 | cut -d: -f1)
     [ "$first_lf" -lt "$first_write" ] || fail "low format after writing began"
     echo "  ok    low format reported before the first partition"
     verify "$SIM/dev/nvme0n1" "$SIM/mnt/sdcard/linux-mbr4"
@@ -134,6 +147,53 @@ cancel-driver)
     grep -q "^error: The install was cancelled.$" "$WORK/out" || fail "no cancel message"
     [ "$(grep -c '^error:\|^All done' "$WORK/out")" = 1 ] || fail "not exactly one terminal event"
     echo "  ok    one error event saying the install was cancelled"
+    ;;
+cli-refusals)
+    make_board linux-mbr4
+    cp "$SIM/dev/mmcblk2" "$WORK/before"
+    # expect_usage <what> <text in the message> <arguments...>: exit 2, nothing written.
+    expect_usage() {
+        local what=$1 text=$2
+        shift 2
+        IMGSMITH_ROOT=$SIM "$DRIVER" "$@" > "$WORK/out" 2>&1
+        local rc=$?
+        [ $rc = 2 ] || { cat "$WORK/out"; fail "$what: exit status $rc, not 2"; }
+        grep -q -- "$text" "$WORK/out" || { cat "$WORK/out"; fail "$what: no '$text'"; }
+        echo "  ok    $what: exit 2, '$text'"
+    }
+    expect_usage "no arguments" "no image set given"
+    expect_usage "no boot device" "no boot device given" /mnt/sdcard/linux-mbr4
+    expect_usage "unknown option" "Unknown option" --frobnicate /mnt/sdcard/linux-mbr4 mmcblk2
+    expect_usage "missing set" "/mnt/sdcard/nothing: not found" /mnt/sdcard/nothing mmcblk2
+    expect_usage "directory that is no set" "/mnt/sdcard: not an image set" /mnt/sdcard mmcblk2
+    expect_usage "file that is no set" "not an image set" /mnt/sdcard/linux-mbr4/partmap.txt mmcblk2
+    expect_usage "missing device" "/dev/sdz: no such device" /mnt/sdcard/linux-mbr4 sdz
+    expect_usage "bad --cancel-at" "cancel-at wants" --cancel-at x /mnt/sdcard/linux-mbr4 mmcblk2
+    cmp -s "$WORK/before" "$SIM/dev/mmcblk2" || fail "a refused command wrote the eMMC"
+    echo "  ok    the eMMC is untouched"
+    "$DRIVER" --version | grep -q "^imgsmith-install v[0-9]" || fail "--version"
+    "$DRIVER" --help | grep -q -- "--yes" || fail "--help"
+    echo "  ok    --version, --help"
+    # Without a simulation root a real device needs --yes: the plan is shown,
+    # exit 3. /dev/zero stands in for the device; nothing can be written to it.
+    env -u IMGSMITH_ROOT "$DRIVER" "$SIM/mnt/sdcard/linux-mbr4" zero > "$WORK/out" 2>&1
+    rc=$?
+    [ $rc = 3 ] || { cat "$WORK/out"; fail "no --yes: exit status $rc, not 3"; }
+    grep -q "^Boot device: *\/dev\/zero" "$WORK/out" && grep -q "rootfs.img" "$WORK/out" &&
+        grep -q "run again with --yes" "$WORK/out" || { cat "$WORK/out"; fail "no plan shown"; }
+    echo "  ok    without --yes: plan shown, exit 3"
+    ;;
+split-default)
+    # A set with an overlay image can put its system partitions on another
+    # device; named without a system device it goes to the boot device, as in
+    # the install preview (it used to end "All done" with rootfs and userdata
+    # never written).
+    make_board rk3588-gpt
+    printf 'overlay' > "$SIM/mnt/sdcard/rk3588-gpt/dtbo.img"
+    install rk3588-gpt || fail "install"
+    check_steps
+    grep -q "^  system device: /dev/mmcblk2 (the boot device)$" "$WORK/out" || fail "summary names no system device"
+    verify "$SIM/dev/mmcblk2" "$SIM/mnt/sdcard/rk3588-gpt"
     ;;
 *)
     fail "unknown case $CASE"

@@ -1,24 +1,30 @@
-// imgsmith-install: runs the install job on one image set without the user
-// interface and prints its events. With IMGSMITH_ROOT set it installs onto a
+// imgsmith-install: the install job of imgsmith-gui without a screen, for
+// headless boards and scripts. With IMGSMITH_ROOT set it installs onto a
 // simulated board.
+//
+// Exit status: 0 done, 1 install failed, 2 usage error (also a set or device
+// that does not exist or is not one), 3 plan shown but nothing written
+// because a real device needs --yes.
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "board/boardhardwareinfo.h"
-#include "board/targetdevice.h"
-#include "imageset/osconfig.h"
 #include "install/installevents.h"
 #include "install/sdupdatethread.h"
+#include "installplan.h"
 #include "installprinter.h"
+#include "startup/cmdline.h"
+#include "startup/globals.h"
 #include "storage/mmc.h"
-#include "util/qpaths.h"
 
 namespace {
+
+enum ExitStatus { kDone = 0, kFailed = 1, kUsage = 2, kNotConfirmed = 3 };
 
 SDUpdateThread *g_job = nullptr;
 
@@ -29,101 +35,134 @@ void on_signal(int)
         g_job->cancel();
 }
 
-TargetDevice device_from_name(const QString &name)
+int usageError(const QCommandLineParser &parser, const QString &message)
 {
-    if (name.isEmpty() || name == "null" || name == "none")
-        return TargetDevice();
-    int kind = TargetDeviceEMMC;
-    if (name.startsWith("nvme"))
-        kind = TargetDeviceNVMe;
-    else if (name.startsWith("sd"))
-        kind = TargetDeviceUSBDisk;
-    return TargetDevice(kind, name);
+    fprintf(stderr, "imgsmith-install: %s\n\n%s", qPrintable(message), qPrintable(parser.helpText()));
+    return kUsage;
+}
+
+// Our own lines go to the real standard output; the storage layer's
+// diagnostics on standard output (GPT UUIDs, parser remarks) would mix with
+// them, so they go to standard error in debug mode and are dropped otherwise
+// (the log file keeps the trace).
+FILE *takeStandardOutput()
+{
+    const int own = dup(STDOUT_FILENO);
+    FILE *out = own >= 0 ? fdopen(own, "w") : nullptr;
+    if (!out)
+        return stdout;
+    const int sink = debugMode() ? dup(STDERR_FILENO) : open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (sink >= 0) {
+        fflush(stdout);
+        dup2(sink, STDOUT_FILENO);
+        close(sink);
+    }
+    // Line by line even into a pipe or file, so a watcher sees every step.
+    setvbuf(out, nullptr, _IOLBF, 0);
+    return out;
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
+    queue_debug_env();
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName("imgsmith-install");
-    // Line by line even into a pipe or file, so a watcher sees every event.
-    setvbuf(stdout, nullptr, _IOLBF, 0);
+    QCoreApplication::setApplicationName(QStringLiteral("imgsmith-install"));
+    QCoreApplication::setApplicationVersion(getImgSmithVersion());
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        "Installs an image set (a directory with partmap.txt or parameter.txt, or one raw image file) "
-        "onto the board's storage. Paths are those of the running system; set IMGSMITH_ROOT to use a "
-        "simulated board.");
+    parser.setApplicationDescription(QStringLiteral(
+        "Installs an image set (a directory with partmap.txt or parameter.txt, or a raw image file) onto the "
+        "board's storage, as imgsmith-gui does. Devices are kernel names (mmcblk2, nvme0n1, sda); the system "
+        "device defaults to the boot device, \"none\" leaves it out. A real device is written only with --yes; "
+        "without it the plan is shown and the exit status is 3. With IMGSMITH_ROOT set, installs onto that "
+        "simulated board.\n"
+        "Exit status: 0 done, 1 install failed, 2 usage error, 3 not confirmed.\n"
+        "Checking the written data afterwards (--verify) is not available yet."));
     parser.addHelpOption();
-    parser.addPositionalArgument("image-set", "image set directory or raw image file, e.g. /mnt/sdcard/debian");
-    parser.addPositionalArgument("boot-device", "kernel name of the boot device (default mmcblk2)");
-    parser.addPositionalArgument("system-device", "kernel name of a separate system device (default none)");
-    QCommandLineOption lowFormat("low-format", "erase every target device before writing");
-    QCommandLineOption noOverlay("no-overlayfs", "install without the overlay file system");
-    QCommandLineOption exclude("exclude", "do not write this image file (repeatable)", "file");
-    QCommandLineOption quiet("quiet", "print only the result");
-    QCommandLineOption cancelAt("cancel-at", "cancel when file N reaches P percent", "N:P");
-    QCommandLineOption bufferSize("buffer-kib", "chunk size of the streamed copy in KiB", "kib");
-    parser.addOptions({lowFormat, noOverlay, exclude, quiet, cancelAt, bufferSize});
-    parser.process(app);
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("image-set"), QStringLiteral("image set directory or raw image file, e.g. /mnt/sdcard/debian"));
+    parser.addPositionalArgument(QStringLiteral("boot-device"), QStringLiteral("kernel name of the boot device, e.g. mmcblk2"));
+    parser.addPositionalArgument(QStringLiteral("system-device"), QStringLiteral("kernel name of the system device, or none (default: the boot device)"),
+                                 QStringLiteral("[system-device]"));
+    const QCommandLineOption yes({QStringLiteral("y"), QStringLiteral("yes")}, QStringLiteral("write a real device without asking"));
+    const QCommandLineOption lowFormat(QStringLiteral("low-format"), QStringLiteral("erase every target device before writing"));
+    const QCommandLineOption noOverlay(QStringLiteral("no-overlayfs"), QStringLiteral("install without the overlay file system"));
+    const QCommandLineOption exclude(QStringLiteral("exclude"), QStringLiteral("do not write this image file (repeatable)"), QStringLiteral("file"));
+    const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("print only the plan and the result"));
+    const QCommandLineOption cancelAt(QStringLiteral("cancel-at"), QStringLiteral("cancel when step N reaches P percent (tests)"), QStringLiteral("N:P"));
+    const QCommandLineOption bufferSize(QStringLiteral("buffer-kib"), QStringLiteral("chunk size of the streamed copy in KiB"), QStringLiteral("kib"));
+    parser.addOptions({yes, lowFormat, noOverlay, exclude, quiet, cancelAt, bufferSize});
+    if (!parser.parse(app.arguments()))
+        return usageError(parser, parser.errorText());
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(kDone);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+    const bool terminal = isatty(STDOUT_FILENO);
+    FILE *out = takeStandardOutput();
 
     const QStringList args = parser.positionalArguments();
-    if (args.isEmpty() || args.size() > 3) {
-        fprintf(stderr, "%s", qPrintable(parser.helpText()));
-        return 2;
+    if (args.size() < 2 || args.size() > 3)
+        return usageError(parser, args.isEmpty() ? QStringLiteral("no image set given")
+                                  : args.size() == 1 ? QStringLiteral("no boot device given")
+                                                     : QStringLiteral("too many arguments"));
+    int cancelFile = 0, cancelPercent = 0;
+    if (parser.isSet(cancelAt)) {
+        const QStringList np = parser.value(cancelAt).split(QLatin1Char(':'));
+        bool okFile = false, okPercent = false;
+        if (np.size() == 2) {
+            cancelFile = np[0].toInt(&okFile);
+            cancelPercent = np[1].toInt(&okPercent);
+        }
+        if (!okFile || !okPercent)
+            return usageError(parser, QStringLiteral("--cancel-at wants N:P, e.g. 3:20"));
     }
 
     initBoardType();
     gCurrentBoardInfo = GetBoardType();
-    if (parser.isSet(bufferSize))
-        BUFFER_SIZE = parser.value(bufferSize).toInt() * 1024;
-
-    QString setPath = QDir::cleanPath(args[0]);
-    QFileInfo info(sysPath(setPath));
-    if (!info.exists()) {
-        fprintf(stderr, "imgsmith-install: %s not found\n", qPrintable(setPath));
-        return 2;
+    if (parser.isSet(bufferSize)) {
+        bool ok = false;
+        const int kib = parser.value(bufferSize).toInt(&ok);
+        if (!ok || kib < 64 || kib > 1024 * 1024)
+            return usageError(parser, QStringLiteral("--buffer-kib wants 64 to 1048576"));
+        BUFFER_SIZE = kib * 1024;
     }
-    OSConfig config;
-    if (info.isDir()) {
-        QStringList names = QDir(info.filePath()).entryList(QDir::Files, QDir::Name);
-        config = OSConfig(setPath, names);
-    } else {
-        config = OSConfig(QFileInfo(setPath).path(), QFileInfo(setPath).fileName());
+
+    InstallPlan plan;
+    QString error;
+    if (!plan.loadImageSet(args[0], error) || !plan.setDevices(args[1], args.value(2), error)) {
+        fprintf(stderr, "imgsmith-install: %s\n", qPrintable(error));
+        return kUsage;
     }
-    if (!config.isValid)
-        fprintf(stderr, "imgsmith-install: warning: %s is not a valid image set for this board\n", qPrintable(setPath));
+    const QStringList excluded = parser.values(exclude);
+    plan.print(out, excluded, parser.isSet(lowFormat));
+    if (qEnvironmentVariableIsEmpty("IMGSMITH_ROOT") && !parser.isSet(yes)) {
+        fprintf(out, "Nothing was written: run again with --yes to write these devices.\n");
+        return kNotConfirmed;
+    }
 
-    TargetDevice boot = device_from_name(args.size() > 1 ? args[1] : QStringLiteral("mmcblk2"));
-    TargetDevice system = device_from_name(args.size() > 2 ? args[2] : QString());
-    fprintf(stdout, "Installing %s (%s) to %s\n", qPrintable(setPath), qPrintable(config.title),
-            qPrintable(boot.getFullDevName()));
-
-    SDUpdateThread job(config, boot, system);
+    SDUpdateThread job(plan.config(), plan.bootDevice(), plan.systemDevice());
     job.setLowFormat(parser.isSet(lowFormat));
     job.setOverlayfsDisabled(parser.isSet(noOverlay));
-    job.setExcludedFiles(parser.values(exclude));
-    InstallPrinter printer(&job);
+    job.setExcludedFiles(excluded);
+    InstallPrinter printer(out, terminal);
     printer.setQuiet(parser.isSet(quiet));
+    printer.setExcludedFiles(excluded);
+    printer.setHasSystemPartitions(plan.splitsSystemPartitions());
     if (parser.isSet(cancelAt)) {
-        QStringList np = parser.value(cancelAt).split(':');
-        if (np.size() == 2) {
-            const int file = np[0].toInt();
-            const int percent = np[1].toInt();
-            // In step with the copy, so the cancel lands at that point.
-            job.setProgressObserver([&job, file, percent](int fileIndex, int pct) {
-                if (fileIndex == file && pct >= percent && !job.isCancelled()) {
-                    fprintf(stdout, "cancelling at %d%% of file %d\n", pct, fileIndex);
-                    job.cancel();
-                }
-            });
-        }
+        // In step with the copy, so the cancel lands at that point.
+        job.setProgressObserver([&job, cancelFile, cancelPercent](int fileIndex, int pct) {
+            if (fileIndex == cancelFile && pct >= cancelPercent && !job.isCancelled())
+                job.cancel();
+        });
     }
     job.setEventReceiver(&printer);
     QObject::connect(&job, &QThread::finished, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     g_job = &job;
     signal(SIGINT, on_signal);
     signal(SIGTERM, on_signal);
+    printer.start();
     job.start();
     app.exec();
     job.wait();
@@ -131,8 +170,9 @@ int main(int argc, char **argv)
     g_job = nullptr;
     setInstallEventReceiver(nullptr);
     if (printer.terminalEvents() != 1) {
-        fprintf(stderr, "imgsmith-install: the job ended with %d terminal events\n", printer.terminalEvents());
-        return 3;
+        // Never let a job that did not say how it ended pass for a success.
+        fprintf(out, "error: the install job ended with %d final reports instead of one\n", printer.terminalEvents());
+        return kFailed;
     }
-    return printer.exitCode();
+    return printer.exitCode() == 0 ? kDone : kFailed;
 }
