@@ -65,7 +65,7 @@ for i, _, rest in heads:
         assert not ps, "step %d writes nothing but shows %s" % (i, ps)
 assert not re.search(r"^[0-9a-f]{8}-[0-9a-f]{4}-", text, re.M | re.I) and ": 614e0000" not in text, "stray UUID line"
 written = sum(1 for h in heads if h[2].startswith("Writing"))
-m = re.search(r"^All done: (\d+) bytes .* written in [0-9.]+ s", text, re.M)
+m = re.search(r"^All done: (\d+) bytes of image files .* in [0-9.]+ s", text, re.M)
 assert m and int(m.group(1)) > 0, "summary with bytes and time"
 print("  ok    %d steps (%d written, each 0..100%% rising), summary of %s bytes" % (n, written, m.group(1)))
 PY

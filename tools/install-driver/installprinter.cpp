@@ -180,7 +180,7 @@ void InstallPrinter::closeBar()
 QString InstallPrinter::totals() const
 {
     const double seconds = m_clock.isValid() ? m_clock.elapsed() / 1000.0 : 0;
-    QString line = QStringLiteral("%1 bytes (%2) written in %3 s")
+    QString line = QStringLiteral("%1 bytes of image files (%2) in %3 s")
                        .arg(m_bytes)
                        .arg(Util::size_human(m_bytes))
                        .arg(seconds, 0, 'f', 1);

@@ -4,7 +4,8 @@
 //
 // Output: one line when a step begins ("[2/7] Writing boot.img to boot");
 // on a terminal a progress bar that rewrites itself, elsewhere a line per
-// percent ("[2/7] boot  40%"); last a summary with the bytes written, the
+// percent ("[2/7] boot  40%"); last a summary with the bytes of image files
+// copied (as read: a gzip or sparse file counts at its own size), the
 // time and the average speed, or the error.
 #pragma once
 
