@@ -15,8 +15,8 @@ case "${1:-}" in
 esac
 BUILD_DIR=${PACKAGE_BUILD_DIR:-build-package}
 ./scripts/deps.sh
-BUILD_DIR=$BUILD_DIR ./scripts/build.sh -DCMAKE_BUILD_TYPE=Release -DIMGSMITH_TESTS=OFF "$@" >/dev/null
-(cd "$BUILD_DIR" && cpack -G DEB >/dev/null)
+BUILD_DIR=$BUILD_DIR ./scripts/build.sh -DCMAKE_BUILD_TYPE=Release -DIMGSMITH_TESTS=OFF "$@"
+(cd "$BUILD_DIR" && cpack -G DEB)
 deb=$(ls -t "$BUILD_DIR"/imgsmith_*.deb | head -1)
 dpkg-deb --info "$deb" | sed -n 's/^ \(Package\|Version\|Architecture\|Depends\):/\1:/p'
 echo "$deb"

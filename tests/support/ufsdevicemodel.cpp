@@ -45,9 +45,9 @@ UfsDeviceModel::UfsDeviceModel()
     deviceDesc.assign(0x59, 0);
     deviceDesc[0] = 0x59;
     deviceDesc[1] = UFS_DESC_DEVICE;
-    deviceDesc[UFS_DEV_bNumberLU] = 1;
-    deviceDesc[UFS_DEV_bUD0BaseOffset] = 22;
-    deviceDesc[UFS_DEV_bUDConfigPLength] = 26;
+    deviceDesc[ufsdesc::kNumberLU] = 1;
+    deviceDesc[ufsdesc::kUD0BaseOffset] = 22;
+    deviceDesc[ufsdesc::kUDConfigPLength] = 26;
 
     geometryDesc.assign(0x57, 0);
     geometryDesc[0] = 0x57;
@@ -70,8 +70,8 @@ void UfsDeviceModel::useShortLayout()
 {
     deviceDesc.resize(0x40);
     deviceDesc[0] = 0x40;
-    deviceDesc[UFS_DEV_bUD0BaseOffset] = 16;
-    deviceDesc[UFS_DEV_bUDConfigPLength] = 16;
+    deviceDesc[ufsdesc::kUD0BaseOffset] = 16;
+    deviceDesc[ufsdesc::kUDConfigPLength] = 16;
     geometryDesc.resize(0x48);
     geometryDesc[0] = 0x48;
     configDesc.assign(144, 0);
@@ -82,13 +82,13 @@ void UfsDeviceModel::useShortLayout()
 void UfsDeviceModel::setGeometry(uint64_t rawSectors, uint32_t segmentSectors,
                                  uint8_t auSegments, uint8_t enhFactor, uint32_t wbMaxUnits)
 {
-    putBe(&geometryDesc[UFS_GEO_qTotalRawDeviceCapacity], rawSectors, 8);
-    putBe(&geometryDesc[UFS_GEO_dSegmentSize], segmentSectors, 4);
-    geometryDesc[UFS_GEO_bAllocationUnitSize] = auSegments;
-    geometryDesc[UFS_GEO_wEnhanced1CapAdjFac] = enhFactor;
-    geometryDesc[UFS_GEO_wEnhanced1CapAdjFac + 1] = 0;
-    if (geometryDesc.size() >= UFS_GEO_dWriteBoosterBufferMaxNAllocUnits + 4u)
-        putBe(&geometryDesc[UFS_GEO_dWriteBoosterBufferMaxNAllocUnits], wbMaxUnits, 4);
+    putBe(&geometryDesc[ufsdesc::kTotalRawDeviceCapacity], rawSectors, 8);
+    putBe(&geometryDesc[ufsdesc::kSegmentSize], segmentSectors, 4);
+    geometryDesc[ufsdesc::kAllocationUnitSize] = auSegments;
+    geometryDesc[ufsdesc::kEnhanced1CapAdjFac] = enhFactor;
+    geometryDesc[ufsdesc::kEnhanced1CapAdjFac + 1] = 0;
+    if (geometryDesc.size() >= ufsdesc::kWriteBoosterBufferMaxNAllocUnits + 4u)
+        putBe(&geometryDesc[ufsdesc::kWriteBoosterBufferMaxNAllocUnits], wbMaxUnits, 4);
 }
 
 std::vector<UfsDeviceModel::Request> UfsDeviceModel::writes() const
@@ -216,13 +216,13 @@ uint8_t UfsDeviceModel::answer(Request &rq, uint8_t *din, uint32_t dinLen, uint8
             return kInvalidValue;
         configDesc = rq.dataOut;
         // What the device reports after re-enumerating with the new layout.
-        const size_t base = deviceDesc[UFS_DEV_bUD0BaseOffset];
-        const size_t unit = deviceDesc[UFS_DEV_bUDConfigPLength];
+        const size_t base = deviceDesc[ufsdesc::kUD0BaseOffset];
+        const size_t unit = deviceDesc[ufsdesc::kUDConfigPLength];
         uint8_t enabled = 0;
         for (size_t i = 0; i < 8; i++)
             enabled += configDesc[base + unit * i] ? 1 : 0;
-        deviceDesc[UFS_DEV_bNumberLU] = enabled;
-        deviceDesc[UFS_DEV_bBootEnable] = configDesc[3];
+        deviceDesc[ufsdesc::kNumberLU] = enabled;
+        deviceDesc[ufsdesc::kBootEnable] = configDesc[3];
         if (onConfigWritten)
             onConfigWritten();
         return kOk;

@@ -18,6 +18,23 @@
 
 namespace testsupport {
 
+// Descriptor field offsets as JEDEC's UFS standard (JESD220) lists them,
+// written out here rather than taken from the storage layer: a slip in the
+// production offsets must make the model disagree, not follow it.
+namespace ufsdesc {
+// Device descriptor.
+constexpr int kNumberLU = 0x06;
+constexpr int kBootEnable = 0x08;
+constexpr int kUD0BaseOffset = 0x1A;
+constexpr int kUDConfigPLength = 0x1B;
+// Geometry descriptor (multi-byte fields big-endian).
+constexpr int kTotalRawDeviceCapacity = 0x04;   // 8 bytes, 512-byte units
+constexpr int kSegmentSize = 0x0D;              // 4 bytes, 512-byte units
+constexpr int kAllocationUnitSize = 0x11;
+constexpr int kEnhanced1CapAdjFac = 0x30;       // 2 bytes
+constexpr int kWriteBoosterBufferMaxNAllocUnits = 0x4F;   // 4 bytes
+} // namespace ufsdesc
+
 class UfsDeviceModel : public ufs_transport
 {
 public:

@@ -185,8 +185,8 @@ TEST_F(UfsInitTest, ProvisionsShortLayoutWithoutLosingBytes)
 TEST_F(UfsInitTest, ProvisionedDeviceLeftUntouchedUnlessForced)
 {
     m_model.attrs[0x00] = 1;
-    m_model.deviceDesc[UFS_DEV_bNumberLU] = 4;
-    m_model.deviceDesc[UFS_DEV_bBootEnable] = 1;
+    m_model.deviceDesc[ufsdesc::kNumberLU] = 4;
+    m_model.deviceDesc[ufsdesc::kBootEnable] = 1;
     ASSERT_EQ(init(0), 0);
     EXPECT_EQ(m_out, "UFS device stat: 4 LUs, boot LU-1\n");
     EXPECT_TRUE(m_model.writes().empty());
@@ -196,7 +196,7 @@ TEST_F(UfsInitTest, ProvisionedDeviceLeftUntouchedUnlessForced)
     EXPECT_EQ(readFile(scanFile()), "");
 
     // Each condition alone is not enough.
-    m_model.deviceDesc[UFS_DEV_bBootEnable] = 0;
+    m_model.deviceDesc[ufsdesc::kBootEnable] = 0;
     ASSERT_EQ(init(0), 0);
     EXPECT_EQ(m_out, "UFS initialized: 4 LUs, boot LU-1\n");
     EXPECT_EQ(descWrites().size(), 1u);
@@ -218,7 +218,7 @@ TEST_F(UfsInitTest, IdenticalConfigurationNotRewrittenButAttributesCorrected)
     // updated, as before a reset).
     m_model.attrs[0x00] = 0;
     m_model.attrs[0x0A] = 2;
-    m_model.deviceDesc[UFS_DEV_bNumberLU] = 1;
+    m_model.deviceDesc[ufsdesc::kNumberLU] = 1;
     m_model.requests.clear();
     ASSERT_EQ(init(0), 0) << m_err;
     EXPECT_TRUE(descWrites().empty());
@@ -259,7 +259,7 @@ TEST_F(UfsInitTest, LockedOrUnreadableDeviceNeverWritten)
          [](UfsDeviceModel &m) { m.attrs.erase(UFS_ATTR_REF_CLK_FREQ); },
          "read bRefClkFreq fail. ret = -1"},
         {"layout does not add up",
-         [](UfsDeviceModel &m) { m.useShortLayout(); m.deviceDesc[UFS_DEV_bUDConfigPLength] = 26; },
+         [](UfsDeviceModel &m) { m.useShortLayout(); m.deviceDesc[ufsdesc::kUDConfigPLength] = 26; },
          "Err: configuration layout 16 + 8 x 26 does not match 144 bytes"},
         {"device too small",
          [](UfsDeviceModel &m) { m.setGeometry(4 * 8192, 1024, 8, 1, 0); },

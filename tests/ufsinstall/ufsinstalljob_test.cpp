@@ -18,6 +18,8 @@
 #include <QEventLoop>
 #include <QStringList>
 
+#include <unistd.h>
+
 using namespace testsupport;
 
 namespace {
@@ -189,6 +191,21 @@ TEST_F(UfsInstallJobTest, UfsThatCannotBeBroughtUpStopsBeforeAnyWrite)
     m_bootUnitOnRescan = false;
     ev = install(set);
     EXPECT_EQ(ev->errors, QStringList{"Fail to init UFS drive."});
+    EXPECT_TRUE(allZero(dataUnit()));
+}
+
+// Provisioning cannot be undone: a set that cannot be installed must be
+// refused before the device's configuration is written.
+TEST_F(UfsInstallJobTest, SetWithoutItsMapStopsBeforeTheUfsIsConfigured)
+{
+    const OSConfig set = rockchipSet();
+    ASSERT_EQ(::unlink(setFile("parameter.txt").c_str()), 0);
+    JobEvents *ev = install(set);
+    ASSERT_EQ(ev->errors.size(), 1);
+    EXPECT_TRUE(ev->errors[0].startsWith("File not found: ") && ev->errors[0].endsWith("/parameter.txt"))
+        << ev->errors[0].toStdString();
+    EXPECT_TRUE(m_model.writes().empty());
+    EXPECT_EQ(configWrites(), 0);
     EXPECT_TRUE(allZero(dataUnit()));
 }
 
