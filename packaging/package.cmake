@@ -25,7 +25,9 @@ foreach(prog ${IMGSMITH_PROGRAMS})
         install(TARGETS ${prog} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
         set(page ${CMAKE_SOURCE_DIR}/docs/man/${prog}.1)
         if(NOT EXISTS ${page})
-            message(FATAL_ERROR "packaging: ${prog} has no manual page docs/man/${prog}.1")
+            # tests/package fails on it; the build itself goes on.
+            message(WARNING "packaging: ${prog} has no manual page docs/man/${prog}.1")
+            continue()
         endif()
         # Debian wants manual pages compressed with a fixed time stamp (-n), so
         # that two builds give the same bytes.
