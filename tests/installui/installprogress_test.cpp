@@ -1,0 +1,59 @@
+// Progress, speed and remaining-time texts of the install screens.
+#include <gtest/gtest.h>
+
+#include "frontend/installprogress.h"
+#include "install/sdupdatethreadevent.h"
+#include "install/sdupdatethreadspeedevent.h"
+
+namespace {
+
+const qint64 MiB = 1024 * 1024;
+
+TEST(InstallProgressTexts, SpeedAndRemainingTime)
+{
+    struct Case
+    {
+        qint64 sinceStartMs, done, total;
+        double elapsedMs;
+        const char *speed, *remaining, *bar;
+    } cases[] = {
+        // Nothing before the rate has had five seconds to settle.
+        {5000, 10 * MiB, 100 * MiB, 1000, "", "", ""},
+        {5001, 10 * MiB, 100 * MiB, 1000, "Speed: 10 MB/s", "Remaining Time: 00:00:09", "==]"},
+        {9000, 99 * MiB, 100 * MiB, 9900, "Speed: 10 MB/s", "Remaining Time: 00:00:00", "===================]"},
+        {9000, 1 * MiB, 3000 * MiB, 1000, "Speed: 1 MB/s", "Remaining Time: 00:49:59", "]"},
+        {9000, 1 * MiB, 8000 * MiB, 2000, "Speed: 512 KB/s", "Remaining Time: --:--:--", "]"},
+    };
+    for (const Case &c : cases) {
+        InstallProgress p;
+        const InstallScreenUpdate u =
+            p.speed(SDUpdateThreadSpeedEvent("rootfs.img", "rootfs", c.done, c.total, c.elapsedMs), c.sinceStartMs);
+        EXPECT_EQ(u.speed.toStdString(), c.speed);
+        EXPECT_EQ(u.remaining.toStdString(), c.remaining);
+        EXPECT_EQ(u.lcdLines.value(2).toStdString(), c.bar);
+        if (u.shown)
+            EXPECT_EQ(u.consoleLines.last().toStdString(), ">>> Enter \"c\" to cancel.");
+    }
+}
+
+TEST(InstallProgressTexts, StepsErrorsAndCopyTimes)
+{
+    InstallProgress p;
+    EXPECT_EQ(p.progress(SDUpdateThreadEvent(false, "boot.img", "boot", 0, 2, 1)).status,
+              "(Step 1/2) Writing boot.img ...");
+    EXPECT_EQ(p.progress(SDUpdateThreadEvent(true, QString(), "cache", 5, 2, 1)).status,
+              "(Step 1/2) Erasing [cache] partition ...");
+    EXPECT_FALSE(p.timesTaken());
+    const InstallScreenUpdate end = p.progress(SDUpdateThreadEvent(false, "rootfs.img", "rootfs", 100, 2, 2));
+    EXPECT_EQ(end.percent, 100);
+    EXPECT_TRUE(end.status.isEmpty());
+    EXPECT_TRUE(p.timesTaken());
+
+    const InstallScreenUpdate err =
+        p.progress(SDUpdateThreadEvent(QStringLiteral("rootfs.img is larger than its partition rootfs")));
+    EXPECT_EQ(err.status, "Error: rootfs.img is larger than its partition rootfs");
+    EXPECT_EQ(err.lcdLines, (QStringList{"Error", "rootfs.img is larger", " than its partition ", "rootfs"}));
+    EXPECT_EQ(err.consoleInputs, (QStringList{"reboot", "poweroff", "c"}));
+}
+
+} // namespace

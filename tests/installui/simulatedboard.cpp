@@ -1,0 +1,96 @@
+#include "simulatedboard.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cstdlib>
+
+#include "board/boardhardwareinfo.h"
+#include "startup/globals.h"
+#include "storage/mmc.h"
+#include "util/paths.h"
+
+using namespace testsupport;
+
+SimulatedBoard::SimulatedBoard(const QString &options) : m_oldPath(qgetenv("PATH"))
+{
+    const std::string root = m_dir.file("board");
+    const CmdResult r = run(sourceDir().toStdString() + "/scripts/make-sim-board.sh " + options.toStdString() + " "
+                            + shq(root));
+    m_ok = r.status == 0;
+    if (!m_ok)
+        fprintf(stderr, "make-sim-board.sh failed: %s\n", r.err.c_str());
+    qputenv("IMGSMITH_ROOT", QByteArray::fromStdString(root));
+    qputenv("IMGSMITH_TOOL_LOG", QByteArray::fromStdString(m_dir.file("tools.log")));
+    qputenv("PATH", (sourceDir() + QStringLiteral("/scripts/sim-tools:")).toLocal8Bit() + m_oldPath);
+    imgsmith::resetSimRootCache();
+    resetGlobalsForTest();
+    resetBoardStateForTest();
+    initBoardType();
+    gCurrentBoardInfo = GetBoardType();
+    mmc_reset_state_for_test();
+}
+
+SimulatedBoard::~SimulatedBoard()
+{
+    qputenv("PATH", m_oldPath);
+    qunsetenv("IMGSMITH_ROOT");
+    qunsetenv("IMGSMITH_TOOL_LOG");
+    imgsmith::resetSimRootCache();
+    resetGlobalsForTest();
+    resetBoardStateForTest();
+}
+
+QString SimulatedBoard::sourceDir()
+{
+    return QStringLiteral(IMGSMITH_SOURCE_DIR);
+}
+
+void SimulatedBoard::put(const QString &rel, const QByteArray &content) const
+{
+    const QString file = path(rel);
+    QDir().mkpath(file.section(QLatin1Char('/'), 0, -2));
+    QFile f(file);
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(content);
+}
+
+QStringList SimulatedBoard::toolCalls() const
+{
+    QFile f(QString::fromStdString(m_dir.file("tools.log")));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+void SimulatedBoard::addUsbDrive(const QString &name, const QString &product, int mib) const
+{
+    const QString host = QStringLiteral("sys/devices/platform/fc800000.usb/usb1/1-%1").arg(name);
+    const QString dev = host + QStringLiteral("/1-1:1.0/host0/target0:0:0/0:0:0:0/block/") + name;
+    put(host + QStringLiteral("/product"), product.toUtf8() + '\n');
+    put(host + QStringLiteral("/idProduct"), "0001\n");
+    put(host + QStringLiteral("/idVendor"), "abcd\n");
+    put(dev + QStringLiteral("/size"), QByteArray::number(qint64(mib) * 2048) + '\n');
+    QDir().mkpath(path(QStringLiteral("sys/block")));
+    QDir().mkpath(path(QStringLiteral("sys/class/block")));
+    QFile::link(QStringLiteral("../devices/") + dev.mid(12), path(QStringLiteral("sys/block/") + name));
+    QFile::link(QStringLiteral("../../devices/") + dev.mid(12), path(QStringLiteral("sys/class/block/") + name));
+    put(QStringLiteral("dev/") + name, QByteArray());
+    QFile parts(path(QStringLiteral("proc/partitions")));
+    if (parts.open(QIODevice::Append))
+        parts.write(QStringLiteral("   8        0 %1 %2\n").arg(qint64(mib) * 1024).arg(name).toUtf8());
+}
+
+void SimulatedBoard::addPartitions(const QString &disk, int count) const
+{
+    QFile parts(path(QStringLiteral("proc/partitions")));
+    if (!parts.open(QIODevice::Append))
+        return;
+    for (int i = 1; i <= count; ++i)
+        parts.write(QStringLiteral(" 179 %1 1024 %2p%1\n").arg(i).arg(disk).toUtf8());
+}
+
+void PrintTo(const QString &s, std::ostream *os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
