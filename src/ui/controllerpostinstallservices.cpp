@@ -2,55 +2,34 @@
 
 #include <QMetaObject>
 #include <QObject>
+#include <QProcess>
 
+#include "frontend/boardservices.h"
+#include "frontend/rockchipvendorstorage.h"
 #include "util/log2file.h"
-
-namespace {
-
-void unavailable(const char *method)
-{
-    log2file("post-install: %s is not available yet on this controller; step skipped\n", method);
-    fprintf(stderr, "post-install: %s is not available yet; step skipped\n", method);
-}
-
-} // namespace
 
 ControllerPostInstallServices::ControllerPostInstallServices(QObject *controller) : m_controller(controller)
 {
 }
 
-bool ControllerPostInstallServices::call(const char *method)
-{
-    if (m_controller && QMetaObject::invokeMethod(m_controller, method, Qt::DirectConnection))
-        return true;
-    unavailable(method);
-    return false;
-}
-
 void ControllerPostInstallServices::reNewCurrentOSInfo()
 {
-    call("reNewCurrentOSInfo");
+    BoardServices::reNewCurrentOSInfo();
 }
 
 void ControllerPostInstallServices::resetRockchipUbootMacAddress()
 {
-    call("resetRockchipUbootMacAddress");
+    RockchipVendorStorage::resetRockchipUbootMacAddress();
 }
 
 void ControllerPostInstallServices::resetRK3399MacAddress()
 {
-    call("resetRK3399MacAddress");
+    RockchipVendorStorage::resetRK3399MacAddress();
 }
 
 bool ControllerPostInstallServices::isBoardUnableToReadPartition()
 {
-    bool unable = false;
-    if (m_controller
-        && QMetaObject::invokeMethod(m_controller, "isBoardUnableToReadPartition", Qt::DirectConnection,
-                                     Q_RETURN_ARG(bool, unable)))
-        return unable;
-    unavailable("isBoardUnableToReadPartition");
-    return false;
+    return BoardServices::isBoardUnableToReadPartition();
 }
 
 int ControllerPostInstallServices::doScriptsInPath(const QString &scriptDirectory, const QString &wrapperFile)
@@ -60,7 +39,8 @@ int ControllerPostInstallServices::doScriptsInPath(const QString &scriptDirector
         && QMetaObject::invokeMethod(m_controller, "doScriptsInPath", Qt::DirectConnection, Q_RETURN_ARG(int, result),
                                      Q_ARG(QString, scriptDirectory), Q_ARG(QString, wrapperFile)))
         return result;
-    // Not run is not failed: the restore itself is complete.
-    unavailable("doScriptsInPath");
-    return 0;
+    log2file("post-install: the controller's script dialog is not available; scripts run without it\n");
+    return BoardServices::doScriptsInPath(scriptDirectory, wrapperFile, [](const QString &wrapper) {
+        return QProcess::execute(QStringLiteral("/bin/bash"), {wrapper});
+    });
 }

@@ -1,6 +1,8 @@
-// The post-install board services as the main controller offers them, called
-// by name so that a controller still without one of them is reported in the
-// log instead of failing the build.
+// The post-install board services of the main controller. The sector and
+// partition work needs no widget and is called directly; the user scripts
+// run through the controller's doScriptsInPath (its script dialog), called
+// by name so that a controller without it is reported in the log and the
+// scripts still run, without the dialog.
 #pragma once
 
 #include <QPointer>
@@ -21,7 +23,5 @@ public:
     int doScriptsInPath(const QString &scriptDirectory, const QString &wrapperFile) override;
 
 private:
-    bool call(const char *method);
-
     QPointer<QObject> m_controller;
 };

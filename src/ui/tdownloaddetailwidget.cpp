@@ -133,6 +133,11 @@ bool TDownloadDetailWidget::isFlashing() const
     return m_progress->isJobRunning();
 }
 
+bool TDownloadDetailWidget::isInstallDone() const
+{
+    return m_stack->currentWidget() == m_progress && m_progress->isDone();
+}
+
 void TDownloadDetailWidget::handleProgressEvent(QEvent *event)
 {
     m_progress->handleProgressEvent(event);

@@ -32,6 +32,9 @@ public:
 
     // The install job exists and runs.
     bool isFlashing() const;
+    // The last install of this screen has ended (done or failed) and the
+    // screen shows its result.
+    bool isInstallDone() const;
     TPreviewWidget *previewWidget() const { return m_preview; }
     TProgressWidget *progressWidget() const { return m_progress; }
     // Where the install job posts its events; the main controller by default.

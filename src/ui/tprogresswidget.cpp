@@ -140,6 +140,7 @@ void TProgressWidget::loadUIForOS(const OSConfig &os, const TargetDevice &boot, 
     m_system = system;
     m_cancelled = false;
     m_finishHandled = false;
+    m_done = false;
     m_progress = InstallProgress(os);
     m_sequence->reset();
     m_elapsed.invalidate();
@@ -266,6 +267,7 @@ void TProgressWidget::postInstallFailed()
 
 void TProgressWidget::showFinishButtons(const QString &finishText)
 {
+    m_done = true;
     m_cancelButton->hide();
     m_finishButton->setText(finishText);
     m_finishButton->show();

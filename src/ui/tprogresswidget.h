@@ -40,6 +40,8 @@ public:
     void setPostInstallServices(PostInstallServices *services);
 
     bool isJobRunning() const;
+    // The install has ended (all done, or failed) and the view shows its result.
+    bool isDone() const { return m_done; }
     SDUpdateThread *job() const { return m_job; }
     PostInstallSequence *postInstallSequence() const { return m_sequence; }
     QString getFWSetenvCmd() const;
@@ -83,6 +85,7 @@ private:
     bool m_overlayfsDisabled = false;
     bool m_cancelled = false;
     bool m_finishHandled = false;
+    bool m_done = false;
     TargetDevice m_boot;
     TargetDevice m_system;
     InstallProgress m_progress;

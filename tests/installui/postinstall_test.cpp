@@ -100,7 +100,7 @@ TEST(PostInstall, EnvironmentOnOtherBoardsThroughFwSetenv)
         SimulatedBoard board("--board allwinner --sets none");
         ASSERT_TRUE(board.ok());
         if (c.optTool) {
-            board.put("opt/fw_setenv", "#!/bin/sh\necho \"opt-fw_setenv $*\" >> \"$IMGSMITH_TOOL_LOG\"\n");
+            board.put("opt/fw_setenv", "#!/bin/sh\necho \"opt-fw_setenv $*\" >> \"$IMGSMITH_SIM_TOOLS_LOG\"\n");
             QFile::setPermissions(board.path("opt/fw_setenv"), QFile::ReadOwner | QFile::ExeOwner | QFile::WriteOwner);
         }
         const OSConfig os = directorySet(board, "debian", {"boot.img", "rootfs.img", "partmap.txt", "env.conf"},
@@ -181,7 +181,7 @@ TEST(PostInstall, AllDoneActionsOfAnUnattendedRun)
 {
     SimulatedBoard board("--sets none");
     ASSERT_TRUE(board.ok());
-    board.put("usr/bin/sd_monitor", "#!/bin/sh\necho sd_monitor >> \"$IMGSMITH_TOOL_LOG\"\n");
+    board.put("usr/bin/sd_monitor", "#!/bin/sh\necho sd_monitor >> \"$IMGSMITH_SIM_TOOLS_LOG\"\n");
     QFile::setPermissions(board.path("usr/bin/sd_monitor"), QFile::ReadOwner | QFile::ExeOwner);
     FakeServices services;
     PostInstallSequence seq(&services);

@@ -21,7 +21,7 @@ SimulatedBoard::SimulatedBoard(const QString &options) : m_oldPath(qgetenv("PATH
     if (!m_ok)
         fprintf(stderr, "make-sim-board.sh failed: %s\n", r.err.c_str());
     qputenv("IMGSMITH_ROOT", QByteArray::fromStdString(root));
-    qputenv("IMGSMITH_TOOL_LOG", QByteArray::fromStdString(m_dir.file("tools.log")));
+    qputenv("IMGSMITH_SIM_TOOLS_LOG", QByteArray::fromStdString(m_dir.file("tools.log")));
     qputenv("PATH", (sourceDir() + QStringLiteral("/scripts/sim-tools:")).toLocal8Bit() + m_oldPath);
     imgsmith::resetSimRootCache();
     resetGlobalsForTest();
@@ -35,7 +35,7 @@ SimulatedBoard::~SimulatedBoard()
 {
     qputenv("PATH", m_oldPath);
     qunsetenv("IMGSMITH_ROOT");
-    qunsetenv("IMGSMITH_TOOL_LOG");
+    qunsetenv("IMGSMITH_SIM_TOOLS_LOG");
     imgsmith::resetSimRootCache();
     resetGlobalsForTest();
     resetBoardStateForTest();
