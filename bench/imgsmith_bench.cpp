@@ -6,6 +6,7 @@
 // raw: write_raw; gz: write_raw_gz; image: write_image (sparse or raw);
 // backup: read_raw of the whole SOURCE (as the device) into TARGET, with
 // the SHA-256 of the manifest taken on the way.
+// SOURCE (backup) and TARGET (the writers) may be block devices.
 #include "storage/backup_manifest.h"
 #include "storage/imagewriter.h"
 #include "storage/mmc.h"
@@ -14,6 +15,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,10 +27,21 @@ static int usage()
     return 2;
 }
 
+// Bytes of a block device (BLKGETSIZE64: stat() says 0 for one) or file.
 static int64_t size_of(const char *path)
 {
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    uint64_t bytes = 0;
     struct stat st;
-    return stat(path, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+    int64_t size = -1;
+    if (ioctl(fd, BLKGETSIZE64, &bytes) == 0)
+        size = static_cast<int64_t>(bytes);
+    else if (fstat(fd, &st) == 0)
+        size = static_cast<int64_t>(st.st_size);
+    close(fd);
+    return size;
 }
 
 int main(int argc, char **argv)

@@ -1,18 +1,23 @@
-// The two-buffer copy pipeline under every streamed copy (internal to the
-// storage layer).
+// The copy pipeline under every streamed copy (internal to the storage
+// layer).
 //
-// A producer (read, read + inflate, or sparse expansion) fills one
-// BUFFER_SIZE buffer on a helper thread while the consumer (device or file
-// writes) drains the other on the calling thread, so reading overlaps
-// writing and the sinks are still called on the caller's thread. Chunks are
-// consumed strictly in production order; after the first failure on either
-// side nothing further is consumed.
+// The copy memory (BUFFER_SIZE bytes) is cut into a few slots. A producer
+// (read, read + inflate, or sparse expansion) fills the free slots on a
+// helper thread while the consumer (device or file writes) drains the full
+// ones on the calling thread, so reading overlaps writing, the reader can
+// run ahead by up to all slots but one, and the sinks are still called on
+// the caller's thread. Chunks are consumed strictly in production order;
+// after the first failure on either side nothing further is consumed, and a
+// chunk is handed back to the producer only once it is written.
 #pragma once
+
+#include "storage/direct_io.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace storage_internal {
@@ -43,38 +48,66 @@ using pipe_producer = std::function<int(pipe_chunk &)>;
 // Writes one chunk. Returns 0 or a negative value.
 using pipe_consumer = std::function<int(const pipe_chunk &)>;
 
-// Runs producer and consumer over the two stream buffers (stream_init must
-// have allocated them). Returns 0 when the producer reached its end and
+// Runs producer and consumer over the stream slots (stream_init must have
+// allocated them). Returns 0 when the producer reached its end and
 // every chunk was consumed; the first failure otherwise (producer or
 // consumer result, MMC_COPY_CANCELLED when the cancel flag was seen between
 // chunks).
 int pipeline_run(const pipe_producer &producer, const pipe_consumer &consumer);
 
-// Writes every segment of the chunk to mmc_fd (mmc_write), starts early
-// write-back of what it wrote and waits for the previous chunk's write-back,
-// so that at most about two chunks are dirty at any time. `path` names the
-// device in messages. Returns 0 or the failing mmc_write result.
+// Writes every segment of the chunk to the device opened by mmc_open and
+// returns once all of it is written: 0, or the failing write's result.
+// `path` names the device (and is opened a second time for direct I/O).
 //
-// Runs of whole zero MiBs (at 4 KiB-aligned device offsets) are not copied
-// but zeroed by the kernel: BLKZEROOUT on a block device, fallocate
-// ZERO_RANGE on a regular file. The result reads back the same; empty
-// areas of file system images cost no data transfer where the device or
-// file system can zero cheaply. When the request is refused the sink
-// writes the zeros as ordinary data from then on.
+// Whole aligned blocks go around the page cache (O_DIRECT), split into
+// pieces that several threads write at once, so the device has more than
+// one write queued while the producer fills the next slot; unaligned heads
+// and tails, and everything on a file system without direct I/O, go
+// through mmc_fd with early write-back, so that at most about two chunks
+// are dirty at any time.
+//
+// Zero runs of at least 1 MiB (at 4 KiB-aligned device offsets) are handed
+// to the kernel where that is cheap: BLKZEROOUT on a block device whose
+// queue says it can zero (write_zeroes_max_bytes > 0; a card or eMMC that
+// cannot would be sent the zeros one small request at a time), fallocate
+// ZERO_RANGE on a regular file. Shorter runs, and every run on other
+// devices, are written as data together with the bytes around them. When a
+// zeroing request is refused the sink writes the zeros from then on.
 class device_sink
 {
 public:
     explicit device_sink(const char *path);
+    ~device_sink();
     int write_chunk(const pipe_chunk &c);
 
 private:
     int write_range(const uint8_t *data, int64_t dst, int64_t len, size_t patternLen);
+    int write_data(const uint8_t *src, int64_t dst, int64_t len);
+    int write_buffered(const uint8_t *src, int64_t dst, int64_t len);
     bool zero_range(int64_t dst, int64_t len);
 
     const char *m_path;
     int m_zeroKind = 0;   // 0 none, 1 block device, 2 regular file
+    std::unique_ptr<direct_io> m_direct;
+    std::vector<direct_io::piece> m_pieces;   // direct writes of the current chunk
+    int64_t m_pieceSize = 0;
+    int64_t m_bufLo = 0, m_bufHi = -1;   // buffered bytes of the current chunk
     int64_t m_prevStart = -1;
     int64_t m_prevEnd = -1;
+};
+
+// Device reads of the back-up direction: direct where the range allows it
+// (so that a long back-up leaves the page cache alone), through mmc_fd
+// otherwise. Returns the count read (short only at the device's end) or -1.
+class device_source
+{
+public:
+    explicit device_source(const char *path);
+    ~device_source();
+    int64_t read(uint8_t *dst, int64_t off, int64_t len);
+
+private:
+    std::unique_ptr<direct_io> m_direct;
 };
 
 // True when len bytes at p are all zero.
@@ -87,9 +120,10 @@ constexpr int64_t ZERO_GRAIN = 1 << 20;
 // runs the progress step (stream state of mmc.h).
 void pipeline_progress(int64_t pos);
 
-// The two stream buffers and their size, valid between stream_init and
-// stream_release (null before).
+// The stream slots, their number and size (every slot page-aligned), valid
+// between stream_init and stream_release (null and 0 before).
 uint8_t *stream_buffer(int i);
+int stream_buffer_count();
 size_t stream_buffer_size();
 
 // Stream state shared with the image writers.

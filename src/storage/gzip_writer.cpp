@@ -55,10 +55,19 @@ int write_raw_gz(const char *device, int64_t offset, int64_t partitionSize, FILE
     // is done) left the device idle for a measurable share of the run.
     const size_t piece = size_t(16) << 20;
     const pipe_producer producer = [&](pipe_chunk &c) -> int {
-        const int64_t n = src->read(c.buf, std::min(c.cap, piece));
-        if (n < 0) {
-            log2file("gzread failed: %s", src->error().c_str());
-            return -1;
+        // Whole pieces: a chunk that ends at an odd byte would leave the
+        // next one's device offset unaligned, and so out of direct I/O.
+        const size_t want = std::min(c.cap, piece);
+        int64_t n = 0;
+        while (static_cast<size_t>(n) < want) {
+            const int64_t k = src->read(c.buf + n, want - static_cast<size_t>(n));
+            if (k < 0) {
+                log2file("gzread failed: %s", src->error().c_str());
+                return -1;
+            }
+            if (k == 0)
+                break;
+            n += k;
         }
         if (n == 0)
             return 0;
@@ -70,7 +79,9 @@ int write_raw_gz(const char *device, int64_t offset, int64_t partitionSize, FILE
         }
         c.segs.push_back({out, n, 0, static_cast<size_t>(n)});
         out += n;
-        c.progress_pos = std::min<int64_t>(src->consumed(), fileSize);
+        // The inflater reads its input ahead: all of it may be consumed
+        // before the trailer is checked, so 100 % waits for the end.
+        c.progress_pos = std::min<int64_t>(src->consumed(), fileSize - 1);
         return 1;
     };
     device_sink sink(device);

@@ -18,10 +18,12 @@
 #include <functional>
 #include <string>
 
-// Chunk size of every streamed copy (64 MiB; start-up lowers it to 8 MiB on
-// the low-memory SoCs). Tests may set a small value (at least 4096, else
-// copies fail with -EINVAL); it is read when a copy
-// starts (stream_init) and must not change while one runs.
+// Memory of every streamed copy (64 MiB; start-up lowers it to 8 MiB on
+// the low-memory SoCs), cut into four chunks so that reading runs ahead
+// while a chunk is written. Tests may set a small value (at least 4096,
+// else copies fail with -EINVAL; below 16 KiB there are fewer chunks of
+// 4 KiB); it is read when a copy starts (stream_init) and must not change
+// while one runs.
 extern int BUFFER_SIZE;
 
 // Descriptor of the device opened by mmc_open, -1 when none is open.
@@ -115,8 +117,8 @@ using stream_read_tap_fn = std::function<void(const uint8_t *data, size_t length
 void stream_set_read_tap(stream_read_tap_fn tap);
 
 // Starts a copy of `size` bytes between `fp` (owned by the caller) and the
-// device: takes the start time and allocates the copy buffers (two of
-// BUFFER_SIZE bytes). Returns 0, or -ENOMEM when they cannot be had (the
+// device: takes the start time and allocates the copy buffers (BUFFER_SIZE
+// bytes in all). Returns 0, or -ENOMEM when they cannot be had (the
 // copy functions then fail with -ENOMEM; the process goes on).
 int stream_init(FILE *fp, int64_t size);
 // Reads min(length, remaining, BUFFER_SIZE) bytes from the stream; returns
@@ -132,7 +134,7 @@ void postSpeedToGui(void);
 void stream_release(void);
 
 // Copies `length` bytes from the stream to the device at `offset`, in
-// BUFFER_SIZE chunks, reading the next chunk while the previous one is
+// chunks of a quarter of BUFFER_SIZE, reading the next chunks while one is
 // written. Returns 0, -1 on a short read or failed write (nothing is written
 // at or after the position of a chunk that could not be read whole),
 // MMC_COPY_CANCELLED when cancelled, -ENOMEM without buffers.

@@ -131,6 +131,47 @@ struct expander
     int64_t outPos = 0;        // output position of the current chunk's data
     int64_t rawLeft = 0;       // data bytes of the current raw chunk not yet read
 
+    int64_t fillLeft = 0;      // bytes of the current fill chunk not yet laid out
+    uint32_t fillWord = 0;
+
+    // Adds `n` bytes at pc.buf + used as data for the current output
+    // position, continuing the previous segment where it ends right there.
+    static void add_data(pipe_chunk &pc, int64_t dst, size_t used, size_t n)
+    {
+        if (!pc.segs.empty() && pc.segs.back().buf_length == static_cast<size_t>(pc.segs.back().length) &&
+            pc.segs.back().dst_offset + pc.segs.back().length == dst &&
+            pc.segs.back().buf_offset + pc.segs.back().buf_length == used) {
+            pc.segs.back().length += static_cast<int64_t>(n);
+            pc.segs.back().buf_length += n;
+        } else {
+            pc.segs.push_back({dst, static_cast<int64_t>(n), used, n});
+        }
+    }
+
+    // Lays out the pending fill. One shorter than a zero run goes into the
+    // buffer whole, as data, so that it is written together with the raw
+    // blocks around it; a longer one is a pattern of up to FILL_PIECE bytes
+    // written again and again. Returns false when it must wait for the next
+    // buffer.
+    bool lay_out_fill(pipe_chunk &pc, size_t &used)
+    {
+        const size_t room = (pc.cap - used) / 4096 * 4096;
+        const int64_t want = fillLeft < ZERO_GRAIN ? fillLeft : std::min<int64_t>(fillLeft, FILL_PIECE);
+        if (want > static_cast<int64_t>(room) && !pc.segs.empty())
+            return false;
+        const size_t pat = static_cast<size_t>(std::min<int64_t>(want, static_cast<int64_t>(room)));
+        for (size_t k = 0; k < pat; k += 4)
+            memcpy(pc.buf + used + k, &fillWord, 4);
+        if (static_cast<int64_t>(pat) == fillLeft)
+            add_data(pc, offset + outPos, used, pat);
+        else
+            pc.segs.push_back({offset + outPos, fillLeft, used, pat});
+        used += pat;
+        outPos += fillLeft;
+        fillLeft = 0;
+        return true;
+    }
+
     int produce(pipe_chunk &pc)
     {
         size_t used = 0;
@@ -144,25 +185,19 @@ struct expander
                     log2file("sparse: raw data cut short at file offset %lld\n", (long long)consumed);
                     return -1;
                 }
-                const int64_t dst = offset + outPos;
-                if (!pc.segs.empty() && pc.segs.back().buf_length == static_cast<size_t>(pc.segs.back().length) &&
-                    pc.segs.back().dst_offset + pc.segs.back().length == dst &&
-                    pc.segs.back().buf_offset + pc.segs.back().buf_length == used) {
-                    pc.segs.back().length += static_cast<int64_t>(n);
-                    pc.segs.back().buf_length += n;
-                } else {
-                    pc.segs.push_back({dst, static_cast<int64_t>(n), used, n});
-                }
+                add_data(pc, offset + outPos, used, n);
                 used += n;
                 rawLeft -= static_cast<int64_t>(n);
                 outPos += static_cast<int64_t>(n);
                 consumed += static_cast<int64_t>(n);
                 continue;
             }
+            if (fillLeft > 0) {
+                if (!lay_out_fill(pc, used))
+                    break;
+                continue;
+            }
             if (chunk >= c.hdr.total_chunks)
-                break;
-            // A fill needs room for its pattern; start a new buffer instead.
-            if (pc.cap - used < FILL_PIECE && !pc.segs.empty())
                 break;
             chunk_header_t ch;
             const int64_t data = read_chunk_header(c, chunk, outPos, ch);
@@ -176,30 +211,24 @@ struct expander
                 continue;
             }
             if (ch.chunk_type == CHUNK_TYPE_FILL) {
-                uint32_t word;
-                if (fread(&word, 1, 4, c.in) != 4) {
+                if (fread(&fillWord, 1, 4, c.in) != 4) {
                     log2file("sparse: fill word cut short\n");
                     return -1;
                 }
                 consumed += 4;
-                if (len > 0) {
-                    const size_t pat = std::min<size_t>(
-                        {static_cast<size_t>(std::min<int64_t>(len, FILL_PIECE)), (pc.cap - used) & ~size_t(3)});
-                    for (size_t k = 0; k < pat; k += 4)
-                        memcpy(pc.buf + used + k, &word, 4);
-                    pc.segs.push_back({offset + outPos, len, used, pat});
-                    used += pat;
-                }
-            } else if (data > 0 && !skip_bytes(c.in, static_cast<uint32_t>(data))) {
+                fillLeft = len;
+                continue;
+            }
+            if (data > 0 && !skip_bytes(c.in, static_cast<uint32_t>(data))) {
                 log2file("sparse: chunk data cut short\n");
                 return -1;
-            } else {
-                consumed += data;
             }
+            consumed += data;
             outPos += len;
         }
         pc.progress_pos = consumed;
-        return (pc.segs.empty() && chunk >= c.hdr.total_chunks && rawLeft == 0 && used == 0) ? 0 : 1;
+        return (pc.segs.empty() && chunk >= c.hdr.total_chunks && rawLeft == 0 && fillLeft == 0 && used == 0) ? 0
+                                                                                                               : 1;
     }
 };
 } // namespace

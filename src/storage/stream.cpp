@@ -16,7 +16,10 @@ using namespace storage_internal;
 
 int BUFFER_SIZE = 0x4000000;
 
-static uint8_t *g_buffers[2] = {nullptr, nullptr};
+// The copy memory: one BUFFER_SIZE block cut into g_slotCount slots.
+static constexpr int MAX_SLOTS = 4;
+static uint8_t *g_memory = nullptr;
+static int g_slotCount = 0;
 static size_t g_bufferSize = 0;
 static FILE *stream = nullptr;
 static int64_t file_size = 0;
@@ -71,10 +74,9 @@ void stream_set_current(const char *imageName, const char *partitionName, int fi
 
 static void free_buffers()
 {
-    for (uint8_t *&b : g_buffers) {
-        free(b);
-        b = nullptr;
-    }
+    free(g_memory);
+    g_memory = nullptr;
+    g_slotCount = 0;
     g_bufferSize = 0;
 }
 
@@ -94,17 +96,23 @@ int stream_init(FILE *fp, int64_t size)
         log2file(": fail alloc buffer (%d), ret = %s\n", BUFFER_SIZE, strerror(EINVAL));
         return -EINVAL;
     }
-    // Page-aligned so that devices opened later with O_DIRECT could use them.
-    for (uint8_t *&b : g_buffers) {
-        void *p = nullptr;
-        if (posix_memalign(&p, 4096, static_cast<size_t>(BUFFER_SIZE)) != 0) {
-            log2file(": fail alloc buffer (%d), ret = %s\n", BUFFER_SIZE, strerror(ENOMEM));
-            free_buffers();
-            return -ENOMEM;
-        }
-        b = static_cast<uint8_t *>(p);
+    // Four slots of a quarter each (whole pages, as direct I/O wants them):
+    // the reader can be three chunks ahead while one is written, and the
+    // memory stays BUFFER_SIZE. Chunk sizes below four pages get fewer slots.
+    size_t slot = static_cast<size_t>(BUFFER_SIZE) / MAX_SLOTS / 4096 * 4096;
+    int count = MAX_SLOTS;
+    if (slot < 4096) {
+        slot = 4096;
+        count = BUFFER_SIZE / 4096;
     }
-    g_bufferSize = static_cast<size_t>(BUFFER_SIZE);
+    void *p = nullptr;
+    if (posix_memalign(&p, 4096, slot * static_cast<size_t>(count)) != 0) {
+        log2file(": fail alloc buffer (%d), ret = %s\n", BUFFER_SIZE, strerror(ENOMEM));
+        return -ENOMEM;
+    }
+    g_memory = static_cast<uint8_t *>(p);
+    g_slotCount = count;
+    g_bufferSize = slot;
     return 0;
 }
 
@@ -176,7 +184,12 @@ void stream_release(void)
 namespace storage_internal {
 uint8_t *stream_buffer(int i)
 {
-    return (i == 0 || i == 1) ? g_buffers[i] : nullptr;
+    return (i >= 0 && i < g_slotCount) ? g_memory + static_cast<size_t>(i) * g_bufferSize : nullptr;
+}
+
+int stream_buffer_count()
+{
+    return g_slotCount;
 }
 
 size_t stream_buffer_size()
@@ -301,24 +314,13 @@ int ext4_read_raw(const char *path, int64_t offset, int64_t length)
     FILE *out = stream;
     const int64_t base = file_pos;
     int64_t produced = 0;
+    device_source source(path);
     const pipe_producer producer = [&](pipe_chunk &c) -> int {
         const int64_t n = std::min<int64_t>(length - produced, static_cast<int64_t>(c.cap));
         if (n <= 0)
             return 0;
-        int64_t got;
-        if (mmc_fd >= 0) {
-            got = 0;
-            while (got < n) {
-                const ssize_t r = pread64(mmc_fd, c.buf + got, static_cast<size_t>(n - got), offset + produced + got);
-                if (r < 0 && errno == EINTR)
-                    continue;
-                if (r <= 0)
-                    break;
-                got += r;
-            }
-        } else {
-            got = mmc_read(path, offset + produced, n, c.buf);
-        }
+        const int64_t got = mmc_fd >= 0 ? source.read(c.buf, offset + produced, n)
+                                         : mmc_read(path, offset + produced, n, c.buf);
         if (got != n)
             return -1;
         if (g_readTap)

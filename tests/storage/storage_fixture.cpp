@@ -11,7 +11,8 @@ using namespace testsupport;
 void StorageTest::SetUp()
 {
     mmc_reset_state_for_test();
-    BUFFER_SIZE = 64 * 1024;
+    // Four slots of 64 KiB: the tests' chunks.
+    BUFFER_SIZE = 4 * 64 * 1024;
     setenv("IMGSMITH_ROOT", m_dir.path().c_str(), 1);
     imgsmith::resetSimRootCache();
     mkdir(file("tmp").c_str(), 0755);

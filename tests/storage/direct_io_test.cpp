@@ -1,0 +1,237 @@
+// Writers through direct I/O: byte-exact on every kind of target (a file on
+// a disk file system, on tmpfs, on a file system that refuses O_DIRECT, a
+// loop block device), over a target that held other bytes, at aligned and
+// unaligned offsets with odd tails; a failing write and a cancel stop the
+// copy and leave no descriptor of the device open.
+#include "sparse_builder.h"
+#include "storage_fixture.h"
+#include "util/paths.h"
+
+#include <dirent.h>
+#include <memory>
+#include <sys/mount.h>
+#include <unistd.h>
+
+using namespace testsupport;
+
+namespace {
+constexpr int64_t MiB = 1 << 20;
+constexpr int64_t DISK = 16 * MiB;
+
+struct Target
+{
+    std::string kind;
+    std::string path;       // what mmc_open gets
+    std::string contents;   // where its bytes are read back
+};
+
+// Data the way file system images look: random blocks, single zero
+// blocks, zero runs of whole MiBs, an odd tail.
+std::vector<uint8_t> imageData()
+{
+    std::vector<uint8_t> d = patternBytes(6 * MiB + 3 * 4096 + 777, 61);
+    for (size_t at = 8192; at < MiB; at += 5 * 4096)
+        std::fill(d.begin() + at, d.begin() + at + 4096, 0);
+    std::fill(d.begin() + 2 * MiB, d.begin() + 4 * MiB + 4096, 0);
+    return d;
+}
+
+bool deviceStillOpen(const std::string &path)
+{
+    char want[4096];
+    const ssize_t wn = readlink(path.c_str(), want, sizeof want - 1);
+    const std::string target = wn > 0 ? std::string(want, size_t(wn)) : path;
+    DIR *d = opendir("/proc/self/fd");
+    bool found = false;
+    while (dirent *e = d ? readdir(d) : nullptr) {
+        char buf[4096];
+        const ssize_t n = readlink(("/proc/self/fd/" + std::string(e->d_name)).c_str(), buf, sizeof buf - 1);
+        found = found || (n > 0 && std::string(buf, size_t(n)) == target);
+    }
+    if (d)
+        closedir(d);
+    return found;
+}
+
+class DirectIoTest : public StorageTest
+{
+protected:
+    void SetUp() override
+    {
+        StorageTest::SetUp();
+        // Slots of 1 MiB written as pieces of 256 KiB: several in flight.
+        BUFFER_SIZE = 4 * MiB;
+    }
+    void TearDown() override
+    {
+        m_loop.reset();
+        if (!m_ramfs.empty())
+            umount(m_ramfs.c_str());
+        StorageTest::TearDown();
+    }
+
+    // Every target kind this machine offers; the ones it does not are
+    // named in m_missing.
+    std::vector<Target> targets()
+    {
+        std::vector<Target> t;
+        t.push_back({"disk file", makeTarget("disk.img", DISK), file("disk.img")});
+        const char *oldTmp = getenv("TMPDIR");
+        const std::string keep = oldTmp ? oldTmp : "";
+        setenv("TMPDIR", "/dev/shm", 1);
+        m_shm.reset(new TempDir);
+        oldTmp ? setenv("TMPDIR", keep.c_str(), 1) : unsetenv("TMPDIR");
+        // Reached through a link below the simulation root (which /dev/shm
+        // is not).
+        makeSparseFile(m_shm->file("t.img"), DISK);
+        EXPECT_EQ(symlink(m_shm->file("t.img").c_str(), file("shm.img").c_str()), 0);
+        t.push_back({"tmpfs file", file("shm.img"), m_shm->file("t.img")});
+        const std::string ramfs = file("ramfs");
+        mkdir(ramfs.c_str(), 0755);
+        if (mount("none", ramfs.c_str(), "ramfs", 0, nullptr) == 0) {
+            m_ramfs = ramfs;
+            makeSparseFile(ramfs + "/t.img", DISK);
+            t.push_back({"ramfs file (no O_DIRECT)", ramfs + "/t.img", ramfs + "/t.img"});
+        } else {
+            m_missing += " ramfs: mount not permitted;";
+        }
+        const std::string why = loopUnavailableReason();
+        if (why.empty()) {
+            makeSparseFile(file("loop.img"), DISK);
+            m_loop.reset(new LoopDevice(file("loop.img")));
+            EXPECT_TRUE(m_loop->ok()) << m_loop->error();
+            if (m_loop->ok())
+                t.push_back({"loop device", linkDevice(m_loop->dev()), file("loop.img")});
+        } else {
+            m_missing += " loop device: " + why;
+        }
+        return t;
+    }
+
+    // Fills the whole target with bytes no writer produces.
+    void prefill(const Target &t)
+    {
+        ASSERT_GE(mmc_open(t.path.c_str()), 0);
+        ASSERT_EQ(mmc_write(t.path.c_str(), 0, DISK, m_old.data()), DISK);
+        ASSERT_EQ(mmc_release(), 0);
+    }
+
+    // [at, at + ref's size) holds ref, everything else the old bytes.
+    void expectWritten(const Target &t, const std::string &ref, int64_t at)
+    {
+        const std::vector<uint8_t> want = readBytes(ref, 0, size_t(fileSize(ref)));
+        const std::vector<uint8_t> got = readBytes(t.contents, 0, size_t(DISK));
+        ASSERT_EQ(got.size(), size_t(DISK));
+        EXPECT_TRUE(std::equal(want.begin(), want.end(), got.begin() + at));
+        EXPECT_TRUE(std::equal(got.begin(), got.begin() + at, m_old.begin()));
+        EXPECT_TRUE(std::equal(got.begin() + at + int64_t(want.size()), got.end(),
+                               m_old.begin() + at + int64_t(want.size())));
+    }
+
+    std::vector<uint8_t> m_old = patternBytes(DISK, 77);
+    std::unique_ptr<TempDir> m_shm;
+    std::unique_ptr<LoopDevice> m_loop;
+    std::string m_ramfs, m_missing;
+};
+} // namespace
+
+TEST_F(DirectIoTest, EveryWriterIsByteExactOnEveryTarget)
+{
+    if (!haveTool("simg2img") || !haveTool("gzip") || !haveTool("cmp"))
+        GTEST_SKIP() << "simg2img, gzip or cmp missing";
+    const std::vector<uint8_t> data = imageData();
+    const std::string raw = put("image.raw", data), gz = raw + ".gz";
+    ASSERT_EQ(run("gzip -kf " + shq(raw)).status, 0);
+    // Many small fills between raw blocks, a zero fill of whole MiBs and a
+    // patterned one longer than a slot.
+    SparseBuilder sb;
+    const std::vector<uint8_t> blk = patternBytes(3 * 4096, 62);
+    for (int i = 0; i < 40; ++i)
+        sb.raw(blk).fill(1, i % 3 ? 0 : 0x5A5A5A5A);
+    sb.fill(512, 0).raw(blk).fill(700, 0xDEADBEEF).raw({blk.begin(), blk.begin() + 4096});
+    const std::string simg = put("image.simg", sb.bytes()), expanded = file("image.simg.raw");
+    ASSERT_EQ(run("simg2img " + shq(simg) + " " + shq(expanded)).status, 0);
+
+    for (const Target &t : targets()) {
+        for (int64_t at : {int64_t(0), 3 * MiB + 512}) {
+            SCOPED_TRACE(t.kind + " at " + std::to_string(at));
+            for (int writer = 0; writer < 3; ++writer) {
+                prefill(t);
+                ASSERT_GE(mmc_open(t.path.c_str()), 0);
+                int rc;
+                if (writer == 0)
+                    rc = write_raw(t.path.c_str(), at, 0, openRead(raw), fileSize(raw), "r", "p", 1, 1);
+                else if (writer == 1)
+                    rc = write_raw_gz(t.path.c_str(), at, 0, openRead(gz), fileSize(gz), "g", "p", 1, 1);
+                else
+                    rc = write_image(t.path.c_str(), at, DISK - at, openRead(simg), fileSize(simg), "s", "p", 1, 1);
+                EXPECT_EQ(rc, 0) << writer;
+                EXPECT_EQ(mmc_release(), 0);
+                expectWritten(t, writer == 2 ? expanded : raw, at);
+            }
+            // Back-up of what the raw writer put there, read back directly.
+            prefill(t);
+            ASSERT_GE(mmc_open(t.path.c_str()), 0);
+            ASSERT_EQ(write_raw(t.path.c_str(), at, 0, openRead(raw), fileSize(raw), "r", "p", 1, 1), 0);
+            FILE *out = fopen(file("backup.raw").c_str(), "wb");
+            ASSERT_NE(out, nullptr);
+            EXPECT_EQ(read_raw(t.path.c_str(), at, fileSize(raw), out, fileSize(raw), "b", "p", 1, 1), 0);
+            EXPECT_EQ(fclose(out), 0);
+            EXPECT_EQ(mmc_release(), 0);
+            EXPECT_TRUE(cmpEqual(raw, file("backup.raw"), fileSize(raw)));
+            EXPECT_EQ(fileSize(file("backup.raw")), fileSize(raw));
+        }
+        // The fallback is taken only where direct I/O is refused.
+        const bool refused =
+            log().find("direct I/O not available on " + imgsmith::sysPath(t.path)) != std::string::npos;
+        EXPECT_EQ(refused, t.kind.find("no O_DIRECT") != std::string::npos) << t.kind;
+    }
+    if (!m_missing.empty())
+        GTEST_SKIP() << "not checked:" << m_missing;
+}
+
+TEST_F(DirectIoTest, WriteErrorAndCancelOnABlockDeviceReleaseIt)
+{
+    const std::string why = loopUnavailableReason();
+    if (!why.empty())
+        GTEST_SKIP() << why;
+    // A device of 3 MiB takes three of the image's 1 MiB chunks; the fourth
+    // runs past its end.
+    makeSparseFile(file("small.img"), 3 * MiB);
+    LoopDevice small(file("small.img"));
+    ASSERT_TRUE(small.ok()) << small.error();
+    const std::string dev = linkDevice(small.dev()), raw = put("image.raw", imageData());
+    ASSERT_GE(mmc_open(dev.c_str()), 0);
+    EXPECT_EQ(write_raw(dev.c_str(), 0, 0, openRead(raw), fileSize(raw), "r", "p", 1, 1), -1);
+    EXPECT_EQ(mmc_release(), 0);
+    EXPECT_FALSE(deviceStillOpen(file(dev.substr(1))));
+    EXPECT_TRUE(cmpEqual(raw, file("small.img"), 3 * MiB));
+    for (int p : percents(m_progress))
+        EXPECT_LT(p, 100);
+
+    // Cancel at the first progress report: that chunk is on the device,
+    // nothing after it.
+    const std::vector<Target> all = targets();
+    const Target &loop = all.back();
+    ASSERT_EQ(loop.kind, "loop device");
+    prefill(loop);
+    std::atomic<bool> cancel{false};
+    stream_set_cancel_flag(&cancel);
+    m_speed.clear();
+    gui_setup_progress_report_function(
+        "test", [&](bool, const std::string &, const std::string &, int, int, int) { cancel = true; },
+        [&](const std::string &, const std::string &, int64_t done, int64_t, double) {
+            m_speed.push_back({"", "", done, 0, 0});
+        });
+    ASSERT_GE(mmc_open(loop.path.c_str()), 0);
+    EXPECT_EQ(write_raw(loop.path.c_str(), 0, 0, openRead(raw), fileSize(raw), "r", "p", 1, 1), MMC_COPY_CANCELLED);
+    EXPECT_EQ(mmc_release(), 0);
+    stream_set_cancel_flag(nullptr);
+    EXPECT_FALSE(deviceStillOpen(file(loop.path.substr(1))));
+    ASSERT_FALSE(m_speed.empty());
+    const int64_t done = m_speed.back().done;
+    EXPECT_GT(done, 0);
+    EXPECT_TRUE(cmpEqual(raw, loop.contents, done));
+    const std::vector<uint8_t> rest = readBytes(loop.contents, uint64_t(done), size_t(DISK - done));
+    EXPECT_TRUE(std::equal(rest.begin(), rest.end(), m_old.begin() + done));
+}
