@@ -130,7 +130,7 @@ private:
 private slots:
     void initTestCase()
     {
-        m_board = std::make_unique<SimulatedBoard>("--sets linux-mbr4,rk-gpt");
+        m_board = std::make_unique<SimulatedBoard>("--sets linux-mbr4,rk3588-gpt");
         QVERIFY(m_board->ok());
         m_board->addUsbDrive("sda", "SanDisk Ultra Fit", 512);
         m_board->addUsbDrive("sdb", "Multi-Card Reader", 256);
