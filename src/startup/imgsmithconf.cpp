@@ -122,7 +122,9 @@ bool genImgSmithConf(const QString &fileName, const QString &availableValues,
           << QStringLiteral("; If the \"autoExit\" field set to true, the imgsmith-gui will automatically exit "
                             "after burning or restoring is completed,")
           << QStringLiteral("; You can do something else after burning or restoring by modifying /opt/run-imgsmith.sh.")
-          << QStringLiteral("autoExit=false")
+          // The short file of the headless boards has no later autoExit
+          // line, so this one must carry the value or --auto-exit is lost.
+          << QStringLiteral("autoExit=") + boolText(currentBoardGetsShortConf() && autoExit)
           << QString()
           << QStringLiteral("; Don't erase the flash before burning, useful if you only want to update part "
                             "of the system files")

@@ -4,7 +4,10 @@
 #include "startup/cmdline.h"
 #include "startup/globals.h"
 #include "startup/imgsmithconf.h"
+#include "startup/quitsignal.h"
 #include "storage/mmc.h"
+#include "ui/consolelink.h"
+#include "ui/tmainwidget.h"
 #include "util/log2file.h"
 #include "util/util.h"
 
@@ -30,11 +33,13 @@ void messagesToStderr(QtMsgType type, const QMessageLogContext &context, const Q
 
 int main(int argc, char *argv[])
 {
+    installQuitSignalHandlers();
     qInstallMessageHandler(messagesToStderr);
     log2file("imgsmith-gui started (build: %s, %s).\n", __DATE__, __TIME__);
     queue_debug_env();
 
     QApplication app(argc, argv);
+    watchQuitSignals(&app);
 
     initBoardType();
     gCurrentBoardInfo = GetBoardType();
@@ -57,9 +62,7 @@ int main(int argc, char *argv[])
     BUFFER_SIZE = copyBufferSizeForCpu(gCurrentBoardInfo->cpuName);
     log2file("copy buffer size: %d bytes\n", BUFFER_SIZE);
 
-    // HOOK(screens): console client link (local socket server and shared memory segment):
-    // created here, before the main controller, once the console front-end
-    // exists; it is stored in gConsoleLink and deleted after the event loop.
+    gConsoleLink = new ConsoleLink;
 
     gOnboardFlashSize = gCurrentBoardInfo->getOnboardFlashSize();
     const QString onboardDevice = gCurrentBoardInfo->getOnboardFlashDevFullName();
@@ -68,14 +71,25 @@ int main(int argc, char *argv[])
     log2file("onboard storage %s: %lld KiB, current OS: %s\n", qPrintable(onboardDevice),
              static_cast<long long>(gOnboardFlashSize), qPrintable(gCurrentOSInOnboardFlash));
 
-    // HOOK(screens): in debug mode the Rockchip vendor storage is dumped here, once the
-    // main controller's board services exist.
+    // HOOK(board services): in debug mode the Rockchip vendor storage is dumped here
+    // (TMainWidget::dumpRockchipVendorStorage) once the board services exist.
 
     QFont font(QStringLiteral("Droid Sans Fallback"), 12, QFont::Normal, false);
     QApplication::setFont(font);
     QApplication::setQuitOnLastWindowClosed(true);
 
-    // HOOK(screens): the main controller, the on-screen keyboard and the full-screen event
-    // loop follow here once the screens exist; until then start-up ends.
-    return 0;
+    auto *mainWidget = new TMainWidget;
+
+    // HOOK(keyboard): the on-screen keyboard (IMFrame) is created here, stored in gIM
+    // and installed as the input method once it exists.
+
+    mainWidget->setWindowFlags(mainWidget->windowFlags() | Qt::FramelessWindowHint);
+    mainWidget->showFullScreen();
+    const int result = app.exec();
+    log2file("imgsmith-gui event loop ended: %d\n", result);
+
+    delete gConsoleLink;
+    gConsoleLink = nullptr;
+    delete mainWidget;
+    return result;
 }

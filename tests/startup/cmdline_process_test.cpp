@@ -50,13 +50,20 @@ protected:
     std::string conf() const { return readFile(root() + "/tmp/imgsmith.conf"); }
     bool confExists() const { return run("test -e " + shq(root() + "/tmp/imgsmith.conf")).status == 0; }
 
-    // `env` is prepended to the command as NAME=value words.
+    // `env` is prepended to the command as NAME=value words. A start that
+    // gets past the command line runs its event loop until it is stopped:
+    // once the process catches SIGTERM (bit 15 of SigCgt), it gets one and
+    // must end as the menu's quit does.
     CmdResult gui(const std::string &args, const std::string &env = "", const std::string &cwd = "") const
     {
         const std::string dir = cwd.empty() ? root() : cwd;
-        return run("cd " + shq(dir) + " && env -u debug_imgsmith -u imgsmith_debug -u QT_MESSAGE_PATTERN"
+        return run("cd " + shq(dir) + " && { env -u debug_imgsmith -u imgsmith_debug -u QT_MESSAGE_PATTERN"
                    " IMGSMITH_ROOT=" + shq(root()) + " QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="
-                   + shq(root() + "/run") + " " + env + " " + shq(m_binary) + " " + args);
+                   + shq(root() + "/run") + " " + env + " " + shq(m_binary) + " " + args + " & pid=$!; "
+                   "while kill -0 $pid 2>/dev/null; do "
+                   "m=$(awk '/^SigCgt/ { print $2 }' /proc/$pid/status 2>/dev/null); "
+                   "[ -n \"$m\" ] && [ $((0x$m & 0x4000)) -ne 0 ] && break; sleep 0.02; done; "
+                   "kill -TERM $pid 2>/dev/null; wait $pid; }");
     }
 
     TempDir m_dir;
@@ -238,23 +245,27 @@ TEST_F(GuiProcess, ShortConfigurationOfTheSingledOutBoards)
         boardInfoFor(row);
         const CmdResult r = gui("-i /mnt/sdcard/debian --auto-exit");
         ASSERT_EQ(r.status, 0) << r.err;
-        const std::string full = installConf("/mnt/sdcard/debian", "true", kEmptyUI);
+        std::string full = installConf("/mnt/sdcard/debian", "true", kEmptyUI);
         const std::string text = conf();
         const size_t cut = full.find("; If the \"autoExit\" set to true");
         ASSERT_NE(cut, std::string::npos);
-        EXPECT_EQ(text, full.substr(0, cut)) << revision;
+        full = full.substr(0, cut);
+        const size_t early = full.find("autoExit=false\n");
+        ASSERT_NE(early, std::string::npos);
+        full.replace(early, 15, "autoExit=true\n");
+        EXPECT_EQ(text, full) << revision;
 
         // Read back as the screens read it: no [UI] section, so every UI key
-        // takes its default, and autoExit is the early "false" line.
+        // takes its default; the one autoExit line carries --auto-exit.
         QSettings s(QString::fromStdString(root() + "/tmp/imgsmith.conf"), QSettings::IniFormat);
         EXPECT_EQ(s.childGroups(), QStringList());
         EXPECT_EQ(s.value("autoStart").toString(), "/mnt/sdcard/debian");
-        EXPECT_EQ(s.value("autoExit").toString(), "false");
+        EXPECT_EQ(s.value("autoExit").toString(), "true");
         EXPECT_FALSE(s.contains("UI/screenSizePercent"));
     }
 }
 
-TEST_F(GuiProcess, PlainStartEndsAfterStartupWithStatusZero)
+TEST_F(GuiProcess, PlainStartRunsUntilStoppedAndEndsWithStatusZero)
 {
     const CmdResult r = gui("");
     EXPECT_EQ(r.status, 0);
@@ -308,6 +319,9 @@ TEST_F(GuiProcess, PassOrderAcceptsOptionsInAnyPosition)
 {
     // -g ends the pre-scan from the end: what stands after it is examined.
     EXPECT_EQ(gui("-g --low-format --disable-overlayfs").status, 0);
+    // That start scanned the card and left its default configuration there;
+    // the next start is to see a card without one.
+    ASSERT_EQ(run("rm " + shq(root() + "/mnt/sdcard/imgsmith.conf")).status, 0);
     // The install pass runs before -e is examined.
     const CmdResult r = gui("-e ' boot.img , ,rootfs.img' -i /mnt/sdcard/debian");
     EXPECT_EQ(r.status, 0) << r.err;

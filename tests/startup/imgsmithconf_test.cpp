@@ -1,5 +1,6 @@
 // The configuration file: defaults, the INI reader's view of what we write,
 // the screen size rule and the automatic-install path resolution.
+#include "board/boardhardwareinfo.h"
 #include "startup/globals.h"
 #include "startup/imgsmithconf.h"
 #include "support/testsupport.h"
@@ -111,6 +112,21 @@ TEST_F(ConfFile, GeneratedFileReadsBackThroughTheIniReader)
     EXPECT_EQ(s.value("UI/welcomeMessage").toString(), QStringLiteral("Grüße"));
     EXPECT_EQ(s.value("UI/hideBackupAndRestoreButton").toString(), "false");
     EXPECT_EQ(s.childGroups(), QStringList{"UI"});
+
+    // The headless boards' short file ends before "[UI]"; its only autoExit
+    // line must still carry the flag.
+    BoardHardwareInfo headless;
+    headless.boardName = QStringLiteral("Alpha-N1");
+    BoardHardwareInfo *const saved = gCurrentBoardInfo;
+    gCurrentBoardInfo = &headless;
+    for (bool autoExit : {true, false}) {
+        ASSERT_TRUE(genImgSmithConf(file, {}, QStringLiteral("/mnt/sdcard/debian"), autoExit, QStringLiteral("88"),
+                                    {}, false, false, false, false));
+        const ImgSmithConfValues c = readImgSmithConf(file);
+        EXPECT_EQ(c.autoExit, autoExit);
+        EXPECT_EQ(c.screenSizePercent, "auto");
+    }
+    gCurrentBoardInfo = saved;
 
     // A file that cannot be opened is skipped without a trace.
     EXPECT_FALSE(genImgSmithConf(QStringLiteral("/nodir/x.conf"), {}, {}, false, {}, {}, false, false,

@@ -1,0 +1,102 @@
+// The main controller's console screens and the menu entries whose work lies
+// in the other screens.
+#include "ui/tmainwidget.h"
+
+#include "board/boardhardwareinfo.h"
+#include "frontend/controllerconsolescreens.h"
+#include "frontend/mediastatus.h"
+#include "startup/globals.h"
+#include "startup/imgsmithconf.h"
+#include "ui/backuprestoremodemainwidget.h"
+#include "ui/tosselectwidget.h"
+#include "util/qpaths.h"
+
+#include <QDebug>
+#include <QFileInfo>
+
+void TMainWidget::userSayFormatDriveFromConsole(int drive)
+{
+    if (drive != 1 && drive != 2)
+        return;
+    m_pendingFormatDrive = drive;
+    ControllerConsoleScreens::formatPrompt(drive).show();
+}
+
+void TMainWidget::userConfirmFormatDriveFromConsole()
+{
+    if (isJobRunning()) {
+        ControllerConsoleScreens::formatBusy(m_pendingFormatDrive).show();
+        return;
+    }
+    if (m_pendingFormatDrive == 2)
+        m_backupRestoreWidget->formatUSBDrive();
+    else if (m_pendingFormatDrive == 1)
+        m_backupRestoreWidget->formatTFCard();
+}
+
+void TMainWidget::userSwitchBackupTargetFromConsole(int kind)
+{
+    m_backupRestoreWidget->switchTargetDevice(kind);
+    ControllerConsoleScreens::backupTargetChanged(kind).show();
+}
+
+void TMainWidget::userSelectBackupFromConsole()
+{
+    if (isJobRunning()) {
+        const QString type = gCurrentBoardInfo ? gCurrentBoardInfo->getOnboardFlashType() : QString();
+        ControllerConsoleScreens::backupBusy(type).show();
+        return;
+    }
+    userClickBackupRestoreButton();
+    const QString file = m_backupRestoreWidget->genBackupFileName(m_backupRestoreWidget->targetDeviceKind());
+    m_backupRestoreWidget->startBackupToFile(file);
+}
+
+void TMainWidget::userOffAutoTaskFromConsole(const QString &kind)
+{
+    if (kind != QLatin1String("install")) {
+        qDebug().noquote() << "userOffAutoTaskFromConsole: nothing to switch off for " + kind;
+        return;
+    }
+    if (QFileInfo(sysPath(getImgSmithConfFileName())).isFile())
+        setImgSmithConfAutoStart(QString());
+    m_osSelectWidget->updateAutoFlashingFlag();
+    ControllerConsoleScreens::autoInstallOff().show();
+}
+
+void TMainWidget::userSetAutoInstallOSFromConsole(const QString &path)
+{
+    setImgSmithConfAutoStart(path);
+    m_osSelectWidget->updateAutoFlashingFlag();
+    ControllerConsoleScreens::autoInstallOn(path).show();
+}
+
+void TMainWidget::userNeedShowAutoInstallOSMenuFromConsole()
+{
+    ControllerConsoleScreens::autoInstallMenu(m_osSelectWidget->enmuOSNames(), m_osSelectWidget->enmuOSIds(),
+                                              readAutoFlashingImagePathOrRawFile(), m_autoInstallChoices)
+        .show();
+}
+
+QString TMainWidget::getUSBStatusConsoleDisplayText() const
+{
+    const QString dev = gCurrentBoardInfo ? gCurrentBoardInfo->getUdiskDevName() : QString();
+    const MediaStatus s = MediaStatus::read(gUDiskPath, QStringLiteral("/dev/%1%2").arg(dev).arg(1), !dev.isEmpty());
+    return s.consoleText(true);
+}
+
+QString TMainWidget::getTFStatusConsoleDisplayText() const
+{
+    const QString dev = gCurrentBoardInfo ? gCurrentBoardInfo->getSDCardFatPartitionFullName() : QString();
+    return MediaStatus::read(gSDCardPath, dev, true).consoleText(false);
+}
+
+void TMainWidget::userClickSwitchEth0ToDHCPMenuItem()
+{
+    qWarning() << "TMainWidget::userClickSwitchEth0ToDHCPMenuItem: switching eth0 to DHCP is not available in this build";
+}
+
+void TMainWidget::user1KeyBackupMenuItem()
+{
+    qWarning() << "TMainWidget::user1KeyBackupMenuItem: the one-key back-up is not available in this build";
+}

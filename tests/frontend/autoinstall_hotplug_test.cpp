@@ -1,0 +1,104 @@
+// The automatic-install decision and the hot-plug filter with its
+// coalescing timer, fed through a socketpair.
+#include "frontendboard.h"
+
+#include "board/boardhardwareinfo.h"
+#include "frontend/autoinstallplanner.h"
+#include "frontend/hotplugmonitor.h"
+#include "frontend/macaddresslist.h"
+#include "support/testsupport.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace testsupport;
+
+namespace {
+
+TEST(AutoInstall, OncePerScanNeverAfterRefreshAndOnlyWithATarget)
+{
+    AutoInstallPlanner p;
+    EXPECT_FALSE(p.scanFinished(false));
+    EXPECT_FALSE(p.timerFired(true));
+
+    EXPECT_TRUE(p.scanFinished(true));
+    EXPECT_FALSE(p.timerFired(false));   // no target: attempted, no retry
+    EXPECT_EQ(p.autoTaskState(), 1);
+    EXPECT_FALSE(p.timerFired(true));
+
+    EXPECT_TRUE(p.scanFinished(true));
+    EXPECT_TRUE(p.timerFired(true));
+    EXPECT_EQ(p.autoTaskState(), 2);
+    EXPECT_FALSE(p.timerFired(true));    // once per scan
+
+    p.manualRefreshUsed();
+    EXPECT_FALSE(p.scanFinished(true));
+    EXPECT_FALSE(p.scanFinished(true));  // for the rest of the run
+}
+
+TEST(AutoInstall, TargetIsTheEMMCBootAreaNode)
+{
+    const std::string root = frontendtest::board();
+    EXPECT_EQ(AutoInstallPlanner::targetNodeFor(*gCurrentBoardInfo), "/dev/mmcblk2boot0");
+    EXPECT_TRUE(AutoInstallPlanner::targetExists(*gCurrentBoardInfo));
+    ASSERT_EQ(run("mv " + shq(root + "/dev/mmcblk2boot0") + " " + shq(root + "/dev/x")).status, 0);
+    EXPECT_FALSE(AutoInstallPlanner::targetExists(*gCurrentBoardInfo));
+    ASSERT_EQ(run("mv " + shq(root + "/dev/x") + " " + shq(root + "/dev/mmcblk2boot0")).status, 0);
+}
+
+TEST(HotPlug, ABurstOfUsbEventsGivesOneCheck)
+{
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds), 0);
+    HotPlugMonitor monitor;
+    monitor.setSocket(fds[0]);
+    QSignalSpy checks(&monitor, &HotPlugMonitor::checkRequested);
+
+    auto send = [&](const std::string &m) {
+        // Real uevents carry NUL-separated fields after the header.
+        const std::string msg = m + std::string("\0ACTION=add\0SUBSYSTEM=block", 27);
+        ASSERT_EQ(write(fds[1], msg.data(), msg.size()), static_cast<ssize_t>(msg.size()));
+    };
+    // Not about USB storage: nothing happens.
+    send("add@/devices/platform/fe2e0000.mmc/mmc_host/mmc2");
+    send("change@/devices/platform/fc800000.usb/usb1/1-1");
+    EXPECT_FALSE(checks.wait(HotPlugMonitor::kCoalesceMs + 300));
+
+    for (const char *m : {"add@/devices/platform/fc800000.usb/usb1/1-1", "ADD@/devices/platform/fc800000.usb/usb1/1-1/1-1:1.0",
+                          "add@/devices/platform/ehci/usb2", "remove@/devices/platform/ohci/usb3/3-1"})
+        send(m);
+    ASSERT_TRUE(checks.wait(5000));
+    EXPECT_FALSE(checks.wait(HotPlugMonitor::kCoalesceMs + 300));
+    EXPECT_EQ(checks.count(), 1);
+
+    // The other end closing ends the watch instead of spinning.
+    close(fds[1]);
+    for (int i = 0; i < 200 && monitor.socket() != -1; ++i)
+        QTest::qWait(10);
+    EXPECT_EQ(monitor.socket(), -1);
+}
+
+TEST(MacAddressList, OneLinePerBoardUntilItIsRemoved)
+{
+    const std::string root = frontendtest::board();
+    ASSERT_EQ(run("mkdir -p " + shq(root + "/mnt/macdrive")).status, 0);
+    const MacAddressList list(QStringLiteral("/mnt/macdrive"), *gCurrentBoardInfo);
+    EXPECT_FALSE(list.isRequested());
+    ASSERT_EQ(run("touch " + shq(root + "/mnt/macdrive/save_mac_address.txt")).status, 0);
+    EXPECT_TRUE(list.isRequested());
+    EXPECT_EQ(list.save(), "Saving complete.");
+    EXPECT_EQ(list.save(), "Already added.");
+    const std::string file = root + list.fileName().toStdString();
+    const std::string text = readFile(file);
+    EXPECT_EQ(text, list.line().toStdString() + "\n");
+    EXPECT_EQ(list.line().section(',', 0, 0), gCurrentBoardInfo->getCPUID());
+    ASSERT_EQ(run(": > " + shq(file)).status, 0);
+    EXPECT_EQ(list.save(), "Saving complete.");
+}
+
+} // namespace

@@ -1,0 +1,97 @@
+// The image-set scan on a simulated board: what is offered, in which order.
+#include "frontendboard.h"
+
+#include "board/boardhardwareinfo.h"
+#include "frontend/imagesetscanner.h"
+#include "frontend/udiskpresence.h"
+#include "support/testsupport.h"
+#include "util/paths.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+using namespace testsupport;
+
+namespace frontendtest {
+
+const std::string &board()
+{
+    static TempDir *dir = nullptr;
+    static std::string root;
+    if (!dir) {
+        dir = new TempDir;
+        root = dir->path() + "/board";
+        const std::string src = IMGSMITH_SOURCE_DIR;
+        const CmdResult r = run(src + "/scripts/make-sim-board.sh --sets none " + shq(root) + " >/dev/null && "
+                                + src + "/tests/ui/make-scan-tree.sh " + shq(root));
+        EXPECT_EQ(r.status, 0) << r.err;
+    }
+    setenv("IMGSMITH_ROOT", root.c_str(), 1);
+    imgsmith::resetSimRootCache();
+    if (!gCurrentBoardInfo) {
+        initBoardType();
+        gCurrentBoardInfo = GetBoardType();
+    }
+    return root;
+}
+
+} // namespace frontendtest
+
+namespace {
+
+QStringList pathsOf(const QList<OSConfig> &sets)
+{
+    QStringList paths;
+    for (const OSConfig &os : sets)
+        paths << ImageSetScanner::autoStartPathOf(os);
+    return paths;
+}
+
+TEST(ImageSetScan, OffersTheSetsOfTheTreeInDisplayOrder)
+{
+    frontendtest::board();
+    ASSERT_EQ(gCurrentBoardInfo->defaultOSName, "ubuntu-noble-desktop-arm64");
+    // The USB drive is a copied root file system: nothing on it is offered.
+    QList<OSConfig> sets = ImageSetScanner().scan({QStringLiteral("/mnt/udisk"), QStringLiteral("/mnt/sdcard")});
+    // By kind, scan order within a kind; the set three levels down, the
+    // set for another board, idbloader.img and the raw image's own .conf are
+    // not offered.
+    const QStringList byKind = {
+        "/mnt/sdcard/a-ubuntu-jammy",   "/mnt/sdcard/ubuntu-noble-desktop-arm64",
+        "/mnt/sdcard/debian-bookworm",  "/mnt/sdcard/debian-bookworm/extra",
+        "/mnt/sdcard/loose-with-map",   "/mnt/sdcard/loose/boot.img",
+        "/mnt/sdcard/loose/rootfs.img", "/mnt/sdcard/single/disk.raw"};
+    EXPECT_EQ(pathsOf(sets), byKind);
+    EXPECT_EQ(sets.last().title, "Single disk");
+
+    EXPECT_TRUE(ImageSetScanner::reSortOSListByRecommendedOS(sets, gCurrentBoardInfo->defaultOSName));
+    EXPECT_EQ(pathsOf(sets).first(), "/mnt/sdcard/ubuntu-noble-desktop-arm64");
+    EXPECT_EQ(pathsOf(sets).mid(1, 1), QStringList{"/mnt/sdcard/a-ubuntu-jammy"});
+    // A name that only ends like a directory does not count.
+    QList<OSConfig> again = sets;
+    EXPECT_FALSE(ImageSetScanner::reSortOSListByRecommendedOS(again, "arm64"));
+    EXPECT_EQ(pathsOf(again), pathsOf(sets));
+
+    // The drive's sets are found when the drive is not a root file system.
+    const std::string root = frontendtest::board();
+    ASSERT_EQ(run("rm -rf " + shq(root + "/mnt/udisk/bin")).status, 0);
+    EXPECT_EQ(pathsOf(ImageSetScanner().scan({QStringLiteral("/mnt/udisk")})),
+              QStringList{"/mnt/udisk/home/debian-usb"});
+    ASSERT_EQ(run("mkdir " + shq(root + "/mnt/udisk/bin")).status, 0);
+}
+
+TEST(ImageSetScan, UDiskPresenceFromThePartitionTable)
+{
+    const std::string root = frontendtest::board();
+    EXPECT_EQ(UDiskPresence::checkUDiskStatus(QString()), 0);
+    EXPECT_EQ(UDiskPresence::checkUDiskStatus("sda"), 0);
+    ASSERT_EQ(run("cp " + shq(root + "/proc/partitions") + " " + shq(root + "/partitions.saved") + " && printf '"
+                  "   8 0 65536 sda\\n' >> " + shq(root + "/proc/partitions")).status, 0);
+    EXPECT_EQ(UDiskPresence::checkUDiskStatus("sda"), 1);
+    ASSERT_EQ(run("printf '   8 1 65535 sda1\\n' >> " + shq(root + "/proc/partitions")).status, 0);
+    EXPECT_EQ(UDiskPresence::checkUDiskStatus("sda"), 2);
+    ASSERT_EQ(run("mv " + shq(root + "/partitions.saved") + " " + shq(root + "/proc/partitions")).status, 0);
+}
+
+} // namespace

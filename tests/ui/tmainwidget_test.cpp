@@ -1,0 +1,110 @@
+// The main controller and the OS selection screen as widgets, offscreen:
+// construction, the scan on show, event routing and the screen flow.
+#include "uitestboard.h"
+
+#include "frontend/consolelinkevent.h"
+#include "frontend/consolelinkmessageevent.h"
+#include "frontend/usblcdkeyevent.h"
+#include "startup/globals.h"
+#include "ui/osbutton.h"
+#include "ui/tdownloaddetailwidget.h"
+#include "ui/tmainwidget.h"
+#include "ui/tosselectwidget.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QtTest>
+
+class TMainWidgetTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void scanOffersSetsInOrder();
+    void buttonOpensDetailAndBackReturns();
+    void eventsAreRouted();
+
+private:
+    TMainWidget *m_main = nullptr;
+};
+
+void TMainWidgetTest::init()
+{
+    m_main = new TMainWidget;
+    m_main->resize(800, 480);
+    m_main->show();
+    QSignalSpy reloaded(m_main->osSelectWidget(), &TOSSelectWidget::imageFilesReloaded);
+    QVERIFY(reloaded.wait(5000));
+    QCOMPARE(gMainWidget, m_main);
+}
+
+void TMainWidgetTest::cleanup()
+{
+    delete m_main;
+    m_main = nullptr;
+    QVERIFY(!gMainWidget);
+}
+
+void TMainWidgetTest::scanOffersSetsInOrder()
+{
+    QCOMPARE(m_main->osSelectWidget()->enmuOSIds(), uitest::expectedScanOrder());
+    // The console menu lists them under the same numbers.
+    QTRY_VERIFY(m_main->consoleLines().contains(QStringLiteral("# Select an OS to install:")));
+    const QStringList lines = m_main->consoleLines();
+    const int first = lines.indexOf(QStringLiteral("# Select an OS to install:"));
+    QVERIFY(lines.at(first + 1).startsWith(QStringLiteral("  1) ")));
+    QVERIFY(lines.at(first + 1).contains(QStringLiteral("/mnt/sdcard/ubuntu-noble-desktop-arm64")));
+    QVERIFY(m_main->consoleAcceptedInputs().contains(QStringLiteral("8")));
+    QVERIFY(!m_main->consoleAcceptedInputs().contains(QStringLiteral("9")));
+}
+
+void TMainWidgetTest::buttonOpensDetailAndBackReturns()
+{
+    auto *button = m_main->findChild<OSButton *>(QStringLiteral("osButton3"));
+    QVERIFY(button);
+    QSignalSpy selected(m_main->osSelectWidget(), &TOSSelectWidget::osSelected);
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(selected.count(), 1);
+    QCOMPARE(selected.at(0).at(0).value<OSConfig>().imagePath, QStringLiteral("/mnt/sdcard/debian-bookworm"));
+    QVERIFY(m_main->downloadDetailWidget()->isVisible());
+    QVERIFY(!m_main->osSelectWidget()->isVisible());
+
+    QTest::mouseClick(m_main->findChild<QPushButton *>(QStringLiteral("downloadDetailBackButton")), Qt::LeftButton);
+    QVERIFY(m_main->osSelectWidget()->isVisible());
+    QVERIFY(!m_main->downloadDetailWidget()->isVisible());
+}
+
+void TMainWidgetTest::eventsAreRouted()
+{
+    // A console screen from another thread's point of view: posted, then
+    // its accepted inputs are what the interpreter checks against.
+    ConsoleLinkEvent::showTextToConsoleLink({QStringLiteral("x")}, {QStringLiteral("2"), QStringLiteral("c")});
+    QTRY_COMPARE(m_main->consoleAcceptedInputs(), QStringList({QStringLiteral("2"), QStringLiteral("c")}));
+    QCOMPARE(m_main->consoleLines(), QStringList{QStringLiteral("x")});
+
+    QSignalSpy fromConsole(m_main->osSelectWidget(), &TOSSelectWidget::osSelectedFromConsole);
+    ConsoleLinkMessageEvent::sendConsoleLinkMessageEvent(QStringLiteral("3"));   // not accepted
+    ConsoleLinkMessageEvent::sendConsoleLinkMessageEvent(QStringLiteral(" 2 "));
+    QTRY_COMPARE(fromConsole.count(), 1);
+    QCOMPARE(fromConsole.at(0).at(0).value<OSConfig>().imagePath, QStringLiteral("/mnt/sdcard/a-ubuntu-jammy"));
+    QVERIFY(m_main->downloadDetailWidget()->isVisible());
+
+    // Back on the list, an LCD key moves the highlight.
+    m_main->downloadDetailWidgetBackButtonPressed();
+    const int before = m_main->osSelectWidget()->selectedIndex();
+    QCoreApplication::postEvent(m_main, new USBLCDKeyEvent(1));
+    QTRY_COMPARE(m_main->osSelectWidget()->selectedIndex(), before + 1);
+}
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    uitest::setUpBoard();
+    QApplication app(argc, argv);
+    TMainWidgetTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tmainwidget_test.moc"
