@@ -4,6 +4,7 @@
 #include "frontend/consolelinkmessageevent.h"
 #include "frontend/usblcdevent.h"
 #include "frontend/usblcdkeyevent.h"
+#include "frontend/usblcdstatusline.h"
 #include "util/debugmode.h"
 
 #include <QCoreApplication>
@@ -49,9 +50,7 @@ void ConsoleLinkMessageEvent::sendConsoleLinkMessageEvent(const QString &text)
 
 void USBLCDEvent::showTextToUSBLCD(const QStringList &lines, const QStringList &terminalLines, bool newLine)
 {
-    // The status line on standard output belongs to the LCD driver.
-    Q_UNUSED(terminalLines);
-    Q_UNUSED(newLine);
+    writeUSBLCDStatusLine(lines, terminalLines, newLine);
     postToMainController(new USBLCDEvent(lines));
 }
 

@@ -71,7 +71,9 @@ void TMainWidgetTest::buttonOpensDetailAndBackReturns()
     QVERIFY(m_main->downloadDetailWidget()->isVisible());
     QVERIFY(!m_main->osSelectWidget()->isVisible());
 
-    QTest::mouseClick(m_main->findChild<QPushButton *>(QStringLiteral("downloadDetailBackButton")), Qt::LeftButton);
+    auto *back = m_main->downloadDetailWidget()->findChild<QPushButton *>(QStringLiteral("backButton"));
+    QVERIFY(back);
+    QTest::mouseClick(back, Qt::LeftButton);
     QVERIFY(m_main->osSelectWidget()->isVisible());
     QVERIFY(!m_main->downloadDetailWidget()->isVisible());
 }
