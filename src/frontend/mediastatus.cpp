@@ -1,5 +1,6 @@
 #include "frontend/mediastatus.h"
 
+#include "backup/udiskstatus.h"
 #include "util/qpaths.h"
 #include "util/util.h"
 
@@ -26,6 +27,19 @@ MediaStatus MediaStatus::read(const QString &mountPoint, const QString &devName,
         s.freeKiB = static_cast<qint64>(st.f_bavail) * static_cast<qint64>(st.f_frsize) / 1024;
         s.totalKiB = static_cast<qint64>(st.f_blocks) * static_cast<qint64>(st.f_frsize) / 1024;
     }
+    return s;
+}
+
+MediaStatus MediaStatus::fromUDiskStatus(const UDiskStatus &status, const QString &devName)
+{
+    MediaStatus s;
+    s.devName = devName;
+    s.present = status.isPresent();
+    s.mounted = status.isMounted();
+    s.readOnly = status.isReadOnly();
+    s.fsType = status.filesystemType();
+    s.totalKiB = status.totalSize();
+    s.freeKiB = status.availableSize();
     return s;
 }
 

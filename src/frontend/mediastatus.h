@@ -4,6 +4,8 @@
 
 #include <QString>
 
+class UDiskStatus;
+
 struct MediaStatus
 {
     QString devName;        // partition as the system names it ("/dev/sda1")
@@ -14,6 +16,8 @@ struct MediaStatus
     qint64 totalKiB = 0;
     QString fsType;
 
+    // The USB drive as the back-up mode's status record sees it.
+    static MediaStatus fromUDiskStatus(const UDiskStatus &status, const QString &devName);
     // Reads the mount table and the file system figures of `mountPoint`.
     static MediaStatus read(const QString &mountPoint, const QString &devName, bool present);
 

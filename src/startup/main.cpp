@@ -7,6 +7,7 @@
 #include "startup/quitsignal.h"
 #include "storage/mmc.h"
 #include "ui/consolelink.h"
+#include "ui/imframe.h"
 #include "ui/tmainwidget.h"
 #include "util/log2file.h"
 #include "util/util.h"
@@ -80,8 +81,7 @@ int main(int argc, char *argv[])
 
     auto *mainWidget = new TMainWidget;
 
-    // HOOK(keyboard): the on-screen keyboard (IMFrame) is created here, stored in gIM
-    // and installed as the input method once it exists.
+    gIM = new IMFrame(&app);
 
     mainWidget->setWindowFlags(mainWidget->windowFlags() | Qt::FramelessWindowHint);
     mainWidget->showFullScreen();

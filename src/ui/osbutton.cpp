@@ -181,7 +181,7 @@ void OSButton::paintEvent(QPaintEvent *)
                QFontMetrics(smallFont).elidedText(second, Qt::ElideRight, textWidth));
     // Two sets of one kind share a title; where they lie tells them apart.
     y += QFontMetrics(smallFont).height();
-    const QString where = unSysPath(ImageSetScanner::autoStartPathOf(m_os)).section(QLatin1Char('/'), -1);
+    const QString where = unSysPath(m_os.imagePath).section(QLatin1Char('/'), -1);
     p.drawText(QRect(pad, y, textWidth, QFontMetrics(smallFont).height()), Qt::AlignHCenter | Qt::AlignVCenter,
                QFontMetrics(smallFont).elidedText(where, Qt::ElideMiddle, textWidth));
     if (m_autoFlashing)

@@ -62,10 +62,10 @@ void StatusBarWidget::paintEvent(QPaintEvent *)
     // middle; the others are short.
     int others = 0;
     for (int i = 1; i < m_texts.size(); ++i)
-        others += fm.horizontalAdvance(m_texts.at(i));
+        others += fm.horizontalAdvance(m_texts.at(i)) + 4;
     int x = pad;
     for (int i = 0; i < m_texts.size(); ++i) {
-        const int w = i == 0 ? qMax(0, available - others) : fm.horizontalAdvance(m_texts.at(i));
+        const int w = i == 0 ? qMax(0, available - others) : fm.horizontalAdvance(m_texts.at(i)) + 4;
         const QString t = fm.elidedText(m_texts.at(i), Qt::ElideMiddle, w);
         p.drawText(QRect(x, 0, w, h), Qt::AlignLeft | Qt::AlignVCenter, t);
         x += w + gap;

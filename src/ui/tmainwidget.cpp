@@ -51,6 +51,9 @@ void debugLog(const char *text)
 
 TMainWidget::TMainWidget(QWidget *parent) : QWidget(parent)
 {
+    // The library is static: without this reference the linker would drop
+    // the compiled-in icons and style sheets.
+    Q_INIT_RESOURCE(imgsmith);
     setObjectName(QStringLiteral("mainWidget"));
     m_screenSizePercent = 100;
     m_pendingFormatDrive = 0;

@@ -2,6 +2,7 @@
 // in the other screens.
 #include "ui/tmainwidget.h"
 
+#include "backup/udiskstatus.h"
 #include "board/boardhardwareinfo.h"
 #include "frontend/controllerconsolescreens.h"
 #include "frontend/mediastatus.h"
@@ -81,8 +82,7 @@ void TMainWidget::userNeedShowAutoInstallOSMenuFromConsole()
 QString TMainWidget::getUSBStatusConsoleDisplayText() const
 {
     const QString dev = gCurrentBoardInfo ? gCurrentBoardInfo->getUdiskDevName() : QString();
-    const MediaStatus s = MediaStatus::read(gUDiskPath, QStringLiteral("/dev/%1%2").arg(dev).arg(1), !dev.isEmpty());
-    return s.consoleText(true);
+    return MediaStatus::fromUDiskStatus(gUdiskStatus, QStringLiteral("/dev/%1%2").arg(dev).arg(1)).consoleText(true);
 }
 
 QString TMainWidget::getTFStatusConsoleDisplayText() const

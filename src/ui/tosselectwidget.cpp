@@ -1,5 +1,6 @@
 #include "ui/tosselectwidget.h"
 
+#include "backup/udiskstatus.h"
 #include "board/boardhardwareinfo.h"
 #include "frontend/hotplugmonitor.h"
 #include "frontend/imagesetscanner.h"
@@ -63,7 +64,9 @@ TOSSelectWidget::TOSSelectWidget(QWidget *parent) : QWidget(parent)
     QDir().mkpath(sysPath(gUDiskPath));
     if (gCurrentBoardInfo)
         m_udiskDevName = gCurrentBoardInfo->getUdiskDevName();
-    m_udiskPresent = !m_udiskDevName.isEmpty();
+    gUdiskStatus.reCalcUdiskStatus();
+    gUdiskStatus.reCalcAvailableSize();
+    m_udiskPresent = gUdiskStatus.isPresent();
 
     m_hotPlug = new HotPlugMonitor(this);
     connect(m_hotPlug, &HotPlugMonitor::checkRequested, this, &TOSSelectWidget::timerToCheckUSBDeviceTimeout);
@@ -89,6 +92,12 @@ TOSSelectWidget::~TOSSelectWidget() = default;
 void TOSSelectWidget::buildUI()
 {
     setAttribute(Qt::WA_StyledBackground, true);
+    setStyleSheet(QStringLiteral("#osSelectWidget, #osButtonPanel, #osListArea, #noImageHelp { background: #F5F6F8; }"
+                                 "#welcomeLabel, #noImageText { color: #59636E; }"
+                                 "#titleLabel { color: #1F2328; }"
+                                 "QMenu { background: #FFFFFF; border: 1px solid #DDE1E6; padding: 6px; }"
+                                 "QMenu::item { padding: 14px 28px; color: #1F2328; }"
+                                 "QMenu::item:selected { background: #E8F1F9; }"));
     auto *root = new QVBoxLayout(this);
     root->setContentsMargins(0, 0, 0, 0);
     root->setSpacing(0);
@@ -99,6 +108,7 @@ void TOSSelectWidget::buildUI()
     auto *header = new QWidget(this);
     header->setObjectName(QStringLiteral("osSelectHeader"));
     auto *headerLayout = new QHBoxLayout(header);
+    headerLayout->setContentsMargins(16, 8, 16, 4);
     auto *titles = new QVBoxLayout;
     m_welcomeLabel = new AutoZoomLabel(header);
     m_welcomeLabel->setObjectName(QStringLiteral("welcomeLabel"));
@@ -126,7 +136,7 @@ void TOSSelectWidget::buildUI()
     m_buttonPanel = new QWidget(m_scrollArea);
     m_buttonPanel->setObjectName(QStringLiteral("osButtonPanel"));
     m_buttonGrid = new QGridLayout(m_buttonPanel);
-    m_buttonGrid->setAlignment(Qt::AlignTop);
+    m_buttonGrid->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
     m_scrollArea->setWidget(m_buttonPanel);
     root->addWidget(m_scrollArea, 1);
 

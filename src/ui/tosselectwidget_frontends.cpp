@@ -2,13 +2,13 @@
 // LCD keys and menus, hot plug and mounts, keep-alive and layout.
 #include "ui/tosselectwidget.h"
 
+#include "backup/udiskstatus.h"
 #include "board/boardhardwareinfo.h"
 #include "frontend/consolecommandinterpreter.h"
 #include "frontend/hotplugmonitor.h"
 #include "frontend/imagesetscanner.h"
 #include "frontend/macaddresslist.h"
 #include "frontend/osmenutexts.h"
-#include "frontend/udiskpresence.h"
 #include "frontend/usblcdevent.h"
 #include "startup/globals.h"
 #include "startup/imgsmithconf.h"
@@ -31,6 +31,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QScrollArea>
+#include <QScrollBar>
 
 #include <sys/sysinfo.h>
 
@@ -61,9 +62,10 @@ void TOSSelectWidget::timerToCheckUSBDeviceTimeout()
 void TOSSelectWidget::usbDevicesStateChanged()
 {
     const QString dev = gCurrentBoardInfo ? gCurrentBoardInfo->getUdiskDevName() : QString();
-    const bool present = UDiskPresence::checkUDiskStatus(dev) > 0;
+    const bool present = UDiskStatus::checkUDiskStatus(dev) > 0;
     if (present == m_udiskPresent)
         return;
+    gUdiskStatus.reCalcUdiskStatus();
     if (present)
         m_udiskDevName = dev;
     m_udiskPresent = present;
@@ -105,6 +107,8 @@ void TOSSelectWidget::mountMediaFinishAtStartup()
                                       + QStringLiteral(" (exit %1)").arg(runner->exitCode());
         runner->deleteLater();
     }
+    gUdiskStatus.reCalcUdiskStatus();
+    gUdiskStatus.reCalcAvailableSize();
     updateStatusBar();
     emit usbMediaMountStatusChangedSignal();
     saveMacAddressList();
@@ -130,6 +134,7 @@ void TOSSelectWidget::formatDone(int drive)
     if (drive == 1) {
         reloadImageFiles();
     } else if (drive == 2) {
+        gUdiskStatus.reCalcUdiskStatus();
         updateStatusBar();
         udiskMountAndUnmound();
         emit usbDevicesStateChangedSignal();
@@ -215,7 +220,7 @@ void TOSSelectWidget::updateConsoleLink()
     m.onboardSizeKiB = gOnboardFlashSize;
     m.version = getImgSmithVersion();
     m.osNames = enmuOSNames();
-    m.usb = MediaStatus::read(gUDiskPath, QStringLiteral("/dev/%1%2").arg(m_udiskDevName).arg(1), m_udiskPresent);
+    m.usb = MediaStatus::fromUDiskStatus(gUdiskStatus, QStringLiteral("/dev/%1%2").arg(m_udiskDevName).arg(1));
     if (gMainWidget) {
         m.backupTarget = gMainWidget->backupRestoreWidget()->targetDeviceKind();
         m.backupFileName = gMainWidget->backupRestoreWidget()->genBackupFileName(m.backupTarget);
@@ -352,7 +357,8 @@ void TOSSelectWidget::layoutButtons()
     int columns = 1;
     if (m_viewType == ICON_STYLE && !m_osButtons.isEmpty()) {
         const int cell = m_osButtons.first()->sizeHint().width() + gap;
-        columns = qMax(1, (m_scrollArea->viewport()->width() - 4 * gap) / qMax(1, cell));
+        const int usable = m_scrollArea->width() - m_scrollArea->verticalScrollBar()->sizeHint().width() - 4 * gap;
+        columns = qMax(1, usable / qMax(1, cell));
     }
     for (int i = 0; i < m_osButtons.size(); ++i) {
         OSButton *b = m_osButtons.at(i);

@@ -3,7 +3,6 @@
 
 #include "board/boardhardwareinfo.h"
 #include "frontend/imagesetscanner.h"
-#include "frontend/udiskpresence.h"
 #include "support/testsupport.h"
 #include "util/paths.h"
 
@@ -79,19 +78,6 @@ TEST(ImageSetScan, OffersTheSetsOfTheTreeInDisplayOrder)
     EXPECT_EQ(pathsOf(ImageSetScanner().scan({QStringLiteral("/mnt/udisk")})),
               QStringList{"/mnt/udisk/home/debian-usb"});
     ASSERT_EQ(run("mkdir " + shq(root + "/mnt/udisk/bin")).status, 0);
-}
-
-TEST(ImageSetScan, UDiskPresenceFromThePartitionTable)
-{
-    const std::string root = frontendtest::board();
-    EXPECT_EQ(UDiskPresence::checkUDiskStatus(QString()), 0);
-    EXPECT_EQ(UDiskPresence::checkUDiskStatus("sda"), 0);
-    ASSERT_EQ(run("cp " + shq(root + "/proc/partitions") + " " + shq(root + "/partitions.saved") + " && printf '"
-                  "   8 0 65536 sda\\n' >> " + shq(root + "/proc/partitions")).status, 0);
-    EXPECT_EQ(UDiskPresence::checkUDiskStatus("sda"), 1);
-    ASSERT_EQ(run("printf '   8 1 65535 sda1\\n' >> " + shq(root + "/proc/partitions")).status, 0);
-    EXPECT_EQ(UDiskPresence::checkUDiskStatus("sda"), 2);
-    ASSERT_EQ(run("mv " + shq(root + "/partitions.saved") + " " + shq(root + "/proc/partitions")).status, 0);
 }
 
 } // namespace
