@@ -3,7 +3,10 @@
 # make-sim-board.sh --sets none): nested sets, loose disk images with and
 # without a partition map, a set for another board, the board's recommended
 # set, and a USB drive that holds a copied root file system.
+# Usage: make-scan-tree.sh [--no-udisk] <root>
 set -euo pipefail
+UDISK=yes
+if [ "$1" = --no-udisk ]; then UDISK=no; shift; fi
 ROOT=$1
 SD=$ROOT/mnt/sdcard
 UD=$ROOT/mnt/udisk
@@ -33,6 +36,7 @@ printf 'title=Single disk\n' > "$SD/single/disk.raw.conf"
 
 # The USB drive holds a copy of a root file system (with a set inside it):
 # none of it is offered.
+[ "$UDISK" = yes ] || exit 0
 mkdir -p "$UD"/{bin,dev,usr,root,home}
 dirset "$UD/home/debian-usb"
 echo "/dev/sda1 /mnt/udisk ext4 rw,relatime 0 0" >> "$ROOT/proc/mounts"

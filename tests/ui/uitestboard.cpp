@@ -32,12 +32,13 @@ bool sh(const QString &commandLine)
     return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
-void setUpBoard()
+void setUpBoard(bool withUDisk)
 {
     gDir = new QTemporaryDir;
     const QString src = QStringLiteral(IMGSMITH_SOURCE_DIR);
     if (!sh(QStringLiteral("%1/scripts/make-sim-board.sh --sets none \"$ROOT\" >/dev/null && "
-                           "%1/tests/ui/make-scan-tree.sh \"$ROOT\"").arg(src)))
+                           "%1/tests/ui/make-scan-tree.sh %2 \"$ROOT\"")
+                               .arg(src, withUDisk ? QString() : QStringLiteral("--no-udisk"))))
         qFatal("cannot build the simulated board");
     qputenv("IMGSMITH_ROOT", root().toLocal8Bit());
     qputenv("PATH", (src + QStringLiteral("/scripts/sim-tools:") + qEnvironmentVariable("PATH")).toLocal8Bit());

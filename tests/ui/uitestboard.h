@@ -9,7 +9,9 @@ namespace uitest {
 
 // Builds the board below a fresh temporary directory, points IMGSMITH_ROOT
 // at it and identifies the board. Call before the first widget is made.
-void setUpBoard();
+// `withUDisk`: the scan tree's USB drive (a copied root file system) is
+// mounted.
+void setUpBoard(bool withUDisk = true);
 QString root();
 // Runs a shell command line with the board's root in $ROOT; true on exit 0.
 bool sh(const QString &commandLine);
