@@ -1,22 +1,12 @@
 #include "ui/deviceselectdialog.h"
 
-#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include "frontend/targetcandidates.h"
+#include "ui/installscreenresources.h"
 #include "ui/targetdevicebutton.h"
-
-namespace {
-
-QString styleSheetResource(const QString &name)
-{
-    QFile f(name);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-}
-
-} // namespace
 
 DeviceSelectDialog::DeviceSelectDialog(QWidget *parent, int type, const TargetDevice &current)
     : QDialog(parent), m_dev(current)
@@ -56,7 +46,7 @@ DeviceSelectDialog::DeviceSelectDialog(QWidget *parent, int type, const TargetDe
     }
     auto *cancel = new QPushButton(QStringLiteral("Cancel"), this);
     cancel->setObjectName(QStringLiteral("cancelButton"));
-    cancel->setStyleSheet(styleSheetResource(QStringLiteral(":/button_cancel.css")));
+    cancel->setStyleSheet(InstallScreenResources::styleSheet(QStringLiteral(":/button_cancel.css")));
     cancel->setFixedSize(width, height);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     layout->addWidget(cancel);

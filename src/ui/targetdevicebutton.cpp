@@ -1,10 +1,8 @@
 #include "ui/targetdevicebutton.h"
 
-#include <QFile>
-#include <QPainter>
-#include <QPixmap>
 
 #include "frontend/targetcandidates.h"
+#include "ui/installscreenresources.h"
 
 TargetDeviceButton::TargetDeviceButton(const QString &prefix, QWidget *parent)
     : QPushButton(parent), m_prefix(prefix)
@@ -39,43 +37,6 @@ QString TargetDeviceButton::iconResource(int kind)
 
 QIcon TargetDeviceButton::kindIcon(int kind)
 {
-    const QString resource = iconResource(kind);
-    if (QFile::exists(resource))
-        return QIcon(resource);
-    // A flat glyph on a rounded square, in the screens' primary colour.
-    QPixmap pm(48, 48);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
-    p.setBrush(kind == TargetDeviceNone ? QColor(0x59, 0x63, 0x6E) : QColor(0x17, 0x69, 0xAA));
-    p.drawRoundedRect(QRectF(2, 2, 44, 44), 9, 9);
-    p.setBrush(Qt::white);
-    switch (kind) {
-    case TargetDeviceSDCard: {
-        const QPointF card[] = {{16, 10}, {30, 10}, {34, 14}, {34, 38}, {14, 38}, {14, 12}};
-        p.drawPolygon(card, 6);
-        break;
-    }
-    case TargetDeviceUSBDisk:
-        p.drawRect(QRectF(18, 8, 12, 10));
-        p.drawRoundedRect(QRectF(14, 18, 20, 22), 3, 3);
-        break;
-    case TargetDeviceSATA:
-    case TargetDeviceNVMe:
-        p.drawRoundedRect(QRectF(8, 17, 32, 14), 2, 2);
-        break;
-    case TargetDeviceNone:
-        p.setPen(QPen(Qt::white, 4));
-        p.setBrush(Qt::NoBrush);
-        p.drawEllipse(QRectF(13, 13, 22, 22));
-        p.drawLine(QPointF(16, 32), QPointF(32, 16));
-        break;
-    default:
-        p.drawRoundedRect(QRectF(12, 12, 24, 24), 3, 3);
-        p.setBrush(QColor(0x17, 0x69, 0xAA));
-        p.drawRect(QRectF(18, 18, 12, 12));
-        break;
-    }
-    return QIcon(pm);
+    InstallScreenResources::init();
+    return QIcon(iconResource(kind));
 }

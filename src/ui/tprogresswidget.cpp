@@ -1,7 +1,6 @@
 #include "ui/tprogresswidget.h"
 
 #include <QDebug>
-#include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -22,16 +21,11 @@
 #include "startup/globals.h"
 #include "ui/controllerpostinstallservices.h"
 #include "ui/frontendtext.h"
+#include "ui/installscreenresources.h"
 #include "util/log2file.h"
 #include "util/util.h"
 
 namespace {
-
-QString styleSheetResource(const QString &name, const QString &fallback)
-{
-    QFile f(name);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : fallback;
-}
 
 bool isRockchipWithTwoPorts()
 {
@@ -93,15 +87,10 @@ TProgressWidget::TProgressWidget(QWidget *parent)
 
     auto *buttons = new QHBoxLayout;
     m_cancelButton = makeButton(QStringLiteral("Cancel"), QStringLiteral("cancelButton"), this);
-    m_cancelButton->setStyleSheet(styleSheetResource(
-        QStringLiteral(":/button_stop.css"),
-        QStringLiteral("QPushButton { background: #FFFFFF; color: #C62828; border: 1px solid #C62828; border-radius: 8px; }"
-                       "QPushButton:disabled { color: #59636E; border-color: #DDE1E6; }")));
+    m_cancelButton->setStyleSheet(InstallScreenResources::styleSheet(QStringLiteral(":/button_stop.css")));
     m_shutdownButton = makeButton(QStringLiteral("Shutdown"), QStringLiteral("shutdownButton"), this);
     m_finishButton = makeButton(QStringLiteral("Finish"), QStringLiteral("finishButton"), this);
-    m_finishButton->setStyleSheet(styleSheetResource(
-        QStringLiteral(":/button_onekeybutton.css"),
-        QStringLiteral("QPushButton { background: #1769AA; color: white; font-weight: bold; border: none; border-radius: 8px; }")));
+    m_finishButton->setStyleSheet(InstallScreenResources::styleSheet(QStringLiteral(":/button_onekeybutton.css")));
     buttons->addWidget(m_cancelButton);
     buttons->addStretch(1);
     buttons->addWidget(m_shutdownButton);

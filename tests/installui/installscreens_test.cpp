@@ -160,8 +160,10 @@ private slots:
         for (int type : {1, 2}) {
             DeviceSelectDialog dialog(m_detail.get(), type, TargetDevice());
             QStringList texts;
-            for (int i = 0; auto *b = dialog.findChild<QPushButton *>(QStringLiteral("candidate%1").arg(i)); ++i)
+            for (int i = 0; auto *b = dialog.findChild<QPushButton *>(QStringLiteral("candidate%1").arg(i)); ++i) {
                 texts << b->text();
+                QVERIFY2(!b->icon().isNull(), "kind icon not compiled in");
+            }
             QStringList expected = system;
             if (type == 1)
                 expected.removeAt(3);
