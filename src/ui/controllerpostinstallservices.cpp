@@ -5,6 +5,7 @@
 #include <QProcess>
 
 #include "frontend/boardservices.h"
+#include "frontend/maincontrollerobject.h"
 #include "frontend/rockchipvendorstorage.h"
 #include "util/log2file.h"
 
@@ -35,8 +36,9 @@ bool ControllerPostInstallServices::isBoardUnableToReadPartition()
 int ControllerPostInstallServices::doScriptsInPath(const QString &scriptDirectory, const QString &wrapperFile)
 {
     int result = 0;
-    if (m_controller
-        && QMetaObject::invokeMethod(m_controller, "doScriptsInPath", Qt::DirectConnection, Q_RETURN_ARG(int, result),
+    QObject *controller = m_controller ? m_controller.data() : mainControllerObject();
+    if (controller
+        && QMetaObject::invokeMethod(controller, "doScriptsInPath", Qt::DirectConnection, Q_RETURN_ARG(int, result),
                                      Q_ARG(QString, scriptDirectory), Q_ARG(QString, wrapperFile)))
         return result;
     log2file("post-install: the controller's script dialog is not available; scripts run without it\n");

@@ -14,6 +14,7 @@ class QObject;
 class ControllerPostInstallServices : public PostInstallServices
 {
 public:
+    // `controller` null: the registered main controller object.
     explicit ControllerPostInstallServices(QObject *controller);
 
     void reNewCurrentOSInfo() override;

@@ -13,6 +13,7 @@
 
 #include "board/boardhardwareinfo.h"
 #include "frontend/installsummary.h"
+#include "frontend/maincontrollerobject.h"
 #include "frontend/postinstallsequence.h"
 #include "install/sdupdatefinishthreadevent.h"
 #include "install/sdupdatethread.h"
@@ -167,8 +168,7 @@ void TProgressWidget::startJob()
     m_job->setLowFormat(m_lowFormat);
     m_job->setOverlayfsDisabled(m_overlayfsDisabled);
     m_job->setExcludedFiles(getExcledeFilesList());
-    if (m_eventReceiver)
-        m_job->setEventReceiver(m_eventReceiver);
+    m_job->setEventReceiver(m_eventReceiver ? m_eventReceiver : mainControllerObject());
     m_progress.reset();
     m_job->start(QThread::InheritPriority);
     m_elapsed.start();

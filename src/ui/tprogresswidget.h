@@ -34,7 +34,7 @@ public:
     void loadUIForOS(const OSConfig &os, const TargetDevice &boot, const TargetDevice &system);
     void setLowFormat(bool on) { m_lowFormat = on; }
     void setOverlayfsDisabled(bool on) { m_overlayfsDisabled = on; }
-    // Where the job posts its events (the main controller).
+    // Where the job posts its events; the main controller when not set.
     void setEventReceiver(QObject *receiver) { m_eventReceiver = receiver; }
     // The main controller's board services; not owned.
     void setPostInstallServices(PostInstallServices *services);
