@@ -2,14 +2,14 @@
 
 #include <QFile>
 
-static void initInstallScreensQrc()
+static void initImgsmithQrc()
 {
-    Q_INIT_RESOURCE(installscreens);
+    Q_INIT_RESOURCE(imgsmith);
 }
 
 void InstallScreenResources::init()
 {
-    static const bool done = (initInstallScreensQrc(), true);
+    static const bool done = (initImgsmithQrc(), true);
     Q_UNUSED(done);
 }
 
