@@ -4,6 +4,7 @@
 // works on an open text stream and touches no device.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -28,14 +29,14 @@ enum : int {
 
 struct DevicePlan
 {
-    char devicePath[255];
-    char mapFile[255];
+    char devicePath[PATH_MAX];
+    char mapFile[PATH_MAX];
     // Image of the Rockchip parameter area when a rewritten parameter file
     // replaces the set's own; "" uses the set's "parameter.txt".
-    char paramSource[255];
+    char paramSource[PATH_MAX];
     // Directory whose files the map names: the image set, or the directory
     // a firmware package was unpacked into.
-    char imageDir[255];
+    char imageDir[PATH_MAX];
 
     // Partitions found on the device before anything is written.
     mbr_entry current[MBR_MAX_PARTITIONS];
@@ -67,13 +68,24 @@ struct DevicePlanOptions
 // Reads the map line by line into plan->map_parts, plan->mbr and
 // plan->tableKind; plan->imageDir prefixes every image file name. Returns the
 // partition count (also stored in plan->partCount) or one of the negative
-// DEVICE_PLAN_* results. Traces go to the log.
-int device_plan_parse(DevicePlan *plan, FILE *map, const DevicePlanOptions &options);
+// DEVICE_PLAN_* results, then with the line and the cause in *why (may be
+// null). A line with a NUL byte is refused. Traces go to the log.
+int device_plan_parse(DevicePlan *plan, FILE *map, const DevicePlanOptions &options,
+                      std::string *why = nullptr);
+
+// Partitions of the plan besides the Rockchip loader and parameter areas.
+int device_plan_partition_count(const DevicePlan *plan);
+
+// Checks what the table and the writers would destroy: a plan without
+// partitions, and in a GPT layout a partition below the first usable
+// sector, over the backup table or over the IDB loader area. Returns "" or
+// what is wrong.
+std::string device_plan_check_layout(const DevicePlan *plan);
 
 // Checks every partition against the device capacity and the 32-bit MBR
 // fields. Returns "" when the layout fits, else what does not fit.
 std::string device_plan_check_fits(const DevicePlan *plan);
 
-// Grown size of partition i: its size, or what is left of the device after
-// its start when the size is 0.
+// Grown size of partition i: its size, or what is left of the device (of
+// its usable area in a GPT layout) after its start when the size is 0.
 int64_t device_plan_part_sectors(const DevicePlan *plan, int i);

@@ -47,9 +47,10 @@ QString errorText(int err)
 QString decompressPackage(const QString &package, const QString &out)
 {
     log2file("extracting: %s\n", qPrintable(unSysPath(package)));
-    file_ptr in(fopen(package.toLocal8Bit().constData(), "rb"));
+    int err = 0;
+    file_ptr in(open_input_file(package.toLocal8Bit().constData(), &err));
     if (!in)
-        return QStringLiteral("Failed to read file, ret = %1.").arg(errorText(errno));
+        return QStringLiteral("Failed to read file, ret = %1.").arg(errorText(err));
     struct stat st;
     if (fstat(fileno(in.get()), &st) != 0)
         return QStringLiteral("Failed to read file, ret = %1.").arg(errorText(errno));
@@ -64,8 +65,11 @@ QString decompressPackage(const QString &package, const QString &out)
         return QString();
     // A stream that is cut short or corrupt is neither out of memory nor
     // out of storage: say what it is.
-    if (ret == -1)
-        return QStringLiteral("Failed to decompress file, ret = %1.").arg(ret);
+    if (ret == -1) {
+        const QString cause = QString::fromStdString(image_input_error());
+        return QStringLiteral("Failed to decompress file, ret = %1.").arg(ret)
+            + (cause.isEmpty() ? QString() : QStringLiteral(" %1: %2.").arg(unSysPath(package), cause));
+    }
     if (get_available_disksize_mb() < k_min_free_after_mb)
         return QStringLiteral("Failed to decompress file, out of storage.");
     return QStringLiteral("Failed to decompress file, out of memory.");
@@ -133,13 +137,17 @@ bool SDUpdateThread::unpackFirmwarePackage()
 
     log2file("unpacking: %s\n", qPrintable(unSysPath(rom)));
     const QString container = dir + "/unpack.img";
-    if (unpack_rom(rom.toLocal8Bit().constData(), container.toLocal8Bit().constData()) != 0)
-        return fail(QStringLiteral("Failed to unpack rk firmware."));
+    // Messages name the package the user chose; the files of the temporary
+    // directory are gone when they are read.
+    std::string why;
+    if (unpack_rom(rom.toLocal8Bit().constData(), container.toLocal8Bit().constData(), &why) != 0)
+        return fail(QStringLiteral("Failed to unpack rk firmware. %1: %2.").arg(m_rawImagePath, QString::fromStdString(why)));
     if (failIfCancelled())
         return false;
-    int ret = unpack_update(container.toLocal8Bit().constData(), dir.toLocal8Bit().constData());
+    int ret = unpack_update(container.toLocal8Bit().constData(), dir.toLocal8Bit().constData(), &why);
     if (ret != 0)
-        return fail(QStringLiteral("Failed to unpack update %1, ret = %2.").arg(unSysPath(container)).arg(ret));
+        return fail(QStringLiteral("Failed to unpack update %1, ret = %2. %3.")
+                        .arg(m_rawImagePath).arg(ret).arg(QString::fromStdString(why)));
     const QString incomplete = incompleteEntry(container, dir);
     if (!incomplete.isEmpty())
         return fail(QStringLiteral("Failed to unpack %1 from the firmware package.").arg(incomplete));

@@ -24,9 +24,11 @@ namespace {
 
 const char k_separator[] = "----------------------------------------------------------------\n";
 
-void copy_path(char *dst, size_t size, const QString &path)
+// False when the path does not fit: a cut path would name another file.
+bool copy_path(char *dst, size_t size, const QString &path)
 {
-    snprintf(dst, size, "%s", path.toLocal8Bit().constData());
+    const int n = snprintf(dst, size, "%s", path.toLocal8Bit().constData());
+    return n >= 0 && static_cast<size_t>(n) < size;
 }
 
 QByteArray local(const QString &s)
@@ -41,21 +43,35 @@ bool is_power_of_two(int v)
 
 // Counts the lines that mark a Rockchip parameter file among the first 101
 // lines that are not comments. Bounded in bytes as well, since the file is
-// usually a multi-gigabyte binary image.
-int count_parameter_markers(FILE *fp)
+// usually a multi-gigabyte binary image. *binary tells whether those lines
+// hold a NUL byte: such a file is never a parameter file, whatever text
+// it carries (a firmware package holds its parameter text inside).
+int count_parameter_markers(FILE *fp, bool *binary)
 {
-    char line[4096];
+    std::string line;
     int lines = 0;
     int markers = 0;
     long bytes = 0;
-    while (lines < 101 && bytes < 1024 * 1024 && fgets(line, sizeof(line), fp)) {
-        bytes += static_cast<long>(strlen(line)) + 1;
+    *binary = false;
+    int c = 0;
+    while (lines < 101 && bytes < 1024 * 1024 && c != EOF) {
+        line.clear();
+        while ((c = getc(fp)) != EOF && line.size() < 4095) {
+            line.push_back(static_cast<char>(c));
+            if (c == '\n')
+                break;
+        }
+        bytes += static_cast<long>(line.size());
+        if (line.empty())
+            break;
+        if (line.find('\0') != std::string::npos)
+            *binary = true;
         if (line[0] == '#')
             continue;
         ++lines;
-        if (strstr(line, "MANUFACTURER:") || strstr(line, "FIRMWARE_VER:") || strstr(line, "MACHINE_MODEL:")
-            || (strstr(line, "TYPE:") && strstr(line, "GPT"))
-            || (strstr(line, "CMDLINE:") && strstr(line, "mtdparts")))
+        const auto has = [&line](const char *s) { return line.find(s) != std::string::npos; };
+        if (has("MANUFACTURER:") || has("FIRMWARE_VER:") || has("MACHINE_MODEL:") || (has("TYPE:") && has("GPT"))
+            || (has("CMDLINE:") && has("mtdparts")))
             ++markers;
     }
     return markers;
@@ -91,11 +107,12 @@ bool SDUpdateThread::prepare()
         }
     }
 
-    copy_path(m_plans[0].devicePath, sizeof(m_plans[0].devicePath), m_bootDevice.getFullDevName());
     // Resolved, because the Rockchip parser looks the images up on disk;
     // messages show them through unSysPath().
-    copy_path(m_plans[0].imageDir, sizeof(m_plans[0].imageDir), sysPath(m_config.imagePath));
-    copy_path(m_plans[1].imageDir, sizeof(m_plans[1].imageDir), sysPath(m_config.imagePath));
+    if (!copy_path(m_plans[0].devicePath, sizeof(m_plans[0].devicePath), m_bootDevice.getFullDevName())
+        || !copy_path(m_plans[0].imageDir, sizeof(m_plans[0].imageDir), sysPath(m_config.imagePath))
+        || !copy_path(m_plans[1].imageDir, sizeof(m_plans[1].imageDir), sysPath(m_config.imagePath)))
+        return fail(QStringLiteral("Path too long: %1.").arg(m_config.imagePath));
 
     if (QFileInfo::exists(sysPath(m_config.imagePath + "/dtbo.img"))) {
         if (m_systemDevice.getFullDevName() != m_bootDevice.getFullDevName())
@@ -118,7 +135,8 @@ bool SDUpdateThread::checkInputFiles()
     QString map = m_config.imagePath + "/" + m_config.os_partmap_txt;
     if (m_config.os_partmap_txt.isEmpty() || file_test(local(map).constData()) != 0)
         return fail(QStringLiteral("File not found: %1").arg(map));
-    copy_path(m_plans[0].mapFile, sizeof(m_plans[0].mapFile), map);
+    if (!copy_path(m_plans[0].mapFile, sizeof(m_plans[0].mapFile), map))
+        return fail(QStringLiteral("Path too long: %1.").arg(map));
     return true;
 }
 
@@ -193,9 +211,6 @@ bool SDUpdateThread::checkDevice(DevicePlan &plan, bool isBootDevice)
                      static_cast<unsigned long long>(e.size) * 512, ext ? "Ext" : kb);
         }
     }
-
-    if (m_lowFormat && !lowFormatDevice(plan))
-        return false;
     return true;
 }
 
@@ -223,9 +238,15 @@ bool SDUpdateThread::classifyRawImage()
         return true;
     }
     const QByteArray path = local(sysPath(m_rawImagePath));
-    FILE *fp = fopen(path.constData(), "rb");
+    // Not even read when it is the device about to be written.
+    if (!refuseTargetAsImage(m_rawImagePath))
+        return false;
+    int err = 0;
+    FILE *fp = open_input_file(path.constData(), &err);
     if (!fp)
-        return fail(QStringLiteral("Failed to read file, ret = %1.").arg(QString::fromLocal8Bit(strerror(errno))));
+        return fail(QStringLiteral("Failed to read file, ret = %1.")
+                        .arg(err == EINVAL ? QStringLiteral("not a regular file or block device")
+                                           : QString::fromLocal8Bit(strerror(err))));
     // A firmware package carries its parameter text in plain inside; its
     // magic must decide before that text makes it look like a bare map.
     char magic[4] = {0, 0, 0, 0};
@@ -235,12 +256,19 @@ bool SDUpdateThread::classifyRawImage()
         fclose(fp);
         return fail(QStringLiteral("Failed to read file, ret = %1.").arg(QString::fromLocal8Bit(strerror(err))));
     }
-    int markers = isPackage ? 0 : count_parameter_markers(fp);
+    bool binary = false;
+    int markers = isPackage ? 0 : count_parameter_markers(fp, &binary);
+    if (markers >= 3 && binary) {
+        fclose(fp);
+        return fail(QStringLiteral("Invalid image file %1: parameter text inside binary data without an RKFW "
+                                   "header (a damaged firmware package?).").arg(m_rawImagePath));
+    }
     if (markers >= 3) {
         fclose(fp);
-        copy_path(m_plans[0].mapFile, sizeof(m_plans[0].mapFile), m_rawImagePath);
         // The parameter block must carry this file, whatever its name.
-        copy_path(m_plans[0].paramSource, sizeof(m_plans[0].paramSource), sysPath(m_rawImagePath));
+        if (!copy_path(m_plans[0].mapFile, sizeof(m_plans[0].mapFile), m_rawImagePath)
+            || !copy_path(m_plans[0].paramSource, sizeof(m_plans[0].paramSource), sysPath(m_rawImagePath)))
+            return fail(QStringLiteral("Path too long: %1.").arg(m_rawImagePath));
         m_useRawFlow = false;
         return true;
     }
@@ -253,7 +281,7 @@ bool SDUpdateThread::classifyRawImage()
         int ret = gzip_read(fp, head, sizeof(head));
         if (ret < 0) {
             fclose(fp);
-            return fail(QStringLiteral("Failed to decompress file, ret = %1.").arg(ret));
+            return failWrite(QStringLiteral("Failed to decompress file, ret = %1.").arg(ret));
         }
     } else {
         // A file shorter than the header is no package; the raw flow

@@ -37,39 +37,13 @@ part_writer choose_writer(const partinfo &pt)
     return write_raw;
 }
 
-// Bytes an S5P loader occupies on the device: a header is put in front of
-// one that does not carry its own.
-int64_t second_boot_bytes(FILE *fp, int64_t fileSize)
-{
-    uint8_t head[S5P_NSIH_SIZE];
-    if (fileSize < static_cast<int64_t>(S5P_NSIH_SIZE) || fread(head, 1, sizeof(head), fp) != sizeof(head)) {
-        rewind(fp);
-        return fileSize;
-    }
-    rewind(fp);
-    return s5p_has_nsih(head) ? fileSize : fileSize + static_cast<int64_t>(S5P_NSIH_SIZE);
-}
-
 } // namespace
 
+// Every plan was parsed and checked by validateInputs() before the first
+// byte is written, so that a bad system-device map cannot leave a
+// half-installed boot device.
 bool SDUpdateThread::runPartitionMapFlow()
 {
-    if (needsParameterRewrite() && !rewriteParameterFiles())
-        return false;
-
-    // Parse and check every plan before the first byte is written, so that a
-    // bad system-device map cannot leave a half-installed boot device.
-    for (int x = 0; x < 2; ++x) {
-        if (!device_plan_has_device(&m_plans[x]))
-            continue;
-        // Only a rewritten Rockchip parameter file gives the system device
-        // a map of its own.
-        if (!m_plans[x].mapFile[0])
-            return fail(QStringLiteral("No partition map for the system device %1: this image set cannot be "
-                                       "installed across two devices.").arg(m_plans[x].devicePath));
-        if (!loadPlan(m_plans[x], x))
-            return false;
-    }
     for (int x = 0; x < 2; ++x) {
         DevicePlan &plan = m_plans[x];
         if (!device_plan_has_device(&plan))
@@ -89,24 +63,29 @@ bool SDUpdateThread::runPartitionMapFlow()
 bool SDUpdateThread::loadPlan(DevicePlan &plan, int index)
 {
     const QString mapFile = QString::fromLocal8Bit(plan.mapFile);
-    FILE *map = fopen(sysPath(mapFile).toLocal8Bit().constData(), "r");
+    int err = 0;
+    FILE *map = open_input_file(sysPath(mapFile).toLocal8Bit().constData(), &err);
     if (!map) {
-        int err = errno;
-        log2file("fail open %s, ret = %s\n", plan.mapFile, strerror(err));
-        return fail(QStringLiteral("Fail to open file: %1, errno: %2.").arg(mapFile).arg(QString::fromLocal8Bit(strerror(err))));
+        const QString text = err == EINVAL ? QStringLiteral("not a regular file or block device")
+                                           : QString::fromLocal8Bit(strerror(err));
+        log2file("fail open %s, ret = %s\n", plan.mapFile, qPrintable(text));
+        return fail(QStringLiteral("Fail to open file: %1, errno: %2.").arg(mapFile, text));
     }
     DevicePlanOptions options;
     options.dropUserdata = m_overlayfsDisabled && !isAndroidLike();
     log2file("devices[%d]:\n", index);
-    int count = device_plan_parse(&plan, map, options);
+    std::string why;
+    int count = device_plan_parse(&plan, map, options, &why);
     fclose(map);
     const QString mapName = QFileInfo(mapFile).fileName();
+    if (count < 0)
+        log2file("%s: %s\n", plan.mapFile, why.c_str());
     if (count == DEVICE_PLAN_TOO_MANY)
         return fail(QStringLiteral("Too many partitions in %1: at most %2 are supported.").arg(mapName).arg(DEVICE_PLAN_MAX_PARTS));
     if (count == DEVICE_PLAN_TOO_MANY_MBR)
         return fail(QStringLiteral("Too many MBR partitions in %1: at most %2 are supported.").arg(mapName).arg(MBR_MAX_PARTITIONS));
     if (count < 0)
-        return fail(QStringLiteral("Invalid partition layout, please check %1.").arg(mapName));
+        return fail(QStringLiteral("Invalid partition layout, please check %1: %2.").arg(mapName, QString::fromStdString(why)));
     std::string misfit = device_plan_check_fits(&plan);
     if (!misfit.empty()) {
         log2file("%s\n", misfit.c_str());
@@ -203,7 +182,7 @@ bool SDUpdateThread::writePartition(DevicePlan &plan, int index, int i, int path
         reportProgress(image, name, 100, count, i + 1);
         return true;
     }
-    FILE *fp = fopen(sysPath(image).toLocal8Bit().constData(), "rb");
+    FILE *fp = open_input_file(sysPath(image).toLocal8Bit().constData(), nullptr);
     if (!fp) {
         log2file("devices[%d].map_parts[%d] %s file not found, continue ...\n", index, i, pt.image);
         reportProgress(image, name, 100, count, i + 1);
@@ -218,7 +197,7 @@ bool SDUpdateThread::writePartition(DevicePlan &plan, int index, int i, int path
     const int64_t areaBytes = pt.size * 512;
     int64_t needed = fileSize;
     if (pt.fs_type & (PARTMAP_TYPE_2ND | PARTMAP_TYPE_BOOT))
-        needed = second_boot_bytes(fp, fileSize);
+        needed = imageBytesOnDevice(pt, fp, fileSize);
     if (areaBytes < needed) {
         log2file("copy part.%d start : 0x%llx size 0x%llx (0x%llx) more than capacity %llx : %s\n", i,
                  static_cast<unsigned long long>(pt.start) * 512, static_cast<unsigned long long>(areaBytes),
@@ -238,9 +217,23 @@ bool SDUpdateThread::writePartition(DevicePlan &plan, int index, int i, int path
     fclose(fp);
     if (ret < 0) {
         log2file("write of %s returned %d\n", pt.image, ret);
-        return fail(QStringLiteral("Failed to write image file: %1.").arg(image));
+        return failWrite(QStringLiteral("Failed to write image file: %1.").arg(image));
     }
     reportProgress(image, name, 100, count, i + 1);
     log2file(" : done.\n");
     return true;
+}
+
+// An S5P loader that does not carry its own header gets one in front.
+int64_t SDUpdateThread::imageBytesOnDevice(const partinfo &pt, FILE *fp, int64_t fileSize)
+{
+    if (!(pt.fs_type & (PARTMAP_TYPE_2ND | PARTMAP_TYPE_BOOT)))
+        return fileSize;
+    uint8_t head[S5P_NSIH_SIZE];
+    if (fileSize < static_cast<int64_t>(S5P_NSIH_SIZE) || fread(head, 1, sizeof(head), fp) != sizeof(head)) {
+        rewind(fp);
+        return fileSize;
+    }
+    rewind(fp);
+    return s5p_has_nsih(head) ? fileSize : fileSize + static_cast<int64_t>(S5P_NSIH_SIZE);
 }

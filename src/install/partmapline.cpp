@@ -21,9 +21,16 @@ const type_row k_type_table[] = {
 };
 
 // The field widths equal PARTMAP_FIELD_LEN - 1 so sscanf cannot overrun.
-static_assert(PARTMAP_FIELD_LEN == 255, "scan widths below assume 255-byte fields");
+static_assert(PARTMAP_FIELD_LEN == 4096, "scan widths below assume 4096-byte fields");
 const char k_scan_pattern[] =
-    "%254[^=]=%254[^,],%254[^:]:%254[^:]:%254[^:]:%254[^,],%254[^:]:%254[^;]";
+    "%4095[^=]=%4095[^,],%4095[^:]:%4095[^:]:%4095[^:]:%4095[^,],%4095[^:]:%4095[^;]";
+
+void trim_line_end(char *field)
+{
+    size_t n = strlen(field);
+    while (n > 0 && (field[n - 1] == '\n' || field[n - 1] == '\r'))
+        field[--n] = '\0';
+}
 
 int parse_hex(const char *text, uint64_t *value)
 {
@@ -66,6 +73,8 @@ int partmap_parse_line(const char *line, partmap_line *out)
     if (n < 0)
         n = 0;
     out->fields = n;
+    trim_line_end(out->name);
+    trim_line_end(out->file);
     if (n < 7)
         return n;
     if (parse_hex(out->start, &out->startBytes) != 0 || parse_hex(out->size, &out->sizeBytes) != 0)

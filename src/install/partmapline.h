@@ -22,11 +22,11 @@ enum : uint32_t {
     PARTMAP_MBR_MASK = 0x1F0,
 };
 
-// Field buffers hold 255 bytes like the rest of the plan; longer fields are
-// cut by the scan widths, never overflowed.
-constexpr int PARTMAP_FIELD_LEN = 255;
 // Lines are read up to this many bytes.
 constexpr int PARTMAP_LINE_LEN = 4096;
+// Every field can hold a whole line, so no field is ever cut short (a cut
+// file name would name another file).
+constexpr int PARTMAP_FIELD_LEN = PARTMAP_LINE_LEN;
 
 struct partmap_line
 {
@@ -50,5 +50,7 @@ uint32_t partmap_type_code(const char *typeName);
 // "%[^=]=%[^,],%[^:]:%[^:]:%[^:]:%[^,],%[^:]:%[^;]". Returns the number of
 // fields filled (8 with a file, 7 without), or a smaller count for a line the
 // map reader ignores. start/size must be hexadecimal with or without "0x";
-// a line whose start or size is not a hexadecimal number returns -1.
+// a line whose start or size is not a hexadecimal number returns -1. Line
+// endings are trimmed from the name and the file (a last line without its
+// ";" keeps them otherwise).
 int partmap_parse_line(const char *line, partmap_line *out);

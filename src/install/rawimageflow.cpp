@@ -41,13 +41,14 @@ bool SDUpdateThread::runRawImageFlow()
     if (!device_plan_has_device(&plan))
         return fail(QStringLiteral("Fail to call mmc_open on %1.").arg(dev));
 
-    // The image is opened and measured before the device is touched: a file
-    // that cannot be written must leave the old table in place.
+    // validateInputs() checked the image (size, sparse chunks) before the
+    // device was touched; it is opened and measured again here because the
+    // empty GPT below must never precede a failed open.
     log2file("copy from: %s to %s\n", imageArg.constData(), dev);
     file_closer file;
-    file.fp = fopen(sysPath(image).toLocal8Bit().constData(), "rb");
+    int err = 0;
+    file.fp = open_input_file(sysPath(image).toLocal8Bit().constData(), &err);
     if (!file.fp) {
-        int err = errno;
         log2file("fail open %s, ret = %s\n", imageArg.constData(), strerror(err));
         return fail(QStringLiteral("Fail to open file: %1, errno: %2.").arg(image, QString::fromLocal8Bit(strerror(err))));
     }
@@ -84,7 +85,7 @@ bool SDUpdateThread::runRawImageFlow()
             return fail(QStringLiteral("File too big: %1.").arg(image));
     }
     if (ret < 0)
-        return fail(QStringLiteral("Failed to write image file: %1, retcode: %2.").arg(image).arg(ret));
+        return failWrite(QStringLiteral("Failed to write image file: %1, retcode: %2.").arg(image).arg(ret));
 
     reportProgress(image, QStringLiteral("root"), 100, 1, 1);
     int rr = mmc_rrpart(dev);

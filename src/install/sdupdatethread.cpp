@@ -2,6 +2,7 @@
 
 #include "install/installevents.h"
 #include "install/ufsinstallstages.h"
+#include "storage/imagewriter.h"
 #include "storage/mmc.h"
 #include "util/log2file.h"
 
@@ -60,6 +61,8 @@ void SDUpdateThread::run()
         && bringUpUfs()
         && checkDevices()
         && classifyRawImage()
+        && validateInputs()
+        && lowFormatDevices()
         && (m_useRawFlow ? runRawImageFlow() : runPartitionMapFlow())
         && writeUfsLoader()
         && finishRocknix()
@@ -97,6 +100,14 @@ void SDUpdateThread::reportProgress(const QString &imageName, const QString &par
     if (m_progressObserver)
         m_progressObserver(fileIndex, percent);
     postProgressMessage(false, imageName, partitionName, percent, fileCount, fileIndex);
+}
+
+bool SDUpdateThread::failWrite(const QString &message)
+{
+    const std::string &cause = image_input_error();
+    if (cause.empty())
+        return fail(message);
+    return fail(QStringLiteral("%1 The image is damaged: %2.").arg(message, QString::fromStdString(cause)));
 }
 
 bool SDUpdateThread::failIfCancelled()

@@ -8,6 +8,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <cstdio>
 #include <functional>
 #include <memory>
 
@@ -68,8 +69,15 @@ private:
     bool bringUpUfs();
     bool checkDevices();
     bool checkDevice(DevicePlan &plan, bool isBootDevice);
-    bool lowFormatDevice(DevicePlan &plan);
     bool classifyRawImage();
+    // Checks before any write (inputvalidation.cpp).
+    bool validateInputs();
+    bool validateRawImage();
+    bool validatePlan(DevicePlan &plan);
+    bool validateImage(const DevicePlan &plan, int i, FILE *fp, const QString &image);
+    bool refuseTargetAsImage(const QString &image);
+    bool lowFormatDevices();
+    bool lowFormatDevice(DevicePlan &plan);
     void cleanUp();
 
     // Partition-map flow (partmapflow.cpp).
@@ -78,6 +86,10 @@ private:
     bool writePartitionTable(DevicePlan &plan, int index);
     bool writePartitions(DevicePlan &plan, int index);
     bool writePartition(DevicePlan &plan, int index, int i, int pathWidth);
+    // Bytes the image file takes on the device (an S5P loader gets a header).
+    static int64_t imageBytesOnDevice(const partinfo &pt, FILE *fp, int64_t fileSize);
+    // The failed writer's message, with the cause when the image was at fault.
+    bool failWrite(const QString &message);
 
     // Raw-image flow (rawimageflow.cpp).
     bool runRawImageFlow();

@@ -3,6 +3,7 @@
 #include "storage/copy_pipeline.h"
 #include "storage/gz_inflate.h"
 #include "storage/imagewriter.h"
+#include "storage/input_error.h"
 #include "util/log2file.h"
 
 #include <cstdlib>
@@ -32,6 +33,7 @@ int write_raw_gz(const char *device, int64_t offset, int64_t partitionSize, FILE
                  const char *imageName, const char *partitionName, int fileCount, int fileIndex)
 {
     stream_set_current(imageName, partitionName, fileCount, fileIndex);
+    image_input_clear();
     if (stream_init(fp, fileSize) != 0) {
         log2file(": out of memory");
         stream_release();
@@ -63,6 +65,8 @@ int write_raw_gz(const char *device, int64_t offset, int64_t partitionSize, FILE
             const int64_t k = src->read(c.buf + n, want - static_cast<size_t>(n));
             if (k < 0) {
                 log2file("gzread failed: %s", src->error().c_str());
+                image_input_record("gzip: %s after %lld compressed bytes", src->error().c_str(),
+                                   static_cast<long long>(src->consumed()));
                 return -1;
             }
             if (k == 0)
@@ -111,6 +115,7 @@ int decompress_gz(FILE *out, FILE *in, int64_t inSize)
         log2file(": out of memory\n");
         return -2;
     }
+    image_input_clear();
     std::unique_ptr<gz_source> src = open_gz(in, false);
     if (!src || !out)
         return -1;
@@ -120,6 +125,8 @@ int decompress_gz(FILE *out, FILE *in, int64_t inSize)
         const int64_t n = src->read(buf.data(), buf.size());
         if (n < 0) {
             log2file("gzread failed: %s", src->error().c_str());
+            image_input_record("gzip: %s after %lld compressed bytes", src->error().c_str(),
+                               static_cast<long long>(src->consumed()));
             return -1;
         }
         if (n == 0)
@@ -148,6 +155,7 @@ int gzip_read(FILE *fp, void *buffer, int length)
 {
     if (!buffer || length < 0)
         return -1;
+    image_input_clear();
     std::vector<uint8_t> work;
     try {
         work.assign(GZIP_PIECE_SIZE, 0);
@@ -179,6 +187,7 @@ int gzip_read(FILE *fp, void *buffer, int length)
         const int64_t n = src->read(work.data(), std::min<size_t>(work.size(), static_cast<size_t>(length - have)));
         if (n < 0) {
             log2file("gzread failed: %s", src->error().c_str());
+            image_input_record("gzip: %s", src->error().c_str());
             return -1;
         }
         if (n == 0)

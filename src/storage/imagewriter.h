@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 // Size of the pieces the gzip functions inflate and write (bytes).
 constexpr int GZIP_PIECE_SIZE = 1600000;
@@ -23,6 +24,21 @@ constexpr int GZIP_PIECE_SIZE = 1600000;
 // refused before anything is written past the partition).
 int write_image(const char *device, int64_t offset, int64_t partitionSize, FILE *fp, int64_t fileSize,
                 const char *imageName, const char *partitionName, int fileCount, int fileIndex);
+
+// Checks the image file `fp` (fileSize bytes, from its start) the way
+// write_image would take it, without a device: a raw image is 0 (its size
+// is the caller's to check); an Android sparse image must have sane header
+// sizes, chunks that each fit the file, the image and `partitionSize`, and
+// chunks that cover exactly `total_blks` blocks. Returns 0, -ENOMEM when the
+// image is larger than partitionSize, -EINVAL for a damaged image, -ENOENT
+// when the header cannot be read; *why (may be null) gets the cause. The
+// file position is left at the start.
+int sparse_image_check(FILE *fp, int64_t fileSize, int64_t partitionSize, std::string *why);
+
+// What made the last image writer call fail on its input rather than on the
+// device (a damaged or truncated sparse or gzip image), "" when it did not.
+// Cleared when a writer starts.
+const std::string &image_input_error();
 
 // Expands the chunks of a sparse image whose 28-byte header has been read
 // from the current stream (stream_init done). partitionSize bounds every

@@ -78,9 +78,15 @@ int64_t mmc_read(const char *path, int64_t offset, int64_t length, void *buf)
         return ret;
     if (length < 0 || offset < 0 || (length > 0 && !buf))
         return -1;
-    const int fd = open(p.c_str(), O_RDONLY | O_LARGEFILE | O_CLOEXEC);
+    const int fd = open(p.c_str(), O_RDONLY | O_LARGEFILE | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         log2file("cannot open file (%s), errno=%d\n", p.c_str(), errno);
+        return -1;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) {
+        log2file("not a regular file or block device (%s)\n", p.c_str());
+        close(fd);
         return -1;
     }
     if (lseek64(fd, offset, SEEK_SET) < 0) {
@@ -194,7 +200,8 @@ int mmc_rrpart(const char *path)
 int64_t get_disk_capacity(const char *path, int *isBlockDevice, int *sectorSize)
 {
     const std::string p = resolve(path);
-    const int fd = open(p.c_str(), O_RDONLY | O_LARGEFILE | O_CLOEXEC);
+    // Without blocking: a FIFO in place of the device must not hang the job.
+    const int fd = open(p.c_str(), O_RDONLY | O_LARGEFILE | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         log2file("Fail, open %s\n", p.c_str());
         return -1;
@@ -228,4 +235,38 @@ int file_test(const char *name)
     if (!name)
         return -ENOENT;
     return check_access(resolve(name));
+}
+
+FILE *open_input_file(const char *path, int *err)
+{
+    int e = 0;
+    FILE *fp = nullptr;
+    // O_NONBLOCK so that opening a FIFO returns at once; it is cleared again
+    // once the file is known to be one that never blocks.
+    const int fd = path ? open(path, O_RDONLY | O_LARGEFILE | O_CLOEXEC | O_NONBLOCK) : -1;
+    struct stat st;
+    if (fd < 0) {
+        e = path ? errno : ENOENT;
+    } else if (fstat(fd, &st) != 0) {
+        e = errno;
+    } else if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
+        e = EINVAL;
+    } else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 || !(fp = fdopen(fd, "rb"))) {
+        e = errno;
+    }
+    if (!fp && fd >= 0)
+        close(fd);
+    if (err)
+        *err = e;
+    return fp;
+}
+
+int same_file(const char *a, const char *b)
+{
+    struct stat sa, sb;
+    if (!a || !b || stat(a, &sa) != 0 || stat(b, &sb) != 0)
+        return 0;
+    if (S_ISBLK(sa.st_mode) && S_ISBLK(sb.st_mode))
+        return sa.st_rdev == sb.st_rdev;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }

@@ -76,6 +76,17 @@ int64_t get_disk_capacity(const char *path, int *isBlockDevice, int *sectorSize)
 // 0 when `name` exists, -ENOENT for null, else -errno.
 int file_test(const char *name);
 
+// Opens an input file (image, map, package) at `path` (taken as it is, not
+// resolved) for reading. Only a regular file or a block device is accepted,
+// and the open never blocks, so a FIFO or a character device cannot hang
+// the job. Returns the stream, or null with *err (may be null) set to the
+// errno value: EINVAL for a file of another kind.
+FILE *open_input_file(const char *path, int *err);
+
+// 1 when both paths (taken as they are) name the same file: the same block
+// device (st_rdev) or the same inode; 0 otherwise, also when either is missing.
+int same_file(const char *a, const char *b);
+
 // ---- streamed copy ---------------------------------------------------------
 
 // Progress sink: (isErasing, imageName, partitionName, percent, fileCount,

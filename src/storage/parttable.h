@@ -7,6 +7,7 @@
 // device (mmc_write/mmc_read), a file or memory.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <functional>
 
@@ -24,7 +25,7 @@ struct partinfo
     int32_t fs_type;    // mask of layout type codes (0x20 ext4, 0x40000 Rockchip parameter, ...)
     int32_t index;      // number in the layout
     int32_t bootable;   // 1: GPT attribute bit 2 (legacy BIOS bootable)
-    char image[256];    // image file path, "" when none
+    char image[PATH_MAX]; // image file path, "" when none
     char name[32];      // ASCII, NUL-terminated when shorter than 32
     char uuid[40];      // unique GUID text (36 chars) or ""
 };

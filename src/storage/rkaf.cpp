@@ -6,6 +6,7 @@
 #include "util/log2file.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -139,37 +140,88 @@ int extract_file(FILE *fp, int64_t offset, int64_t length, const char *outPath)
     return r;
 }
 
-int unpack_update(const char *path, const char *outDir)
+namespace {
+
+const char *item_problem(rkaf_item_state state)
+{
+    return state == RKAF_ITEM_BAD_NAME ? "its file name leaves the package directory"
+                                       : "its data lies outside the package";
+}
+
+// Checks every entry before the first is extracted: a package with one
+// bad entry is refused whole rather than installed without that partition.
+bool entries_ok(const rkaf_info &info, const char *outDir, const struct stat &self, std::string &why)
+{
+    for (uint32_t i = 0; i < info.count; i++) {
+        const rkaf_item &it = info.items[i];
+        if (it.state == RKAF_ITEM_SELF)
+            continue;
+        const std::string target = std::string(outDir) + "/" + it.file;
+        const char *problem = nullptr;
+        struct stat st;
+        if (it.state != RKAF_ITEM_EXTRACT)
+            problem = item_problem(it.state);
+        else if (target.size() >= PATH_MAX)
+            problem = "its path is too long";
+        else if (stat(target.c_str(), &st) == 0 && st.st_dev == self.st_dev && st.st_ino == self.st_ino)
+            problem = "it would overwrite the package";
+        if (problem) {
+            fprintf(stderr, "Invalid part: %s\n", it.name);
+            why = std::string("invalid part ") + it.name + " (" + it.file + "): " + problem;
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+int unpack_update(const char *path, const char *outDir, std::string *why)
+{
+    std::string reason;
+    const int ret = unpack_update_checked(path, outDir, reason);
+    if (why)
+        *why = reason;
+    return ret;
+}
+
+int unpack_update_checked(const char *path, const char *outDir, std::string &why)
 {
     file_ptr fp(fopen(path, "rb"));
     if (!fp) {
-        fprintf(stderr, "can't open file \"%s\": %s\n", path, strerror(errno));
+        why = std::string("cannot open the update image: ") + strerror(errno);
+        fprintf(stderr, "can't open file \"%s\": %s\n", path, why.c_str());
         return -1;
     }
     std::unique_ptr<unsigned char[]> head(new unsigned char[RKAF_HEADER_SIZE]);
     if (fread(head.get(), 1, RKAF_HEADER_SIZE, fp.get()) != RKAF_HEADER_SIZE) {
         fprintf(stderr, "Can't read image header\n");
+        why = "the update image is shorter than its header";
         return -1;
     }
     std::unique_ptr<rkaf_info> info(new rkaf_info);
     const int pr = rkaf_parse_header(head.get(), RKAF_HEADER_SIZE, info.get());
     if (pr == -1) {
         fprintf(stderr, "Invalid header magic\n");
+        why = "no RKAF magic";
         return -1;
     }
     if (pr == -2) {
         fprintf(stderr, "Invalid entry count %u (at most %d)\n", get_le32(head.get() + 136), RKAF_MAX_ENTRIES);
+        why = "more than " + std::to_string(RKAF_MAX_ENTRIES) + " entries";
         return -1;
     }
 
     unsigned char crcBytes[4];
     if (fseeko(fp.get(), info->length, SEEK_SET) != 0 || fread(crcBytes, 1, 4, fp.get()) != 4) {
         fprintf(stderr, "Can't read crc checksum\n");
+        why = "the update image ends before its checksum";
         return -1;
     }
     log2file("Check file...");
     if (fseeko(fp.get(), 0, SEEK_SET) != 0 || filestream_crc(fp.get(), info->length) != get_le32(crcBytes)) {
         log2file("Fail\n");
+        why = "checksum mismatch";
         return -1;
     }
     log2file("OK\n");
@@ -180,8 +232,11 @@ int unpack_update(const char *path, const char *outDir)
     struct stat self;
     if (fstat(fileno(fp.get()), &self) != 0) {
         fprintf(stderr, "can't stat \"%s\": %s\n", path, strerror(errno));
+        why = std::string("cannot stat the update image: ") + strerror(errno);
         return -1;
     }
+    if (!entries_ok(*info, outDir, self, why))
+        return -1;
     for (uint32_t i = 0; i < info->count; i++) {
         const rkaf_item &it = info->items[i];
         log2file("%s\t0x%08X\t0x%08X\n", it.file, it.raw_offset, it.raw_size);
@@ -189,20 +244,13 @@ int unpack_update(const char *path, const char *outDir)
             log2file("Skip SELF file.\n");
             continue;
         }
-        char target[4096];
-        const int n = snprintf(target, sizeof target, "%s/%s", outDir, it.file);
-        if (it.state != RKAF_ITEM_EXTRACT || n < 0 || static_cast<size_t>(n) >= sizeof target) {
-            fprintf(stderr, "Invalid part: %s\n", it.name);
-            continue;
+        const std::string target = std::string(outDir) + "/" + it.file;
+        if (create_dir(target.c_str()) != 0
+            || extract_file(fp.get(), static_cast<int64_t>(it.offset), static_cast<int64_t>(it.size),
+                            target.c_str()) != 0) {
+            why = std::string("cannot extract ") + it.file;
+            return -1;
         }
-        if (create_dir(target) != 0)
-            continue;
-        struct stat st;
-        if (stat(target, &st) == 0 && st.st_dev == self.st_dev && st.st_ino == self.st_ino) {
-            fprintf(stderr, "Invalid part: %s\n", it.name);
-            continue;
-        }
-        extract_file(fp.get(), static_cast<int64_t>(it.offset), static_cast<int64_t>(it.size), target);
     }
     return 0;
 }

@@ -141,21 +141,33 @@ int export_data(const char *outPath, int64_t offset, int64_t length, FILE *fp)
     return r;
 }
 
-int unpack_rom(const char *path, const char *outPath)
+int unpack_rom(const char *path, const char *outPath, std::string *why)
+{
+    std::string reason;
+    const int ret = unpack_rom_checked(path, outPath, reason);
+    if (why)
+        *why = reason;
+    return ret;
+}
+
+int unpack_rom_checked(const char *path, const char *outPath, std::string &why)
 {
     file_ptr fp(fopen(path, "rb"));
     if (!fp) {
-        log2file("Can't open file %s\n, reason: %s\n", path, strerror(errno));
+        why = strerror(errno);
+        log2file("Can't open file %s\n, reason: %s\n", path, why.c_str());
         return -1;
     }
     unsigned char head[RKFW_HEADER_SIZE];
     if (fread(head, 1, sizeof head, fp.get()) != sizeof head) {
         log2file("The file is not a rockchip firmware format file: %s\n", path);
+        why = "shorter than an RKFW header";
         return -1;
     }
     rkfw_info info;
     if (rkfw_parse_header(head, sizeof head, &info) != 0) {
         log2file("The file is not a rockchip firmware format file: %s\n", path);
+        why = "no RKFW magic";
         return -1;
     }
     log2file("rom version: %x.%x.%x\n", info.version >> 24, (info.version >> 16) & 0xFF, info.version & 0xFFFF);
@@ -165,11 +177,14 @@ int unpack_rom(const char *path, const char *outPath)
     log2file("checking md5sum....");
     if (check_md5sum(fp.get(), static_cast<int64_t>(info.digest_offset)) != 0) {
         log2file("Not match!\n");
+        why = "MD5 checksum mismatch or the package is cut short";
         return -1;
     }
     log2file("OK\n");
-    return export_data(outPath, static_cast<int64_t>(info.payload_offset),
-                       static_cast<int64_t>(info.payload_length), fp.get()) == 0
-               ? 0
-               : -1;
+    if (export_data(outPath, static_cast<int64_t>(info.payload_offset), static_cast<int64_t>(info.payload_length),
+                    fp.get()) != 0) {
+        why = "cannot copy the update image out of the package";
+        return -1;
+    }
+    return 0;
 }

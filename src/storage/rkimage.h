@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 // ---- RKFW ----------------------------------------------------------------------
 
@@ -61,8 +62,9 @@ int check_md5sum(FILE *fp, int64_t length);
 int export_data(const char *outPath, int64_t offset, int64_t length, FILE *fp);
 
 // Checks the RKFW file at `path` (magic, MD5) and writes its payload to
-// `outPath`. Returns 0 or -1.
-int unpack_rom(const char *path, const char *outPath);
+// `outPath`. Returns 0 or -1, with the cause in *why (may be null).
+int unpack_rom(const char *path, const char *outPath, std::string *why = nullptr);
+int unpack_rom_checked(const char *path, const char *outPath, std::string &why);
 
 // ---- RKAF ----------------------------------------------------------------------
 
@@ -147,10 +149,14 @@ int create_dir(const char *path);
 // early.
 int extract_file(FILE *fp, int64_t offset, int64_t length, const char *outPath);
 
-// Checks the RKAF file at `path` (magic, entry count, CRC) and extracts its
-// entries below `outDir`. Entries that are bad or cannot be extracted are
-// reported and skipped. Returns 0 or -1.
-int unpack_update(const char *path, const char *outDir);
+// Checks the RKAF file at `path` (magic, entry count, CRC, every entry) and
+// extracts its entries below `outDir`. A package with any bad entry (data
+// outside the package, a name that leaves `outDir`, one that would
+// overwrite the package) is refused before anything is extracted; an entry
+// that cannot be extracted fails the whole unpack. Returns 0 or -1, with
+// the cause in *why (may be null).
+int unpack_update(const char *path, const char *outDir, std::string *why = nullptr);
+int unpack_update_checked(const char *path, const char *outDir, std::string &why);
 
 // Copies `length` bytes of `fp` from `offset` into a new `outPath` (never
 // through a symbolic link at `outPath`). Returns 0 or -1; a short input or a

@@ -3,6 +3,8 @@
 #include "storage/rkparm.h"
 
 #include <cctype>
+#include <cstdarg>
+#include <cstdio>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -68,17 +70,32 @@ bool set_image(partinfo *p, const char *dir, const std::string &name, int mode)
     return true;
 }
 
+// Prints the refusal as the parser always did and keeps its text for the
+// caller's message.
+void refuse(std::string *why, const char *format, ...) __attribute__((format(printf, 2, 3)));
+void refuse(std::string *why, const char *format, ...)
+{
+    char text[256];
+    va_list ap;
+    va_start(ap, format);
+    vsnprintf(text, sizeof text, format, ap);
+    va_end(ap);
+    printf("** Fail: %s **\n", text);
+    if (why)
+        *why = text;
+}
+
 // The IDB record (index 0) is not compared: parameter offsets never
 // describe it, and the boot ROM's area lies below every partition anyway.
 // A grow record (size 0) occupies nothing.
-bool overlaps(const partinfo *parts, int count, const partinfo &np)
+bool overlaps(const partinfo *parts, int count, const partinfo &np, std::string *why)
 {
     for (int i = 1; i < count; i++) {
         const partinfo &o = parts[i];
         const bool newInOld = o.size > 0 && np.start >= o.start && np.start < o.start + o.size;
         const bool oldInNew = np.size > 0 && o.start >= np.start && o.start < np.start + np.size;
         if (newInOld || oldInNew) {
-            printf("** Fail: overlapped part %s (0x%lx < 0x%llx) **\n", name_of(np).c_str(),
+            refuse(why, "overlapped part %s (0x%lx < 0x%llx)", name_of(np).c_str(),
                    static_cast<unsigned long>(np.start), static_cast<unsigned long long>(o.start + o.size));
             return true;
         }
@@ -105,7 +122,7 @@ void rkpart_init_idb(partinfo *part, const char *dir)
 }
 
 int rkparm_part_parse(const char *text, partinfo *parts, const char *dir, int mode, const char *paramFile,
-                      int capacity)
+                      int capacity, std::string *why)
 {
     const char *cmd = text ? strstr(text, "CMDLINE:") : nullptr;
     if (!cmd)
@@ -115,7 +132,7 @@ int rkparm_part_parse(const char *text, partinfo *parts, const char *dir, int mo
     const char *eol = strpbrk(cmd, "\r\n");
     const std::string line(cmd, eol ? static_cast<size_t>(eol - cmd) : strlen(cmd));
     if (capacity < 2) {
-        printf("** Fail: no room for the partition records **\n");
+        refuse(why, "no room for the partition records");
         return -1;
     }
 
@@ -154,11 +171,11 @@ int rkparm_part_parse(const char *text, partinfo *parts, const char *dir, int mo
         if (*s == '-') {
             s++;
         } else if (!read_hex32(s, &size)) {
-            printf("** Fail: invalid part size: %.40s **\n", def);
+            refuse(why, "invalid part size: %.40s", def);
             return -1;
         }
         if (*s != '@' || !read_hex32(++s, &offset) || *s != '(') {
-            printf("** Fail: invalid part definition: %.40s **\n", def);
+            refuse(why, "invalid part definition: %.40s", def);
             return -1;
         }
         s++;
@@ -181,11 +198,11 @@ int rkparm_part_parse(const char *text, partinfo *parts, const char *dir, int mo
             name.resize(sizeof parts[0].name);
         // The name becomes a file name below dir: keep it there.
         if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") {
-            printf("** Fail: invalid part name: %s **\n", name.c_str());
+            refuse(why, "invalid part name: %s", name.c_str());
             return -1;
         }
         if (n >= capacity) {
-            printf("** Fail: too many parts (more than %d) **\n", capacity);
+            refuse(why, "too many parts (more than %d)", capacity);
             return -1;
         }
 
@@ -201,10 +218,10 @@ int rkparm_part_parse(const char *text, partinfo *parts, const char *dir, int mo
             if (name == raw)
                 np.fs_type = RK_FSTYPE_RAW;
         if (!set_image(&np, dir, name, mode)) {
-            printf("** Fail: image path too long for part %s **\n", name.c_str());
+            refuse(why, "image path too long for part %s", name.c_str());
             return -1;
         }
-        if (overlaps(parts, n, np))
+        if (overlaps(parts, n, np, why))
             return -1;
         parts[n++] = np;
 

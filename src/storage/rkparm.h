@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 // Fixed Rockchip areas, in 512-byte sectors.
 constexpr int64_t RK_IDB_START = 64;
@@ -52,9 +53,10 @@ void rkpart_init_idb(partinfo *part, const char *dir);
 // `dir`/"parameter.txt"), then one record per definition. Returns the number
 // of records filled; -EINVAL when `text` has no "CMDLINE:"; -1 on overlapping
 // partitions, a malformed definition, a name that could leave `dir`, or more
-// definitions than `capacity` holds (each with a message on standard output).
+// definitions than `capacity` holds (each with a message on standard output,
+// whose text also goes to *why when given).
 int rkparm_part_parse(const char *text, partinfo *parts, const char *dir, int mode, const char *paramFile,
-                      int capacity = RKPARM_MAX_PARTS);
+                      int capacity = RKPARM_MAX_PARTS, std::string *why = nullptr);
 
 // `text` is what follows "uuid:" on its line: name "=" UUID. Gives the UUID
 // to the record with that exact name, else to the first whose name begins

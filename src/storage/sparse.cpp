@@ -2,12 +2,64 @@
 // the device through the copy pipeline.
 #include "storage/copy_pipeline.h"
 #include "storage/imagewriter.h"
+#include "storage/input_error.h"
 #include "util/log2file.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstring>
+#include <mutex>
 
 using namespace storage_internal;
+
+namespace {
+std::mutex g_inputErrorMutex;
+std::string g_inputError;
+} // namespace
+
+namespace storage_internal {
+namespace {
+void keep_cause(const char *text)
+{
+    std::lock_guard<std::mutex> lock(g_inputErrorMutex);
+    // The first cause is the one that stopped the writer.
+    if (g_inputError.empty())
+        g_inputError = text;
+}
+} // namespace
+
+void image_input_failed(const char *format, ...)
+{
+    char text[512];
+    va_list ap;
+    va_start(ap, format);
+    vsnprintf(text, sizeof text, format, ap);
+    va_end(ap);
+    log2file("%s\n", text);
+    keep_cause(text);
+}
+
+void image_input_record(const char *format, ...)
+{
+    char text[512];
+    va_list ap;
+    va_start(ap, format);
+    vsnprintf(text, sizeof text, format, ap);
+    va_end(ap);
+    keep_cause(text);
+}
+
+void image_input_clear()
+{
+    std::lock_guard<std::mutex> lock(g_inputErrorMutex);
+    g_inputError.clear();
+}
+} // namespace storage_internal
+
+const std::string &image_input_error()
+{
+    return g_inputError;
+}
 
 namespace {
 // Largest piece of a fill pattern laid out in a buffer; longer fills write
@@ -39,7 +91,7 @@ bool skip_bytes(FILE *in, uint32_t n)
 int64_t read_chunk_header(const sparse_ctx &c, uint32_t index, int64_t outPos, chunk_header_t &ch)
 {
     if (fread(&ch, 1, sizeof ch, c.in) != sizeof ch || !skip_bytes(c.in, c.hdr.chunk_hdr_sz - sizeof ch)) {
-        log2file("sparse: chunk %u: header cut short\n", index);
+        image_input_failed("sparse: chunk %u: header cut short", index);
         return -1;
     }
     const int64_t len = static_cast<int64_t>(ch.chunk_sz) * c.hdr.blk_sz;
@@ -49,14 +101,14 @@ int64_t read_chunk_header(const sparse_ctx &c, uint32_t index, int64_t outPos, c
     case CHUNK_TYPE_RAW:
         data = len;
         if (ch.total_sz != hsz + len) {
-            log2file("sparse: chunk %u: raw size %u, expected %lld\n", index, ch.total_sz, (long long)(hsz + len));
+            image_input_failed("sparse: chunk %u: raw size %u, expected %lld", index, ch.total_sz, (long long)(hsz + len));
             return -1;
         }
         break;
     case CHUNK_TYPE_FILL:
         data = 4;
         if (ch.total_sz != hsz + 4) {
-            log2file("sparse: chunk %u: fill size %u\n", index, ch.total_sz);
+            image_input_failed("sparse: chunk %u: fill size %u", index, ch.total_sz);
             return -1;
         }
         break;
@@ -67,18 +119,18 @@ int64_t read_chunk_header(const sparse_ctx &c, uint32_t index, int64_t outPos, c
         // Header only, or header and the 4-byte checksum as the common
         // tools write it.
         if (ch.total_sz != hsz && ch.total_sz != hsz + 4) {
-            log2file("sparse: chunk %u: crc32 size %u\n", index, ch.total_sz);
+            image_input_failed("sparse: chunk %u: crc32 size %u", index, ch.total_sz);
             return -1;
         }
         data = ch.total_sz - hsz;
         break;
     default:
-        log2file("sparse: chunk %u: unknown type 0x%04x\n", index, ch.chunk_type);
+        image_input_failed("sparse: chunk %u: unknown type 0x%04x", index, ch.chunk_type);
         return -1;
     }
     if (outPos + len > c.outLimit) {
-        log2file("sparse: chunk %u: output 0x%llx + 0x%llx runs past the image or partition (0x%llx)\n", index,
-                 (long long)outPos, (long long)len, (long long)c.outLimit);
+        image_input_failed("sparse: chunk %u: output 0x%llx + 0x%llx runs past the image or partition (0x%llx)",
+                           index, (long long)outPos, (long long)len, (long long)c.outLimit);
         return -1;
     }
     return data;
@@ -104,7 +156,7 @@ int prevalidate(const sparse_ctx &c, int64_t fileSize)
         }
         const off64_t here = ftello64(c.in);
         if (here < 0 || here + data > fileSize) {
-            log2file("sparse: chunk %u: data cut short (file %lld bytes)\n", i, (long long)fileSize);
+            image_input_failed("sparse: chunk %u: data cut short (file %lld bytes)", i, (long long)fileSize);
             rc = -1;
             break;
         }
@@ -114,9 +166,25 @@ int prevalidate(const sparse_ctx &c, int64_t fileSize)
         }
         outPos += static_cast<int64_t>(ch.chunk_sz) * c.hdr.blk_sz;
     }
+    // Blocks no chunk covers would keep whatever the device held before.
+    const int64_t total = static_cast<int64_t>(c.hdr.total_blks) * c.hdr.blk_sz;
+    if (rc == 0 && outPos != total) {
+        image_input_failed("sparse: chunks cover %lld of %u blocks", (long long)(outPos / c.hdr.blk_sz),
+                           c.hdr.total_blks);
+        rc = -1;
+    }
     if (fseeko64(c.in, start, SEEK_SET) != 0)
         return -1;
     return rc;
+}
+
+bool header_sizes_ok(const sparse_header_t &h)
+{
+    if (h.file_hdr_sz >= sizeof(sparse_header_t) && h.chunk_hdr_sz >= sizeof(chunk_header_t))
+        return true;
+    image_input_failed("sparse: header sizes %u/%u below the 28/12 bytes of the format", h.file_hdr_sz,
+                       h.chunk_hdr_sz);
+    return false;
 }
 
 // Producer state: expands chunks into pipeline buffers, carrying a raw
@@ -182,7 +250,7 @@ struct expander
                     break;
                 const size_t n = static_cast<size_t>(std::min<int64_t>(rawLeft, static_cast<int64_t>(room)));
                 if (fread(pc.buf + used, 1, n, c.in) != n) {
-                    log2file("sparse: raw data cut short at file offset %lld\n", (long long)consumed);
+                    image_input_failed("sparse: raw data cut short at file offset %lld", (long long)consumed);
                     return -1;
                 }
                 add_data(pc, offset + outPos, used, n);
@@ -212,7 +280,7 @@ struct expander
             }
             if (ch.chunk_type == CHUNK_TYPE_FILL) {
                 if (fread(&fillWord, 1, 4, c.in) != 4) {
-                    log2file("sparse: fill word cut short\n");
+                    image_input_failed("sparse: fill word cut short");
                     return -1;
                 }
                 consumed += 4;
@@ -220,7 +288,7 @@ struct expander
                 continue;
             }
             if (data > 0 && !skip_bytes(c.in, static_cast<uint32_t>(data))) {
-                log2file("sparse: chunk data cut short\n");
+                image_input_failed("sparse: chunk data cut short");
                 return -1;
             }
             consumed += data;
@@ -243,10 +311,8 @@ int ext4_compress_write(const char *device, int64_t offset, int64_t partitionSiz
     FILE *in = current_stream();
     if (!header || !in || offset < 0)
         return -1;
-    if (header->file_hdr_sz < sizeof(sparse_header_t) || header->chunk_hdr_sz < sizeof(chunk_header_t)) {
-        log2file("sparse: header sizes %u/%u too small\n", header->file_hdr_sz, header->chunk_hdr_sz);
+    if (!header_sizes_ok(*header))
         return -EINVAL;
-    }
     if (!skip_bytes(in, header->file_hdr_sz - sizeof(sparse_header_t)))
         return -1;
     const int64_t total = static_cast<int64_t>(header->total_blks) * header->blk_sz;
@@ -268,9 +334,39 @@ int ext4_compress_write(const char *device, int64_t offset, int64_t partitionSiz
     return pipeline_run(producer, consumer);
 }
 
+int sparse_image_check(FILE *fp, int64_t fileSize, int64_t partitionSize, std::string *why)
+{
+    image_input_clear();
+    sparse_header_t hdr;
+    int ret = 0;
+    if (!fp || fseeko64(fp, 0, SEEK_SET) != 0 || fread(&hdr, 1, sizeof hdr, fp) != sizeof hdr) {
+        image_input_failed("image: shorter than the %zu bytes of a sparse header", sizeof hdr);
+        ret = -ENOENT;
+    } else if (sparse_header_is_sparse(hdr)) {
+        const int64_t outSize = static_cast<int64_t>(hdr.total_blks) * hdr.blk_sz;
+        if (partitionSize < outSize) {
+            image_input_failed("sparse: expands to %lld bytes, more than the partition's %lld", (long long)outSize,
+                               (long long)partitionSize);
+            ret = -ENOMEM;
+        } else if (!header_sizes_ok(hdr) || fseeko64(fp, hdr.file_hdr_sz, SEEK_SET) != 0) {
+            ret = -EINVAL;
+        } else {
+            const sparse_ctx c{hdr, outSize, fp};
+            if (prevalidate(c, fileSize) != 0)
+                ret = -EINVAL;
+        }
+    }
+    if (fp && fseeko64(fp, 0, SEEK_SET) != 0 && ret == 0)
+        ret = -EIO;
+    if (why)
+        *why = image_input_error();
+    return ret;
+}
+
 int write_image(const char *device, int64_t offset, int64_t partitionSize, FILE *fp, int64_t fileSize,
                 const char *imageName, const char *partitionName, int fileCount, int fileIndex)
 {
+    image_input_clear();
     stream_set_current(imageName, partitionName, fileCount, fileIndex);
     int ret = stream_init(fp, fileSize);
     if (ret != 0) {
@@ -279,6 +375,7 @@ int write_image(const char *device, int64_t offset, int64_t partitionSize, FILE 
     }
     sparse_header_t hdr;
     if (stream_read(&hdr, sizeof hdr) != static_cast<int64_t>(sizeof hdr)) {
+        image_input_failed("image: shorter than the %zu bytes of a sparse header", sizeof hdr);
         stream_release();
         return -ENOENT;
     }

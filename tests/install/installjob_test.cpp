@@ -279,7 +279,8 @@ TEST_F(InstallJob, PartitionMapErrors)
         many += "flash=mmc,0:p" + std::to_string(i) + ":raw:0x" + std::to_string(i + 1) + "00000,0x10000:;\n";
     const std::string manyMessage = "Too many partitions in partmap.txt: at most 32 are supported.";
     const Case cases[] = {
-        {"flash=mmc,0:boot:ext4:0xQQ,0x100000:boot.img;\n", "Invalid partition layout, please check partmap.txt."},
+        {"flash=mmc,0:boot:ext4:0xQQ,0x100000:boot.img;\n",
+         "Invalid partition layout, please check partmap.txt: line 1: start or size is not a hexadecimal number."},
         {"flash=mmc,0:a:ext4:0x100000,0x400000:;\nflash=mmc,0:b:ext4:0x200000,0x400000:;\n",
          "Fail make mbr-part table, ret = -1."},
         {many.c_str(), manyMessage.c_str()},
@@ -319,7 +320,8 @@ TEST_F(InstallJob, PartitionMapErrors)
     writeFile(setFile("parameter.txt"), "MANUFACTURER: RK3399\nCMDLINE: mtdparts=rk29xxnand:"
                                         "0x2000@0x4000(boot),0x2000@0x5000(rootfs)\n");
     rec = install(mapSet("parameter.txt"));
-    EXPECT_EQ(rec.errorText(), "Invalid partition layout, please check parameter.txt.");
+    EXPECT_EQ(rec.errorText(),
+              "Invalid partition layout, please check parameter.txt: line 2: overlapped part rootfs (0x7000 < 0x8000).");
     EXPECT_TRUE(deviceRangeIsZero(0, 8 * MiB));
 }
 
@@ -399,8 +401,9 @@ TEST_F(InstallJob, CancelMidWriteReleasesTheDevice)
 {
     makeDevice(48 * MiB);
     blob(setFile("big.img"), 32 * MiB, 8);
+    blob(setFile("next.img"), 4096, 9);
     writeFile(setFile("partmap.txt"), "flash=mmc,0:big:raw:0x100000,0x2000000:big.img;\n"
-                                      "flash=mmc,0:next:raw:0x2100000,0x100000:big.img;\n");
+                                      "flash=mmc,0:next:raw:0x2100000,0x100000:next.img;\n");
     BUFFER_SIZE = MiB;
     EventLog rec = install(mapSet(), [](SDUpdateThread &job) {
         job.setProgressObserver([&job](int fileIndex, int percent) {

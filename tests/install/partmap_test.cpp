@@ -55,7 +55,7 @@ TEST(PartmapLine, ScansEightOrSevenFieldsAndRefusesBadNumbers)
     EXPECT_EQ(partmap_parse_line("flash=mmc,0:boot:ext4:0xZZ,0x100:boot.img;", &pl), -1);
     EXPECT_EQ(partmap_parse_line("flash=mmc,0:boot:ext4:-0x100,0x100:boot.img;", &pl), -1);
     // Overlong fields are cut at the buffer size, never overflowed.
-    std::string longName(1000, 'n');
+    std::string longName(PARTMAP_FIELD_LEN + 100, 'n');
     ASSERT_LT(partmap_parse_line(("flash=mmc,0:" + longName + ":ext4:0x100000,0x100:x.img;").c_str(), &pl), 7);
 }
 

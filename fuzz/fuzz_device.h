@@ -1,0 +1,85 @@
+// A small in-memory target device for the writer fuzzers: a memfd filled
+// with a guard pattern, opened as the device, and a check that nothing was
+// written outside the one partition the writer was given.
+#pragma once
+
+#include "storage/mmc.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fuzzdev {
+
+constexpr int64_t DEVICE = 256 * 1024;
+constexpr int64_t OFFSET = 64 * 1024;
+constexpr int64_t PART = 128 * 1024;
+
+// Log records go nowhere: a root without a tmp directory makes the log's
+// open fail at once instead of growing a file with every input.
+inline void quiet_log()
+{
+    setenv("IMGSMITH_ROOT", "/nonexistent-imgsmith-fuzz-root", 1);
+}
+
+class device
+{
+public:
+    device() : m_fd(memfd_create("target", 0)), m_path("/proc/self/fd/" + std::to_string(m_fd)),
+               m_guard(DEVICE, 0xA5), m_after(DEVICE)
+    {
+        if (m_fd < 0)
+            abort();
+    }
+    const char *path() const { return m_path.c_str(); }
+    // Refills the device with the guard and opens it as mmc_fd.
+    bool open()
+    {
+        if (ftruncate(m_fd, 0) != 0 || pwrite(m_fd, m_guard.data(), DEVICE, 0) != DEVICE)
+            return false;
+        return mmc_open(m_path.c_str()) >= 0;
+    }
+    // Releases the device and traps when a byte outside the partition moved.
+    void check()
+    {
+        mmc_release();
+        struct stat st;
+        if (fstat(m_fd, &st) != 0 || st.st_size != DEVICE || pread(m_fd, m_after.data(), DEVICE, 0) != DEVICE)
+            __builtin_trap();
+        if (memcmp(m_after.data(), m_guard.data(), OFFSET) != 0 ||
+            memcmp(m_after.data() + OFFSET + PART, m_guard.data(), DEVICE - OFFSET - PART) != 0)
+            __builtin_trap();
+    }
+
+private:
+    int m_fd;
+    std::string m_path;
+    std::vector<uint8_t> m_guard;
+    std::vector<uint8_t> m_after;
+};
+
+// The input as a file the writers can read through a descriptor, in memory.
+class input
+{
+public:
+    input() : m_fd(memfd_create("input", 0)) {}
+    FILE *open(const uint8_t *data, size_t size, const char *mode = "rb")
+    {
+        if (m_fd < 0 || ftruncate(m_fd, 0) != 0 || pwrite(m_fd, data, size, 0) != ssize_t(size))
+            return nullptr;
+        const int fd = dup(m_fd);
+        FILE *fp = fd >= 0 ? fdopen(fd, mode) : nullptr;
+        if (!fp && fd >= 0)
+            close(fd);
+        return fp;
+    }
+
+private:
+    int m_fd;
+};
+
+} // namespace fuzzdev
