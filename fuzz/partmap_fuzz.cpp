@@ -22,9 +22,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string line(reinterpret_cast<const char *>(data), size);
     std::unique_ptr<partmap_line> pl(new partmap_line);
     const int fields = partmap_parse_line(line.c_str(), pl.get());
-    if (fields > 8 || (fields >= 7 && !pl->name[0]))
+    if (fields > 8 || !memchr(pl->name, 0, sizeof pl->name) || !memchr(pl->file, 0, sizeof pl->file))
         __builtin_trap();
-    if (fields == 8 && (strchr(pl->file, '\n') || strchr(pl->file, '\r')))
+    // No line ending survives at the end of a name or file.
+    const size_t fileLen = strlen(pl->file), nameLen = strlen(pl->name);
+    if ((fileLen && strchr("\r\n", pl->file[fileLen - 1])) || (nameLen && strchr("\r\n", pl->name[nameLen - 1])))
         __builtin_trap();
 
     // The whole input as a map file.

@@ -14,6 +14,7 @@
 #include <memory>
 #include <sys/stat.h>
 
+#include "install/backupmanifestcheck.h"
 #include "install/partmapline.h"
 #include "storage/imagewriter.h"
 #include "storage/mmc.h"
@@ -94,6 +95,9 @@ bool SDUpdateThread::validateRawImage()
     const int64_t deviceBytes = plan.capacity * 512;
     if (st.st_size > deviceBytes)
         return fail(QStringLiteral("File too big: %1.").arg(image));
+    const QString manifestError = checkBackupManifest(image);
+    if (!manifestError.isEmpty())
+        return fail(manifestError);
     // A gzip image shows its size only when inflated: the writer stops it
     // at the end of the device instead.
     if (image.endsWith(QLatin1String(".gz")))

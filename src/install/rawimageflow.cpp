@@ -7,7 +7,6 @@
 #include <cstring>
 #include <sys/stat.h>
 
-#include "install/backupmanifestcheck.h"
 #include "install/installevents.h"
 #include "storage/imagewriter.h"
 #include "storage/mmc.h"
@@ -41,8 +40,8 @@ bool SDUpdateThread::runRawImageFlow()
     if (!device_plan_has_device(&plan))
         return fail(QStringLiteral("Fail to call mmc_open on %1.").arg(dev));
 
-    // validateInputs() checked the image (size, sparse chunks) before the
-    // device was touched; it is opened and measured again here because the
+    // validateInputs() checked the image (size, sparse chunks, back-up
+    // manifest) before any device was touched; it is opened and measured again here because the
     // empty GPT below must never precede a failed open.
     log2file("copy from: %s to %s\n", imageArg.constData(), dev);
     file_closer file;
@@ -59,9 +58,6 @@ bool SDUpdateThread::runRawImageFlow()
     const int64_t deviceBytes = plan.capacity * 512;
     if (fileSize > deviceBytes)
         return fail(QStringLiteral("File too big: %1.").arg(image));
-    const QString manifestError = checkBackupManifest(image);
-    if (!manifestError.isEmpty())
-        return fail(manifestError);
 
     if (mmc_open(dev) < 0)
         return fail(QStringLiteral("Fail to call mmc_open on %1.").arg(dev));

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 #include <zlib.h>
@@ -21,7 +22,10 @@ namespace {
 class isal_source : public gz_source
 {
 public:
-    explicit isal_source(int fd) : m_fd(fd), m_in(1 << 20), m_state(new inflate_state)
+    // The input buffer is not zeroed: only what read() filled is used. A
+    // small file gets a buffer of its size rather than a whole megabyte.
+    explicit isal_source(int fd) : m_fd(fd), m_inSize(input_size(fd)), m_in(new uint8_t[m_inSize]),
+                                   m_state(new inflate_state)
     {
         // Sequential read-ahead: the inflater is usually faster than the
         // source, so let the kernel stay ahead of it.
@@ -40,6 +44,19 @@ public:
         while (produced < cap && !m_done) {
             if (st.avail_in == 0 && !m_eof && fill() < 0)
                 return fail("read error");
+            // ISA-L takes a header with reserved flag bits set, which the
+            // format (and zlib, gzip) refuse: every member's first four
+            // bytes are checked here.
+            if (m_memberStart) {
+                while (st.avail_in < 4 && !m_eof)
+                    if (top_up() < 0)
+                        return fail("read error");
+                if (st.avail_in < 4 || st.next_in[0] != 0x1f || st.next_in[1] != 0x8b || st.next_in[2] != 8)
+                    return fail("not in gzip format");
+                if (st.next_in[3] & 0xE0)
+                    return fail("unknown header flags set");
+                m_memberStart = false;
+            }
             if (st.block_state == ISAL_BLOCK_FINISH) {
                 // One member ended (its CRC and length were checked); go on
                 // with the next one, or stop at the end of the input.
@@ -61,6 +78,7 @@ public:
                 st.next_in = const_cast<uint8_t *>(next);
                 st.avail_in = avail;
                 m_members++;
+                m_memberStart = true;
                 continue;
             }
             st.next_out = out + produced;
@@ -90,14 +108,30 @@ private:
     {
         ssize_t n;
         do {
-            n = ::read(m_fd, m_in.data(), m_in.size());
+            n = ::read(m_fd, m_in.get(), m_inSize);
         } while (n < 0 && errno == EINTR);
         if (n < 0)
             return -1;
         if (n == 0)
             m_eof = true;
-        m_state->next_in = m_in.data();
+        m_state->next_in = m_in.get();
         m_state->avail_in = static_cast<uint32_t>(n);
+        return 0;
+    }
+    // Moves the unread input to the front and reads more behind it.
+    int top_up()
+    {
+        memmove(m_in.get(), m_state->next_in, m_state->avail_in);
+        ssize_t n;
+        do {
+            n = ::read(m_fd, m_in.get() + m_state->avail_in, m_inSize - m_state->avail_in);
+        } while (n < 0 && errno == EINTR);
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            m_eof = true;
+        m_state->next_in = m_in.get();
+        m_state->avail_in += static_cast<uint32_t>(n);
         return 0;
     }
     int64_t fail(const char *why)
@@ -107,10 +141,20 @@ private:
         return -1;
     }
 
+    static size_t input_size(int fd)
+    {
+        constexpr size_t most = 1 << 20;
+        struct stat st;
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 && static_cast<size_t>(st.st_size) < most)
+            return std::max<size_t>(static_cast<size_t>(st.st_size) + 1, 64);
+        return most;
+    }
+
     int m_fd;
-    std::vector<uint8_t> m_in;
+    size_t m_inSize;
+    std::unique_ptr<uint8_t[]> m_in;
     std::unique_ptr<inflate_state> m_state;
-    bool m_eof = false, m_done = false, m_failed = false;
+    bool m_eof = false, m_done = false, m_failed = false, m_memberStart = true;
     int m_members = 1;
     int64_t m_consumedBase = 0;
 };
@@ -119,7 +163,7 @@ private:
 class zlib_source : public gz_source
 {
 public:
-    explicit zlib_source(gzFile gz) : m_gz(gz) { gzbuffer(m_gz, 1 << 20); }
+    zlib_source(gzFile gz, unsigned bufferSize) : m_gz(gz) { gzbuffer(m_gz, bufferSize); }
     ~zlib_source() override { gzclose(m_gz); }
 
     int64_t read(uint8_t *out, size_t cap) override
@@ -175,18 +219,18 @@ std::unique_ptr<gz_source> gz_source::open(int fd)
         close(fd);
         return nullptr;
     }
-    return std::unique_ptr<gz_source>(new zlib_source(gz));
+    return std::unique_ptr<gz_source>(new zlib_source(gz, 1u << 20));
 #endif
 }
 
-std::unique_ptr<gz_source> gz_source_zlib(int fd)
+std::unique_ptr<gz_source> gz_source_zlib(int fd, unsigned bufferSize)
 {
     gzFile gz = gzdopen(fd, "rb");
     if (!gz) {
         close(fd);
         return nullptr;
     }
-    return std::unique_ptr<gz_source>(new zlib_source(gz));
+    return std::unique_ptr<gz_source>(new zlib_source(gz, bufferSize));
 }
 
 } // namespace storage_internal

@@ -29,7 +29,8 @@ protected:
     std::string m_error;
 };
 
-// The zlib reader alone (gzip_read, and the fallback of open()).
-std::unique_ptr<gz_source> gz_source_zlib(int fd);
+// The zlib reader alone (gzip_read, and the fallback of open()), reading
+// the file in pieces of bufferSize bytes.
+std::unique_ptr<gz_source> gz_source_zlib(int fd, unsigned bufferSize = 1u << 20);
 
 } // namespace storage_internal

@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <unistd.h>
 #include <vector>
 #include <zlib.h>
@@ -23,7 +24,8 @@ static std::unique_ptr<gz_source> open_gz(FILE *fp, bool zlibOnly)
     const int fd = dup(fileno(fp));
     if (fd < 0)
         return nullptr;
-    auto src = zlibOnly ? gz_source_zlib(fd) : gz_source::open(fd);
+    // The peek needs a few bytes: small buffers, not the copy's megabytes.
+    auto src = zlibOnly ? gz_source_zlib(fd, 64 * 1024) : gz_source::open(fd);
     if (!src)
         log2file(": fail on gzdopen\n");
     return src;
@@ -108,10 +110,9 @@ int write_raw_gz(const char *device, int64_t offset, int64_t partitionSize, FILE
 
 int decompress_gz(FILE *out, FILE *in, int64_t inSize)
 {
-    std::vector<uint8_t> buf;
-    try {
-        buf.assign(GZIP_PIECE_SIZE, 0);
-    } catch (const std::bad_alloc &) {
+    // Not zeroed: only what the inflater produced is written.
+    std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[GZIP_PIECE_SIZE]);
+    if (!buf) {
         log2file(": out of memory\n");
         return -2;
     }
@@ -122,7 +123,7 @@ int decompress_gz(FILE *out, FILE *in, int64_t inSize)
     log2file(">     ");
     int shown = -1;
     while (true) {
-        const int64_t n = src->read(buf.data(), buf.size());
+        const int64_t n = src->read(buf.get(), GZIP_PIECE_SIZE);
         if (n < 0) {
             log2file("gzread failed: %s", src->error().c_str());
             image_input_record("gzip: %s after %lld compressed bytes", src->error().c_str(),
@@ -131,7 +132,7 @@ int decompress_gz(FILE *out, FILE *in, int64_t inSize)
         }
         if (n == 0)
             break;
-        if (fwrite(buf.data(), 1, static_cast<size_t>(n), out) != static_cast<size_t>(n)) {
+        if (fwrite(buf.get(), 1, static_cast<size_t>(n), out) != static_cast<size_t>(n)) {
             log2file("\nfwrite(uncompr) failed\n");
             return -3;
         }
@@ -158,7 +159,7 @@ int gzip_read(FILE *fp, void *buffer, int length)
     image_input_clear();
     std::vector<uint8_t> work;
     try {
-        work.assign(GZIP_PIECE_SIZE, 0);
+        work.assign(std::min<size_t>(GZIP_PIECE_SIZE, static_cast<size_t>(length)), 0);
     } catch (const std::bad_alloc &) {
         log2file(": out of memory\n");
         return -ENOENT;
