@@ -183,6 +183,16 @@ cli-refusals)
         grep -q "run again with --yes" "$WORK/out" || { cat "$WORK/out"; fail "no plan shown"; }
     echo "  ok    without --yes: plan shown, exit 3"
     ;;
+cli-lists)
+    # What the install screens would offer on the board make-sim-board.sh made:
+    # the eMMC for either role, the NVMe drive only for the system.
+    make_board linux-mbr4
+    IMGSMITH_ROOT=$SIM "$DRIVER" --list-devices > "$WORK/out" 2>&1 || { cat "$WORK/out"; fail "--list-devices"; }
+    grep -q "^mmcblk2 *eMMC *256 MB *boot, system$" "$WORK/out" && grep -q "^nvme0n1 *NVMe *128 MB *system$" "$WORK/out" &&
+        [ "$(grep -c '^[a-z0-9]* *\(eMMC\|NVMe\|USB\|SD\|SATA\|UFS\) ' "$WORK/out")" = 2 ] ||
+        { cat "$WORK/out"; fail "--list-devices"; }
+    echo "  ok    --list-devices: mmcblk2 (boot, system), nvme0n1 (system)"
+    ;;
 split-default)
     # A set with an overlay image can put its system partitions on another
     # device; named without a system device it goes to the boot device, as in

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include "board/boardhardwareinfo.h"
+#include "frontend/targetcandidates.h"
 #include "util/qpaths.h"
 #include "util/util.h"
 
@@ -131,6 +132,11 @@ TargetDevice InstallPlan::deviceFromName(const QString &name)
 {
     if (name.isEmpty() || isNoDevice(name))
         return TargetDevice();
+    // A device the install preview offers comes with its kind and model as
+    // the preview sees them (a card reader is not a USB disk).
+    for (const TargetDevice &dev : TargetCandidates::candidates(TargetCandidates::SystemDevice))
+        if (dev.devName == name)
+            return dev;
     const BoardHardwareInfo *board = gCurrentBoardInfo;
     int kind = TargetDeviceUSBDisk;
     if (name.startsWith(QLatin1String("mmcblk")))

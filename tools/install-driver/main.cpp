@@ -18,6 +18,7 @@
 #include "install/sdupdatethread.h"
 #include "installplan.h"
 #include "installprinter.h"
+#include "listings.h"
 #include "startup/cmdline.h"
 #include "startup/globals.h"
 #include "storage/mmc.h"
@@ -33,6 +34,15 @@ void on_signal(int)
     // Only an atomic store: the job notices it between chunks.
     if (g_job)
         g_job->cancel();
+}
+
+// Board detection and the storage layer speak through qDebug(); like the
+// screens, show that only in debug mode, warnings always.
+void messagesToStderr(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if ((type == QtDebugMsg || type == QtInfoMsg) && !debugMode())
+        return;
+    fprintf(stderr, "%s\n", qFormatLogMessage(type, context, message).toLocal8Bit().constData());
 }
 
 int usageError(const QCommandLineParser &parser, const QString &message)
@@ -67,6 +77,7 @@ FILE *takeStandardOutput()
 int main(int argc, char **argv)
 {
     queue_debug_env();
+    qInstallMessageHandler(messagesToStderr);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("imgsmith-install"));
     QCoreApplication::setApplicationVersion(getImgSmithVersion());
@@ -92,7 +103,8 @@ int main(int argc, char **argv)
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("print only the plan and the result"));
     const QCommandLineOption cancelAt(QStringLiteral("cancel-at"), QStringLiteral("cancel when step N reaches P percent (tests)"), QStringLiteral("N:P"));
     const QCommandLineOption bufferSize(QStringLiteral("buffer-kib"), QStringLiteral("chunk size of the streamed copy in KiB"), QStringLiteral("kib"));
-    parser.addOptions({yes, lowFormat, noOverlay, exclude, quiet, cancelAt, bufferSize});
+    const QCommandLineOption listDevices(QStringLiteral("list-devices"), QStringLiteral("list the devices an install can write to, and exit"));
+    parser.addOptions({yes, lowFormat, noOverlay, exclude, quiet, cancelAt, bufferSize, listDevices});
     if (!parser.parse(app.arguments()))
         return usageError(parser, parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
@@ -103,6 +115,14 @@ int main(int argc, char **argv)
     FILE *out = takeStandardOutput();
 
     const QStringList args = parser.positionalArguments();
+    if (parser.isSet(listDevices)) {
+        if (!args.isEmpty())
+            return usageError(parser, QStringLiteral("--list-devices takes no arguments"));
+        initBoardType();
+        gCurrentBoardInfo = GetBoardType();
+        listTargetDevices(out);
+        return kDone;
+    }
     if (args.size() < 2 || args.size() > 3)
         return usageError(parser, args.isEmpty() ? QStringLiteral("no image set given")
                                   : args.size() == 1 ? QStringLiteral("no boot device given")
