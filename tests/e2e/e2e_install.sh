@@ -186,7 +186,16 @@ cli-refusals)
 cli-lists)
     # What the install screens would offer on the board make-sim-board.sh made:
     # the eMMC for either role, the NVMe drive only for the system.
-    make_board linux-mbr4
+    make_board linux-mbr4,raw-gz
+    IMGSMITH_ROOT=$SIM "$DRIVER" --list-sets > "$WORK/out" 2>&1 || { cat "$WORK/out"; fail "--list-sets"; }
+    grep -q "^/mnt/sdcard/linux-mbr4 *Linux *[0-9]* MB$" "$WORK/out" &&
+        grep -q "^/mnt/sdcard/raw-gz/disk.raw.gz *raw image *[0-9]* MB$" "$WORK/out" &&
+        [ "$(wc -l < "$WORK/out")" = 2 ] || { cat "$WORK/out"; fail "--list-sets"; }
+    # Sets are looked for on mounted media only.
+    sed -i '/\/mnt\/sdcard/d' "$SIM/proc/mounts"
+    IMGSMITH_ROOT=$SIM "$DRIVER" --list-sets | grep -q "neither /mnt/udisk nor /mnt/sdcard is mounted" ||
+        fail "--list-sets with nothing mounted"
+    echo "  ok    --list-sets: the two sets of the mounted card, none when it is not mounted"
     IMGSMITH_ROOT=$SIM "$DRIVER" --list-devices > "$WORK/out" 2>&1 || { cat "$WORK/out"; fail "--list-devices"; }
     grep -q "^mmcblk2 *eMMC *256 MB *boot, system$" "$WORK/out" && grep -q "^nvme0n1 *NVMe *128 MB *system$" "$WORK/out" &&
         [ "$(grep -c '^[a-z0-9]* *\(eMMC\|NVMe\|USB\|SD\|SATA\|UFS\) ' "$WORK/out")" = 2 ] ||

@@ -1,10 +1,37 @@
 #include "listings.h"
 
 #include <QList>
+#include <QStringList>
 
 #include "board/boardhardwareinfo.h"
+#include "frontend/imagesetscanner.h"
 #include "frontend/targetcandidates.h"
+#include "startup/globals.h"
 #include "util/util.h"
+
+int listImageSets(FILE *out)
+{
+    QStringList mounts;
+    for (const QString &mount : {gUDiskPath, gSDCardPath})
+        if (Util::isMountPoint(mount) == 1)
+            mounts << mount;
+    const QList<OSConfig> sets = ImageSetScanner().scan(mounts);
+    for (const OSConfig &os : sets) {
+        qint64 total = 0;
+        for (qint64 size : os.imageFileSizes)
+            total += size;
+        const QString line = QStringLiteral("%1 %2 %3")
+                                 .arg(ImageSetScanner::autoStartPathOf(os), -36)
+                                 .arg(os.osType == RawImage ? QStringLiteral("raw image") : os.title, -16)
+                                 .arg(Util::size_human(total), 8);
+        fprintf(out, "%s\n", line.toLocal8Bit().constData());
+    }
+    if (sets.isEmpty())
+        fprintf(out, "No image set for this board on %s.\n",
+                mounts.isEmpty() ? "the media: neither /mnt/udisk nor /mnt/sdcard is mounted"
+                                 : mounts.join(QStringLiteral(" or ")).toLocal8Bit().constData());
+    return static_cast<int>(sets.size());
+}
 
 int listTargetDevices(FILE *out)
 {

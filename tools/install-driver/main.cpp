@@ -103,8 +103,9 @@ int main(int argc, char **argv)
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("print only the plan and the result"));
     const QCommandLineOption cancelAt(QStringLiteral("cancel-at"), QStringLiteral("cancel when step N reaches P percent (tests)"), QStringLiteral("N:P"));
     const QCommandLineOption bufferSize(QStringLiteral("buffer-kib"), QStringLiteral("chunk size of the streamed copy in KiB"), QStringLiteral("kib"));
+    const QCommandLineOption listSets(QStringLiteral("list-sets"), QStringLiteral("list the image sets on the mounted media, and exit"));
     const QCommandLineOption listDevices(QStringLiteral("list-devices"), QStringLiteral("list the devices an install can write to, and exit"));
-    parser.addOptions({yes, lowFormat, noOverlay, exclude, quiet, cancelAt, bufferSize, listDevices});
+    parser.addOptions({yes, lowFormat, noOverlay, exclude, quiet, cancelAt, bufferSize, listSets, listDevices});
     if (!parser.parse(app.arguments()))
         return usageError(parser, parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
@@ -115,12 +116,15 @@ int main(int argc, char **argv)
     FILE *out = takeStandardOutput();
 
     const QStringList args = parser.positionalArguments();
-    if (parser.isSet(listDevices)) {
+    if (parser.isSet(listSets) || parser.isSet(listDevices)) {
         if (!args.isEmpty())
-            return usageError(parser, QStringLiteral("--list-devices takes no arguments"));
+            return usageError(parser, QStringLiteral("--list-sets and --list-devices take no arguments"));
         initBoardType();
         gCurrentBoardInfo = GetBoardType();
-        listTargetDevices(out);
+        if (parser.isSet(listSets))
+            listImageSets(out);
+        if (parser.isSet(listDevices))
+            listTargetDevices(out);
         return kDone;
     }
     if (args.size() < 2 || args.size() > 3)
