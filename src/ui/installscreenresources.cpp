@@ -2,14 +2,14 @@
 
 #include <QFile>
 
-static void initImgsmithQrc()
+static void initInstallScreensQrc()
 {
-    Q_INIT_RESOURCE(imgsmith);
+    Q_INIT_RESOURCE(installscreens);
 }
 
 void InstallScreenResources::init()
 {
-    static const bool done = (initImgsmithQrc(), true);
+    static const bool done = (initInstallScreensQrc(), true);
     Q_UNUSED(done);
 }
 

@@ -1,7 +1,6 @@
-// The compiled-in icons and style sheets the install screens use
-// (imgsmith.qrc). A static library's resources are only linked in when
-// something asks for them, and the screens may live without the main
-// controller (tests), hence the explicit initialisation.
+// The compiled-in icons and style sheets of the install screens
+// (installscreens.qrc). A static library's resources are only linked in when
+// something asks for them, hence the explicit initialisation.
 #pragma once
 
 #include <QString>

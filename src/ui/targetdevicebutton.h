@@ -18,7 +18,7 @@ public:
 
     // ":/devicon-onboardflash.png", ":/devicon-usb.png"... by kind.
     static QString iconResource(int kind);
-    // The kind's icon (scripts/make-icons.py draws them).
+    // The kind's icon (scripts/gen-device-icons.py draws them).
     static QIcon kindIcon(int kind);
 
 private:
