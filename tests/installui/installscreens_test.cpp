@@ -29,6 +29,7 @@
 #include "startup/globals.h"
 #include "storage/mmc.h"
 #include "ui/deviceselectdialog.h"
+#include "ui/targetdevicebutton.h"
 #include "ui/tdownloaddetailwidget.h"
 #include "ui/tpreviewwidget.h"
 #include "ui/tprogresswidget.h"
@@ -160,9 +161,9 @@ private slots:
         for (int type : {1, 2}) {
             DeviceSelectDialog dialog(m_detail.get(), type, TargetDevice());
             QStringList texts;
-            for (int i = 0; auto *b = dialog.findChild<QPushButton *>(QStringLiteral("candidate%1").arg(i)); ++i) {
+            for (int i = 0; auto *b = dialog.findChild<TargetDeviceButton *>(QStringLiteral("candidate%1").arg(i)); ++i) {
                 texts << b->text();
-                QVERIFY2(!b->icon().isNull(), "kind icon not compiled in");
+                QVERIFY2(QFile::exists(TargetDeviceButton::iconResource(b->getDev().kind)), "kind icon not compiled in");
             }
             QStringList expected = system;
             if (type == 1)
