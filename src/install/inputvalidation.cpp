@@ -18,6 +18,7 @@
 #include "install/partmapline.h"
 #include "storage/imagewriter.h"
 #include "storage/mmc.h"
+#include "storage/parttable.h"
 #include "storage/rkparm.h"
 #include "util/log2file.h"
 #include "util/qpaths.h"
@@ -120,6 +121,8 @@ bool SDUpdateThread::validatePlan(DevicePlan &plan)
         return fail(QStringLiteral("Invalid partition layout, please check %1: %2.")
                         .arg(mapName, QString::fromStdString(layout)));
     }
+    if (!checkTable(plan))
+        return false;
     int named = 0;
     int found = 0;
     for (int i = 0; i < plan.partCount; ++i) {
@@ -149,6 +152,25 @@ bool SDUpdateThread::validatePlan(DevicePlan &plan)
     // the loader, and the job would still end in success.
     if (found == 0 && (named > 0 || plan.tableKind != TABLE_KIND_MBR))
         return fail(QStringLiteral("No image file listed in %1 was found: nothing to install.").arg(mapName));
+    return true;
+}
+
+// The table builders check the layout before their first write: run them
+// against a writer that writes nothing, with the values the real call gets.
+bool SDUpdateThread::checkTable(const DevicePlan &plan)
+{
+    const part_write_fn dryRun = [](const char *, int64_t, int64_t length, const void *) { return length; };
+    int ret = 0;
+    if (plan.tableKind == TABLE_KIND_GPT && plan.partCount > 1) {
+        ret = gpt_part_table_make(plan.devicePath, plan.capacity, plan.sectorSize, plan.map_parts + 1,
+                                  plan.partCount - 1, dryRun);
+        if (ret != 0)
+            return fail(QStringLiteral("Fail make gpt-part table, ret = %1.").arg(ret));
+    } else if (plan.tableKind == TABLE_KIND_MBR && plan.mbrCount > 0) {
+        ret = disk_part_table_make(plan.devicePath, plan.capacity, plan.mbr, plan.mbrCount, dryRun);
+        if (ret < 0)
+            return fail(QStringLiteral("Fail make mbr-part table, ret = %1.").arg(ret));
+    }
     return true;
 }
 

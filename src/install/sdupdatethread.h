@@ -74,6 +74,7 @@ private:
     bool validateInputs();
     bool validateRawImage();
     bool validatePlan(DevicePlan &plan);
+    bool checkTable(const DevicePlan &plan);
     bool validateImage(const DevicePlan &plan, int i, FILE *fp, const QString &image);
     bool refuseTargetAsImage(const QString &image);
     bool lowFormatDevices();

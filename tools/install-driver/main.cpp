@@ -7,6 +7,10 @@
 // because a real device needs --yes.
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <csignal>
 #include <cstdio>
@@ -22,6 +26,8 @@
 #include "startup/cmdline.h"
 #include "startup/globals.h"
 #include "storage/mmc.h"
+#include "util/paths.h"
+#include "util/qpaths.h"
 
 namespace {
 
@@ -43,6 +49,35 @@ void messagesToStderr(QtMsgType type, const QMessageLogContext &context, const Q
     if ((type == QtDebugMsg || type == QtInfoMsg) && !debugMode())
         return;
     fprintf(stderr, "%s\n", qFormatLogMessage(type, context, message).toLocal8Bit().constData());
+}
+
+// The bytes of the command-line argument that Qt decoded to `decoded`, or
+// "" when none is found.
+QByteArray rawArgument(int argc, char **argv, const QString &decoded)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (QString::fromLocal8Bit(argv[i]) == decoded)
+            return QByteArray(argv[i]);
+    }
+    return QByteArray();
+}
+
+// A set name that is not text in the locale's encoding (file-system bytes
+// that are not UTF-8) cannot pass through QString unchanged. The set is
+// reached through a link of a text name that keeps the set's suffix, in a
+// private directory that is removed at exit; the link points at the bytes.
+QString reachableSetPath(const QString &decoded, const QByteArray &raw, QTemporaryDir &linkDir)
+{
+    if (raw.isEmpty() || QString::fromLocal8Bit(raw).toLocal8Bit() == raw || !linkDir.isValid())
+        return decoded;
+    QString name = QFileInfo(QDir::cleanPath(decoded)).fileName();
+    name.replace(QChar::ReplacementCharacter, QLatin1Char('_'));
+    const std::string target = raw.startsWith('/') ? imgsmith::sysPath(raw.toStdString())
+                                                   : QDir::currentPath().toStdString() + "/" + raw.toStdString();
+    const QString link = linkDir.path() + QLatin1Char('/') + name;
+    if (symlink(target.c_str(), QFile::encodeName(link).constData()) != 0)
+        return decoded;
+    return unSysPath(link);
 }
 
 int usageError(const QCommandLineParser &parser, const QString &message)
@@ -155,7 +190,9 @@ int main(int argc, char **argv)
 
     InstallPlan plan;
     QString error;
-    if (!plan.loadImageSet(args[0], error) || !plan.setDevices(args[1], args.value(2), error)) {
+    QTemporaryDir linkDir(sysPath(QStringLiteral("/tmp/imgsmith-install.XXXXXX")));
+    const QString setPath = reachableSetPath(args[0], rawArgument(argc, argv, args[0]), linkDir);
+    if (!plan.loadImageSet(setPath, error) || !plan.setDevices(args[1], args.value(2), error)) {
         fprintf(stderr, "imgsmith-install: %s\n", qPrintable(error));
         return kUsage;
     }

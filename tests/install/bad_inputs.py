@@ -1,0 +1,313 @@
+#!/usr/bin/env python3
+"""Damaged and hostile image sets through imgsmith-install on a simulated board.
+
+One table: every family of bad input has a case that must install and one
+that must be refused. Before each case both disks are filled with a known
+pattern; a refusal must leave both byte-identical, an install must put every
+image where it belongs (checked with cmp, gzip, simg2img and sgdisk), and a
+failure in the middle of a write may change nothing outside its target range.
+
+usage: bad_inputs.py <imgsmith-install> <source dir>
+"""
+import gzip
+import hashlib
+import json
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+
+DRIVER, SRC = sys.argv[1], sys.argv[2]
+MIB = 1 << 20
+EMMC_MIB, NVME_MIB = 24, 8
+for tool in ("img2simg", "simg2img", "sgdisk", "sfdisk"):
+    if not shutil.which(tool) and not os.path.exists("/usr/sbin/" + tool):
+        print("skipped: %s not found" % tool)
+        sys.exit(77)
+
+WORK = tempfile.mkdtemp(prefix="bad-inputs.")
+ROOT = os.path.join(WORK, "board")
+subprocess.run([os.path.join(SRC, "scripts/make-sim-board.sh"), "--sets", "none", "--emmc-mib", str(EMMC_MIB),
+                "--nvme-mib", str(NVME_MIB), ROOT], check=True, stdout=subprocess.DEVNULL)
+SD = os.path.join(ROOT, "mnt/sdcard")
+EMMC = os.path.join(ROOT, "dev/mmcblk2")
+NVME = os.path.join(ROOT, "dev/nvme0n1")
+PATTERN = hashlib.sha256(b"imgsmith").digest() * (MIB // 32)
+
+
+def blob(n, seed):
+    out = bytearray()
+    while len(out) < n:
+        out += hashlib.sha256(b"%d:%d" % (seed, len(out))).digest()
+    return bytes(out[:n])
+
+
+def put(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+    return path
+
+
+def sparse(raw, total_blocks=None):
+    """An Android sparse image of `raw` made by img2simg; total_blks may be forged."""
+    put(WORK + "/s.raw", raw)
+    subprocess.run(["img2simg", WORK + "/s.raw", WORK + "/s.simg"], check=True)
+    data = bytearray(open(WORK + "/s.simg", "rb").read())
+    if total_blocks is not None:
+        data[16:20] = struct.pack("<I", total_blocks)
+    return bytes(data)
+
+
+LOADER = blob(200000, 1)
+BOOT = blob(300000, 2)
+ROOTFS = blob(700000, 3)
+
+
+def partmap_set(name, lines, files=None):
+    """A partmap.txt set; every set also carries the board's loader."""
+    d = os.path.join(SD, name)
+    put(d + "/idbloader.img", LOADER)
+    for f, data in (files if files is not None else {"boot.img": BOOT}).items():
+        put(os.path.join(d, f), data)
+    put(d + "/partmap.txt", lines if isinstance(lines, bytes) else lines.encode())
+    return "/mnt/sdcard/" + name
+
+
+def parameter_set(name, cmdline, gpt=True, files=None):
+    text = "FIRMWARE_VER: 1.0\nMACHINE_MODEL: RK3588\nMANUFACTURER: RK3588\n" + ("TYPE: GPT\n" if gpt else "")
+    text += cmdline
+    d = os.path.join(SD, name)
+    for f, data in (files if files is not None else {"boot.img": BOOT}).items():
+        put(os.path.join(d, f), data)
+    put(d + "/idbloader.img", LOADER)
+    put(d + "/parameter.txt", text.encode())
+    return "/mnt/sdcard/" + name
+
+
+def package(name, extra=(), damage_magic=False):
+    """A firmware package made by the tests' independent RKFW/RKAF writer."""
+    param = ("FIRMWARE_VER: 1.0\nMACHINE_MODEL: RK3588\nMANUFACTURER: RK3588\nTYPE: GPT\n"
+             "CMDLINE: mtdparts=rk29xxnand:0x00000800@0x00004000(boot),-@0x00005000(rootfs:grow)\n")
+    entries = [{"name": "parameter", "file": "Image/parameter.txt", "parameter": True, "data": param},
+               {"name": "package-file", "file": "package-file",
+                "data": "package-file package-file\nparameter Image/parameter.txt\n"},
+               {"name": "idbloader", "file": "Image/idbloader.img", "size": 200000},
+               {"name": "boot", "file": "Image/boot.img", "size": 300000}] + list(extra)
+    put(WORK + "/layout.json", json.dumps({"entries": entries, "rkfw": {}}).encode())
+    out = os.path.join(SD, name, "update.img")
+    os.makedirs(os.path.dirname(out), exist_ok=True)
+    subprocess.run([sys.executable, os.path.join(SRC, "tests/rockchip/mkrkfw.py"), WORK + "/layout.json", out],
+                   check=True)
+    if damage_magic:
+        with open(out, "r+b") as f:
+            f.write(b"RKFX")
+    return "/mnt/sdcard/%s/update.img" % name
+
+
+def raw_set(name, data, file="disk.img"):
+    put(os.path.join(SD, name, file), data)
+    return "/mnt/sdcard/%s/%s" % (name, file)
+
+
+def fifo_set(name):
+    d = os.path.join(SD, name)
+    os.makedirs(d, exist_ok=True)
+    os.mkfifo(d + "/disk.img")
+    return "/mnt/sdcard/%s/disk.img" % name
+
+
+def self_set(name):
+    d = os.path.join(SD, name)
+    os.makedirs(d, exist_ok=True)
+    os.symlink(EMMC, d + "/self.img")
+    return "/mnt/sdcard/%s/self.img" % name
+
+
+def long_set(missing):
+    # A set path of about 300 bytes: longer than the old 255-byte buffers.
+    deep = "/".join(["d" * 60] * 4) + ("/missing" if missing else "/long")
+    files = {"boot.img": BOOT} if not missing else {}
+    return partmap_set(deep, "flash=mmc,0:boot:raw:0x100000,0x100000:boot.img;\n", files)
+
+
+def truncated_gz():
+    data = gzip.compress(blob(3 * MIB, 9), mtime=0)
+    return raw_set("gz-cut", data[:len(data) // 2], "disk.raw.gz")
+
+
+# ---- checks of what an install wrote ---------------------------------------
+
+def at(dev, offset, data):
+    with open(dev, "rb") as f:
+        f.seek(offset)
+        return f.read(len(data)) == data
+
+
+def holds(offset, data):
+    return lambda: at(EMMC, offset, data)
+
+
+def sgdisk_ok():
+    r = subprocess.run(["sgdisk", "-v", EMMC], capture_output=True, text=True)
+    return "No problems found" in r.stdout
+
+
+def sparse_written(raw, offset):
+    # simg2img is the reference reader of the image the test wrote.
+    subprocess.run(["simg2img", WORK + "/s.simg", WORK + "/s.out"], check=True)
+    return lambda: open(WORK + "/s.out", "rb").read() == raw and at(EMMC, offset, raw)
+
+
+def only_changed(ranges):
+    """After a failure mid-write: eMMC bytes outside `ranges` keep the pattern."""
+    def check():
+        with open(EMMC, "rb") as f:
+            disk = f.read()
+        keep = bytearray(disk)
+        for start, end in ranges:
+            keep[start:end] = expected_emmc()[start:end]
+        return bytes(keep) == expected_emmc()
+    return check
+
+
+def expected_emmc():
+    return PATTERN * EMMC_MIB
+
+
+GPT_END = [(0, 34 * 512), (EMMC_MIB * MIB - 33 * 512, EMMC_MIB * MIB)]
+OK = "All done"
+SMALL_RAW = blob(2 * MIB, 4)
+FS = blob(1 * MIB, 5) + bytes(3 * MIB) + blob(64 * 1024, 6)
+
+# (family, name, set builder, options, expected text, check after an install)
+CASES = [
+    ("package entries", "sound package", lambda: package("fw-ok"), [], OK,
+     holds(0x4000 * 512, bytes((i * 7 + len("Image/boot.img")) & 0xFF for i in range(300000)))),
+    ("package entries", "entry past the end", lambda: package("fw-past", [{"name": "evil", "file": "x.img",
+     "size": 100, "offset": 1 << 30}]), [], "its data lies outside the package", None),
+    ("package entries", "entry leaving its directory", lambda: package("fw-esc", [{"name": "evil",
+     "file": "../../x.img", "size": 100}]), [], "leaves the package directory", None),
+    ("package magic", "damaged RKFW magic", lambda: package("fw-magic", damage_magic=True), [],
+     "without an RKFW header", None),
+    ("no partitions", "one partition", lambda: partmap_set("pm-ok", "flash=mmc,0:boot:raw:0x100000,0x100000:boot.img;\n"),
+     [], OK, holds(MIB, BOOT)),
+    ("no partitions", "empty map", lambda: partmap_set("pm-empty", ""), [], "no partitions", None),
+    ("no partitions", "comments only", lambda: partmap_set("pm-comments", "# nothing\n# here\n"), [], "no partitions", None),
+    ("no partitions", "binary map", lambda: partmap_set("pm-binary", blob(3000, 7).replace(b"\0", b"x")), [],
+     "no partitions", None),
+    ("no partitions", "parameter without CMDLINE", lambda: parameter_set("rk-nocmd", ""), [], "no partitions", None),
+    ("no partitions", "empty mtdparts", lambda: parameter_set("rk-empty", "CMDLINE: mtdparts=rk29xxnand:\n"), [],
+     "no partitions", None),
+    ("GPT ranges", "partitions in the usable area",
+     lambda: parameter_set("rk-gpt", "CMDLINE: mtdparts=rk29xxnand:0x800@0x4000(boot),-@0x5000(rootfs:grow)\n"),
+     [], OK, lambda: holds(0x4000 * 512, BOOT)() and sgdisk_ok()),
+    ("GPT ranges", "partition at offset 0",
+     lambda: parameter_set("rk-zero", "CMDLINE: mtdparts=rk29xxnand:0x800@0x0(boot)\n"), [], "lies on the partition table", None),
+    ("GPT ranges", "partition over the IDB loader",
+     lambda: parameter_set("rk-idb", "CMDLINE: mtdparts=rk29xxnand:0x800@0x100(boot)\n"), [], "lies on the IDB loader area", None),
+    ("GPT ranges", "partition over the backup GPT",
+     lambda: parameter_set("rk-end", "CMDLINE: mtdparts=rk29xxnand:0x800@0x4000(boot),0x%x@0x5000(rootfs)\n"
+                           % (EMMC_MIB * 2048 - 0x5000)), [], "runs over the backup partition table", None),
+    ("sparse coverage", "complete sparse image",
+     lambda: partmap_set("sp-ok", "flash=mmc,0:root:ext4:0x100000,0x800000:root.img;\n", {"root.img": sparse(FS)}),
+     [], OK, lambda: sparse_written(FS, MIB)()),
+    ("sparse coverage", "chunks short of total_blks",
+     lambda: partmap_set("sp-short", "flash=mmc,0:root:ext4:0x100000,0x800000:root.img;\n",
+                         {"root.img": sparse(FS, total_blocks=len(FS) // 4096 + 16)}), [], "chunks cover", None),
+    ("map lines", "last line without its ;",
+     lambda: partmap_set("ln-ok", "flash=mmc,0:boot:raw:0x100000,0x100000:boot.img\n"), [], OK, holds(MIB, BOOT)),
+    ("map lines", "NUL byte in a line",
+     lambda: partmap_set("ln-nul", b"flash=mmc,0:a:raw:0x100000,0x1000\0:;\nflash=mmc,0:boot:raw:0x200000,0x100000:boot.img;\n"),
+     [], "line 1: a NUL byte in the line", None),
+    ("map lines", "no listed image exists",
+     lambda: partmap_set("ln-none", "flash=mmc,0:boot:raw:0x100000,0x100000:gone.img;\n"), [], "nothing to install", None),
+    ("source is target", "another image", lambda: raw_set("self-ok", SMALL_RAW), [], OK, holds(0, SMALL_RAW)),
+    ("source is target", "the eMMC itself", lambda: self_set("self"), [], "it is the target device", None),
+    ("low format", "sound set", lambda: raw_set("lf-ok", SMALL_RAW), ["--low-format"], OK, holds(0, SMALL_RAW)),
+    ("low format", "oversize image", lambda: raw_set("lf-big", blob(EMMC_MIB * MIB + 1, 8)), ["--low-format"],
+     "File too big", None),
+    ("low format", "overlapping map", lambda: partmap_set("lf-overlap", "flash=mmc,0:a:ext4:0x100000,0x400000:boot.img;\n"
+     "flash=mmc,0:b:ext4:0x200000,0x400000:;\n"), ["--low-format"], "Fail make mbr-part table", None),
+    ("low format", "package with a bad MD5", lambda: package("lf-md5") and _bad_md5("lf-md5"), ["--low-format"],
+     "MD5", None),
+    ("raw sparse", "sparse disk image", lambda: raw_set("rs-ok", sparse(FS)), [], OK, lambda: sparse_written(FS, 0)()),
+    ("raw sparse", "sparse image bigger than the disk",
+     lambda: raw_set("rs-big", sparse(FS, total_blocks=EMMC_MIB * 256 + 1)), [], "File too big", None),
+    ("raw sparse", "corrupt sparse image", lambda: raw_set("rs-bad", sparse(FS)[:-4096]), [], "Invalid image file", None),
+    ("not a file", "regular image", lambda: raw_set("ff-ok", SMALL_RAW), [], OK, holds(0, SMALL_RAW)),
+    ("not a file", "FIFO as the image", lambda: fifo_set("ff"), [], "not a directory or a file", None),
+    ("not a file", "FIFO as a partition image", lambda: fifo_set("ffp") and partmap_set(
+     "ffp", "flash=mmc,0:boot:raw:0x100000,0x100000:disk.img;\n", {}), [], "not a regular file or block device", None),
+    ("long names", "set path of 300 bytes", lambda: long_set(False), [], OK, holds(MIB, BOOT)),
+    ("long names", "set path of 300 bytes, image missing", lambda: long_set(True), [], "nothing to install", None),
+    ("long names", "set name that is not UTF-8", lambda: raw_set(os.fsdecode(b"set-\xff\xfe"), SMALL_RAW), [], OK,
+     holds(0, SMALL_RAW)),
+    ("damaged gzip", "whole gzip image", lambda: raw_set("gz-ok", gzip.compress(SMALL_RAW, mtime=0), "disk.raw.gz"),
+     [], OK, holds(0, SMALL_RAW)),
+    ("damaged gzip", "cut-short gzip image", truncated_gz, [], "The image is damaged: gzip:",
+     only_changed(GPT_END + [(0, 3 * MIB)])),
+]
+
+
+def _bad_md5(name):
+    path = os.path.join(SD, name, "update.img")
+    with open(path, "r+b") as f:
+        f.seek(-1, os.SEEK_END)
+        last = f.read(1)
+        f.seek(-1, os.SEEK_END)
+        f.write(b"0" if last != b"0" else b"1")
+    return "/mnt/sdcard/%s/update.img" % name
+
+
+def fill_disks():
+    for dev, mib in ((EMMC, EMMC_MIB), (NVME, NVME_MIB)):
+        with open(dev, "wb") as f:
+            f.write(PATTERN * mib)
+
+
+def digest(path):
+    return hashlib.sha256(open(path, "rb").read()).hexdigest()
+
+
+failures = 0
+for family, name, build, options, expect, check in CASES:
+    fill_disks()
+    before = (digest(EMMC), digest(NVME))
+    setpath = build()
+    env = dict(os.environ, IMGSMITH_ROOT=ROOT)
+    try:
+        r = subprocess.run([DRIVER] + options + [os.fsencode(setpath), "mmcblk2", "none"],
+                           capture_output=True, env=env, timeout=60)
+        out, status = r.stdout.decode(errors="replace") + r.stderr.decode(errors="replace"), r.returncode
+    except subprocess.TimeoutExpired:
+        out, status = "(hung)", None
+    problems = []
+    if expect == OK:
+        if status != 0 or OK not in out:
+            problems.append("did not install")
+        elif not check():
+            problems.append("installed, but the data on the disk is not the image set's")
+    else:
+        if status in (0, None) or OK in out:
+            problems.append("exit status %s" % status)
+        if expect not in out:
+            problems.append("no '%s' in the output" % expect)
+        if digest(NVME) != before[1]:
+            problems.append("the NVMe drive changed")
+        if check is None and digest(EMMC) != before[0]:
+            problems.append("the eMMC changed after a refusal")
+        if check is not None and not check():
+            problems.append("bytes outside the target range changed")
+        if "Low format done" in out:
+            problems.append("the low format ran before the refusal")
+    if problems:
+        failures += 1
+        print("FAIL  %-16s %-40s %s\n%s" % (family, name, "; ".join(problems), out))
+    else:
+        print("ok    %-16s %-40s %s" % (family, name, expect if expect != OK else "installed"))
+shutil.rmtree(WORK)
+print("%d of %d cases failed" % (failures, len(CASES)))
+sys.exit(1 if failures else 0)
