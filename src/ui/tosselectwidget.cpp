@@ -289,6 +289,24 @@ QStringList TOSSelectWidget::enmuOSNames() const
     return names;
 }
 
+QStringList TOSSelectWidget::enumFileFromPath(const QString &path, const QString &extension) const
+{
+    return QDir(sysPath(path)).entryList({QStringLiteral("*.") + extension}, QDir::Files | QDir::NoSymLinks,
+                                         QDir::Name);
+}
+
+QStringList TOSSelectWidget::enumBackupFile() const
+{
+    QStringList files;
+    for (const QString &mount : {gUDiskPath, gSDCardPath}) {
+        if (Util::isMountPoint(mount) != 1)
+            continue;
+        for (const QString &name : enumFileFromPath(mount, QStringLiteral("raw")))
+            files << mount + QLatin1Char('/') + name;
+    }
+    return files;
+}
+
 QStringList TOSSelectWidget::enmuOSIds() const
 {
     QStringList ids;

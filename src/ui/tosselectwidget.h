@@ -47,6 +47,10 @@ public:
     // the screen owns `fd` from now on.
     void setHotPlugSocket(int fd);
 
+    // Plain files of `path` whose names end in ".<extension>", by name.
+    QStringList enumFileFromPath(const QString &path, const QString &extension) const;
+    // Back-up image files (".raw") at the top of the mounted card and drive.
+    QStringList enumBackupFile() const;
     QStringList enmuOSNames() const;
     QStringList enmuOSIds() const;
 

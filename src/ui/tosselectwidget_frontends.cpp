@@ -4,6 +4,7 @@
 
 #include "backup/udiskstatus.h"
 #include "board/boardhardwareinfo.h"
+#include "dts/dtbo.h"
 #include "frontend/consolecommandinterpreter.h"
 #include "frontend/hotplugmonitor.h"
 #include "frontend/imagesetscanner.h"
@@ -374,8 +375,9 @@ void TOSSelectWidget::layoutButtons()
 
 void TOSSelectWidget::debugGenDtboImg(bool mainline)
 {
-    Q_UNUSED(mainline);
-    qWarning() << "TOSSelectWidget::debugGenDtboImg: building dtbo.img from the menu is not available in this build";
+    const QString cpu = gCurrentBoardInfo ? gCurrentBoardInfo->cpuName : QString();
+    const int rc = build_dtbo_img(cpu, QStringLiteral("/tmp/dtbo.img"), mainline, QString(), QString(), {}, {}, false);
+    QMessageBox::information(this, tr("Message"), rc == 0 ? tr("/tmp/dtbo.img saved.") : tr("Fail to gen dtbo.img."));
 }
 
 void TOSSelectWidget::reGenDtboImgMainlineMenuItem()
