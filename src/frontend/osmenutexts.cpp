@@ -12,33 +12,52 @@ bool isFat(const QString &fsType)
 
 } // namespace
 
+QString OSMenuTexts::mediumText(const BackupMedium &m, const QString &devName, bool usbDrive)
+{
+    QString text;
+    if (!m.present) {
+        text = QStringLiteral("<none>");
+    } else if (!m.mounted) {
+        text = QStringLiteral("<failed to mount>");
+    } else if (m.availableSize < 1 || m.totalSize < 1) {
+        text = usbDrive ? QStringLiteral("<unable to check removable disk size>")
+                        : QStringLiteral("<unable to check tf card size>");
+    } else {
+        text = devName + QStringLiteral(" - ") + Util::size_human(m.availableSize * 1024) + QStringLiteral(" free - ")
+             + Util::size_human(m.totalSize * 1024) + QStringLiteral(" total - ") + m.fsType;
+        if (m.readOnly)
+            text += QStringLiteral(" - <readonly>");
+    }
+    return QStringLiteral(" (%1)").arg(text);
+}
+
 QString OSMenuTexts::backupWarning(const OSMenuModel &m)
 {
     const bool lowSpace = m.onboardSizeKiB > 0;
     if (m.backupTarget == 2) {
-        const MediaStatus &u = m.usb;
+        const BackupMedium &u = m.usb;
         if (!u.present)
             return QStringLiteral("  No removable disk were found");
         if (!u.mounted)
             return QStringLiteral("  Can not mount your removable disk (recommended: ext4)");
         if (u.readOnly)
             return QStringLiteral("  USB Disk's file system mounted as read-only");
-        if (u.freeKiB < 1 || u.totalKiB < 1)
+        if (u.availableSize < 1 || u.totalSize < 1)
             return QStringLiteral("  Unable to check removable disk size");
-        if (lowSpace && u.freeKiB < m.onboardSizeKiB)
+        if (lowSpace && u.availableSize < m.onboardSizeKiB)
             return QStringLiteral("  There is not enough free disk space on your removable disk");
         if (isFat(u.fsType))
             return QStringLiteral("  USB Disk's file system is FAT, it dose not support that big files");
         return QString();
     }
-    const MediaStatus &t = m.tf;
+    const BackupMedium &t = m.tf;
     if (!t.mounted)
         return QStringLiteral("  Can not mount your TF card");
     if (t.readOnly)
         return QStringLiteral("  TF card's file system mounted as read-only");
     if (isFat(t.fsType))
         return QStringLiteral("  TF card's file system is FAT, it dose not support that big files");
-    if (t.freeKiB >= 1 && lowSpace && t.freeKiB < m.onboardSizeKiB)
+    if (t.availableSize >= 1 && lowSpace && t.availableSize < m.onboardSizeKiB)
         return QStringLiteral("  Not enough free disk space on your TF card");
     return QString();
 }
@@ -69,9 +88,9 @@ ConsoleScreen OSMenuTexts::consoleMenu(const OSMenuModel &m)
     const bool tf = m.backupTarget != 2;
     s.lines << QStringLiteral("# Select your backup target device:")
             << QStringLiteral("   tf) [%1] TF card %2").arg(tf ? QStringLiteral("*") : QStringLiteral(" "),
-                                                           m.tf.consoleText(false))
+                                                           mediumText(m.tf, m.tfDevName, false))
             << QStringLiteral("  usb) [%1] USB disk %2").arg(tf ? QStringLiteral(" ") : QStringLiteral("*"),
-                                                            m.usb.consoleText(true))
+                                                            mediumText(m.usb, m.usbDevName, true))
             << QString();
     keys << QStringLiteral("tf") << QStringLiteral("usb");
 

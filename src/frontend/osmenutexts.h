@@ -3,7 +3,7 @@
 #pragma once
 
 #include "frontend/consolescreen.h"
-#include "frontend/mediastatus.h"
+#include "frontend/brselectorrules.h"
 
 #include <QString>
 #include <QStringList>
@@ -17,8 +17,10 @@ struct OSMenuModel
     QString boardName;
     QStringList osNames;
     int backupTarget = 1;            // 1 TF card, 2 USB drive
-    MediaStatus tf;
-    MediaStatus usb;
+    BackupMedium tf;
+    BackupMedium usb;
+    QString tfDevName;               // "/dev/mmcblk0p1"
+    QString usbDevName;              // "/dev/sda1"
     QString backupFileName;
     QString autoInstallPath;         // empty: off
 };
@@ -27,6 +29,8 @@ class OSMenuTexts
 {
 public:
     static ConsoleScreen consoleMenu(const OSMenuModel &m);
+    // " (<text>)": the medium as the console menu describes it.
+    static QString mediumText(const BackupMedium &m, const QString &devName, bool usbDrive);
     // Why a back-up to the chosen medium cannot start now, or empty.
     static QString backupWarning(const OSMenuModel &m);
     // `items`: the text of each set; `selected` from 0.

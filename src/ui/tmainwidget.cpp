@@ -5,7 +5,6 @@
 #include "frontend/consolelinkmessageevent.h"
 #include "frontend/controllerconsolescreens.h"
 #include "frontend/maincontrollerobject.h"
-#include "frontend/mediastatus.h"
 #include "frontend/usblcdevent.h"
 #include "frontend/usblcdkeyevent.h"
 #include "install/sdupdatefinishthreadevent.h"
@@ -61,11 +60,8 @@ TMainWidget::TMainWidget(QWidget *parent) : QWidget(parent)
     gMainWidget = this;
     setMainControllerObject(this);
 
-    if (Util::isMountPoint(gSDCardPath) == 1) {
-        const MediaStatus tf = MediaStatus::read(gSDCardPath, QString(), true);
-        m_tfCardSize = tf.totalKiB;
-        m_tfCardAvailableSize = tf.freeKiB;
-    }
+    if (Util::isMountPoint(gSDCardPath) == 1)
+        m_boardServices.reCalcTFCardSize();
 
     m_usbLCDKeyThread = new USBLCDKeyThread(this);
     if (openUSBLCD()) {

@@ -5,6 +5,8 @@
 #pragma once
 
 #include "board/targetdevice.h"
+#include "frontend/boardservices.h"
+#include "frontend/brselectorrules.h"
 #include "imageset/osconfig.h"
 
 #include <QMap>
@@ -45,6 +47,10 @@ public:
     // runs: 0 after a finished job, 1 after a failed install).
     void scheduleAutoExit(int exitCode);
 
+    // The SD card's data partition as the console menu and the back-up mode
+    // see it.
+    BackupMedium tfCardMedium() const;
+
     // Board services.
     bool isHDMILinked() const;
     int readScreenSizePercent();
@@ -82,6 +88,9 @@ public slots:
     // Menu entries whose work lies in the board services.
     void userClickSwitchEth0ToDHCPMenuItem();
     void user1KeyBackupMenuItem();
+    // Runs the user's scripts against the onboard Linux in the script dialog;
+    // the script's result, 0 when there was nothing to run.
+    int doScriptsInPath(const QString &scriptDirectory, const QString &wrapperFile);
 
 signals:
     void usblcdKeyPressed(int key);
@@ -105,8 +114,7 @@ private:
     bool m_usbLCDPresent = false;
     int m_screenSizePercent = 100;
     int m_pendingFormatDrive = 0;
-    qint64 m_tfCardSize = 0;          // KiB
-    qint64 m_tfCardAvailableSize = 0; // KiB
+    BoardServices m_boardServices;
     QStringList m_consoleAcceptedInputs;
     QStringList m_consoleLines;
     QMap<QString, QString> m_autoInstallChoices;

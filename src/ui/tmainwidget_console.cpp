@@ -5,10 +5,12 @@
 #include "backup/udiskstatus.h"
 #include "board/boardhardwareinfo.h"
 #include "frontend/controllerconsolescreens.h"
-#include "frontend/mediastatus.h"
+#include "frontend/osmenutexts.h"
 #include "startup/globals.h"
 #include "startup/imgsmithconf.h"
+#include "frontend/consolelinkevent.h"
 #include "ui/backuprestoremodemainwidget.h"
+#include "ui/runscriptdialog.h"
 #include "ui/tosselectwidget.h"
 #include "util/qpaths.h"
 
@@ -82,13 +84,32 @@ void TMainWidget::userNeedShowAutoInstallOSMenuFromConsole()
 QString TMainWidget::getUSBStatusConsoleDisplayText() const
 {
     const QString dev = gCurrentBoardInfo ? gCurrentBoardInfo->getUdiskDevName() : QString();
-    return MediaStatus::fromUDiskStatus(gUdiskStatus, QStringLiteral("/dev/%1%2").arg(dev).arg(1)).consoleText(true);
+    return OSMenuTexts::mediumText(BackupMedium::fromUDisk(gUdiskStatus), QStringLiteral("/dev/%1%2").arg(dev).arg(1),
+                                   true);
 }
 
 QString TMainWidget::getTFStatusConsoleDisplayText() const
 {
     const QString dev = gCurrentBoardInfo ? gCurrentBoardInfo->getSDCardFatPartitionFullName() : QString();
-    return MediaStatus::read(gSDCardPath, dev, true).consoleText(false);
+    return OSMenuTexts::mediumText(tfCardMedium(), dev, false);
+}
+
+BackupMedium TMainWidget::tfCardMedium() const
+{
+    return BackupMedium::tfCard(gSDCardPath, m_boardServices.tfCardSize(), m_boardServices.tfCardAvailableSize());
+}
+
+int TMainWidget::doScriptsInPath(const QString &scriptDirectory, const QString &wrapperFile)
+{
+    return BoardServices::doScriptsInPath(scriptDirectory, wrapperFile, [this](const QString &wrapper) {
+        ConsoleLinkEvent::showTextToConsoleLink(
+            {QStringLiteral("Executing script (in %1)").arg(wrapper), QStringLiteral("Please wait ...")}, {});
+        RunScriptDialog dialog(tr("Executing script"), wrapper, QStringLiteral("/bin/bash"), this);
+        dialog.setWindowFlags(dialog.windowFlags() | Qt::FramelessWindowHint);
+        dialog.setGeometry(geometry());
+        dialog.exec();
+        return dialog.exitCode();
+    });
 }
 
 void TMainWidget::userClickSwitchEth0ToDHCPMenuItem()

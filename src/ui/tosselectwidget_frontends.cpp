@@ -216,13 +216,15 @@ void TOSSelectWidget::updateConsoleLink()
         m.hasOnboardStorage = gCurrentBoardInfo->isExistEMMC() || gCurrentBoardInfo->isExistUFS();
         m.onboardType = gCurrentBoardInfo->getOnboardFlashType();
         m.boardName = gCurrentBoardInfo->boardName;
-        m.tf = MediaStatus::read(gSDCardPath, gCurrentBoardInfo->getSDCardFatPartitionFullName(), true);
+        m.tfDevName = gCurrentBoardInfo->getSDCardFatPartitionFullName();
     }
     m.onboardSizeKiB = gOnboardFlashSize;
     m.version = getImgSmithVersion();
     m.osNames = enmuOSNames();
-    m.usb = MediaStatus::fromUDiskStatus(gUdiskStatus, QStringLiteral("/dev/%1%2").arg(m_udiskDevName).arg(1));
+    m.usb = BackupMedium::fromUDisk(gUdiskStatus);
+    m.usbDevName = QStringLiteral("/dev/%1%2").arg(m_udiskDevName).arg(1);
     if (gMainWidget) {
+        m.tf = gMainWidget->tfCardMedium();
         m.backupTarget = gMainWidget->backupRestoreWidget()->targetDeviceKind();
         m.backupFileName = gMainWidget->backupRestoreWidget()->genBackupFileName(m.backupTarget);
     }

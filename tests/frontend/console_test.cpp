@@ -1,7 +1,6 @@
 // Console and LCD texts and the console command interpreter.
 #include "frontend/consolecommandinterpreter.h"
 #include "frontend/controllerconsolescreens.h"
-#include "frontend/mediastatus.h"
 #include "frontend/osmenutexts.h"
 
 #include <gtest/gtest.h>
@@ -84,17 +83,17 @@ TEST(ConsoleScreens, MainMenuFollowsMediaAndBackupTarget)
     m.usb.present = true;
     m.usb.mounted = true;
     m.usb.fsType = "ext4";
-    m.usb.freeKiB = 1;
-    m.usb.totalKiB = 100;
-    m.usb.devName = "/dev/sda1";
+    m.usb.availableSize = 1;
+    m.usb.totalSize = 100;
+    m.usbDevName = "/dev/sda1";
     ConsoleScreen s = OSMenuTexts::consoleMenu(m);
     EXPECT_TRUE(s.lines.contains("  There is not enough free disk space on your removable disk"));
     EXPECT_FALSE(s.acceptedInputs.contains("bk"));
     EXPECT_TRUE(s.lines.contains("  2) B"));
     EXPECT_TRUE(s.lines.contains("  usb) [*] USB disk  (/dev/sda1 - 1 KB free - 100 KB total - ext4)"));
 
-    m.usb.freeKiB = m.onboardSizeKiB * 2;
-    m.usb.totalKiB = m.usb.freeKiB;
+    m.usb.availableSize = m.onboardSizeKiB * 2;
+    m.usb.totalSize = m.usb.availableSize;
     s = OSMenuTexts::consoleMenu(m);
     EXPECT_TRUE(s.lines.contains("  bk) Start backup, use \"/mnt/udisk/board-emmc.raw\" as the file name"));
     EXPECT_EQ(s.lines.last(), ">>> Enter an option (1/2/tf/usb/bk/aui/fud/ftf), press ctrl+c to exit:");
@@ -102,7 +101,7 @@ TEST(ConsoleScreens, MainMenuFollowsMediaAndBackupTarget)
     m.usb.readOnly = true;
     EXPECT_EQ(OSMenuTexts::backupWarning(m), "  USB Disk's file system mounted as read-only");
     m.usb.mounted = false;
-    EXPECT_EQ(m.usb.consoleText(true), " (<failed to mount>)");
+    EXPECT_EQ(OSMenuTexts::mediumText(m.usb, m.usbDevName, true), " (<failed to mount>)");
     m.usb.present = false;
     EXPECT_EQ(OSMenuTexts::backupWarning(m), "  No removable disk were found");
 
