@@ -149,6 +149,20 @@ def icons():
     disk = [RoundRect(20, 30, 56, 36, 7, WHITE), Stroke([(30, 56), (52, 56)], 5, hexrgb("#59636E")),
             Circle(64, 56, 4, hexrgb("#2E7D32"))]
     bg["backup.png"] = tile("#59636E") + disk
+    # Storage kinds of the target choice.
+    chip = [RoundRect(28, 28, 40, 40, 5, WHITE)]
+    for i in range(3):
+        o = 36 + i * 12
+        chip += [Stroke([(o, 18), (o, 26)], 5, WHITE), Stroke([(o, 70), (o, 78)], 5, WHITE),
+                 Stroke([(18, o), (26, o)], 5, WHITE), Stroke([(70, o), (78, o)], 5, WHITE)]
+    bg["devicon-onboardflash.png"] = tile("#1769AA") + chip
+    bg["devicon-sd.png"] = tile("#2E7D32") + [Polygon([(30, 20), (58, 20), (68, 30), (68, 76), (30, 76)], WHITE)] + \
+        [Stroke([(x, 26), (x, 34)], 4, hexrgb("#2E7D32")) for x in (38, 46, 54)]
+    bg["devicon-usb.png"] = tile("#B26A00") + [RoundRect(34, 40, 28, 40, 5, WHITE), RoundRect(38, 18, 20, 22, 2, WHITE),
+                                              RoundRect(43, 24, 4, 6, 1, hexrgb("#B26A00")), RoundRect(50, 24, 4, 6, 1, hexrgb("#B26A00"))]
+    bg["devicon-ssd.png"] = tile("#1F2328") + [RoundRect(16, 34, 64, 28, 4, WHITE)] + \
+        [Stroke([(x, 42), (x, 54)], 4, hexrgb("#1F2328")) for x in (26, 34)] + [Circle(68, 48, 4, hexrgb("#2E7D32"))]
+    bg["devicon-null.png"] = tile("#8A939C") + [Ring(48, 48, 22, 8, WHITE), Stroke([(33, 63), (63, 33)], 8, WHITE)]
     # The help picture beside "No image files found": a card and a folder.
     bg["sdcardfiles.png"] = tile("#E3ECF5") + [
         Polygon([(14, 22), (40, 22), (50, 32), (50, 80), (14, 80)], hexrgb("#1769AA")),
