@@ -46,9 +46,7 @@ int64_t reference_size(const uint8_t *data, size_t size)
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    fuzzdev::quiet_log();
-    BUFFER_SIZE = 4096;
-    return 0;
+    return fuzzdev::init();
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     // One line on its own through the line parser.
     std::string line(reinterpret_cast<const char *>(data), size);
-    std::unique_ptr<partmap_line> pl(new partmap_line);
+    static std::unique_ptr<partmap_line> pl(new partmap_line);
     const int fields = partmap_parse_line(line.c_str(), pl.get());
     if (fields > 8 || !memchr(pl->name, 0, sizeof pl->name) || !memchr(pl->file, 0, sizeof pl->file))
         __builtin_trap();
@@ -33,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FILE *map = fmemopen(const_cast<uint8_t *>(data), size, "r");
     if (!map)
         return 0;
-    std::unique_ptr<DevicePlan> plan(new DevicePlan);
+    // One plan for every input: it is reset before each parse.
+    static std::unique_ptr<DevicePlan> plan(new DevicePlan);
     device_plan_reset(plan.get());
     snprintf(plan->devicePath, sizeof plan->devicePath, "/dev/mmcblk2");
     snprintf(plan->mapFile, sizeof plan->mapFile, "partmap.txt");

@@ -9,9 +9,7 @@
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    fuzzdev::quiet_log();
-    BUFFER_SIZE = 4096;
-    return 0;
+    return fuzzdev::init();
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

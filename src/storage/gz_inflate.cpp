@@ -42,7 +42,7 @@ public:
         inflate_state &st = *m_state;
         size_t produced = 0;
         while (produced < cap && !m_done) {
-            if (st.avail_in == 0 && !m_eof && fill() < 0)
+            if (st.avail_in == 0 && !m_eof && top_up() < 0)
                 return fail("read error");
             // ISA-L takes a header with reserved flag bits set, which the
             // format (and zlib, gzip) refuse: every member's first four
@@ -104,21 +104,8 @@ public:
     int64_t consumed() const override { return m_consumedBase; }
 
 private:
-    int fill()
-    {
-        ssize_t n;
-        do {
-            n = ::read(m_fd, m_in.get(), m_inSize);
-        } while (n < 0 && errno == EINTR);
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            m_eof = true;
-        m_state->next_in = m_in.get();
-        m_state->avail_in = static_cast<uint32_t>(n);
-        return 0;
-    }
-    // Moves the unread input to the front and reads more behind it.
+    // Moves the unread input to the front and reads more behind it (all of
+    // the buffer when it is empty).
     int top_up()
     {
         memmove(m_in.get(), m_state->next_in, m_state->avail_in);

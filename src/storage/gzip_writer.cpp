@@ -31,6 +31,15 @@ static std::unique_ptr<gz_source> open_gz(FILE *fp, bool zlibOnly)
     return src;
 }
 
+// Logs and keeps the cause of a failed inflate; returns -1.
+static int inflate_failed(const gz_source &src)
+{
+    log2file("gzread failed: %s", src.error().c_str());
+    image_input_record("gzip: %s after %lld compressed bytes", src.error().c_str(),
+                       static_cast<long long>(src.consumed()));
+    return -1;
+}
+
 int write_raw_gz(const char *device, int64_t offset, int64_t partitionSize, FILE *fp, int64_t fileSize,
                  const char *imageName, const char *partitionName, int fileCount, int fileIndex)
 {
@@ -65,12 +74,8 @@ int write_raw_gz(const char *device, int64_t offset, int64_t partitionSize, FILE
         int64_t n = 0;
         while (static_cast<size_t>(n) < want) {
             const int64_t k = src->read(c.buf + n, want - static_cast<size_t>(n));
-            if (k < 0) {
-                log2file("gzread failed: %s", src->error().c_str());
-                image_input_record("gzip: %s after %lld compressed bytes", src->error().c_str(),
-                                   static_cast<long long>(src->consumed()));
-                return -1;
-            }
+            if (k < 0)
+                return inflate_failed(*src);
             if (k == 0)
                 break;
             n += k;
@@ -124,12 +129,8 @@ int decompress_gz(FILE *out, FILE *in, int64_t inSize)
     int shown = -1;
     while (true) {
         const int64_t n = src->read(buf.get(), GZIP_PIECE_SIZE);
-        if (n < 0) {
-            log2file("gzread failed: %s", src->error().c_str());
-            image_input_record("gzip: %s after %lld compressed bytes", src->error().c_str(),
-                               static_cast<long long>(src->consumed()));
-            return -1;
-        }
+        if (n < 0)
+            return inflate_failed(*src);
         if (n == 0)
             break;
         if (fwrite(buf.get(), 1, static_cast<size_t>(n), out) != static_cast<size_t>(n)) {

@@ -19,34 +19,33 @@ std::string g_inputError;
 
 namespace storage_internal {
 namespace {
-void keep_cause(const char *text)
+// Formats the cause and keeps it unless one is kept already: the first
+// cause is the one that stopped the writer.
+std::string keep_cause(const char *format, va_list ap)
 {
+    char text[512];
+    vsnprintf(text, sizeof text, format, ap);
     std::lock_guard<std::mutex> lock(g_inputErrorMutex);
-    // The first cause is the one that stopped the writer.
     if (g_inputError.empty())
         g_inputError = text;
+    return text;
 }
 } // namespace
 
 void image_input_failed(const char *format, ...)
 {
-    char text[512];
     va_list ap;
     va_start(ap, format);
-    vsnprintf(text, sizeof text, format, ap);
+    log2file("%s\n", keep_cause(format, ap).c_str());
     va_end(ap);
-    log2file("%s\n", text);
-    keep_cause(text);
 }
 
 void image_input_record(const char *format, ...)
 {
-    char text[512];
     va_list ap;
     va_start(ap, format);
-    vsnprintf(text, sizeof text, format, ap);
+    keep_cause(format, ap);
     va_end(ap);
-    keep_cause(text);
 }
 
 void image_input_clear()
