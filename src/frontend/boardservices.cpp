@@ -13,6 +13,12 @@
 #include "util/qpaths.h"
 #include "util/util.h"
 
+BoardServices &BoardServices::shared()
+{
+    static BoardServices instance;
+    return instance;
+}
+
 QString BoardServices::tfCardDevName()
 {
     return gCurrentBoardInfo ? gCurrentBoardInfo->getSDCardDevName() : QStringLiteral("mmcblk0");

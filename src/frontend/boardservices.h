@@ -19,6 +19,10 @@ public:
     // the script dialog.
     using ScriptRunner = std::function<int(const QString &wrapperFile)>;
 
+    // The main controller's instance (the TF card figures live for the
+    // process, like the controller itself).
+    static BoardServices &shared();
+
     // "mmcblk0"; "mmcblk1" on RK3399 with kernel 4.19 or later.
     static QString tfCardDevName();
 
