@@ -4,9 +4,6 @@
 // blank eMMC. Checked with cmp, du and sha256sum, never with our readers.
 #include "backupfixture.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-
 #include "imageset/osconfig.h"
 #include "install/installevents.h"
 #include "install/sdupdatethread.h"
@@ -54,12 +51,7 @@ protected:
         SDUpdateThread job(c, TargetDevice(TargetDeviceEMMC, "mmcblk2"), TargetDevice());
         InstallRecorder recorder;
         job.setEventReceiver(&recorder);
-        QEventLoop loop;
-        QObject::connect(&job, &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
-        job.start();
-        loop.exec();
-        job.wait();
-        QCoreApplication::sendPostedEvents(&recorder);
+        runThreadToEnd(job, [&] { job.start(); }, &recorder);
         setInstallEventReceiver(nullptr);
         EXPECT_EQ(mmc_fd, -1);
         EXPECT_NE(recorder.finished, !recorder.error.isEmpty()) << "one terminal event";

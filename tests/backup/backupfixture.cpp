@@ -49,6 +49,16 @@ bool BackupEventRecorder::event(QEvent *e)
     return true;
 }
 
+void runThreadToEnd(QThread &job, const std::function<void()> &start, QObject *receiver)
+{
+    QEventLoop loop;
+    QObject::connect(&job, &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+    start();
+    loop.exec();
+    job.wait();
+    QCoreApplication::sendPostedEvents(receiver);
+}
+
 void BackupBoard::SetUp()
 {
     mmc_reset_state_for_test();
@@ -124,12 +134,7 @@ BackupLog BackupBoard::backUp(const QString &image, int mediaKind,
     job.setEventReceiver(&recorder);
     if (setup)
         setup(job);
-    QEventLoop loop;
-    QObject::connect(&job, &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
-    job.startJob();
-    loop.exec();
-    job.wait();
-    QCoreApplication::sendPostedEvents(&recorder);
+    runThreadToEnd(job, [&] { job.startJob(); }, &recorder);
     EXPECT_EQ(mmc_fd, -1) << "the device is released when the job ends";
     EXPECT_TRUE(job.isFinished());
     return recorder;   // the events, sliced off the recorder

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -43,6 +44,11 @@ class BackupEventRecorder : public QObject, public BackupLog
 protected:
     bool event(QEvent *e) override;
 };
+
+// Starts `job` through `start`, runs an event loop until the thread has
+// finished, the way the main controller lives, then delivers what it posted
+// to `receiver`.
+void runThreadToEnd(QThread &job, const std::function<void()> &start, QObject *receiver);
 
 class BackupBoard : public ::testing::Test
 {
