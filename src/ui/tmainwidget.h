@@ -92,6 +92,20 @@ public slots:
     // the script's result, 0 when there was nothing to run.
     int doScriptsInPath(const QString &scriptDirectory, const QString &wrapperFile);
 
+    // Board services (tmainwidget_boardservices.cpp): delegations to
+    // BoardServices, BoardServiceActions and RockchipVendorStorage.
+    void reCalcTFCardSize();
+    void reCalcTFCardAvailableSize();
+    void reNewCurrentOSInfo();
+    bool isBoardUnableToReadPartition();
+    void start1KeyBackup(bool showMessageBox);
+    bool dhcp(bool showError);
+    void messageBoxThenReboot();
+    int doScriptsInPath(const QString &scriptDirectory, const QString &wrapperFile);
+    void dumpRockchipVendorStorage();
+    void resetRK3399MacAddress();
+    void resetRockchipUbootMacAddress();
+
 signals:
     void usblcdKeyPressed(int key);
     void consoleLinkMessageReceived(QString text);

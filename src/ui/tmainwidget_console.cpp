@@ -111,13 +111,3 @@ int TMainWidget::doScriptsInPath(const QString &scriptDirectory, const QString &
         return dialog.exitCode();
     });
 }
-
-void TMainWidget::userClickSwitchEth0ToDHCPMenuItem()
-{
-    qWarning() << "TMainWidget::userClickSwitchEth0ToDHCPMenuItem: switching eth0 to DHCP is not available in this build";
-}
-
-void TMainWidget::user1KeyBackupMenuItem()
-{
-    qWarning() << "TMainWidget::user1KeyBackupMenuItem: the one-key back-up is not available in this build";
-}
