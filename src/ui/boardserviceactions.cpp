@@ -1,9 +1,7 @@
 #include "ui/boardserviceactions.h"
 
 #include <QDebug>
-#include <QEventLoop>
 #include <QMessageBox>
-#include <QProcess>
 
 #include <cstdlib>
 
@@ -12,6 +10,7 @@
 #include "frontend/consolescreen.h"
 #include "frontend/usblcdevent.h"
 #include "startup/globals.h"
+#include "ui/runscriptdialog.h"
 #include "ui/tdownloaddetailwidget.h"
 #include "ui/tmainwidget.h"
 #include "util/log2file.h"
@@ -82,36 +81,12 @@ void BoardServiceActions::messageBoxThenReboot(QWidget *parent)
         log2file("fail to call system.\n");
 }
 
-int BoardServiceActions::doScriptsInPath(QWidget *parent, const QString &scriptDirectory, const QString &wrapperFile)
-{
-    return BoardServices::doScriptsInPath(scriptDirectory, wrapperFile, [&](const QString &wrapper) {
-        ConsoleScreen::build(QStringLiteral("Executing script (in %1)").arg(scriptDirectory),
-                             {QStringLiteral("Please wait ...")}, QString())
-            .show();
-        return runScriptDialog(parent, QObject::tr("Executing script"), wrapper);
-    });
-}
-
-// The script dialog (RunScriptDialog) is not part of this build yet: the
-// script runs without it, the screens stay painted while it runs, and its
-// output goes to the log.
 int BoardServiceActions::runScriptDialog(QWidget *parent, const QString &title, const QString &scriptFile)
 {
-    Q_UNUSED(parent);
-    log2file("%s: the script dialog is not available yet; running %s without it\n", qPrintable(title),
-             qPrintable(scriptFile));
-    qWarning() << "BoardServiceActions::runScriptDialog: the script dialog is not available yet;" << title
-               << "runs without it";
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    QEventLoop loop;
-    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
-    QObject::connect(&process, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
-    process.start(QStringLiteral("/bin/bash"), {scriptFile});
-    if (!process.waitForStarted())
-        return 127;
-    if (process.state() != QProcess::NotRunning)
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    log2file("%s", process.readAll().constData());
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : 128;
+    RunScriptDialog dialog(title, scriptFile, QStringLiteral("/bin/bash"), parent);
+    dialog.setWindowFlags(dialog.windowFlags() | Qt::FramelessWindowHint);
+    if (parent)
+        dialog.setGeometry(parent->geometry());
+    dialog.exec();
+    return dialog.exitCode();
 }

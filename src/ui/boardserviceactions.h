@@ -18,10 +18,6 @@ public:
     static bool dhcp(QWidget *parent, bool showError);
     // Asks to reboot now for new settings to apply.
     static void messageBoxThenReboot(QWidget *parent);
-    // Runs the ".sh" files of `scriptDirectory` against the onboard Linux
-    // in the script dialog (see BoardServices::doScriptsInPath).
-    static int doScriptsInPath(QWidget *parent, const QString &scriptDirectory, const QString &wrapperFile);
-
     // Runs `scriptFile` (a path the shell can open) with /bin/bash in the
     // full-screen modal script dialog titled `title`; its exit code.
     static int runScriptDialog(QWidget *parent, const QString &title, const QString &scriptFile);

@@ -101,7 +101,6 @@ public slots:
     void start1KeyBackup(bool showMessageBox);
     bool dhcp(bool showError);
     void messageBoxThenReboot();
-    int doScriptsInPath(const QString &scriptDirectory, const QString &wrapperFile);
     void dumpRockchipVendorStorage();
     void resetRK3399MacAddress();
     void resetRockchipUbootMacAddress();

@@ -28,11 +28,6 @@ void TMainWidget::userClickSwitchEth0ToDHCPMenuItem()
 
 void TMainWidget::messageBoxThenReboot() { BoardServiceActions::messageBoxThenReboot(this); }
 
-int TMainWidget::doScriptsInPath(const QString &scriptDirectory, const QString &wrapperFile)
-{
-    return BoardServiceActions::doScriptsInPath(this, scriptDirectory, wrapperFile);
-}
-
 void TMainWidget::dumpRockchipVendorStorage() { RockchipVendorStorage::dumpRockchipVendorStorage(); }
 
 void TMainWidget::resetRK3399MacAddress() { RockchipVendorStorage::resetRK3399MacAddress(); }
