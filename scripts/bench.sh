@@ -11,7 +11,8 @@
 #                           every case; throttled: writes to the loop device
 #                           limited to BENCH_THROTTLE_MB (50) MB/s through the
 #                           block I/O cgroup controller (root only)
-#   BENCH_BASELINE=PATH     an older imgsmith-bench, timed as "before"
+#   BENCH_BASELINE=PATH     an older imgsmith-bench, timed as "before" (file
+#                           target only)
 #   BENCH_BUFFER_SIZE, BENCH_DIR, BENCH_KEEP=1
 #
 # Data: an ext4 image of SIZE MiB made by mkfs.ext4 -d from real files
@@ -226,9 +227,14 @@ declare -A WALL CPUS RSS
 run_case() {
     local load=$1 kind=$2 idx=$3 group who cmd ref tf t=${TGT[$kind]} out
     IFS='|' read -r group who cmd ref <<< "${CASES[$idx]}"
+    # The older build sized a target with stat(): 0 for a block device, so
+    # it refused every sparse image there. It is compared on files only.
+    [ "$who" = before ] && [ "$kind" != file ] && return 0
     cmd=${cmd//@T@/$t}
     cmd=${cmd//@S@/${SRCDEV[$kind]}}
     out=$t
+    # simg2img opens a file with O_TRUNC: its don't-care areas read as zeros.
+    [ "$who/$group" = simg2img/dontcare ] && [ ! -b "$t" ] && ref=$IMG
     if [ "$group" = backup ]; then
         out=$OUT
     else

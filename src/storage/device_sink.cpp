@@ -198,27 +198,7 @@ device_source::~device_source() = default;
 
 int64_t device_source::read(uint8_t *dst, int64_t off, int64_t len)
 {
-    int64_t got = 0;
-    if (m_direct && m_direct->usable()) {
-        const int64_t a = m_direct->align();
-        const int64_t whole = len / a * a;
-        if (whole > 0 && m_direct->fits(dst, off, whole)) {
-            got = m_direct->read(dst, off, whole);
-            if (got != whole)
-                return got < 0 ? -1 : got;
-        }
-    }
-    while (got < len) {
-        const ssize_t r = pread64(mmc_fd, dst + got, static_cast<size_t>(len - got), off + got);
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r < 0)
-            return -1;
-        if (r == 0)
-            break;
-        got += r;
-    }
-    return got;
+    return m_direct ? m_direct->read(dst, off, len) : pread_full(mmc_fd, dst, off, len);
 }
 
 } // namespace storage_internal

@@ -119,6 +119,25 @@ int direct_io::write_piece(const piece &p, const char *path)
     return 0;
 }
 
+// Takes the next piece of the batch and writes it; called with the lock
+// held, returns with it held.
+void direct_io::run_one(std::unique_lock<std::mutex> &lk)
+{
+    const piece p = (*m_batch)[m_next++];
+    const char *path = m_path;
+    ++m_running;
+    lk.unlock();
+    const int rc = write_piece(p, path);
+    lk.lock();
+    --m_running;
+    if (rc != 0 && m_error == 0) {
+        // Nothing after the first failure is started.
+        m_error = rc;
+        m_next = m_batch->size();
+    }
+    m_cv.notify_all();
+}
+
 void direct_io::worker()
 {
     std::unique_lock<std::mutex> lk(m_mu);
@@ -126,19 +145,7 @@ void direct_io::worker()
         m_cv.wait(lk, [&] { return m_quit || (m_batch && m_next < m_batch->size()); });
         if (m_quit)
             return;
-        const piece p = (*m_batch)[m_next++];
-        ++m_running;
-        const char *path = m_path;
-        lk.unlock();
-        const int rc = write_piece(p, path);
-        lk.lock();
-        --m_running;
-        if (rc != 0 && m_error == 0) {
-            // Nothing after the first failure is started.
-            m_error = rc;
-            m_next = m_batch->size();
-        }
-        m_cv.notify_all();
+        run_one(lk);
     }
 }
 
@@ -153,36 +160,20 @@ int direct_io::write_all(const std::vector<piece> &pieces, const char *path)
     m_error = 0;
     m_cv.notify_all();
     // The calling thread writes too: one thread fewer to wake.
-    while (m_next < pieces.size()) {
-        const piece p = pieces[m_next++];
-        ++m_running;
-        lk.unlock();
-        const int rc = write_piece(p, path);
-        lk.lock();
-        --m_running;
-        if (rc != 0 && m_error == 0) {
-            m_error = rc;
-            m_next = pieces.size();
-        }
-    }
+    while (m_next < pieces.size())
+        run_one(lk);
     m_cv.wait(lk, [&] { return m_running == 0; });
     m_batch = nullptr;
     return m_error;
 }
 
-int64_t direct_io::read(uint8_t *dst, int64_t off, int64_t len)
+int64_t pread_full(int fd, uint8_t *dst, int64_t off, int64_t len)
 {
     int64_t got = 0;
     while (got < len) {
-        const bool direct = m_usable && got % m_align == 0;
-        const ssize_t r = pread64(direct ? m_fd : m_fallbackFd, dst + got, static_cast<size_t>(len - got), off + got);
+        const ssize_t r = pread64(fd, dst + got, static_cast<size_t>(len - got), off + got);
         if (r < 0 && errno == EINTR)
             continue;
-        if (r < 0 && errno == EINVAL && direct) {
-            log2file("direct read refused at %lld: buffered reads from here\n", (long long)(off + got));
-            m_usable = false;
-            continue;
-        }
         if (r < 0)
             return -1;
         if (r == 0)
@@ -190,6 +181,21 @@ int64_t direct_io::read(uint8_t *dst, int64_t off, int64_t len)
         got += r;
     }
     return got;
+}
+
+int64_t direct_io::read(uint8_t *dst, int64_t off, int64_t len)
+{
+    const int64_t whole = fits(dst, off, len / m_align * m_align) ? len / m_align * m_align : 0;
+    int64_t got = whole > 0 ? pread_full(m_fd, dst, off, whole) : 0;
+    if (got < 0 && errno == EINVAL) {
+        log2file("direct read refused at %lld: buffered reads from here\n", (long long)off);
+        m_usable = false;
+        got = 0;
+    }
+    if (got < 0)
+        return -1;
+    const int64_t rest = pread_full(m_fallbackFd, dst + got, off + got, len - got);
+    return rest < 0 ? -1 : got + rest;
 }
 
 } // namespace storage_internal

@@ -56,13 +56,15 @@ public:
     // all are done: 0, or the negative errno of the first that failed.
     // `path` names the device in messages.
     int write_all(const std::vector<piece> &pieces, const char *path);
-    // Reads len bytes at off into dst (fits()); returns the count read,
-    // smaller only at the end of the device, or -1.
+    // Reads len bytes at off into dst: the whole aligned blocks direct
+    // when the range allows it, the rest through the fallback descriptor.
+    // Returns the count read, smaller only at the end of the device, or -1.
     int64_t read(uint8_t *dst, int64_t off, int64_t len);
 
 private:
     direct_io(int fd, int fallbackFd, int64_t align, int64_t memAlign);
     void worker();
+    void run_one(std::unique_lock<std::mutex> &lk);
     int write_piece(const piece &p, const char *path);
 
     int m_fd;
@@ -81,5 +83,9 @@ private:
     int m_error = 0;
     bool m_quit = false;
 };
+
+// pread until len bytes are there, the end of the file, or an error (-1,
+// errno kept); interrupted calls are repeated.
+int64_t pread_full(int fd, uint8_t *dst, int64_t off, int64_t len);
 
 } // namespace storage_internal

@@ -10,6 +10,8 @@
 #include <dirent.h>
 #include <memory>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 using namespace testsupport;
@@ -234,4 +236,41 @@ TEST_F(DirectIoTest, WriteErrorAndCancelOnABlockDeviceReleaseIt)
     EXPECT_TRUE(cmpEqual(raw, loop.contents, done));
     const std::vector<uint8_t> rest = readBytes(loop.contents, uint64_t(done), size_t(DISK - done));
     EXPECT_TRUE(std::equal(rest.begin(), rest.end(), m_old.begin() + done));
+}
+
+TEST_F(DirectIoTest, ZeroRunsGoToTheDeviceOnlyWhenItsQueueCanZero)
+{
+    const std::string why = loopUnavailableReason();
+    if (!why.empty() || !haveTool("filefrag"))
+        GTEST_SKIP() << (why.empty() ? "filefrag missing" : why);
+    // One MiB of data, then seven zero MiBs, over a device that held data.
+    std::vector<uint8_t> data(8 * MiB, 0);
+    const std::vector<uint8_t> head = patternBytes(MiB, 5);
+    std::copy(head.begin(), head.end(), data.begin());
+    const std::string raw = put("z.raw", data), backing = put("zl.img", patternBytes(8 * MiB, 6));
+    LoopDevice loop(backing);
+    ASSERT_TRUE(loop.ok()) << loop.error();
+    const std::string dev = linkDevice(loop.dev());
+    struct stat st;
+    ASSERT_EQ(stat(loop.dev().c_str(), &st), 0);
+    const std::string queue = file("sys/dev/block/" + std::to_string(major(st.st_rdev)) + ":" +
+                                   std::to_string(minor(st.st_rdev)) + "/queue");
+    ASSERT_EQ(run("mkdir -p " + shq(queue)).status, 0);
+    // The loop driver turns a zeroing request into unwritten extents (or a
+    // hole) of its backing file; zeros sent as data stay written extents.
+    for (const std::string says : {"0", "4294966784"}) {
+        SCOPED_TRACE("write_zeroes_max_bytes " + says);
+        writeFile(queue + "/write_zeroes_max_bytes", says + "\n");
+        ASSERT_EQ(run("dd if=/dev/urandom of=" + shq(backing) + " bs=1M count=8 conv=notrunc,fsync status=none").status,
+                  0);
+        ASSERT_GE(mmc_open(dev.c_str()), 0);
+        ASSERT_EQ(write_raw(dev.c_str(), 0, 0, openRead(raw), 8 * MiB, "z", "p", 1, 1), 0);
+        ASSERT_EQ(mmc_release(), 0);
+        EXPECT_TRUE(cmpEqual(raw, backing, 8 * MiB));
+        struct stat bs;
+        ASSERT_EQ(stat(backing.c_str(), &bs), 0);
+        const bool zeroed = run("filefrag -v " + shq(backing)).out.find("unwritten") != std::string::npos ||
+                            int64_t(bs.st_blocks) * 512 < 8 * MiB;
+        EXPECT_EQ(zeroed, says != "0");
+    }
 }
