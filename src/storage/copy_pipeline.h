@@ -96,9 +96,9 @@ private:
     int64_t m_prevEnd = -1;
 };
 
-// Device reads of the back-up direction: direct where the range allows it
-// (so that a long back-up leaves the page cache alone), through mmc_fd
-// otherwise. Returns the count read (short only at the device's end) or -1.
+// Device reads of the back-up direction: direct from a block device where
+// the range allows it (so that a long back-up leaves the page cache of a
+// small board alone), through mmc_fd otherwise. Returns the count read (short only at the device's end) or -1.
 class device_source
 {
 public:
