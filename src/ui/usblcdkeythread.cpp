@@ -1,16 +1,26 @@
 #include "ui/usblcdkeythread.h"
 
-#include "frontend/usblcdkeyevent.h"
 #include "ui/usblcd.h"
 
 #include <QMutexLocker>
 
-void USBLCDKeyThread::run()
+namespace {
+const int kPollIntervalMs = 100;
+}
+
+USBLCDKeyThread::USBLCDKeyThread(QObject *parent)
+    : QThread(parent)
 {
-    while (!m_stop.load()) {
-        grabKey();
-        msleep(100);
-    }
+}
+
+USBLCDKeyThread::~USBLCDKeyThread()
+{
+    stop();
+}
+
+void USBLCDKeyThread::setReporter(Reporter reporter)
+{
+    m_reporter = std::move(reporter);
 }
 
 void USBLCDKeyThread::grabKey()
@@ -22,8 +32,30 @@ void USBLCDKeyThread::grabKey()
     }
     if (key == 1 || key == 2) {
         m_pendingKey = key;
-    } else if (key == 0 && m_pendingKey != 0) {
-        USBLCDKeyEvent::sendUsbLCDKeyPressedEvent(m_pendingKey);
-        m_pendingKey = 0;
+        return;
+    }
+    if (m_pendingKey == 0)
+        return;
+    const int released = m_pendingKey;
+    m_pendingKey = 0;
+    if (m_reporter)
+        m_reporter(released);
+}
+
+void USBLCDKeyThread::stop()
+{
+    m_stopRequested = true;
+    m_wake.release();
+    wait();
+    m_stopRequested = false;
+    m_wake.tryAcquire(m_wake.available());
+    m_pendingKey = 0;
+}
+
+void USBLCDKeyThread::run()
+{
+    while (!m_stopRequested) {
+        grabKey();
+        m_wake.tryAcquire(1, kPollIntervalMs);
     }
 }
