@@ -42,13 +42,23 @@ void USBLCDKeyThread::grabKey()
         m_reporter(released);
 }
 
-void USBLCDKeyThread::stop()
+void USBLCDKeyThread::startPolling()
+{
+    m_stopRequested = false;
+    m_wake.tryAcquire(m_wake.available());
+    start();
+}
+
+void USBLCDKeyThread::requestStop()
 {
     m_stopRequested = true;
     m_wake.release();
+}
+
+void USBLCDKeyThread::stop()
+{
+    requestStop();
     wait();
-    m_stopRequested = false;
-    m_wake.tryAcquire(m_wake.available());
     m_pendingKey = 0;
 }
 

@@ -29,8 +29,12 @@ public:
     // held.
     void grabKey();
 
-    // Asks the loop to end, wakes it from its pause and waits for it. The
-    // thread can be started again afterwards.
+    // Clears an earlier stop request and starts polling.
+    void startPolling();
+    // Asks the loop to end and wakes it from its pause; wait() then returns
+    // after the poll in progress, if any.
+    void requestStop();
+    // requestStop() and wait(); a key still held is forgotten.
     void stop();
 
 protected:

@@ -82,7 +82,7 @@ TEST_F(UsbLcdKeys, AnUnpluggedDisplayReadsAsNoKey)
 TEST_F(UsbLcdKeys, TheThreadPollsUntilStopped)
 {
     lcd.scriptKeys({0x00, 0x02, 0x02, 0x00});
-    thread.start();
+    thread.startPolling();
     ASSERT_TRUE(reports.tryAcquire(1, 10000));
     thread.stop();
     EXPECT_FALSE(thread.isRunning());
@@ -91,7 +91,7 @@ TEST_F(UsbLcdKeys, TheThreadPollsUntilStopped)
     EXPECT_GE(queries, 4);
     // Started again after a stop, it polls again.
     lcd.scriptKeys({0x01, 0x00});
-    thread.start();
+    thread.startPolling();
     ASSERT_TRUE(reports.tryAcquire(1, 10000));
     thread.stop();
     EXPECT_EQ(reported, std::vector<int>({2, 1}));
