@@ -81,6 +81,7 @@ int main(int argc, char *argv[])
 
     auto *mainWidget = new TMainWidget;
 
+    // Follows the focus from now on: text fields get the on-screen keyboard.
     gIM = new IMFrame(&app);
 
     mainWidget->setWindowFlags(mainWidget->windowFlags() | Qt::FramelessWindowHint);
@@ -91,5 +92,7 @@ int main(int argc, char *argv[])
     delete gConsoleLink;
     gConsoleLink = nullptr;
     delete mainWidget;
+    delete gIM;
+    gIM = nullptr;
     return result;
 }

@@ -1,5 +1,6 @@
 #include "ui/usblcdkeythread.h"
 
+#include "frontend/usblcdkeyevent.h"
 #include "ui/usblcd.h"
 
 #include <QMutexLocker>
@@ -10,6 +11,7 @@ const int kPollIntervalMs = 100;
 
 USBLCDKeyThread::USBLCDKeyThread(QObject *parent)
     : QThread(parent)
+    , m_reporter(&USBLCDKeyEvent::sendUsbLCDKeyPressedEvent)
 {
 }
 
