@@ -6,6 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build}
 BUILD_TARGET=imgsmith-screenshot ./scripts/build.sh >/dev/null
+BUILD_TARGET=imgsmith-keyboard-screenshot ./scripts/build.sh >/dev/null
 SHOT=$BUILD_DIR/tools/screenshots/imgsmith-screenshot
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/shots.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
@@ -26,3 +27,6 @@ for size in 800x480 1920x1080; do
         "docs/screenshots/os-list-empty-$size.png" 2>/dev/null
     echo "docs/screenshots/os-list-empty-$size.png"
 done
+# The on-screen keyboard over a file-name dialog.
+"$BUILD_DIR/tools/keyboard-screenshot/imgsmith-keyboard-screenshot" docs/screenshots/keyboard-800x480.png 2>/dev/null
+echo docs/screenshots/keyboard-800x480.png
