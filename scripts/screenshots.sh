@@ -7,6 +7,7 @@ cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build}
 BUILD_TARGET=imgsmith-screenshot ./scripts/build.sh >/dev/null
 BUILD_TARGET=imgsmith-keyboard-screenshot ./scripts/build.sh >/dev/null
+BUILD_TARGET=imgsmith-install-screenshot ./scripts/build.sh >/dev/null
 SHOT=$BUILD_DIR/tools/screenshots/imgsmith-screenshot
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/shots.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
@@ -30,3 +31,15 @@ done
 # The on-screen keyboard over a file-name dialog.
 "$BUILD_DIR/tools/keyboard-screenshot/imgsmith-keyboard-screenshot" docs/screenshots/keyboard-800x480.png 2>/dev/null
 echo docs/screenshots/keyboard-800x480.png
+
+# The install preview and the progress view of a real install, held midway.
+INSTALL_SHOT=$BUILD_DIR/tools/install-screenshots/imgsmith-install-screenshot
+for size in 800x480 1920x1080; do
+    for view in preview progress; do
+        rm -rf "$WORK/install"
+        ./scripts/make-sim-board.sh --sets linux-mbr4 "$WORK/install" >/dev/null
+        IMGSMITH_ROOT=$WORK/install PATH="$PWD/scripts/sim-tools:$PATH" "$INSTALL_SHOT" "$size" "$view" \
+            /mnt/sdcard/linux-mbr4 "docs/screenshots/install-$view-$size.png" >/dev/null 2>&1
+        echo "docs/screenshots/install-$view-$size.png"
+    done
+done
