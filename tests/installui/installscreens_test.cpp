@@ -30,7 +30,10 @@
 #include "storage/mmc.h"
 #include "ui/deviceselectdialog.h"
 #include "ui/targetdevicebutton.h"
+#include "ui/osbutton.h"
 #include "ui/tdownloaddetailwidget.h"
+#include "ui/tmainwidget.h"
+#include "ui/tosselectwidget.h"
 #include "ui/tpreviewwidget.h"
 #include "ui/tprogresswidget.h"
 #include "util/util.h"
@@ -310,6 +313,35 @@ private slots:
         QVERIFY(m_detail->progressWidget()->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(m_detail->progressWidget()->job() == nullptr, 120000);
         QVERIFY(m_router.progressEvents > before);
+    }
+
+    // The whole path through the main controller: a set tapped on the OS
+    // list, its summary, "Next", the events routed by the controller, and
+    // the console's "Installation Complete" screen.
+    void touchedSetInstallsThroughTheController()
+    {
+        m_detail->hide();
+        TMainWidget main;
+        main.resize(800, 480);
+        QSignalSpy reloaded(main.osSelectWidget(), &TOSSelectWidget::imageFilesReloaded);
+        main.show();
+        QVERIFY(reloaded.wait(10000));
+        OSButton *button = nullptr;
+        for (OSButton *b : main.findChildren<OSButton *>())
+            if (b->osConfig().imagePath == "/mnt/sdcard/linux-mbr4")
+                button = b;
+        QVERIFY(button);
+        QTest::mouseClick(button, Qt::LeftButton);
+        TDownloadDetailWidget *detail = main.downloadDetailWidget();
+        QVERIFY(detail->isVisible());
+        QVERIFY(detail->findChild<QTextEdit *>("logView")->toPlainText().contains(QString::fromUtf8("[√] rootfs.img")));
+        QTRY_VERIFY(main.consoleLines().contains(">>> Do you wish to continue? (yes/no) :"));
+        QTest::mouseClick(detail->findChild<QPushButton *>("nextButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(detail->isInstallDone(), 120000);
+        QCOMPARE(detail->findChild<QLabel *>("statusLabel")->text(),
+                 QString("All done, please eject the SD card, the device will reboot and startup from eMMC Flash."));
+        QTRY_VERIFY(main.consoleLines().contains("Installation Complete"));
+        QCOMPARE(main.consoleAcceptedInputs(), (QStringList{"poweroff", "reboot", "c"}));
     }
 };
 
