@@ -1,5 +1,5 @@
 // The LCD2USB driver against the display model, and once against libusb.
-#include "lcddevicemodel.h"
+#include "opendisplaytest.h"
 
 #include "ui/usblcd.h"
 #include "util/debugmode.h"
@@ -13,24 +13,14 @@ using testing::internal::GetCapturedStdout;
 
 namespace {
 
-class UsbLcdDriver : public testing::Test
+class UsbLcdDriver : public OpenDisplayTest
 {
 protected:
-    void SetUp() override
-    {
-        CaptureStdout();
-        ASSERT_EQ(init_usblcd(), 0);
-        GetCapturedStdout();
-        lcd.clearTransfers();
-    }
     void TearDown() override
     {
-        release_usblcd();
+        OpenDisplayTest::TearDown();
         gLCD4USBDebug = 0;
     }
-
-    LcdDeviceModel lcd;
-    LcdTransportGuard guard{&lcd};
 };
 
 TEST_F(UsbLcdDriver, PacksFourDataBytesPerRequestAndFlushesTheRest)

@@ -1,5 +1,5 @@
 // Key polling.
-#include "lcddevicemodel.h"
+#include "opendisplaytest.h"
 
 #include "ui/usblcd.h"
 #include "ui/usblcdkeythread.h"
@@ -10,19 +10,14 @@
 
 #include <mutex>
 
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
-
 namespace {
 
-class UsbLcdKeys : public testing::Test
+class UsbLcdKeys : public OpenDisplayTest
 {
 protected:
     void SetUp() override
     {
-        CaptureStdout();
-        ASSERT_EQ(init_usblcd(), 0);
-        GetCapturedStdout();
+        OpenDisplayTest::SetUp();
         thread.setReporter([this](int key) {
             std::lock_guard<std::mutex> lock(mutex);
             reported.push_back(key);
@@ -32,7 +27,7 @@ protected:
     void TearDown() override
     {
         thread.stop();
-        release_usblcd();
+        OpenDisplayTest::TearDown();
     }
     std::vector<int> reportsAfterPolls(int polls)
     {
@@ -42,8 +37,6 @@ protected:
         return reported;
     }
 
-    LcdDeviceModel lcd;
-    LcdTransportGuard guard{&lcd};
     USBLCDKeyThread thread;
     std::mutex mutex;
     std::vector<int> reported;
