@@ -133,7 +133,7 @@ low-format-nvme)
     rc=$?
     [ $rc = 0 ] || { cat "$WORK/out"; fail "install (exit status $rc)"; }
     grep -q "^Low format done" "$WORK/out" || fail "no low-format event"
-    first_lf=$(grep -n "^Low format" "$WORK/out" | head -1 | cut -d: -f1)
+    first_lf=$(grep -n "^Low format: erasing" "$WORK/out" | head -1 | cut -d: -f1)
     first_write=$(grep -n "^\[1/" "$WORK/out" | head -1 | cut -d: -f1)
     [ "$first_lf" -lt "$first_write" ] || fail "low format after writing began"
     echo "  ok    low format reported before the first partition"
@@ -201,6 +201,26 @@ cli-lists)
         [ "$(grep -c '^[a-z0-9]* *\(eMMC\|NVMe\|USB\|SD\|SATA\|UFS\) ' "$WORK/out")" = 2 ] ||
         { cat "$WORK/out"; fail "--list-devices"; }
     echo "  ok    --list-devices: mmcblk2 (boot, system), nvme0n1 (system)"
+    ;;
+stage-order)
+    # A split install with low format whose system device fails its check:
+    # the boot device, checked first, must not be erased before every device
+    # check has passed, and nothing may be left unpacked.
+    command -v dtc >/dev/null || { echo "SKIP: dtc not installed"; exit 77; }
+    make_board rk3588-gpt
+    printf 'overlay' > "$SIM/mnt/sdcard/rk3588-gpt/dtbo.img"
+    python3 -c 'import sys; open(sys.argv[1], "r+b").write(bytes([0xA5]) * (1 << 20))' "$SIM/dev/mmcblk2"
+    : > "$SIM/dev/nvme0n1"
+    cp "$SIM/dev/mmcblk2" "$WORK/before"
+    PATH="$SRC/tests/dts:$PATH" IMGSMITH_ROOT=$SIM "$DRIVER" --low-format /mnt/sdcard/rk3588-gpt mmcblk2 nvme0n1 > "$WORK/out" 2>&1
+    rc=$?
+    [ $rc = 1 ] && grep -q "^error: Invalid disk size (0) .*nvme0n1$" "$WORK/out" ||
+        { cat "$WORK/out"; fail "exit status $rc, not the system device's error"; }
+    # A file takes no discard, so the erase shows as its events, not as bytes.
+    ! grep -q "^Low format: erasing\|^Low format done" "$WORK/out" || fail "the boot device was erased before the system device was checked"
+    cmp -s "$WORK/before" "$SIM/dev/mmcblk2" || fail "the boot device was changed before the system device was checked"
+    [ -z "$(ls "$SIM/tmp" | grep -v '^imgsmith-gui.log$')" ] || fail "left in /tmp: $(ls "$SIM/tmp")"
+    echo "  ok    refused on the system device's check; boot device untouched, nothing left in /tmp"
     ;;
 split-default)
     # A set with an overlay image can put its system partitions on another
