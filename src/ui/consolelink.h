@@ -1,11 +1,14 @@
-// The console client link: a local socket server for commands and a shared
-// memory segment holding the current console screen. This build has no
-// console front-end yet; the class keeps the start-up and controller seam.
+// The installer's end of the console client link: the local socket server
+// and the shared memory segment holding the current console screen.
 #pragma once
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+
+class QSharedMemory;
+class TLocalServer;
 
 class ConsoleLink : public QObject
 {
@@ -17,9 +20,24 @@ public:
     static const QString console_spaces;
 
     explicit ConsoleLink(QObject *parent = nullptr);
+    ~ConsoleLink() override;
 
+    // True once the segment exists; without it no screen is published.
+    bool isReady() const { return m_ready; }
+
+    // Publishes a screen to the segment and tells every client.
     void displayTextToConsoleLink(const QStringList &lines);
+
+    // The bytes a screen occupies in the segment, before its NUL.
+    static QByteArray segmentText(const QStringList &lines);
 
 public slots:
     void socketTextReceived(const QString &text);
+
+private:
+    bool createSegment();
+
+    TLocalServer *m_server;
+    QSharedMemory *m_sharedMemory;
+    bool m_ready = false;
 };

@@ -1,0 +1,232 @@
+#!/bin/bash
+# The real imgsmith-gui, offscreen on a simulated board, driven only through
+# the shipped console client in script mode.
+#   e2e_console.sh <case> <imgsmith-gui> <imgsmith-console> <source dir>
+# Exit 77 (skipped) when a tool or a piece the case needs is missing.
+set -uo pipefail
+CASE=$1
+GUI=$2
+CONSOLE=$3
+SRC=$4
+export PATH="$PATH:/usr/sbin:/sbin"
+for tool in sfdisk sgdisk e2fsck mkfs.ext4 img2simg simg2img gzip cmp python3; do
+    command -v "$tool" >/dev/null || { echo "SKIP: $tool not installed"; exit 77; }
+done
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/imgsmith-console-e2e.XXXXXX")
+SIM=$WORK/board
+GUI_PID=
+cleanup() {
+    [ -n "$GUI_PID" ] && kill "$GUI_PID" 2>/dev/null && wait "$GUI_PID" 2>/dev/null
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+# The socket and the segment's key file live in TMPDIR: private to this case.
+mkdir -p "$WORK/tmp"
+export TMPDIR=$WORK/tmp
+
+fail() {
+    echo "FAIL: $*"
+    echo "---- last console screen:"
+    "$CONSOLE" --timeout 2 --dump 2>&1 | sed 's/^/    /'
+    echo "---- installer output (last 30 lines):"
+    tail -30 "$WORK/gui.log" 2>/dev/null | sed 's/^/    /'
+    exit 1
+}
+ok() { echo "  ok    $*"; }
+
+# make_board <make-sim-board options...>
+make_board() {
+    "$SRC/scripts/make-sim-board.sh" "$@" "$SIM" >/dev/null || fail "make-sim-board.sh $*"
+}
+
+start_gui() {
+    # debug_imgsmith=1: the interpreter logs the commands it refuses.
+    PATH="$SRC/scripts/sim-tools:$PATH" QT_QPA_PLATFORM=offscreen IMGSMITH_ROOT=$SIM debug_imgsmith=1 \
+        SIM_TOOLS_LOG="$WORK/tools.log" "$GUI" > "$WORK/gui.log" 2>&1 &
+    GUI_PID=$!
+}
+
+stop_gui() {
+    kill "$GUI_PID" 2>/dev/null
+    wait "$GUI_PID" 2>/dev/null
+    GUI_PID=
+}
+
+# wait_for <regex> [seconds]
+wait_for() {
+    "$CONSOLE" --timeout "${2:-30}" --wait "$1" > "$WORK/wait.out" 2>&1 || fail "screen never matched /$1/"
+}
+
+send() {
+    "$CONSOLE" --timeout 10 --send "$1" || fail "could not send \"$1\""
+}
+
+screen() {
+    "$CONSOLE" --timeout 10 --dump || fail "could not read the screen"
+}
+
+# The key of autoStart in the configuration file on the simulated SD card.
+auto_start() {
+    python3 - "$SIM/mnt/sdcard/imgsmith.conf" <<'PY'
+import configparser, sys
+c = configparser.ConfigParser(interpolation=None)
+c.read(sys.argv[1], encoding="utf-8")
+print(c.get("General", "autoStart", fallback="<missing>"))
+PY
+}
+
+# menu_number <set directory name>: the number the main menu shows for it.
+menu_number() {
+    screen | sed -n "s/^    \([0-9]*\)) .*\b$1\b.*/\1/p" | head -1
+}
+
+# Published lines other than frames and the prompt are indented by two blanks.
+MENU='^  # Select an OS to install:'
+
+# needs <source file> <what>: skip while a screen is still a placeholder.
+needs() {
+    if grep -q 'not available in this build' "$SRC/$1" 2>/dev/null; then
+        echo "SKIP: $2 are not in this build yet ($1 is a placeholder)"
+        exit 77
+    fi
+}
+
+case "$CASE" in
+menu-install)
+    needs src/ui/tdownloaddetailwidget.cpp "the install screens"
+    make_board --sets linux-mbr4,linux-mbr6
+    start_gui
+    wait_for "$MENU"
+    for s in linux-mbr4 linux-mbr6; do
+        [ -n "$(menu_number $s)" ] || fail "set $s not in the menu"
+    done
+    ok "the main menu lists both image sets"
+    set2=$(screen | sed -n 's/^    2) //p')
+    dir=$(ls "$SIM/mnt/sdcard" | grep -Fx -e linux-mbr4 -e linux-mbr6 | while read -r d; do
+        case "$set2" in *"$d"*) echo "$d" ;; esac; done | head -1)
+    [ -n "$dir" ] || fail "cannot tell which set menu entry 2 ($set2) is"
+    send 2
+    wait_for 'Ready to install'
+    send yes
+    wait_for '[0-9]+%' 60
+    # Not offered while installing: must change nothing.
+    send bk
+    wait_for 'Installation Complete' 300
+    grep -q 'bk is not allowed' "$WORK/gui.log" || fail "\"bk\" during the install was not refused"
+    ok "\"bk\" during the install was refused"
+    ok "\"2\", \"yes\" installed $dir and the screen reached Installation Complete"
+    stop_gui
+    "$SRC/scripts/verify-install.py" "$SIM/dev/mmcblk2" "$SIM/mnt/sdcard/$dir" || fail "verification of $dir"
+    ;;
+cancel)
+    needs src/ui/tdownloaddetailwidget.cpp "the install screens"
+    make_board --sets linux-mbr4 --emmc-mib 1024
+    # Slow enough to cancel: eight partitions of 96 MiB each (holes in the
+    # image files, real writes on the device), each synced as it ends.
+    d=$SIM/mnt/sdcard/long-set
+    mkdir -p "$d"
+    : > "$d/partmap.txt"
+    for i in 1 2 3 4 5 6 7 8; do
+        truncate -s 96M "$d/part$i.img"
+        printf 'flash=mmc,0:p%d:emmc:0x%X,0x6000000:part%d.img;\n' "$i" $(( (i - 1) * 0x6100000 + 0x100000 )) "$i" >> "$d/partmap.txt"
+    done
+    start_gui
+    wait_for "$MENU"
+    n=$(menu_number long-set)
+    [ -n "$n" ] || fail "long-set not in the menu"
+    send "$n"
+    wait_for 'Ready to install'
+    send yes
+    wait_for '[0-9]+%' 60
+    send c
+    if ! "$CONSOLE" --timeout 120 --wait 'ancel|Installation Complete' > "$WORK/wait.out" 2>&1; then
+        fail "no answer to \"c\""
+    fi
+    if screen | grep -q 'Installation Complete'; then
+        echo "SKIP: the install ended before \"c\" reached it (machine too fast for this case)"
+        exit 77
+    fi
+    ok "\"c\" cancelled the install"
+    # The job ends and lets go of the device.
+    for _ in $(seq 1 60); do
+        ls -l "/proc/$GUI_PID/fd" 2>/dev/null | grep -q "$SIM/dev/mmcblk2" || break
+        sleep 1
+    done
+    ls -l "/proc/$GUI_PID/fd" 2>/dev/null | grep -q "$SIM/dev/mmcblk2" && fail "device still open after the cancel"
+    kill -0 "$GUI_PID" || fail "the installer died"
+    ok "the device was released and the installer runs on"
+    ;;
+auto-start)
+    make_board --sets linux-mbr4,linux-mbr6
+    start_gui
+    wait_for "$MENU"
+    for _ in $(seq 1 20); do [ -f "$SIM/mnt/sdcard/imgsmith.conf" ] && break; sleep 0.5; done
+    send aui
+    wait_for '^  # Configure automatic installing:'
+    path1=$(screen | sed -n 's/^  *af1) \[[ *]\] //p')
+    [ -n "$path1" ] || fail "no af1 entry"
+    send af1
+    wait_for 'Automatic installing" has been turned ON'
+    value=$(auto_start)
+    case "$value" in
+        /mnt/sdcard/*) [ -e "$SIM$value" ] || fail "autoStart \"$value\" is not a set on the card" ;;
+        *) fail "af1 wrote autoStart \"$value\"" ;;
+    esac
+    ok "\"af1\" wrote autoStart=$value"
+    send c
+    wait_for "Automatic installing \\(Curr:$value\\)"
+    send aui
+    wait_for '^  # Configure automatic installing:'
+    screen | grep -q '^  *af1) \[\*\]' || fail "af1 not marked as the current choice"
+    send ioff
+    wait_for 'Automatic installing" has been turned off'
+    [ -z "$(auto_start)" ] || fail "ioff left autoStart=$(auto_start)"
+    ok "\"aui\" then \"ioff\" emptied autoStart"
+    ;;
+backup-target)
+    make_board --sets linux-mbr4
+    start_gui
+    wait_for "$MENU"
+    send usb
+    wait_for 'changed to "USB disk"'
+    send c
+    wait_for '^ *usb\) \[\*\] USB disk'
+    screen | grep -q '^ *tf) \[ \] TF card' || fail "TF card still marked"
+    ok "\"usb\" made the USB drive the back-up target"
+    send tf
+    wait_for 'changed to "TF card"'
+    send c
+    wait_for '^ *tf\) \[\*\] TF card'
+    ok "\"tf\" made the TF card the back-up target"
+    ;;
+backup)
+    needs src/ui/backuprestoremodemainwidget.cpp "the back-up screens"
+    make_board --sets linux-mbr4 --emmc-mib 64
+    start_gui
+    wait_for "$MENU"
+    screen | grep -q '^ *bk) ' || fail "the menu offers no back-up"
+    name=$(screen | sed -n 's/^ *bk) Start backup, use "\(.*\)" as the file name$/\1/p')
+    send bk
+    wait_for 'Backup|Backing up'
+    for _ in $(seq 1 120); do
+        f=$(find "$SIM/mnt/sdcard" -name "$name*" -type f 2>/dev/null | head -1)
+        [ -n "$f" ] && cmp -s "$f" "$SIM/dev/mmcblk2" && break
+        sleep 1
+    done
+    [ -n "$f" ] && cmp "$f" "$SIM/dev/mmcblk2" || fail "no back-up file equal to the eMMC"
+    ok "\"bk\" backed the eMMC up into ${f#"$SIM"}"
+    ;;
+capture)
+    # The README's console screen: the main menu of a simulated board.
+    make_board --sets linux-mbr4,rk-gpt
+    start_gui
+    wait_for "$MENU"
+    screen
+    exit 0
+    ;;
+*)
+    fail "unknown case $CASE"
+    ;;
+esac
+echo "PASS: $CASE"
