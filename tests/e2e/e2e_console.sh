@@ -219,7 +219,7 @@ backup)
     ;;
 capture)
     # The README's console screen: the main menu of a simulated board.
-    make_board --sets linux-mbr4,rk-gpt
+    make_board --sets linux-mbr4,rk3588-gpt
     start_gui
     wait_for "$MENU"
     screen
