@@ -109,7 +109,7 @@ menu-install)
     send 2
     wait_for 'Ready to install'
     send yes
-    wait_for '[0-9]+%' 60
+    wait_for 'Enter "c" to cancel' 60
     # Not offered while installing: must change nothing.
     send bk
     wait_for 'Installation Complete' 300
@@ -138,7 +138,7 @@ cancel)
     send "$n"
     wait_for 'Ready to install'
     send yes
-    wait_for '[0-9]+%' 60
+    wait_for 'Enter "c" to cancel' 60
     send c
     if ! "$CONSOLE" --timeout 120 --wait 'ancel|Installation Complete' > "$WORK/wait.out" 2>&1; then
         fail "no answer to \"c\""
