@@ -127,7 +127,8 @@ private:
     bool m_usbLCDPresent = false;
     int m_screenSizePercent = 100;
     int m_pendingFormatDrive = 0;
-    BoardServices m_boardServices;
+    // The process-wide instance the back-up screen reads as well.
+    BoardServices &m_boardServices = BoardServices::shared();
     QStringList m_consoleAcceptedInputs;
     QStringList m_consoleLines;
     QMap<QString, QString> m_autoInstallChoices;
