@@ -1,6 +1,7 @@
 // Entry point of imgsmith-gui: the start-up sequence up to the user
 // interface.
 #include "board/boardhardwareinfo.h"
+#include "frontend/rockchipvendorstorage.h"
 #include "startup/cmdline.h"
 #include "startup/globals.h"
 #include "startup/imgsmithconf.h"
@@ -72,8 +73,8 @@ int main(int argc, char *argv[])
     log2file("onboard storage %s: %lld KiB, current OS: %s\n", qPrintable(onboardDevice),
              static_cast<long long>(gOnboardFlashSize), qPrintable(gCurrentOSInOnboardFlash));
 
-    // HOOK(board services): in debug mode the Rockchip vendor storage is dumped here
-    // (TMainWidget::dumpRockchipVendorStorage) once the board services exist.
+    if (debugMode())
+        RockchipVendorStorage::dumpRockchipVendorStorage();
 
     QFont font(QStringLiteral("Droid Sans Fallback"), 12, QFont::Normal, false);
     QApplication::setFont(font);

@@ -84,7 +84,7 @@ void TOSSelectWidgetTest::send(const QString &line)
 void TOSSelectWidgetTest::hotPlugMountsAndUnmountsTheDrive()
 {
     const QString log = uitest::root() + QStringLiteral("/tools.log");
-    qputenv("IMGSMITH_SIM_TOOL_LOG", log.toLocal8Bit());
+    qputenv("IMGSMITH_SIM_TOOLS_LOG", log.toLocal8Bit());
     QVERIFY(uitest::sh(QStringLiteral("mkdir -p \"$ROOT/drive/usb-debian\" && "
                                       "printf 'flash=mmc,0:boot:ext4:0x100000,0x1000000:boot.img;\\n' "
                                       "> \"$ROOT/drive/usb-debian/partmap.txt\" && "
@@ -108,7 +108,9 @@ void TOSSelectWidgetTest::hotPlugMountsAndUnmountsTheDrive()
     QVERIFY(m_select->isUDiskPresent());
     QFile tools(log);
     QVERIFY(tools.open(QIODevice::ReadOnly));
-    QCOMPARE(QString::fromLatin1(tools.readAll()), QStringLiteral("mount /dev/sda1 /mnt/udisk\n"));
+    // The drive's partition on the drive's mount point (df asks for its free
+    // space afterwards).
+    QVERIFY(QString::fromLatin1(tools.readAll()).startsWith(QStringLiteral("mount /dev/sda1 /mnt/udisk\n")));
     tools.close();
 
     QVERIFY(uitest::sh(QStringLiteral("%1/scripts/sim-usb-drive.sh unplug \"$ROOT\" >/dev/null")
@@ -117,10 +119,10 @@ void TOSSelectWidgetTest::hotPlugMountsAndUnmountsTheDrive()
     QTRY_COMPARE_WITH_TIMEOUT(changed.count(), 2, 5000);
     QTRY_VERIFY_WITH_TIMEOUT(!m_select->enmuOSIds().contains(QStringLiteral("/mnt/udisk/usb-debian")), 10000);
     QVERIFY(tools.open(QIODevice::ReadOnly));
-    QVERIFY(QString::fromLatin1(tools.readAll()).endsWith(QStringLiteral("umount /mnt/udisk\n")));
+    QVERIFY(QString::fromLatin1(tools.readAll()).contains(QStringLiteral("\numount /mnt/udisk\n")));
     // The sets of the card stay.
     QCOMPARE(m_select->enmuOSIds().size(), uitest::expectedScanOrder().size());
-    qunsetenv("IMGSMITH_SIM_TOOL_LOG");
+    qunsetenv("IMGSMITH_SIM_TOOLS_LOG");
 }
 
 void TOSSelectWidgetTest::automaticInstallOncePerScanWithATarget()
