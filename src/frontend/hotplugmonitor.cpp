@@ -36,7 +36,14 @@ int HotPlugMonitor::openKernelUeventSocket()
     addr.nl_family = AF_NETLINK;
     addr.nl_pid = static_cast<__u32>(getpid());
     addr.nl_groups = 1;
-    if (bind(fd, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr) < 0) {
+    int rc = bind(fd, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr);
+    if (rc < 0 && errno == EADDRINUSE) {
+        // Another socket of this process (libusb's own hot-plug watch) holds
+        // the process id: let the kernel pick a free port id.
+        addr.nl_pid = 0;
+        rc = bind(fd, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr);
+    }
+    if (rc < 0) {
         qWarning("bind failed: %s", strerror(errno));
         qWarning("init_hotplug_sock failed.");
         close(fd);
