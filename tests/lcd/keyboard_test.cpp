@@ -1,17 +1,16 @@
 // The on-screen keyboard, offscreen: it follows the focus and types into the
-// focused field of a dialog.
+// back-up file-name dialog.
 #include "ui/imframe.h"
 #include "ui/key.h"
 #include "ui/keyboard.h"
+#include "ui/myinputdialog.h"
 
 #include <QDialog>
-#include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
-#include <QVBoxLayout>
 
 class KeyboardTest : public QObject
 {
@@ -37,20 +36,16 @@ private:
 
 void KeyboardTest::init()
 {
+    // The field a user types into on a board: the back-up file name.
     m_im = new IMFrame;
-    m_dialog = new QDialog;
-    auto *layout = new QVBoxLayout(m_dialog);
-    m_field = new QLineEdit(m_dialog);
-    m_field->setObjectName(QStringLiteral("fileName"));
-    m_button = new QPushButton(QStringLiteral("Other"), m_dialog);
-    m_button->setAutoDefault(false);
-    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, m_dialog);
-    connect(buttons, &QDialogButtonBox::accepted, m_dialog, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, m_dialog, &QDialog::reject);
-    layout->addWidget(m_field);
-    layout->addWidget(m_button);
-    layout->addWidget(buttons);
-    m_dialog->open();
+    auto *dialog = new MyInputDialog;
+    dialog->open(QStringLiteral("Backup file name:"), QString());
+    m_dialog = dialog;
+    m_field = dialog->findChild<QLineEdit *>();
+    QVERIFY(m_field);
+    const QList<QPushButton *> buttons = dialog->findChildren<QPushButton *>();
+    QVERIFY(!buttons.isEmpty());
+    m_button = buttons.first();
     QVERIFY(QTest::qWaitForWindowActive(m_dialog));
 }
 
