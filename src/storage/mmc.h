@@ -120,8 +120,8 @@ bool stream_cancel_requested(void);
 void stream_set_current(const char *imageName, const char *partitionName, int fileCount, int fileIndex);
 
 // Observer of the bytes a back-up (ext4_read_raw / read_raw) takes from the
-// device: called on the copy's reader thread with every chunk, in device
-// order, as soon as it has been read whole. Lets a back-up digest its image
+// device: called on the copy's writing side (the job's thread) with every
+// chunk, in device order, before the chunk goes to the image file. Lets a back-up digest its image
 // while copying instead of reading it a second time. Stays registered until
 // replaced; pass an empty function to clear it.
 using stream_read_tap_fn = std::function<void(const uint8_t *data, size_t length)>;

@@ -323,8 +323,6 @@ int ext4_read_raw(const char *path, int64_t offset, int64_t length)
                                          : mmc_read(path, offset + produced, n, c.buf);
         if (got != n)
             return -1;
-        if (g_readTap)
-            g_readTap(c.buf, static_cast<size_t>(n));
         c.segs.push_back({offset + produced, n, 0, static_cast<size_t>(n)});
         produced += n;
         c.progress_pos = base + produced;
@@ -333,6 +331,10 @@ int ext4_read_raw(const char *path, int64_t offset, int64_t length)
     int64_t prevStart = -1, prevEnd = -1;
     const pipe_consumer consumer = [&](const pipe_chunk &c) -> int {
         const int64_t n = c.segs[0].length;
+        // Digesting here rather than beside the device read keeps the
+        // reader free to fetch the next chunk while this one is hashed.
+        if (g_readTap)
+            g_readTap(c.buf, static_cast<size_t>(n));
         const off64_t at = out ? ftello64(out) : -1;
         if (!out || write_backup_chunk(out, at, c.buf, n) != 0) {
             log2file(": fail write file %ld, ret = %ld, err = %s\n", (long)n, -1L, strerror(errno));
