@@ -203,18 +203,25 @@ backup-target)
 backup)
     needs src/ui/backuprestoremodemainwidget.cpp "the back-up screens"
     make_board --sets linux-mbr4 --emmc-mib 64
+    # The default card is FAT, which cannot hold a whole-device image: this
+    # board's card data partition is exFAT.
+    sed -i 's|^\(/dev/mmcblk1p1 /mnt/sdcard\) vfat .*|\1 exfat rw,relatime 0 0|' "$SIM/proc/mounts"
+    grep -q ' /mnt/sdcard exfat ' "$SIM/proc/mounts" || fail "could not mount the card as exFAT"
     start_gui
     wait_for "$MENU"
     screen | grep -q '^ *bk) ' || fail "the menu offers no back-up"
+    # The menu names the file by its path on the board.
     name=$(screen | sed -n 's/^ *bk) Start backup, use "\(.*\)" as the file name$/\1/p')
+    [ -n "$name" ] || fail "the menu names no back-up file"
+    f=$SIM$name
     send bk
     wait_for 'Backup|Backing up'
     for _ in $(seq 1 120); do
-        f=$(find "$SIM/mnt/sdcard" -name "$name*" -type f 2>/dev/null | head -1)
-        [ -n "$f" ] && cmp -s "$f" "$SIM/dev/mmcblk2" && break
+        [ -f "$f.sha256" ] && cmp -s "$f" "$SIM/dev/mmcblk2" && break
         sleep 1
     done
-    [ -n "$f" ] && cmp "$f" "$SIM/dev/mmcblk2" || fail "no back-up file equal to the eMMC"
+    cmp "$f" "$SIM/dev/mmcblk2" || fail "no back-up file equal to the eMMC"
+    (cd "$(dirname "$f")" && sha256sum -c "$(basename "$f").sha256") || fail "the back-up's manifest does not match it"
     ok "\"bk\" backed the eMMC up into ${f#"$SIM"}"
     ;;
 capture)
