@@ -15,6 +15,7 @@
 #include <memory>
 #include <sys/stat.h>
 
+#include "storage/file_ptr.h"
 #include "storage/imagewriter.h"
 #include "storage/rkimage.h"
 #include "storage/rkparm.h"
@@ -27,16 +28,6 @@ namespace {
 constexpr int64_t k_min_free_mb = 100;
 // A failed decompression with less than this left ran out of storage (MiB).
 constexpr int64_t k_min_free_after_mb = 10;
-
-struct file_closer
-{
-    void operator()(FILE *fp) const
-    {
-        if (fp)
-            fclose(fp);
-    }
-};
-using file_ptr = std::unique_ptr<FILE, file_closer>;
 
 QString errorText(int err)
 {

@@ -16,6 +16,7 @@
 
 #include "install/backupmanifestcheck.h"
 #include "install/partmapline.h"
+#include "storage/file_ptr.h"
 #include "storage/imagewriter.h"
 #include "storage/mmc.h"
 #include "storage/parttable.h"
@@ -24,16 +25,6 @@
 #include "util/qpaths.h"
 
 namespace {
-
-struct file_closer
-{
-    void operator()(FILE *fp) const
-    {
-        if (fp)
-            fclose(fp);
-    }
-};
-using file_ptr = std::unique_ptr<FILE, file_closer>;
 
 QString errorText(int err)
 {

@@ -2,6 +2,7 @@
 // entries' data, and the Rockchip CRC of everything before it.
 #include "storage/rkimage.h"
 
+#include "storage/file_ptr.h"
 #include "storage/rkparm.h"
 #include "util/log2file.h"
 
@@ -13,16 +14,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-struct file_closer
-{
-    void operator()(FILE *f) const
-    {
-        if (f)
-            fclose(f);
-    }
-};
-using file_ptr = std::unique_ptr<FILE, file_closer>;
 
 void copy_text(char *dst, size_t dstSize, const char *src, size_t srcSize)
 {

@@ -2,6 +2,7 @@
 // image), and the MD5 of everything before it as 32 hexadecimal characters.
 #include "storage/rkimage.h"
 
+#include "storage/file_ptr.h"
 #include "util/log2file.h"
 
 #include <cctype>
@@ -15,16 +16,6 @@
 namespace {
 
 constexpr size_t PIECE = 1024;
-
-struct file_closer
-{
-    void operator()(FILE *f) const
-    {
-        if (f)
-            fclose(f);
-    }
-};
-using file_ptr = std::unique_ptr<FILE, file_closer>;
 
 struct md_ctx_free
 {
