@@ -2,6 +2,7 @@
 // construction, the scan on show, event routing and the screen flow.
 #include "uitestboard.h"
 
+#include "frontend/boardservices.h"
 #include "frontend/consolelinkevent.h"
 #include "frontend/consolelinkmessageevent.h"
 #include "frontend/usblcdkeyevent.h"
@@ -12,9 +13,28 @@
 #include "ui/tosselectwidget.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QtTest>
+
+namespace {
+// Answers the next modal message box with `button` and keeps its text.
+void answerNextMessageBox(QString *text, QMessageBox::StandardButton button)
+{
+    QTimer::singleShot(0, [text, button] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box) {
+            answerNextMessageBox(text, button);
+            return;
+        }
+        *text = box->text();
+        box->done(button);
+    });
+}
+} // namespace
 
 class TMainWidgetTest : public QObject
 {
@@ -25,6 +45,8 @@ private slots:
     void scanOffersSetsInOrder();
     void buttonOpensDetailAndBackReturns();
     void eventsAreRouted();
+    void dhcpMenuItemWritesEth0AndOffersReboot();
+    void oneKeyBackupRefusesTooSmallCard();
 
 private:
     TMainWidget *m_main = nullptr;
@@ -98,6 +120,41 @@ void TMainWidgetTest::eventsAreRouted()
     const int before = m_main->osSelectWidget()->selectedIndex();
     QCoreApplication::postEvent(m_main, new USBLCDKeyEvent(1));
     QTRY_COMPARE(m_main->osSelectWidget()->selectedIndex(), before + 1);
+}
+
+void TMainWidgetTest::dhcpMenuItemWritesEth0AndOffersReboot()
+{
+    const QString eth0 = uitest::root() + QStringLiteral("/etc/network/interfaces.d/eth0");
+    QFile::remove(eth0);
+    // A board without /etc/network: an error, and no offer to reboot.
+    QString asked;
+    answerNextMessageBox(&asked, QMessageBox::Ok);
+    m_main->userClickSwitchEth0ToDHCPMenuItem();
+    QCOMPARE(asked, QStringLiteral("Unable to write network configuration!"));
+
+    QVERIFY(uitest::sh(QStringLiteral("mkdir -p \"$ROOT/etc/network\"")));
+    QFile::remove(eth0);
+    answerNextMessageBox(&asked, QMessageBox::No);   // "No": the test machine is not rebooted
+    m_main->userClickSwitchEth0ToDHCPMenuItem();
+    QVERIFY2(asked.contains(QStringLiteral("reboot")), qPrintable(asked));
+    QFile f(eth0);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QVERIFY(f.readAll().contains("iface eth0 inet dhcp"));
+}
+
+void TMainWidgetTest::oneKeyBackupRefusesTooSmallCard()
+{
+    // A 1 MiB card cannot hold the eMMC: refused before anything is formatted.
+    QVERIFY(uitest::sh(QStringLiteral("cp \"$ROOT/sys/block/mmcblk1/size\" \"$ROOT/tmp/cardsize\" && "
+                                      "echo 2048 > \"$ROOT/sys/block/mmcblk1/size\"")));
+    const QStringList before = QDir(uitest::root() + QStringLiteral("/mnt/sdcard")).entryList();
+    QString refusal;
+    answerNextMessageBox(&refusal, QMessageBox::Ok);
+    m_main->user1KeyBackupMenuItem();
+    QVERIFY(uitest::sh(QStringLiteral("cp \"$ROOT/tmp/cardsize\" \"$ROOT/sys/block/mmcblk1/size\"")));
+    QCOMPARE(refusal, BoardServices::tooSmallMessage());
+    QVERIFY(!m_main->isJobRunning());
+    QCOMPARE(QDir(uitest::root() + QStringLiteral("/mnt/sdcard")).entryList(), before);
 }
 
 int main(int argc, char **argv)
