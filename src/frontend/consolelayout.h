@@ -1,7 +1,8 @@
-// The layout every console client screen follows: a split line, the title, a
-// split line, the message lines, a closing split line and the prompt behind
-// the choose prefix.
+// The console screens of the install views: the common screen layout of
+// ConsoleScreen, with a blank between the choose prefix and the prompt.
 #pragma once
+
+#include "frontend/consolescreen.h"
 
 #include <QString>
 #include <QStringList>
@@ -9,13 +10,8 @@
 class ConsoleLayout
 {
 public:
-    static QString splitLine() { return QString(70, QLatin1Char('-')); }
-    static QString choosePrefix() { return QStringLiteral(">>>"); }
-
     static QStringList screen(const QString &title, const QStringList &messages, const QString &prompt)
     {
-        QStringList lines{splitLine(), title, splitLine()};
-        lines << messages << splitLine() << choosePrefix() + QLatin1Char(' ') + prompt;
-        return lines;
+        return ConsoleScreen::build(title, messages, QLatin1Char(' ') + prompt).lines;
     }
 };
