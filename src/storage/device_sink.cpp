@@ -175,6 +175,13 @@ int device_sink::write_chunk(const pipe_chunk &c)
         const int rc = m_direct->write_all(m_pieces, m_path);
         if (rc != 0)
             return rc;
+        // Pieces that a refused direct write sent through the page cache are
+        // written back early like the rest of the buffered bytes.
+        if (!m_direct->usable()) {
+            const direct_io::piece &last = m_pieces.back();
+            m_bufLo = m_bufHi < 0 ? m_pieces.front().dst : std::min(m_bufLo, m_pieces.front().dst);
+            m_bufHi = std::max(m_bufHi, last.dst + last.len);
+        }
     }
     if (m_bufHi < 0)
         return 0;

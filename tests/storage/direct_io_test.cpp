@@ -1,13 +1,17 @@
 // Writers through direct I/O: byte-exact on every kind of target (a file on
-// a disk file system, on tmpfs, on a file system that refuses O_DIRECT, a
-// loop block device), over a target that held other bytes, at aligned and
+// a disk file system, on tmpfs, on a file system that refuses O_DIRECT at
+// open or only at the first transfer, a loop block device), over a target
+// that held other bytes, at aligned and
 // unaligned offsets with odd tails; a failing write and a cancel stop the
 // copy and leave no descriptor of the device open.
 #include "sparse_builder.h"
 #include "storage_fixture.h"
 #include "util/paths.h"
 
+#include <atomic>
 #include <dirent.h>
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <memory>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -15,6 +19,41 @@
 #include <unistd.h>
 
 using namespace testsupport;
+
+namespace {
+// Direct transfers still to refuse with EINVAL, the way a file system that
+// accepted the O_DIRECT open but takes no direct I/O answers.
+std::atomic<int> g_refuseDirect{0};
+
+bool refuseThis(int fd)
+{
+    return g_refuseDirect.load() > 0 && (fcntl(fd, F_GETFL) & O_DIRECT) && g_refuseDirect.fetch_sub(1) > 0;
+}
+} // namespace
+
+// The test program's own pwrite64 and pread64 stand before the C library's
+// for the storage layer linked into it.
+extern "C" ssize_t pwrite64(int fd, const void *buf, size_t n, off64_t off)
+{
+    using fn = ssize_t (*)(int, const void *, size_t, off64_t);
+    static const fn real = reinterpret_cast<fn>(dlsym(RTLD_NEXT, "pwrite64"));
+    if (refuseThis(fd)) {
+        errno = EINVAL;
+        return -1;
+    }
+    return real(fd, buf, n, off);
+}
+
+extern "C" ssize_t pread64(int fd, void *buf, size_t n, off64_t off)
+{
+    using fn = ssize_t (*)(int, void *, size_t, off64_t);
+    static const fn real = reinterpret_cast<fn>(dlsym(RTLD_NEXT, "pread64"));
+    if (refuseThis(fd)) {
+        errno = EINVAL;
+        return -1;
+    }
+    return real(fd, buf, n, off);
+}
 
 namespace {
 constexpr int64_t MiB = 1 << 20;
@@ -25,6 +64,7 @@ struct Target
     std::string kind;
     std::string path;       // what mmc_open gets
     std::string contents;   // where its bytes are read back
+    bool refusesTransfers = false;   // opens with O_DIRECT, then refuses it
 };
 
 // Data the way file system images look: random blocks, single zero
@@ -78,6 +118,7 @@ protected:
     {
         std::vector<Target> t;
         t.push_back({"disk file", makeTarget("disk.img", DISK), file("disk.img")});
+        t.push_back({"disk file refusing direct transfers", t.back().path, t.back().contents, true});
         const char *oldTmp = getenv("TMPDIR");
         const std::string keep = oldTmp ? oldTmp : "";
         setenv("TMPDIR", "/dev/shm", 1);
@@ -102,8 +143,10 @@ protected:
             makeSparseFile(file("loop.img"), DISK);
             m_loop.reset(new LoopDevice(file("loop.img")));
             EXPECT_TRUE(m_loop->ok()) << m_loop->error();
-            if (m_loop->ok())
-                t.push_back({"loop device", linkDevice(m_loop->dev()), file("loop.img")});
+            if (m_loop->ok()) {
+                t.push_back({"loop device refusing direct transfers", linkDevice(m_loop->dev()), file("loop.img"), true});
+                t.push_back({"loop device", t.back().path, t.back().contents});
+            }
         } else {
             m_missing += " loop device: " + why;
         }
@@ -155,11 +198,13 @@ TEST_F(DirectIoTest, EveryWriterIsByteExactOnEveryTarget)
     ASSERT_EQ(run("simg2img " + shq(simg) + " " + shq(expanded)).status, 0);
 
     for (const Target &t : targets()) {
+        const size_t logFrom = log().size();
         for (int64_t at : {int64_t(0), 3 * MiB + 512}) {
             SCOPED_TRACE(t.kind + " at " + std::to_string(at));
             for (int writer = 0; writer < 3; ++writer) {
                 prefill(t);
                 ASSERT_GE(mmc_open(t.path.c_str()), 0);
+                g_refuseDirect = t.refusesTransfers ? 1 : 0;
                 int rc;
                 if (writer == 0)
                     rc = write_raw(t.path.c_str(), at, 0, openRead(raw), fileSize(raw), "r", "p", 1, 1);
@@ -170,6 +215,8 @@ TEST_F(DirectIoTest, EveryWriterIsByteExactOnEveryTarget)
                 EXPECT_EQ(rc, 0) << writer;
                 EXPECT_EQ(mmc_release(), 0);
                 expectWritten(t, writer == 2 ? expanded : raw, at);
+                const std::string &ref = writer == 2 ? expanded : raw;
+                EXPECT_TRUE(cmpEqual(ref, t.contents, fileSize(ref), at)) << writer;
             }
             // Back-up of what the raw writer put there, read back directly.
             prefill(t);
@@ -177,6 +224,7 @@ TEST_F(DirectIoTest, EveryWriterIsByteExactOnEveryTarget)
             ASSERT_EQ(write_raw(t.path.c_str(), at, 0, openRead(raw), fileSize(raw), "r", "p", 1, 1), 0);
             FILE *out = fopen(file("backup.raw").c_str(), "wb");
             ASSERT_NE(out, nullptr);
+            g_refuseDirect = t.refusesTransfers ? 1 : 0;
             EXPECT_EQ(read_raw(t.path.c_str(), at, fileSize(raw), out, fileSize(raw), "b", "p", 1, 1), 0);
             EXPECT_EQ(fclose(out), 0);
             EXPECT_EQ(mmc_release(), 0);
@@ -187,7 +235,12 @@ TEST_F(DirectIoTest, EveryWriterIsByteExactOnEveryTarget)
         const bool refused =
             log().find("direct I/O not available on " + imgsmith::sysPath(t.path)) != std::string::npos;
         EXPECT_EQ(refused, t.kind.find("no O_DIRECT") != std::string::npos) << t.kind;
+        const std::string said = log().substr(logFrom);
+        EXPECT_EQ(said.find("direct write refused") != std::string::npos, t.refusesTransfers) << t.kind;
+        if (t.kind.find("loop") != std::string::npos)
+            EXPECT_EQ(said.find("direct read refused") != std::string::npos, t.refusesTransfers) << t.kind;
     }
+    g_refuseDirect = 0;
     if (!m_missing.empty())
         GTEST_SKIP() << "not checked:" << m_missing;
 }
