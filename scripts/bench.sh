@@ -25,6 +25,9 @@
 # target must hold. The tables show medians, wall and CPU seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Real files and devices only: under a simulation root the writers would
+# look for the targets below it.
+unset IMGSMITH_ROOT
 
 SIZE_MB=${1:-1024}
 RUNS=${BENCH_RUNS:-3}

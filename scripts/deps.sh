@@ -4,7 +4,7 @@
 set -eu
 
 PACKAGES="
-build-essential cmake ninja-build pkg-config git ccache
+build-essential cmake ninja-build pkg-config git ccache file
 qt6-base-dev qt6-base-dev-tools libqt6network6 qt6-qpa-plugins
 zlib1g-dev libssl-dev libusb-1.0-0-dev libblkid-dev libisal-dev
 libgtest-dev libgmock-dev
