@@ -6,12 +6,12 @@ set -eu
 PACKAGES="
 build-essential cmake ninja-build pkg-config git ccache file
 qt6-base-dev qt6-base-dev-tools libqt6network6 qt6-qpa-plugins
-zlib1g-dev libssl-dev libusb-1.0-0-dev libblkid-dev libisal-dev
+zlib1g-dev libssl-dev libxxhash-dev libusb-1.0-0-dev libblkid-dev libisal-dev
 libgtest-dev libgmock-dev
 clang libclang-rt-14-dev
 util-linux fdisk gdisk e2fsprogs btrfs-progs dosfstools
 android-sdk-libsparse-utils device-tree-compiler rkflashtool
-gzip pigz isal bash python3 coreutils time
+gzip pigz isal xxhash bash python3 coreutils time
 fonts-droid-fallback
 "
 

@@ -33,6 +33,8 @@ int pipeline_run(const pipe_producer &producer, const pipe_consumer &consumer)
     std::mutex mu;
     std::condition_variable cv;
     bool stop = false;
+    // Only copies to the device are recorded, not a back-up's reads.
+    const bool record = write_record_sink_is_active();
 
     std::thread reader([&] {
         for (unsigned k = 0;; ++k) {
@@ -51,6 +53,10 @@ int pipeline_run(const pipe_producer &producer, const pipe_consumer &consumer)
             } else {
                 s.chunk.segs.clear();
                 rc = producer(s.chunk);
+                // Hashed here, while the consumer writes the chunk before:
+                // the digest costs no pass of its own over the source.
+                if (rc > 0 && record)
+                    write_record_chunk(s.chunk);
             }
             std::lock_guard<std::mutex> lk(mu);
             if (rc > 0) {

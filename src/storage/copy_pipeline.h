@@ -110,6 +110,18 @@ private:
     std::unique_ptr<direct_io> m_direct;
 };
 
+// What the device writers produced, for read-back verification
+// (write_verify.h). stream_init resets the record; a device_sink marks the
+// pipeline it serves as one that writes the device, and pipeline_run then
+// records every chunk on its reader thread as soon as it is produced.
+// Bytes a writer puts on the device around the pipeline go in by
+// write_record_add, in device order with the rest.
+void write_record_reset();
+void write_record_add(const uint8_t *data, int64_t dst, int64_t len, size_t patternLen);
+void write_record_chunk(const pipe_chunk &c);
+void write_record_sink_active(bool on);
+bool write_record_sink_is_active();
+
 // True when len bytes at p are all zero.
 bool is_zero(const uint8_t *p, size_t len);
 

@@ -45,6 +45,7 @@ int64_t align_up(int64_t v, int64_t a)
 
 device_sink::device_sink(const char *path) : m_path(path)
 {
+    write_record_sink_active(true);
     struct stat st;
     if (fstat(mmc_fd, &st) == 0) {
         if (S_ISBLK(st.st_mode))
@@ -59,7 +60,10 @@ device_sink::device_sink(const char *path) : m_path(path)
     }
 }
 
-device_sink::~device_sink() = default;
+device_sink::~device_sink()
+{
+    write_record_sink_active(false);
+}
 
 bool device_sink::zero_range(int64_t dst, int64_t len)
 {

@@ -2,6 +2,7 @@
 // header the boot ROM needs in front of it.
 #include "storage/rkparm.h"
 
+#include "storage/copy_pipeline.h"
 #include "storage/mmc.h"
 #include "util/log2file.h"
 
@@ -87,6 +88,7 @@ int write_2nd_boot(const char *device, int64_t offset, int64_t /*areaSize*/, FIL
     const int64_t rest = fileSize - static_cast<int64_t>(S5P_NSIH_SIZE);
     int ret = stream_init(fp, rest);
     if (ret == 0) {
+        storage_internal::write_record_add(out, offset, outLen, static_cast<size_t>(outLen));
         ret = ext4_write_raw(device, offset + outLen, rest);
         stream_show_stat();
         // Before the release, which clears the byte counts it reports.

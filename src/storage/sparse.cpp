@@ -393,6 +393,7 @@ int write_image(const char *device, int64_t offset, int64_t partitionSize, FILE 
                 stream_release();
                 return n < 0 ? static_cast<int>(n) : -1;
             }
+            write_record_add(reinterpret_cast<const uint8_t *>(&hdr), offset, sizeof hdr, sizeof hdr);
             ret = ext4_write_raw(device, offset + sizeof hdr, fileSize - static_cast<int64_t>(sizeof hdr));
         }
         if (ret != 0)

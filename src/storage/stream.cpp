@@ -2,6 +2,7 @@
 // sinks, and the chunked copies between the image stream and the device.
 #include "storage/copy_pipeline.h"
 #include "storage/mmc.h"
+#include "storage/write_verify.h"
 #include "util/log2file.h"
 
 #include <algorithm>
@@ -91,6 +92,7 @@ int stream_init(FILE *fp, int64_t size)
     file_size = size;
     file_pos = 0;
     percent = 0;
+    write_record_reset();
     // A chunk must hold at least a sector (and a sparse header).
     if (BUFFER_SIZE < 4096) {
         log2file(": fail alloc buffer (%d), ret = %s\n", BUFFER_SIZE, strerror(EINVAL));
@@ -405,4 +407,6 @@ void mmc_reset_state_for_test(void)
     stream_set_current(nullptr, nullptr, 0, 0);
     g_cancelFlag.store(nullptr);
     g_readTap = nullptr;
+    stream_set_verify(false);
+    write_verify_set_test_hook(nullptr);
 }

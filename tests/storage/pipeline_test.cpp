@@ -1,6 +1,7 @@
 // What overlapping reads and writes could break: stopping on either side's
 // failure, cancelling between chunks, byte-exact output for odd chunk sizes.
 #include "sparse_builder.h"
+#include "storage/write_verify.h"
 #include "storage_fixture.h"
 
 #include <cstdlib>
@@ -20,6 +21,13 @@ std::vector<uint8_t> zeroRunData()
     std::fill(d.begin() + 5 * (1 << 20) + 100, d.begin() + 7 * (1 << 20), 0);
     std::fill(d.begin() + 8 * (1 << 20), d.end(), 0);
     return d;
+}
+
+// xxhsum's XXH3-64 of a file, as the digest's value.
+uint64_t xxh3Of(const std::string &path)
+{
+    const testsupport::CmdResult r = run("xxhsum -H3 " + shq(path));
+    return r.status == 0 ? std::stoull(r.out.substr(r.out.rfind('=') + 2, 16), nullptr, 16) : 0;
 }
 } // namespace
 
@@ -74,8 +82,8 @@ TEST_F(StorageTest, ShortWriteFailsAndStopsTheReader)
 
 TEST_F(StorageTest, OddChunkSizesStayByteExact)
 {
-    if (!haveTool("simg2img") || !haveTool("gzip"))
-        GTEST_SKIP() << "simg2img or gzip missing";
+    if (!haveTool("simg2img") || !haveTool("gzip") || !haveTool("xxhsum"))
+        GTEST_SKIP() << "simg2img, gzip or xxhsum missing";
     // Raw, gzip and sparse through chunk sizes that divide nothing.
     const std::vector<uint8_t> a = patternBytes(5 * 4096, 31);
     const std::string simg = put("x.simg", SparseBuilder()
@@ -88,6 +96,13 @@ TEST_F(StorageTest, OddChunkSizesStayByteExact)
     ASSERT_EQ(run("simg2img " + shq(simg) + " " + shq(file("x.ref"))).status, 0);
     const std::string src = put("src.img", patternBytes(300001, 21)), gz = src + ".gz";
     ASSERT_EQ(run("gzip -kf " + shq(src)).status, 0);
+    // Each write read back: what the writer hashed on the way is the
+    // source's XXH3 and what the device holds.
+    stream_set_verify(true);
+    auto verified = [&](const std::string &tgt, const std::string &ref) {
+        EXPECT_EQ(write_verify_readback(tgt.c_str(), nullptr, nullptr), 0);
+        EXPECT_EQ(stream_written_summary().hash, xxh3Of(ref));
+    };
 
     for (int bs : {4096, 5000, 12289, 65536, 1 << 20}) {
         SCOPED_TRACE(bs);
@@ -97,10 +112,13 @@ TEST_F(StorageTest, OddChunkSizesStayByteExact)
         ASSERT_GE(mmc_open(tgt.c_str()), 0);
         ASSERT_EQ(write_image(tgt.c_str(), 0, 1 << 20, openRead(simg), fileSize(simg), "x", "p", 1, 1), 0);
         EXPECT_TRUE(cmpEqual(file("x.ref"), tgt, 18 * 4096));
+        verified(tgt, file("x.ref"));
         ASSERT_EQ(write_raw(tgt.c_str(), 4096, 0, openRead(src), 300001, "r", "p", 1, 1), 0);
         EXPECT_TRUE(cmpEqual(src, tgt, 300001, 4096));
+        verified(tgt, src);
         ASSERT_EQ(write_raw_gz(tgt.c_str(), 8192, 0, openRead(gz), fileSize(gz), "g", "p", 1, 1), 0);
         EXPECT_TRUE(cmpEqual(src, tgt, 300001, 8192));
+        verified(tgt, src);
         EXPECT_EQ(mmc_release(), 0);
         ASSERT_FALSE(m_progress.empty());
         EXPECT_EQ(m_progress.back().percent, 100);
@@ -173,5 +191,54 @@ TEST_F(StorageTest, BackupOfZeroRunsReadsBackTheSame)
         EXPECT_EQ(fileSize(out), len);
         EXPECT_TRUE(cmpEqual(disk, out, len));
         unlink(out.c_str());
+    }
+}
+
+TEST_F(StorageTest, ReadBackNamesTheFirstDifferingMiB)
+{
+    // A byte changed on the device after the flush: in data, in a zero fill
+    // the sink zeroed without writing (ZERO_RANGE, at an aligned offset), in
+    // a pattern fill, and in a don't-care gap, which is not the image's and
+    // must not be reported. Named: where the differing piece starts (its MiB,
+    // or the end of a gap).
+    BUFFER_SIZE = 1 << 20;
+    const int64_t MiB = 1 << 20, odd = 3 * 4096 + 512, even = 3 * 4096;
+    const std::vector<uint8_t> d = patternBytes(2 * MiB, 5);
+    const std::string raw = put("r.img", patternBytes(5 * MiB + 777, 6));
+    const std::string simg = put("s.simg", SparseBuilder().raw(d).fill(512, 0).fill(256, 0x01020304).skip(512).raw(d).bytes());
+    struct Case
+    {
+        std::string image;
+        int64_t base, flip;   // image offset on the device, changed byte from there
+        int64_t expected;     // -1: no difference
+    };
+    const Case cases[] = {
+        {raw, odd, 3 * MiB + 100, 3 * MiB},
+        {raw, odd, 5 * MiB + 776, 5 * MiB},
+        {raw, odd, -1, -1},
+        {simg, even, 2 * MiB + 5, 2 * MiB},
+        {simg, even, 4 * MiB + 4095, 4 * MiB},
+        {simg, even, 5 * MiB + 17, -1},
+        {simg, even, 7 * MiB + 9, 7 * MiB + even},
+    };
+    stream_set_verify(true);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.image + " flip " + std::to_string(c.flip));
+        const std::string tgt = makeTarget("target.img", 12 * MiB);
+        write_verify_set_test_hook([&] {
+            std::vector<uint8_t> b = readBytes(tgt, c.base + c.flip, 1);
+            b[0] ^= 0x40;
+            writeBytes(tgt, c.base + c.flip, b);
+        });
+        ASSERT_GE(mmc_open(tgt.c_str()), 0);
+        ASSERT_EQ(write_image(tgt.c_str(), c.base, 9 * MiB, openRead(c.image), fileSize(c.image), "v", "p", 1, 1), 0);
+        std::vector<int> pct;
+        int64_t named = -1;
+        const int rc = write_verify_readback(tgt.c_str(), [&](int p) { pct.push_back(p); }, &named);
+        EXPECT_EQ(mmc_release(), 0);
+        EXPECT_EQ(rc, c.expected < 0 ? 0 : WRITE_VERIFY_MISMATCH);
+        EXPECT_EQ(named, c.expected);
+        if (c.expected < 0)
+            EXPECT_EQ(pct.back(), 100);
     }
 }

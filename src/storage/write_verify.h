@@ -1,0 +1,53 @@
+// Read-back verification of what the image writers put on the device.
+//
+// While switched on, every chunk a streamed copy writes to the device (raw,
+// gzip, sparse and every other writer built on the copy pipeline) is hashed
+// with XXH3-64 on the pipeline's reading side, as it is produced, so that
+// verifying costs no second pass over the source: once for the whole image
+// and once per piece, a piece being the written bytes of one 1 MiB-aligned
+// device range (fewer where the image leaves a gap, as a sparse image's
+// don't-care chunks do). After the writer returned, write_verify_readback()
+// flushes the device, reads every piece back around the page cache and
+// compares.
+//
+// Memory: 24 bytes per piece, 1.5 MiB for a 64 GiB raw image; a sparse
+// image adds one piece per separate run of data inside a MiB.
+#pragma once
+
+#include <cerrno>
+#include <cstdint>
+#include <functional>
+
+// Result of a read-back that found different data.
+constexpr int WRITE_VERIFY_MISMATCH = -EILSEQ;
+
+// Switches hashing on or off for the copies that start from now on.
+void stream_set_verify(bool on);
+bool stream_verify_enabled(void);
+
+// What the writer running or last run since its stream_init put on the
+// device: bytes (counted whether or not verification is on) and, with
+// verification on, the XXH3-64 of those bytes in device order.
+struct written_summary
+{
+    int64_t bytes = 0;
+    bool hashed = false;
+    uint64_t hash = 0;
+};
+written_summary stream_written_summary(void);
+
+// Forces the device's data out (fdatasync of mmc_fd), then reads every
+// piece written since the last stream_init back from `path` (O_DIRECT with
+// aligned buffers; where the file system refuses it, the cached pages are
+// dropped with posix_fadvise(DONTNEED) first) and compares it with what was
+// written. `progress` (may be empty) gets each whole percent once.
+// Returns 0 when everything reads back as written (also when nothing was
+// recorded); WRITE_VERIFY_MISMATCH with *firstBad (may be null) set to the
+// device byte offset where the first differing piece starts;
+// MMC_COPY_CANCELLED when the cancel flag was seen between reads; another
+// negative errno value when the device cannot be flushed or read.
+int write_verify_readback(const char *path, const std::function<void(int percent)> &progress, int64_t *firstBad);
+
+// Tests only: called once the data is flushed, before it is read back, so a
+// test can change the device behind the installer's back.
+void write_verify_set_test_hook(std::function<void()> hook);
