@@ -99,6 +99,18 @@ InstallScreenUpdate InstallProgress::progress(const SDUpdateThreadEvent &e)
         u.consoleInputs = returnConsoleInputs();
         return u;
     }
+    if (e.isVerifying()) {
+        // The read-back of the image just written: its own step and bar,
+        // outside the copy's times.
+        u.percent = e.percent();
+        u.status = QStringLiteral("(Step %1/%2) Verifying %3 ...").arg(e.fileIndex()).arg(e.fileCount()).arg(e.imageName());
+        m_lastStep = u.status;
+        const QString pct = QStringLiteral("%1%").arg(e.percent());
+        u.lcdLines << QStringLiteral("Verifying") << e.imageName().right(kLcdWidth) << pct;
+        u.consoleLines = runningConsoleLines(u.status + QLatin1Char(' ') + pct);
+        u.consoleInputs = runningConsoleInputs();
+        return u;
+    }
     if (e.percent() >= 100 && e.fileIndex() == e.fileCount()) {
         if (!m_endTaken) {
             m_endTaken = true;

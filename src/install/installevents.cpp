@@ -42,6 +42,14 @@ void postProgressMessage(bool erasing, const QString &imageName, const QString &
     post(new SDUpdateThreadEvent(erasing, imageName, partitionName, percent, fileCount, fileIndex));
 }
 
+void postVerifyProgressMessage(const QString &imageName, const QString &partitionName, int percent,
+                               int fileCount, int fileIndex)
+{
+    auto *e = new SDUpdateThreadEvent(false, imageName, partitionName, percent, fileCount, fileIndex);
+    e->setVerifying(true);
+    post(e);
+}
+
 void postErrorMessage(const QString &message)
 {
     post(new SDUpdateThreadEvent(message));

@@ -15,6 +15,9 @@ QObject *installEventReceiver();
 
 void postProgressMessage(bool erasing, const QString &imageName, const QString &partitionName,
                          int percent, int fileCount, int fileIndex);
+// The read-back of an image after writing it (SDUpdateThreadEvent::isVerifying).
+void postVerifyProgressMessage(const QString &imageName, const QString &partitionName, int percent,
+                               int fileCount, int fileIndex);
 void postErrorMessage(const QString &message);
 void postSpeedMessage(const QString &imageName, const QString &partitionName, qint64 bytesDone,
                       qint64 bytesTotal, double elapsedMs);

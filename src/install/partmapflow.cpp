@@ -220,6 +220,8 @@ bool SDUpdateThread::writePartition(DevicePlan &plan, int index, int i, int path
         return failWrite(QStringLiteral("Failed to write image file: %1.").arg(image));
     }
     reportProgress(image, name, 100, count, i + 1);
+    if (!finishImage(image, name, plan.devicePath, fileSize, count, i + 1))
+        return false;
     log2file(" : done.\n");
     return true;
 }

@@ -84,6 +84,8 @@ bool SDUpdateThread::runRawImageFlow()
         return failWrite(QStringLiteral("Failed to write image file: %1, retcode: %2.").arg(image).arg(ret));
 
     reportProgress(image, QStringLiteral("root"), 100, 1, 1);
+    if (!finishImage(image, QStringLiteral("root"), dev, fileSize, 1, 1))
+        return false;
     int rr = mmc_rrpart(dev);
     if (rr < 0)
         log2file("re-reading the partition table of %s failed (%d)\n", dev, rr);

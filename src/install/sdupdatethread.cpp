@@ -4,6 +4,7 @@
 #include "install/ufsinstallstages.h"
 #include "storage/imagewriter.h"
 #include "storage/mmc.h"
+#include "storage/write_verify.h"
 #include "util/log2file.h"
 
 SDUpdateThread::SDUpdateThread(const OSConfig &config, const TargetDevice &bootDevice,
@@ -51,6 +52,8 @@ void SDUpdateThread::run()
     m_lastPercent = -1;
     device_plan_reset(&m_plans[0]);
     device_plan_reset(&m_plans[1]);
+    m_writtenImages.clear();
+    stream_set_verify(m_verifyAfterWrite);
     if (m_receiver)
         setInstallEventReceiver(m_receiver);
     stream_set_cancel_flag(&m_cancelled);
@@ -70,6 +73,7 @@ void SDUpdateThread::run()
 
     cleanUp();
     stream_set_cancel_flag(nullptr);
+    stream_set_verify(false);
     // The sinks point into this object, which may be gone before the next job.
     gui_setup_progress_report_function("", nullptr, nullptr);
     if (!ok || m_failed)

@@ -3,6 +3,7 @@
 // exactly one error event or one finish event.
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QThread>
@@ -15,6 +16,7 @@
 #include "board/targetdevice.h"
 #include "imageset/osconfig.h"
 #include "install/deviceplan.h"
+#include "install/writtenimage.h"
 
 struct UfsBootPlan;
 
@@ -34,6 +36,9 @@ public:
     bool lowFormat() const { return m_lowFormat; }
     void setOverlayfsDisabled(bool on) { m_overlayfsDisabled = on; }
     bool overlayfsDisabled() const { return m_overlayfsDisabled; }
+    // Read every image back after writing it and fail on a difference.
+    void setVerifyAfterWrite(bool on) { m_verifyAfterWrite = on; }
+    bool verifyAfterWrite() const { return m_verifyAfterWrite; }
     void setExcludedFiles(const QStringList &files) { m_excludedFiles = files; }
     const QStringList &excludedFiles() const { return m_excludedFiles; }
     // Where the events go; the install events' process-wide receiver is
@@ -47,6 +52,11 @@ public:
     {
         m_progressObserver = std::move(observer);
     }
+
+    // The images the last run wrote, in order, with their hash when they
+    // were verified. Complete once the job has posted its terminal event;
+    // read it from the thread that started the job after finished().
+    const QList<WrittenImage> &writtenImages() const { return m_writtenImages; }
 
     const OSConfig &config() const { return m_config; }
     const TargetDevice &bootDevice() const { return m_bootDevice; }
@@ -89,6 +99,10 @@ private:
     bool writePartition(DevicePlan &plan, int index, int i, int pathWidth);
     // Bytes the image file takes on the device (an S5P loader gets a header).
     static int64_t imageBytesOnDevice(const partinfo &pt, FILE *fp, int64_t fileSize);
+    // Records the image the writer just put on `device` and, with
+    // verification on, reads it back (imageverification.cpp).
+    bool finishImage(const QString &image, const QString &partition, const char *device, int64_t fileSize,
+                     int fileCount, int fileIndex);
     // The failed writer's message, with the cause when the image was at fault.
     bool failWrite(const QString &message);
 
@@ -122,6 +136,7 @@ private:
     TargetDevice m_systemDevice;
     bool m_lowFormat = false;
     bool m_overlayfsDisabled = false;
+    bool m_verifyAfterWrite = false;
     std::atomic<bool> m_cancelled{false};
     QStringList m_excludedFiles;
     QObject *m_receiver = nullptr;
@@ -137,4 +152,5 @@ private:
     bool m_failed = false;
     int m_lastFileIndex = -1;
     int m_lastPercent = -1;
+    QList<WrittenImage> m_writtenImages;
 };

@@ -21,11 +21,15 @@ public:
     const QString &partitionName() const { return m_partitionName; }
     int fileCount() const { return m_fileCount; }
     int fileIndex() const { return m_fileIndex; }
+    // Progress of reading the image back after it was written.
+    bool isVerifying() const { return m_verifying; }
+    void setVerifying(bool on) { m_verifying = on; }
     bool isError() const { return m_isError != 0; }
     const QString &errorMessage() const { return m_errorMessage; }
 
 private:
     bool m_erasing = false;
+    bool m_verifying = false;
     int m_percent = 0;
     QString m_imageName;
     QString m_partitionName;

@@ -89,6 +89,7 @@ ImgSmithConfValues readImgSmithConf(const QString &fileName)
     c.disableLowFormatting = confBool(s, QStringLiteral("disableLowFormatting"), c.disableLowFormatting);
     c.autoRebootWhenSDBeEjected = confBool(s, QStringLiteral("autoRebootWhenSDBeEjected"),
                                            c.autoRebootWhenSDBeEjected);
+    c.verifyAfterWrite = confBool(s, QStringLiteral("verifyAfterWrite"), c.verifyAfterWrite);
     s.beginGroup(QStringLiteral("UI"));
     c.screenSizePercent = confString(s, QStringLiteral("screenSizePercent"), c.screenSizePercent);
     c.welcomeMessage = confString(s, QStringLiteral("welcomeMessage"), c.welcomeMessage);
@@ -105,7 +106,7 @@ bool genImgSmithConf(const QString &fileName, const QString &availableValues,
                      const QString &autoStart, bool autoExit,
                      const QString &screenSizePercent, const QString &welcomeMessage,
                      bool hideMenuButton, bool hideBackupAndRestoreButton,
-                     bool hideStatusBar, bool disableLowFormatting)
+                     bool hideStatusBar, bool disableLowFormatting, bool verifyAfterWrite)
 {
     QStringList lines;
     lines << QStringLiteral("; This is the imgSmith configuration file.")
@@ -130,6 +131,10 @@ bool genImgSmithConf(const QString &fileName, const QString &availableValues,
                             "of the system files")
           << QStringLiteral("disableLowFormatting=") + boolText(disableLowFormatting)
           << QString();
+    // Written only when on, so that a file without it reads as it always did.
+    if (verifyAfterWrite)
+        lines << QStringLiteral("; Read every image back after writing it and stop on a difference")
+              << QStringLiteral("verifyAfterWrite=true") << QString();
     if (!currentBoardGetsShortConf()) {
         // The second autoExit line is the effective one: the INI reader keeps
         // the later of two equal keys.
@@ -200,7 +205,7 @@ bool writeInstallImgSmithConf(const QString &installPath, bool autoExit)
     const bool ok = genImgSmithConf(out, QString(), installPath, autoExit, in.screenSizePercent,
                                     in.welcomeMessage, in.hideMenuButton,
                                     in.hideBackupAndRestoreButton, in.hideStatusBar,
-                                    in.disableLowFormatting);
+                                    in.disableLowFormatting, in.verifyAfterWrite);
     imgsmithConfFileName = out;
     return ok;
 }
@@ -219,6 +224,14 @@ bool globalIsDisabledLowFormatInConf()
     if (!QFileInfo(sysPath(fileName)).isFile())
         return false;
     return readImgSmithConf(fileName).disableLowFormatting;
+}
+
+bool globalIsVerifyAfterWriteInConf()
+{
+    const QString fileName = getImgSmithConfFileName();
+    if (!QFileInfo(sysPath(fileName)).isFile())
+        return false;
+    return readImgSmithConf(fileName).verifyAfterWrite;
 }
 
 bool isHDMILinked()

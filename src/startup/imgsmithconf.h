@@ -22,6 +22,7 @@ struct ImgSmithConfValues
     bool autoExit = false;
     bool disableLowFormatting = false;
     bool autoRebootWhenSDBeEjected = true;
+    bool verifyAfterWrite = false;
     // [UI]
     QString screenSizePercent = QStringLiteral("auto");
     QString welcomeMessage;
@@ -45,7 +46,7 @@ bool genImgSmithConf(const QString &fileName, const QString &availableValues,
                      const QString &autoStart, bool autoExit,
                      const QString &screenSizePercent, const QString &welcomeMessage,
                      bool hideMenuButton, bool hideBackupAndRestoreButton,
-                     bool hideStatusBar, bool disableLowFormatting);
+                     bool hideStatusBar, bool disableLowFormatting, bool verifyAfterWrite = false);
 
 // After a scan for image sets: writes the default file at
 // getImgSmithConfFileName() unless a file exists there already. The
@@ -65,6 +66,10 @@ bool setImgSmithConfAutoStart(const QString &value);
 
 // False when the file is missing or not a regular file.
 bool globalIsDisabledLowFormatInConf();
+
+// verifyAfterWrite of the configuration in force: read every image back
+// after writing it. False when the file is missing or not a regular file.
+bool globalIsVerifyAfterWriteInConf();
 
 // An HDMI display is connected (drm status file, else the switch state).
 bool isHDMILinked();

@@ -105,6 +105,7 @@ void TDownloadDetailWidget::nextButtonClicked()
     }
     m_progress->setLowFormat(m_preview->isLowFormat());
     m_progress->setOverlayfsDisabled(m_preview->isOverlayfsDisabled());
+    m_progress->setVerifyAfterWrite(m_preview->isVerifyAfterWrite());
     m_back->hide();
     m_title->setText(InstallSummary::installingTitle(m_os));
     // Showing the progress view starts the job.

@@ -60,7 +60,9 @@ TPreviewWidget::TPreviewWidget(QWidget *parent) : QWidget(parent)
     m_lowFormat->setObjectName(QStringLiteral("lowFormatCheckBox"));
     m_disableOverlayFs = new QCheckBox(QStringLiteral("Disable overlay filesystem"), this);
     m_disableOverlayFs->setObjectName(QStringLiteral("disableOverlayFsCheckBox"));
-    for (QCheckBox *c : {m_autoStart, m_lowFormat, m_disableOverlayFs}) {
+    m_verifyAfterWrite = new QCheckBox(QStringLiteral("Verify after writing"), this);
+    m_verifyAfterWrite->setObjectName(QStringLiteral("verifyAfterWriteCheckBox"));
+    for (QCheckBox *c : {m_autoStart, m_lowFormat, m_disableOverlayFs, m_verifyAfterWrite}) {
         c->setMinimumHeight(48);
         options->addWidget(c);
     }
@@ -97,6 +99,7 @@ void TPreviewWidget::loadUIForOS(const OSConfig &os)
     m_lowFormat->setChecked(lowFormatAllowed && globalIsNeedLowFormat());
     m_disableOverlayFs->setChecked(globalIsOverlayfsDisabled());
     m_disableOverlayFs->setEnabled(!globalIsOverlayfsDisabled());
+    m_verifyAfterWrite->setChecked(globalIsVerifyAfterWriteInConf());
     reinitLogView();
 }
 
@@ -108,6 +111,11 @@ bool TPreviewWidget::isLowFormat() const
 bool TPreviewWidget::isOverlayfsDisabled() const
 {
     return m_disableOverlayFs->isChecked() || globalIsOverlayfsDisabled();
+}
+
+bool TPreviewWidget::isVerifyAfterWrite() const
+{
+    return m_verifyAfterWrite->isChecked();
 }
 
 bool TPreviewWidget::isTargetChoiceAllowed() const

@@ -1,6 +1,6 @@
 // The install preview: where the set will go (boot and system device), the
 // installation summary, and the options (automatic start, low format,
-// overlay file system). "Next" hands over to the progress view.
+// overlay file system, read-back verification). "Next" hands over to the progress view.
 #pragma once
 
 #include <QWidget>
@@ -26,6 +26,8 @@ public:
     bool isLowFormat() const;
     // The check box, or the command line's global switch.
     bool isOverlayfsDisabled() const;
+    // Read every image back after writing it.
+    bool isVerifyAfterWrite() const;
     // The rootfs-only install (no boot device) is refused onto onboard storage.
     bool isTargetChoiceAllowed() const;
     // Replaces the targets as a dialog choice would (console and tests).
@@ -56,5 +58,6 @@ private:
     QCheckBox *m_autoStart;
     QCheckBox *m_lowFormat;
     QCheckBox *m_disableOverlayFs;
+    QCheckBox *m_verifyAfterWrite;
     QPushButton *m_next;
 };

@@ -167,6 +167,7 @@ void TProgressWidget::startJob()
 {
     m_job->setLowFormat(m_lowFormat);
     m_job->setOverlayfsDisabled(m_overlayfsDisabled);
+    m_job->setVerifyAfterWrite(m_verifyAfterWrite);
     m_job->setExcludedFiles(getExcledeFilesList());
     m_job->setEventReceiver(m_eventReceiver ? m_eventReceiver : mainControllerObject());
     m_progress.reset();

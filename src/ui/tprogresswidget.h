@@ -34,6 +34,7 @@ public:
     void loadUIForOS(const OSConfig &os, const TargetDevice &boot, const TargetDevice &system);
     void setLowFormat(bool on) { m_lowFormat = on; }
     void setOverlayfsDisabled(bool on) { m_overlayfsDisabled = on; }
+    void setVerifyAfterWrite(bool on) { m_verifyAfterWrite = on; }
     // Where the job posts its events; the main controller when not set.
     void setEventReceiver(QObject *receiver) { m_eventReceiver = receiver; }
     // The main controller's board services; not owned.
@@ -83,6 +84,7 @@ private:
     SDUpdateThread *m_job = nullptr;
     bool m_lowFormat = false;
     bool m_overlayfsDisabled = false;
+    bool m_verifyAfterWrite = false;
     bool m_cancelled = false;
     bool m_finishHandled = false;
     bool m_done = false;

@@ -48,6 +48,10 @@ import re, sys
 text = open(sys.argv[1]).read()
 heads = [(int(i), int(n), rest) for i, n, rest in re.findall(r"^\[(\d+)/(\d+)\] (.*\S)$", text, re.M)
          if not re.search(r" +\d+%$", rest)]
+# A verified image's read-back is a step line of its own after the write.
+checks = [h for h in heads if h[2].startswith("Verifying")]
+heads = [h for h in heads if h not in checks]
+assert all(any(h[0] == c[0] and h[2].startswith("Writing") for h in heads) for c in checks), "verify without write"
 assert heads, "no step lines"
 n = heads[0][1]
 assert all(h[1] == n for h in heads), "step count changes"
@@ -118,9 +122,20 @@ raw-disk | raw-gz | raw-img)
         raw-gz) img=raw-gz/disk.raw.gz ;;
         raw-img) img=raw-img/system.img ;;
     esac
-    install "$img" || fail "install"
+    # The gzip image is also read back (--verify): the hash it reports is
+    # what gzip -dc gives.
+    opts=()
+    [ "$CASE" = raw-gz ] && opts=(--verify)
+    install "$img" "${opts[@]}" || fail "install"
     check_steps
     verify "$SIM/dev/mmcblk2" "$SIM/mnt/sdcard/$img"
+    if [ "$CASE" = raw-gz ]; then
+        command -v xxhsum >/dev/null || { echo "SKIP: xxhsum not installed"; exit 77; }
+        grep -q "^\[1/1\] Verifying disk.raw.gz on root" "$WORK/out" || fail "no verifying step"
+        want=$(gzip -dc "$SIM/mnt/sdcard/$img" | xxhsum -H3 | sed 's/.*= //')
+        grep -q "^  verified: /mnt/sdcard/$img (root), [0-9]* bytes, XXH3 $want\$" "$WORK/out" || { cat "$WORK/out"; fail "verified hash, want $want"; }
+        echo "  ok    read back after writing; XXH3 $want as gzip -dc | xxhsum -H3"
+    fi
     sfdisk --json "$SIM/dev/mmcblk2" | tr -d ' \n' | grep -q '"label":"dos"' || fail "the image's MBR is not what sfdisk sees"
     echo "  ok    sfdisk reads the image's MBR"
     ;;

@@ -22,6 +22,7 @@
 #include "install/installevents.h"
 #include "install/sdupdatethread.h"
 #include "storage/mmc.h"
+#include "storage/write_verify.h"
 #include "support/testsupport.h"
 #include "util/paths.h"
 
@@ -377,6 +378,77 @@ TEST_F(InstallJob, RawImageFlowSizesAndErrors)
     EXPECT_EQ(rec.errorText(), "Cannot get file size: /mnt/sdcard/set/empty.raw.");
     rec = install(rawSet("missing.raw"));
     EXPECT_EQ(rec.errorText(), "File not found: /mnt/sdcard/set/missing.raw");
+}
+
+TEST_F(InstallJob, VerifiedInstallsReadBackEveryImage)
+{
+    REQUIRE_TOOLS();
+    if (!haveTool("xxhsum") || !haveTool("simg2img"))
+        GTEST_SKIP() << "xxhsum or simg2img not installed";
+    auto xxh3 = [&](const std::string &path) {
+        std::string out = run("xxhsum -H3 " + shq(path)).out;
+        return QString::fromStdString(out.substr(out.rfind('=') + 2, 16));
+    };
+    std::vector<uint8_t> img = patternBytes(3 * MiB + 5, 6);
+    writeFile(m_root.file("g.raw"), std::string(img.begin(), img.end()));
+    ASSERT_EQ(run("gzip -c -n " + shq(m_root.file("g.raw")) + " > " + shq(setFile("g.raw.gz"))).status, 0);
+    makeExt4(m_root.file("rootfs.raw"), 6, "rootfs");
+    ASSERT_EQ(run("img2simg " + shq(m_root.file("rootfs.raw")) + " " + shq(setFile("rootfs.img")) + " && simg2img " +
+                  shq(setFile("rootfs.img")) + " " + shq(m_root.file("rootfs.exp"))).status, 0);
+    blob(setFile("boot.img"), MiB + 77, 5);
+    writeFile(setFile("partmap.txt"), "flash=mmc,0:boot:ext4:0x100000,0x200000:boot.img;\n"
+                                      "flash=mmc,0:rootfs:ext4:0x300000,0x800000:rootfs.img;\n");
+    struct Case
+    {
+        OSConfig set;
+        QList<std::string> sources;   // expanded images, in write order
+        QList<int64_t> offsets;
+    };
+    const Case cases[] = {
+        {rawSet("g.raw.gz"), {m_root.file("g.raw")}, {0}},
+        {mapSet(), {setFile("boot.img"), m_root.file("rootfs.exp")}, {0x100000, 0x300000}},
+    };
+    for (const Case &c : cases) {
+        for (bool verify : {true, false}) {
+            SCOPED_TRACE(c.sources.first() + (verify ? " verified" : " unverified"));
+            makeDevice(16 * MiB);
+            QList<WrittenImage> written;
+            EventLog rec = install(c.set, [&](SDUpdateThread &job) {
+                job.setVerifyAfterWrite(verify);
+                QObject::connect(&job, &QThread::finished, [&] { written = job.writtenImages(); });
+            });
+            ASSERT_EQ(rec.errorText(), "");
+            ASSERT_EQ(written.size(), c.sources.size());
+            QMap<int, QList<int>> checks;
+            for (const RecordedEvent &e : rec.ofType(1100))
+                if (e.verifying)
+                    checks[e.fileIndex].append(e.percent);
+            EXPECT_EQ(checks.size(), verify ? c.sources.size() : 0);
+            for (int i = 0; i < c.sources.size(); ++i) {
+                EXPECT_TRUE(deviceRangeEquals(c.sources[i], c.offsets[i]));
+                EXPECT_EQ(written[i].bytes, fileSize(c.sources[i]));
+                EXPECT_EQ(written[i].hash, verify ? xxh3(c.sources[i]) : QString());
+                if (verify) {
+                    EXPECT_EQ(checks[written.size() == 1 ? 1 : i + 1].first(), 0);
+                    EXPECT_EQ(checks[written.size() == 1 ? 1 : i + 1].last(), 100);
+                }
+            }
+        }
+    }
+
+    // A byte that changes on the device after the flush fails the install,
+    // naming the image, the partition and where the differing MiB starts.
+    makeDevice(16 * MiB);
+    write_verify_set_test_hook([&] {
+        std::vector<uint8_t> b = readBytes(device(), 0x100000 + MiB + 50, 1);
+        b[0] ^= 1;
+        writeBytes(device(), 0x100000 + MiB + 50, b);
+    });
+    EventLog rec = install(mapSet(), [](SDUpdateThread &job) { job.setVerifyAfterWrite(true); });
+    write_verify_set_test_hook(nullptr);
+    EXPECT_EQ(rec.errorText(), "Verification failed: /mnt/sdcard/set/boot.img (partition boot) differs from what "
+                               "was written at device offset 2097152.");
+    EXPECT_EQ(rec.count(1111), 0);
 }
 
 TEST_F(InstallJob, FullDeviceFailsTheWrite)

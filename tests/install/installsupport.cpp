@@ -50,6 +50,7 @@ bool EventRecorder::event(QEvent *e)
     if (e->type() == SDUpdateThreadEvent::SDUPDATE_EVENT_TYPE) {
         auto *ev = static_cast<SDUpdateThreadEvent *>(e);
         r.erasing = ev->isErasing();
+        r.verifying = ev->isVerifying();
         r.percent = ev->percent();
         r.imageName = ev->imageName();
         r.partitionName = ev->partitionName();

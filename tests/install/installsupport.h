@@ -17,6 +17,7 @@ struct RecordedEvent
     int type = 0;
     // progress / error (1100)
     bool erasing = false;
+    bool verifying = false;
     int percent = 0;
     QString imageName;
     QString partitionName;

@@ -124,9 +124,11 @@ private:
     template <class T> T *find(const char *name) { return m_detail->findChild<T *>(QString::fromLatin1(name)); }
     QString text(const char *label) { return find<QLabel>(label)->text(); }
     // Presses "Next" and waits for the job's end (its thread object deleted).
-    void installAndWait(const OSConfig &os)
+    void installAndWait(const OSConfig &os, bool verify = false)
     {
         m_detail->loadUIForOS(os, false);
+        if (verify)
+            QTest::mouseClick(find<QCheckBox>("verifyAfterWriteCheckBox"), Qt::LeftButton);
         QTest::mouseClick(find<QPushButton>("nextButton"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(m_detail->progressWidget()->job() == nullptr, 120000);
     }
@@ -189,19 +191,24 @@ private slots:
             QVERIFY2(summary.contains(QString::fromUtf8(line)), qPrintable(summary));
     }
 
-    // Labels after every event of a real install; then a second finish
+    // Labels after every event of a real install, read back after each
+    // image (the box ticked); then a second finish
     // event, which must not start the post-install steps again.
     void realInstallDrivesTheLabels()
     {
         m_clockMs = 0;
         QStringList mismatches;
         int speedShown = 0;
+        QSet<int> verified;
         m_router.after = [&](QEvent *e) {
             if (e->type() == SDUpdateThreadEvent::SDUPDATE_EVENT_TYPE) {
                 auto *p = static_cast<SDUpdateThreadEvent *>(e);
                 if (p->isError() || (p->percent() == 100 && p->fileIndex() == p->fileCount()))
                     return;
-                const QString want = QString("(Step %1/%2) Writing %3 ...").arg(p->fileIndex()).arg(p->fileCount()).arg(p->imageName());
+                if (p->isVerifying())
+                    verified << p->fileIndex();
+                const QString want = QString(p->isVerifying() ? "(Step %1/%2) Verifying %3 ..." : "(Step %1/%2) Writing %3 ...")
+                                         .arg(p->fileIndex()).arg(p->fileCount()).arg(p->imageName());
                 if (text("statusLabel") != want || find<QProgressBar>("progressBar")->value() != p->percent())
                     mismatches << text("statusLabel") + " for " + want;
                 // From the third file on the job has "run" for six seconds.
@@ -222,9 +229,10 @@ private slots:
             }
         };
         QSignalSpy allDone(m_detail->progressWidget()->postInstallSequence(), &PostInstallSequence::allStepsDone);
-        installAndWait(set("linux-mbr4"));
+        installAndWait(set("linux-mbr4"), true);
         m_router.after = nullptr;
         QTRY_COMPARE(allDone.size(), 1);
+        QCOMPARE(verified.size(), 4);   // every image of the set
         QVERIFY2(mismatches.isEmpty(), qPrintable(mismatches.join('\n')));
         QVERIFY(speedShown > 0);
         QCOMPARE(m_router.finishEvents, 1);

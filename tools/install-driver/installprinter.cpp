@@ -33,8 +33,8 @@ bool InstallPrinter::event(QEvent *e)
         if (ev->isError())
             onError(ev->errorMessage());
         else
-            onProgress(ev->isErasing(), ev->imageName(), ev->partitionName(), ev->fileIndex(), ev->fileCount(),
-                       ev->percent());
+            onProgress(ev->isErasing() ? Erasing : ev->isVerifying() ? Verifying : Writing, ev->imageName(),
+                       ev->partitionName(), ev->fileIndex(), ev->fileCount(), ev->percent());
     } else if (type == SDUpdateThreadSpeedEvent::SDUPDATE_SPEED_EVENT_TYPE) {
         auto *ev = static_cast<SDUpdateThreadSpeedEvent *>(e);
         onSpeed(ev->imageName() + QLatin1Char('\n') + ev->partitionName(), ev->bytesDone(), ev->bytesTotal(),
@@ -52,11 +52,12 @@ bool InstallPrinter::event(QEvent *e)
     return true;
 }
 
-void InstallPrinter::onProgress(bool erasing, const QString &image, const QString &partition, int index, int count,
+void InstallPrinter::onProgress(Phase phase, const QString &image, const QString &partition, int index, int count,
                                 int percent)
 {
+    const bool erasing = phase == Erasing;
     const QString file = QFileInfo(image).fileName();
-    const QString key = QStringLiteral("%1/%2 %3 %4 %5").arg(index).arg(count).arg(erasing).arg(partition, image);
+    const QString key = QStringLiteral("%1/%2 %3 %4 %5").arg(index).arg(count).arg(phase).arg(partition, image);
     if (key != m_stepKey) {
         m_stepKey = key;
         m_lastPercent = -1;
@@ -74,10 +75,14 @@ void InstallPrinter::onProgress(bool erasing, const QString &image, const QStrin
         else if (!erasing && !QFileInfo::exists(sysPath(image)))
             skipped = file + QStringLiteral(" not found, not written");
         m_stepLabel = skipped.isEmpty() ? step + QLatin1Char(' ') + part : QString();
+        if (phase == Verifying)
+            m_stepLabel += QStringLiteral(" (verifying)");
         if (!skipped.isEmpty())
             beginStep(QStringLiteral("%1 %2: %3").arg(step, part, skipped));
         else if (erasing)
             beginStep(QStringLiteral("%1 Erasing %2").arg(step, part));
+        else if (phase == Verifying)
+            beginStep(QStringLiteral("%1 Verifying %2").arg(step, part == file ? file : file + QStringLiteral(" on ") + part));
         else if (part == file)
             beginStep(QStringLiteral("%1 Writing %2").arg(step, file));
         else

@@ -2,7 +2,8 @@
 // them for a person or a script, and quits the event loop on the job's
 // terminal event.
 //
-// Output: one line when a step begins ("[2/7] Writing boot.img to boot");
+// Output: one line when a step begins ("[2/7] Writing boot.img to boot",
+// "[2/7] Verifying boot.img on boot");
 // on a terminal a progress bar that rewrites itself, elsewhere a line per
 // percent ("[2/7] boot  40%"); last a summary with the bytes of image files
 // copied (as read: a gzip or sparse file counts at its own size), the
@@ -44,7 +45,8 @@ protected:
     bool event(QEvent *e) override;
 
 private:
-    void onProgress(bool erasing, const QString &image, const QString &partition, int index, int count,
+    enum Phase { Writing, Erasing, Verifying };
+    void onProgress(Phase phase, const QString &image, const QString &partition, int index, int count,
                     int percent);
     void onSpeed(const QString &key, qint64 done, qint64 total, double elapsedMs);
     void onLowFormat(bool inProgress, int percent);

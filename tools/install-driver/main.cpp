@@ -123,8 +123,7 @@ int main(int argc, char **argv)
         "device defaults to the boot device, \"none\" leaves it out. A real device is written only with --yes; "
         "without it the plan is shown and the exit status is 3. With IMGSMITH_ROOT set, installs onto that "
         "simulated board.\n"
-        "Exit status: 0 done, 1 install failed, 2 usage error, 3 not confirmed.\n"
-        "Checking the written data afterwards (--verify) is not available yet."));
+        "Exit status: 0 done, 1 install failed, 2 usage error, 3 not confirmed."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("image-set"), QStringLiteral("image set directory or raw image file, e.g. /mnt/sdcard/debian"));
@@ -134,13 +133,14 @@ int main(int argc, char **argv)
     const QCommandLineOption yes({QStringLiteral("y"), QStringLiteral("yes")}, QStringLiteral("write a real device without asking"));
     const QCommandLineOption lowFormat(QStringLiteral("low-format"), QStringLiteral("erase every target device before writing"));
     const QCommandLineOption noOverlay(QStringLiteral("no-overlayfs"), QStringLiteral("install without the overlay file system"));
+    const QCommandLineOption verify(QStringLiteral("verify"), QStringLiteral("read every image back after writing it; a difference fails the install"));
     const QCommandLineOption exclude(QStringLiteral("exclude"), QStringLiteral("do not write this image file (repeatable)"), QStringLiteral("file"));
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("print only the plan and the result"));
     const QCommandLineOption cancelAt(QStringLiteral("cancel-at"), QStringLiteral("cancel when step N reaches P percent (tests)"), QStringLiteral("N:P"));
     const QCommandLineOption bufferSize(QStringLiteral("buffer-kib"), QStringLiteral("chunk size of the streamed copy in KiB"), QStringLiteral("kib"));
     const QCommandLineOption listSets(QStringLiteral("list-sets"), QStringLiteral("list the image sets on the mounted media, and exit"));
     const QCommandLineOption listDevices(QStringLiteral("list-devices"), QStringLiteral("list the devices an install can write to, and exit"));
-    parser.addOptions({yes, lowFormat, noOverlay, exclude, quiet, cancelAt, bufferSize, listSets, listDevices});
+    parser.addOptions({yes, lowFormat, noOverlay, verify, exclude, quiet, cancelAt, bufferSize, listSets, listDevices});
     if (!parser.parse(app.arguments()))
         return usageError(parser, parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
@@ -206,6 +206,7 @@ int main(int argc, char **argv)
     SDUpdateThread job(plan.config(), plan.bootDevice(), plan.systemDevice());
     job.setLowFormat(parser.isSet(lowFormat));
     job.setOverlayfsDisabled(parser.isSet(noOverlay));
+    job.setVerifyAfterWrite(parser.isSet(verify));
     job.setExcludedFiles(excluded);
     InstallPrinter printer(out, terminal);
     printer.setQuiet(parser.isSet(quiet));
@@ -235,5 +236,11 @@ int main(int argc, char **argv)
         fprintf(out, "error: the install job ended with %d final reports instead of one\n", printer.terminalEvents());
         return kFailed;
     }
-    return printer.exitCode() == 0 ? kDone : kFailed;
+    if (printer.exitCode() != 0)
+        return kFailed;
+    for (const WrittenImage &w : job.writtenImages())
+        if (!w.hash.isEmpty())
+            fprintf(out, "  verified: %s (%s), %lld bytes, XXH3 %s\n", qPrintable(w.image), qPrintable(w.partition),
+                    static_cast<long long>(w.bytes), qPrintable(w.hash));
+    return kDone;
 }
