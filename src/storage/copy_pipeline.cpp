@@ -52,6 +52,7 @@ int pipeline_run(const pipe_producer &producer, const pipe_consumer &consumer)
                 rc = MMC_COPY_CANCELLED;
             } else {
                 s.chunk.segs.clear();
+                s.chunk.zero_grains.clear();
                 rc = producer(s.chunk);
                 // Hashed here, while the consumer writes the chunk before:
                 // the digest costs no pass of its own over the source.

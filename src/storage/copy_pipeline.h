@@ -40,6 +40,10 @@ struct pipe_chunk
     size_t cap = 0;                      // usable bytes of buf
     std::vector<pipe_segment> segs;
     int64_t progress_pos = 0;            // source bytes consumed once this chunk is written
+    // One flag per ZERO_GRAIN of buf: 1 when the producer found that grain
+    // all zero while it was still in the cache, 0 when it is data or was
+    // not looked at. Empty when the producer did not look at all.
+    std::vector<uint8_t> zero_grains;
 };
 
 // Fills the chunk (segs cleared beforehand). Returns 1 when a chunk was
@@ -79,15 +83,20 @@ public:
     explicit device_sink(const char *path);
     ~device_sink();
     int write_chunk(const pipe_chunk &c);
+    // Whether zero runs may be left to the kernel, so that a producer
+    // marking zero grains saves the sink from looking again.
+    bool zeroes_runs() const { return m_zeroKind != 0; }
 
 private:
     int write_range(const uint8_t *data, int64_t dst, int64_t len, size_t patternLen);
     int write_data(const uint8_t *src, int64_t dst, int64_t len);
     int write_buffered(const uint8_t *src, int64_t dst, int64_t len);
     bool zero_range(int64_t dst, int64_t len);
+    bool zero_grain(const uint8_t *p) const;
 
     const char *m_path;
     int m_zeroKind = 0;   // 0 none, 1 block device, 2 regular file
+    const pipe_chunk *m_chunk = nullptr;   // being written
     std::unique_ptr<direct_io> m_direct;
     std::vector<direct_io::piece> m_pieces;   // direct writes of the current chunk
     int64_t m_pieceSize = 0;

@@ -83,6 +83,17 @@ bool device_sink::zero_range(int64_t dst, int64_t len)
     return rc == 0;
 }
 
+// The producer's verdict on the grain at p where it gave one; a fresh look
+// otherwise.
+bool device_sink::zero_grain(const uint8_t *p) const
+{
+    const std::vector<uint8_t> &known = m_chunk->zero_grains;
+    const size_t at = static_cast<size_t>(p - m_chunk->buf);
+    if (p >= m_chunk->buf && at % ZERO_GRAIN == 0 && at / ZERO_GRAIN < known.size())
+        return known[at / ZERO_GRAIN] != 0;
+    return is_zero(p, ZERO_GRAIN);
+}
+
 int device_sink::write_buffered(const uint8_t *src, int64_t dst, int64_t len)
 {
     const int64_t rc = mmc_write(m_path, dst, len, src);
@@ -126,10 +137,10 @@ int device_sink::write_range(const uint8_t *data, int64_t dst, int64_t len, size
     while (done < len) {
         int64_t n = std::min<int64_t>(len - done, pattern ? static_cast<int64_t>(patternLen) : ZERO_GRAIN);
         const uint8_t *src = pattern ? data : data + done;
-        if (!pattern && aligned && m_zeroKind != 0 && n == ZERO_GRAIN && is_zero(src, static_cast<size_t>(n))) {
+        if (!pattern && aligned && m_zeroKind != 0 && n == ZERO_GRAIN && zero_grain(src)) {
             // Gather the whole zero run, then zero it in one request.
             int64_t run = n;
-            while (done + run + ZERO_GRAIN <= len && is_zero(data + done + run, ZERO_GRAIN))
+            while (done + run + ZERO_GRAIN <= len && zero_grain(data + done + run))
                 run += ZERO_GRAIN;
             if (zero_range(dst + done, run)) {
                 done += run;
@@ -139,7 +150,7 @@ int device_sink::write_range(const uint8_t *data, int64_t dst, int64_t len, size
             // Data up to the next zero MiB goes out in one run.
             while (done + n < len) {
                 const int64_t next = std::min<int64_t>(len - done - n, ZERO_GRAIN);
-                if (aligned && m_zeroKind != 0 && next == ZERO_GRAIN && is_zero(data + done + n, ZERO_GRAIN))
+                if (aligned && m_zeroKind != 0 && next == ZERO_GRAIN && zero_grain(data + done + n))
                     break;
                 n += next;
             }
@@ -154,6 +165,7 @@ int device_sink::write_range(const uint8_t *data, int64_t dst, int64_t len, size
 
 int device_sink::write_chunk(const pipe_chunk &c)
 {
+    m_chunk = &c;
     m_pieces.clear();
     m_bufHi = -1;
     // Data segments that continue each other in the buffer and on the device

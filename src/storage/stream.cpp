@@ -238,13 +238,33 @@ int ext4_write_raw(const char *path, int64_t offset, int64_t length)
     FILE *in = stream;
     const int64_t base = file_pos;
     int64_t produced = 0;
+    // A card or a USB stick reads an image faster with the doubled
+    // read-ahead; a pipe says ESPIPE and is read as it is.
+    if (in)
+        posix_fadvise(fileno(in), ftello(in), length, POSIX_FADV_SEQUENTIAL);
+    device_sink sink(path);
+    const bool markZeros = sink.zeroes_runs();
     // The reader thread never touches the shared position: it only reads
     // from the stream, and progress follows what the device has accepted.
     const pipe_producer producer = [&](pipe_chunk &c) -> int {
         const int64_t n = std::min<int64_t>(length - produced, static_cast<int64_t>(c.cap));
         if (n <= 0)
             return 0;
-        const size_t got = in ? fread(c.buf, 1, static_cast<size_t>(n), in) : 0;
+        size_t got = 0;
+        if (!markZeros) {
+            got = in ? fread(c.buf, 1, static_cast<size_t>(n), in) : 0;
+        } else {
+            // A grain at a time, looked at for zeros while it is still in
+            // the cache: one pass over memory instead of two.
+            while (in && static_cast<int64_t>(got) < n) {
+                const size_t want = static_cast<size_t>(std::min<int64_t>(n - static_cast<int64_t>(got), ZERO_GRAIN));
+                const size_t k = fread(c.buf + got, 1, want, in);
+                c.zero_grains.push_back(k == ZERO_GRAIN && is_zero(c.buf + got, ZERO_GRAIN));
+                got += k;
+                if (k != want)
+                    break;
+            }
+        }
         if (static_cast<int64_t>(got) != n) {
             log2file(": fail read file %ld, ret = %ld, err = %s\n", (long)n, (long)got,
                      strerror(in && ferror(in) ? errno : EIO));
@@ -257,7 +277,6 @@ int ext4_write_raw(const char *path, int64_t offset, int64_t length)
         c.progress_pos = base + produced;
         return 1;
     };
-    device_sink sink(path);
     const pipe_consumer consumer = [&](const pipe_chunk &c) -> int {
         if (sink.write_chunk(c) != 0) {
             log2file("in ext4_write_raw: mmc_write failed, return ret=%d, not eq %d (BUFFER_SIZE)\n", -1, BUFFER_SIZE);
