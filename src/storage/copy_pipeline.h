@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -87,16 +88,32 @@ public:
     // marking zero grains saves the sink from looking again.
     bool zeroes_runs() const { return m_zeroKind != 0; }
 
+    // For a writer whose chunks continue each other on the device: a zero
+    // run that reaches the end of a chunk is held back and zeroed together
+    // with its continuation in the next chunk, in one request (on a loop
+    // device or an image file each request costs the file system a
+    // transaction). The bytes from held_from() on are not on the device
+    // yet: progress stops there, and finish() zeroes them at the end.
+    void hold_trailing_zeros() { m_holdZeros = true; }
+    int64_t held_from() const { return m_heldLen > 0 ? m_heldFrom : -1; }
+    int finish();
+
 private:
     int write_range(const uint8_t *data, int64_t dst, int64_t len, size_t patternLen);
     int write_data(const uint8_t *src, int64_t dst, int64_t len);
     int write_buffered(const uint8_t *src, int64_t dst, int64_t len);
     bool zero_range(int64_t dst, int64_t len);
     bool zero_grain(const uint8_t *p) const;
+    int zero_run(int64_t dst, int64_t len, bool atEnd);
+    int release_zeros();
+    int flush_chunk();
 
     const char *m_path;
     int m_zeroKind = 0;   // 0 none, 1 block device, 2 regular file
     const pipe_chunk *m_chunk = nullptr;   // being written
+    bool m_holdZeros = false;
+    int64_t m_heldFrom = 0, m_heldLen = 0;
+    std::unique_ptr<uint8_t, void (*)(void *)> m_zeros{nullptr, free};   // one grain of zeros
     std::unique_ptr<direct_io> m_direct;
     std::vector<direct_io::piece> m_pieces;   // direct writes of the current chunk
     int64_t m_pieceSize = 0;

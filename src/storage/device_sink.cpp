@@ -6,6 +6,7 @@
 #include "util/paths.h"
 
 #include <algorithm>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <linux/falloc.h>
@@ -87,6 +88,8 @@ bool device_sink::zero_range(int64_t dst, int64_t len)
 // otherwise.
 bool device_sink::zero_grain(const uint8_t *p) const
 {
+    if (!m_chunk)
+        return is_zero(p, ZERO_GRAIN);
     const std::vector<uint8_t> &known = m_chunk->zero_grains;
     const size_t at = static_cast<size_t>(p - m_chunk->buf);
     if (p >= m_chunk->buf && at % ZERO_GRAIN == 0 && at / ZERO_GRAIN < known.size())
@@ -124,12 +127,52 @@ int device_sink::write_data(const uint8_t *src, int64_t dst, int64_t len)
     return write_buffered(src, dst, len);
 }
 
+// Zeroes the held run, or writes it as zeros when the kernel refuses.
+int device_sink::release_zeros()
+{
+    if (m_heldLen == 0)
+        return 0;
+    const int64_t from = m_heldFrom, len = m_heldLen;
+    m_heldLen = 0;
+    if (zero_range(from, len))
+        return 0;
+    if (!m_zeros) {
+        void *p = nullptr;
+        if (posix_memalign(&p, 4096, ZERO_GRAIN) != 0)
+            return -ENOMEM;
+        memset(p, 0, ZERO_GRAIN);
+        m_zeros.reset(static_cast<uint8_t *>(p));
+    }
+    return write_range(m_zeros.get(), from, len, ZERO_GRAIN);
+}
+
+// Zeroes a zero run of the current chunk, holding it back when it may be
+// continued by the next chunk.
+int device_sink::zero_run(int64_t dst, int64_t len, bool atEnd)
+{
+    if (m_heldLen > 0 && m_heldFrom + m_heldLen == dst) {
+        m_heldLen += len;
+    } else {
+        const int rc = release_zeros();
+        if (rc != 0)
+            return rc;
+        m_heldFrom = dst;
+        m_heldLen = len;
+    }
+    return m_holdZeros && atEnd ? 0 : release_zeros();
+}
+
 // Writes len bytes at dst from data (a pattern of patternLen bytes repeated
 // when patternLen < len), zeroing zero runs of whole MiBs instead.
 int device_sink::write_range(const uint8_t *data, int64_t dst, int64_t len, size_t patternLen)
 {
     const bool pattern = static_cast<int64_t>(patternLen) < len;
     const bool aligned = dst % 4096 == 0;
+    if (pattern) {
+        const int rc = release_zeros();
+        if (rc != 0)
+            return rc;
+    }
     if (pattern && aligned && m_zeroKind != 0 && len >= ZERO_GRAIN && len % 4096 == 0 &&
         is_zero(data, patternLen) && zero_range(dst, len))
         return 0;
@@ -142,11 +185,13 @@ int device_sink::write_range(const uint8_t *data, int64_t dst, int64_t len, size
             int64_t run = n;
             while (done + run + ZERO_GRAIN <= len && zero_grain(data + done + run))
                 run += ZERO_GRAIN;
-            if (zero_range(dst + done, run)) {
-                done += run;
-                continue;
-            }
-        } else if (!pattern) {
+            const int rc = zero_run(dst + done, run, done + run == len);
+            if (rc != 0)
+                return rc;
+            done += run;
+            continue;
+        }
+        if (!pattern) {
             // Data up to the next zero MiB goes out in one run.
             while (done + n < len) {
                 const int64_t next = std::min<int64_t>(len - done - n, ZERO_GRAIN);
@@ -155,7 +200,9 @@ int device_sink::write_range(const uint8_t *data, int64_t dst, int64_t len, size
                 n += next;
             }
         }
-        const int rc = write_data(src, dst + done, n);
+        int rc = release_zeros();
+        if (rc == 0)
+            rc = write_data(src, dst + done, n);
         if (rc != 0)
             return rc;
         done += n;
@@ -185,7 +232,23 @@ int device_sink::write_chunk(const pipe_chunk &c)
         if (rc != 0)
             return rc;
     }
-    // The page-cache writes above are done before any direct one starts:
+    return flush_chunk();
+}
+
+int device_sink::finish()
+{
+    m_chunk = nullptr;
+    m_pieces.clear();
+    m_bufHi = -1;
+    const int rc = release_zeros();
+    return rc != 0 ? rc : flush_chunk();
+}
+
+// Writes the queued direct pieces and starts the write-back of what went
+// through the page cache.
+int device_sink::flush_chunk()
+{
+    // The page-cache writes are done before any direct one starts:
     // a buffered head and a direct block never race for one page.
     if (!m_pieces.empty()) {
         const int rc = m_direct->write_all(m_pieces, m_path);

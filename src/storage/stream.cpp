@@ -243,6 +243,7 @@ int ext4_write_raw(const char *path, int64_t offset, int64_t length)
     if (in)
         posix_fadvise(fileno(in), ftello(in), length, POSIX_FADV_SEQUENTIAL);
     device_sink sink(path);
+    sink.hold_trailing_zeros();
     const bool markZeros = sink.zeroes_runs();
     // The reader thread never touches the shared position: it only reads
     // from the stream, and progress follows what the device has accepted.
@@ -282,10 +283,17 @@ int ext4_write_raw(const char *path, int64_t offset, int64_t length)
             log2file("in ext4_write_raw: mmc_write failed, return ret=%d, not eq %d (BUFFER_SIZE)\n", -1, BUFFER_SIZE);
             return -1;
         }
-        pipeline_progress(c.progress_pos);
+        const int64_t held = sink.held_from();
+        pipeline_progress(held < 0 ? c.progress_pos : base + (held - offset));
         return 0;
     };
-    const int rc = pipeline_run(producer, consumer);
+    int rc = pipeline_run(producer, consumer);
+    if (rc == 0 && sink.finish() != 0) {
+        log2file("in ext4_write_raw: zeroing the end of the image failed\n");
+        rc = -1;
+    }
+    if (rc == 0)
+        pipeline_progress(base + length);
     return rc == MMC_COPY_CANCELLED || rc == -ENOMEM ? rc : (rc < 0 ? -1 : 0);
 }
 
