@@ -1,15 +1,18 @@
 // Runs one writer of the storage layer the way the install job does: open
 // the target, write the image, release (fdatasync). For scripts/bench.sh.
 //
-//   imgsmith-bench raw|gz|image|backup SOURCE TARGET [BUFFER_SIZE]
+//   imgsmith-bench raw|raw-verify|gz|image|backup SOURCE TARGET [BUFFER_SIZE]
 //
-// raw: write_raw; gz: write_raw_gz; image: write_image (sparse or raw);
+// raw: write_raw; raw-verify: write_raw hashing on the way, then the
+// read-back of what it wrote (an install with verification);
+// gz: write_raw_gz; image: write_image (sparse or raw);
 // backup: read_raw of the whole SOURCE (as the device) into TARGET, with
 // the SHA-256 of the manifest taken on the way.
 // SOURCE (backup) and TARGET (the writers) may be block devices.
 #include "storage/backup_manifest.h"
 #include "storage/imagewriter.h"
 #include "storage/mmc.h"
+#include "storage/write_verify.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,7 +26,7 @@
 
 static int usage()
 {
-    fprintf(stderr, "usage: imgsmith-bench raw|gz|image|backup SOURCE TARGET [BUFFER_SIZE]\n");
+    fprintf(stderr, "usage: imgsmith-bench raw|raw-verify|gz|image|backup SOURCE TARGET [BUFFER_SIZE]\n");
     return 2;
 }
 
@@ -94,7 +97,8 @@ int main(int argc, char **argv)
             return 1;
         }
         const int64_t part = size_of(dst);
-        if (mode == "raw")
+        stream_set_verify(mode == "raw-verify");
+        if (mode == "raw" || mode == "raw-verify")
             ret = write_raw(dst, 0, part, in, srcSize, src, "root", 1, 1);
         else if (mode == "gz")
             ret = write_raw_gz(dst, 0, part, in, srcSize, src, "root", 1, 1);
@@ -103,6 +107,8 @@ int main(int argc, char **argv)
         else
             return usage();
         fclose(in);
+        if (ret == 0 && mode == "raw-verify")
+            ret = write_verify_readback(dst, nullptr, nullptr);
         // mmc_release does fdatasync: the data is on the target when it returns.
         if (mmc_release() != 0)
             ret = -1;

@@ -195,6 +195,7 @@ cat "$IMG" "$GZ" "$SIMG" "$DCIMG" "$MFIMG" > /dev/null
 # --- cases: group|who|command (@T@ target, @S@ back-up source)|expected -----
 CASES=(
 "raw|imgsmith|$BENCH raw '$IMG' @T@ $BUFFER|$IMG"
+"raw|verify|$BENCH raw-verify '$IMG' @T@ $BUFFER|$IMG"
 "raw|cat|cat '$IMG' 1<>@T@ && sync -d @T@|$IMG"
 "raw|dd|dd if='$IMG' of=@T@ bs=64M conv=notrunc,fdatasync status=none|$IMG"
 "raw|dd-direct|dd if='$IMG' of=@T@ bs=16M oflag=direct conv=notrunc,fdatasync status=none|$IMG"
@@ -282,12 +283,15 @@ report() {
         if [ "$who" = imgsmith ]; then
             for ((j = 0; j < n; j++)); do
                 IFS='|' read -r g2 w2 _ _ <<< "${CASES[$j]}"
-                [ "$g2" = "$group" ] && [ "$w2" != imgsmith ] && [ "$w2" != before ] || continue
+                [ "$g2" = "$group" ] && [ "$w2" != imgsmith ] && [ "$w2" != before ] && [ "$w2" != verify ] || continue
                 local tj
                 tj=$(echo "${WALL[$load/$kind/$j]}" | median)
                 if [ -z "$best" ] || awk -v a="$tj" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$tj; fi
             done
             ratio=$(awk -v b="$best" -v o="$t" 'BEGIN { if (o > 0) printf "%.2fx", b / o }')
+        elif [ "$who" = verify ]; then
+            # The install with read-back against the install alone (case 0).
+            ratio=$(awk -v a="$t" -v b="$(echo "${WALL[$load/$kind/0]}" | median)" 'BEGIN { if (b > 0) printf "%.2fv", a / b }')
         fi
         printf '%-11s %-9s %8s %7s %7s %6s %7s\n' "$group" "$who" "$t" \
             "$(awk -v s="$BYTES" -v t="$t" 'BEGIN { if (t > 0) printf "%.0f", s / 1e6 / t }')" \
@@ -340,3 +344,4 @@ done
 echo
 echo "MB/s = image bytes (${BYTES}) / median wall seconds; CPU s = median user + system seconds;"
 echo "ratio = best peer's median wall time / imgsmith's; every output compared with cmp."
+echo "verify = imgsmith raw with read-back verification; its ratio (v) = its wall time / imgsmith raw's."

@@ -6,9 +6,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 #include <xxhash.h>
@@ -18,10 +21,9 @@ using namespace storage_internal;
 namespace {
 
 constexpr int64_t PIECE_GRAIN = 1 << 20;
-// Read-back window: large requests keep the device streaming; pieces
-// further apart than GAP_MAX are read separately instead of reading the
-// gap between them.
-constexpr int64_t WINDOW = 8 << 20;
+// Read-back: SLOTS windows of the copy memory; pieces further apart than
+// GAP_MAX are read separately instead of reading the gap between them.
+constexpr int SLOTS = 3;
 constexpr int64_t GAP_MAX = 64 << 10;
 
 struct piece
@@ -184,6 +186,34 @@ bool write_record_sink_is_active()
 
 } // namespace storage_internal
 
+namespace {
+
+// One read of the read-back: the pieces [first, last) lie in [lo, end).
+struct window
+{
+    int64_t lo, end;
+    size_t first, last;
+};
+
+// Pieces that lie close together share one read of at most `size` bytes.
+std::vector<window> plan_windows(const std::vector<piece> &pieces, int64_t align, int64_t size)
+{
+    std::vector<window> out;
+    for (size_t i = 0; i < pieces.size();) {
+        window w{pieces[i].off / align * align, pieces[i].off + pieces[i].len, i, i + 1};
+        while (w.last < pieces.size() && pieces[w.last].off - w.end <= GAP_MAX &&
+               pieces[w.last].off + pieces[w.last].len - w.lo <= size) {
+            w.end = pieces[w.last].off + pieces[w.last].len;
+            ++w.last;
+        }
+        out.push_back(w);
+        i = w.last;
+    }
+    return out;
+}
+
+} // namespace
+
 int write_verify_readback(const char *path, const std::function<void(int percent)> &progress, int64_t *firstBad)
 {
     g_record.close_piece();
@@ -208,47 +238,90 @@ int write_verify_readback(const char *path, const std::function<void(int percent
     posix_fadvise(mmc_fd, 0, 0, POSIX_FADV_DONTNEED);
     std::unique_ptr<direct_io> direct = direct_io::open(path, mmc_fd, false, 0);
     const int64_t align = direct ? direct->align() : 4096;
-    aligned_buffer buf(static_cast<size_t>(WINDOW + 2 * align));
-    if (!buf.p)
+    // The copy's memory, cut the same way: a window is read while the one
+    // before is hashed.
+    const int64_t size = std::max<int64_t>(2 * PIECE_GRAIN, BUFFER_SIZE / SLOTS / PIECE_GRAIN * PIECE_GRAIN);
+    const std::vector<window> windows = plan_windows(pieces, align, size);
+    aligned_buffer mem(static_cast<size_t>(SLOTS * (size + align)));
+    if (!mem.p)
         return -ENOMEM;
+    auto slot = [&](size_t k) { return mem.p + (k % SLOTS) * static_cast<size_t>(size + align); };
+
+    std::mutex mu;
+    std::condition_variable cv;
+    size_t readDone = 0, hashDone = 0;   // windows read, windows hashed
+    int64_t readError = 0;
+    bool stop = false;
+    std::thread reader([&] {
+        for (size_t k = 0; k < windows.size(); ++k) {
+            {
+                std::unique_lock<std::mutex> lk(mu);
+                cv.wait(lk, [&] { return stop || k - hashDone < SLOTS; });
+                if (stop)
+                    return;
+            }
+            const window &w = windows[k];
+            const int64_t got = direct ? direct->read(slot(k), w.lo, w.end - w.lo)
+                                       : pread_full(mmc_fd, slot(k), w.lo, w.end - w.lo);
+            std::lock_guard<std::mutex> lk(mu);
+            if (got < w.end - w.lo) {
+                log2file("verify: cannot read %lld bytes at %lld of %s (got %lld)\n", (long long)(w.end - w.lo),
+                         (long long)w.lo, path, (long long)got);
+                readError = got < 0 ? -EIO : -ENODATA;
+            }
+            ++readDone;
+            cv.notify_all();
+            if (readError)
+                return;
+        }
+    });
 
     int64_t total = 0, checked = 0;
     for (const piece &p : pieces)
         total += p.len;
-    int shown = -1;
-    for (size_t i = 0; i < pieces.size();) {
-        if (stream_cancel_requested())
-            return MMC_COPY_CANCELLED;
-        // Pieces that lie close together share one read.
-        const int64_t lo = pieces[i].off / align * align;
-        size_t j = i + 1;
-        int64_t end = pieces[i].off + pieces[i].len;
-        while (j < pieces.size() && pieces[j].off - end <= GAP_MAX && pieces[j].off + pieces[j].len - lo <= WINDOW) {
-            end = pieces[j].off + pieces[j].len;
-            ++j;
+    int shown = -1, rc = 0;
+    for (size_t k = 0; k < windows.size() && rc == 0; ++k) {
+        {
+            std::unique_lock<std::mutex> lk(mu);
+            cv.wait(lk, [&] { return readDone > k || readError; });
+            if (readDone <= k) {
+                rc = static_cast<int>(readError);
+                break;
+            }
         }
-        const int64_t got = direct ? direct->read(buf.p, lo, end - lo) : pread_full(mmc_fd, buf.p, lo, end - lo);
-        if (got < end - lo) {
-            log2file("verify: cannot read %lld bytes at %lld of %s (got %lld)\n", (long long)(end - lo),
-                     (long long)lo, path, (long long)got);
-            return got < 0 ? -EIO : -ENODATA;
+        if (stream_cancel_requested()) {
+            rc = MMC_COPY_CANCELLED;
+            break;
         }
-        for (; i < j; ++i) {
+        const window &w = windows[k];
+        for (size_t i = w.first; i < w.last; ++i) {
             const piece &p = pieces[i];
-            if (XXH3_64bits(buf.p + (p.off - lo), static_cast<size_t>(p.len)) != p.hash) {
-                log2file("verify: %s differs from the written data in %lld bytes at %lld\n", path, (long long)p.len,
-                         (long long)p.off);
+            if (XXH3_64bits(slot(k) + (p.off - w.lo), static_cast<size_t>(p.len)) != p.hash) {
+                log2file("verify: %s differs from the written data in %lld bytes at %lld\n", path,
+                         (long long)p.len, (long long)p.off);
                 if (firstBad)
                     *firstBad = p.off;
-                return WRITE_VERIFY_MISMATCH;
+                rc = WRITE_VERIFY_MISMATCH;
+                break;
             }
             checked += p.len;
         }
+        {
+            std::lock_guard<std::mutex> lk(mu);
+            ++hashDone;
+            cv.notify_all();
+        }
         const int pct = static_cast<int>(checked * 100 / total);
-        if (pct != shown && progress) {
+        if (rc == 0 && pct != shown && progress) {
             shown = pct;
             progress(pct);
         }
     }
-    return 0;
+    {
+        std::lock_guard<std::mutex> lk(mu);
+        stop = true;
+        cv.notify_all();
+    }
+    reader.join();
+    return rc;
 }
