@@ -5,7 +5,8 @@
 #   ```sh runnable   run here, each block in a fresh bash (-e -u -o pipefail)
 #                    at the top of the source tree, in README order, with:
 #                      IMGSMITH_ROOT    one simulated board for all blocks
-#                                       (scripts/make-sim-board.sh, every set)
+#                                       (make-sim-board.sh; sets linux-mbr4,
+#                                       linux-mbr6, rk3588-gpt)
 #                      PATH             the build's imgsmith-gui, -install and
 #                                       -console, scripts/sim-tools (the
 #                                       board's mount, mkfs, ...), then PATH
@@ -29,6 +30,7 @@
 # 2 usage error, 77 a tool the check needs is missing.
 set -uo pipefail
 SRC=$(cd "$(dirname "$0")/.." && pwd)
+SETS=linux-mbr4,linux-mbr6,rk3588-gpt
 
 # pattern (extended regex over one command line) => CTest test (regex over
 # `ctest -N`) that runs the same program and options, or "manual: why".
@@ -51,7 +53,7 @@ COVERED=(
     '^build-fuzz/fuzz/[a-z]+_fuzz => manual: needs the fuzz build'
 )
 
-usage() { sed -n '2,29p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,30p' "$0" | sed 's/^# \{0,1\}//'; }
 BUILD=build
 LIST=
 README=
@@ -181,7 +183,7 @@ for prog in imgsmith-gui tools/install-driver/imgsmith-install tools/console/img
 done
 mkdir -p "$WORK/tmp" "$WORK/screenshots"
 echo "making the simulated board"
-"$SRC/scripts/make-sim-board.sh" "$WORK/board" > "$WORK/board.log" 2>&1 ||
+"$SRC/scripts/make-sim-board.sh" --sets "$SETS" "$WORK/board" > "$WORK/board.log" 2>&1 ||
     { cat "$WORK/board.log"; echo "FAIL: make-sim-board.sh"; exit 1; }
 export IMGSMITH_ROOT=$WORK/board TMPDIR=$WORK/tmp QT_QPA_PLATFORM=offscreen BUILD_DIR=$BUILD \
     SCREENSHOTS_DIR=$WORK/screenshots

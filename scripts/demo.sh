@@ -27,8 +27,10 @@ esac
 [ $# -le 2 ] || { usage >&2; exit 2; }
 SET=${1:-linux-mbr6}
 SIM=${2:-}
-# The set names are those of make-sim-board.sh; it refuses any other.
-if ! ./scripts/make-sim-board.sh --list-sets | grep -qx -- "$SET"; then
+# The set names are those of make-sim-board.sh; it refuses any other. grep
+# reads the whole list: with -q it could leave early and, under pipefail,
+# the lister's broken pipe would fail a known name.
+if ! ./scripts/make-sim-board.sh --list-sets | grep -x -- "$SET" > /dev/null; then
     echo "demo: unknown image set '$SET'" >&2
     usage >&2
     exit 2
