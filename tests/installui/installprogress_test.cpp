@@ -44,6 +44,12 @@ TEST(InstallProgressTexts, StepsErrorsAndCopyTimes)
     EXPECT_EQ(p.progress(SDUpdateThreadEvent(true, QString(), "cache", 5, 2, 1)).status,
               "(Step 1/2) Erasing [cache] partition ...");
     EXPECT_FALSE(p.timesTaken());
+    SDUpdateThreadEvent check(false, "boot.img", "boot", 40, 2, 1);
+    check.setVerifying(true);
+    const InstallScreenUpdate verify = p.progress(check);
+    EXPECT_EQ(verify.status, "(Step 1/2) Verifying boot.img ...");
+    EXPECT_EQ(verify.percent, 40);
+    EXPECT_EQ(verify.lcdLines, (QStringList{"Verifying", "boot.img", "40%"}));
     const InstallScreenUpdate end = p.progress(SDUpdateThreadEvent(false, "rootfs.img", "rootfs", 100, 2, 2));
     EXPECT_EQ(end.percent, 100);
     EXPECT_TRUE(end.status.isEmpty());

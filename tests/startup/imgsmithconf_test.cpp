@@ -74,6 +74,7 @@ TEST_F(ConfFile, EveryKeyTakesItsDefault)
         EXPECT_TRUE(c.fileExists);
         EXPECT_FALSE(c.autoExit);
         EXPECT_FALSE(c.disableLowFormatting);
+        EXPECT_FALSE(c.verifyAfterWrite);
         EXPECT_TRUE(c.autoRebootWhenSDBeEjected);
         EXPECT_EQ(c.screenSizePercent, "auto");
         EXPECT_EQ(c.osListViewType, "list");
@@ -231,13 +232,15 @@ TEST_F(ConfFile, AutoStartSwitchKeepsTheOtherKeys)
     mkdirs("/mnt/sdcard/a, b");
     mounts("sd");
     ASSERT_TRUE(genImgSmithConf(getImgSmithConfFileName(), {}, {}, true, QStringLiteral("80"),
-                                QStringLiteral("Hi"), true, false, false, true));
+                                QStringLiteral("Hi"), true, false, false, true, true));
     // A name with a comma must survive the writer's list syntax.
     ASSERT_TRUE(setImgSmithConfAutoStart(QStringLiteral("a, b")));
     ImgSmithConfValues c = readImgSmithConf(getImgSmithConfFileName());
     EXPECT_EQ(readAutoFlashingImagePathOrRawFile(), "/mnt/sdcard/a, b");
     EXPECT_TRUE(c.autoExit);
     EXPECT_TRUE(c.disableLowFormatting);
+    EXPECT_TRUE(c.verifyAfterWrite);
+    EXPECT_TRUE(globalIsVerifyAfterWriteInConf());
     EXPECT_EQ(c.screenSizePercent, "80");
     EXPECT_EQ(c.welcomeMessage, "Hi");
     EXPECT_TRUE(c.hideMenuButton);
@@ -245,4 +248,7 @@ TEST_F(ConfFile, AutoStartSwitchKeepsTheOtherKeys)
     ASSERT_TRUE(setImgSmithConfAutoStart(QString()));
     EXPECT_EQ(readAutoFlashingImagePathOrRawFile(), "");
     EXPECT_TRUE(readImgSmithConf(getImgSmithConfFileName()).autoExit);
+    // An unattended install's one-off file keeps the read-back too.
+    ASSERT_TRUE(writeInstallImgSmithConf(QStringLiteral("/mnt/sdcard/a, b"), false));
+    EXPECT_TRUE(globalIsVerifyAfterWriteInConf());
 }
