@@ -11,13 +11,18 @@ bool SDUpdateThread::finishImage(const QString &image, const QString &partition,
                                  int64_t fileSize, int fileCount, int fileIndex)
 {
     const written_summary written = stream_written_summary();
+    // Whatever the outcome, the next image starts from nothing.
+    struct clear_on_exit
+    {
+        ~clear_on_exit() { stream_written_clear(); }
+    } clear;
     WrittenImage w;
     w.image = image;
     w.partition = partition;
     // Loaders written in several copies outside the copy stream (Rockchip
     // IDB, parameter block) record nothing: their file size stands in.
     w.bytes = written.bytes > 0 ? written.bytes : fileSize;
-    if (m_verifyAfterWrite && written.bytes > 0) {
+    if (m_verifyAfterWrite && written.hashed && written.bytes > 0) {
         int shown = 0;
         postVerifyProgressMessage(image, partition, 0, fileCount, fileIndex);
         int64_t bad = -1;

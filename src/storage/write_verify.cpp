@@ -151,6 +151,11 @@ written_summary stream_written_summary(void)
     return s;
 }
 
+void stream_written_clear(void)
+{
+    g_record.reset();
+}
+
 void write_verify_set_test_hook(std::function<void()> hook)
 {
     g_testHook = std::move(hook);

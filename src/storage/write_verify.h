@@ -35,6 +35,10 @@ struct written_summary
     uint64_t hash = 0;
 };
 written_summary stream_written_summary(void);
+// Forgets what was recorded, so that a writer that does not go through the
+// copy stream (and so does not reset it) is not credited with the last
+// one's data.
+void stream_written_clear(void);
 
 // Forces the device's data out (fdatasync of mmc_fd), then reads every
 // piece written since the last stream_init back from `path` (O_DIRECT with
