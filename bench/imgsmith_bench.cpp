@@ -1,11 +1,12 @@
 // Runs one writer of the storage layer the way the install job does: open
 // the target, write the image, release (fdatasync). For scripts/bench.sh.
 //
-//   imgsmith-bench raw|raw-verify|gz|image|backup SOURCE TARGET [BUFFER_SIZE]
+//   imgsmith-bench raw|raw-verify|gz|xz|zst|image|backup SOURCE TARGET [BUFFER_SIZE]
 //
 // raw: write_raw; raw-verify: write_raw hashing on the way, then the
 // read-back of what it wrote (an install with verification);
-// gz: write_raw_gz; image: write_image (sparse or raw);
+// gz: write_raw_gz; xz, zst: write_raw_compressed; image: write_image
+// (sparse or raw);
 // backup: read_raw of the whole SOURCE (as the device) into TARGET, with
 // the SHA-256 of the manifest taken on the way.
 // SOURCE (backup) and TARGET (the writers) may be block devices.
@@ -26,7 +27,7 @@
 
 static int usage()
 {
-    fprintf(stderr, "usage: imgsmith-bench raw|raw-verify|gz|image|backup SOURCE TARGET [BUFFER_SIZE]\n");
+    fprintf(stderr, "usage: imgsmith-bench raw|raw-verify|gz|xz|zst|image|backup SOURCE TARGET [BUFFER_SIZE]\n");
     return 2;
 }
 
@@ -102,6 +103,9 @@ int main(int argc, char **argv)
             ret = write_raw(dst, 0, part, in, srcSize, src, "root", 1, 1);
         else if (mode == "gz")
             ret = write_raw_gz(dst, 0, part, in, srcSize, src, "root", 1, 1);
+        else if (mode == "xz" || mode == "zst")
+            ret = write_raw_compressed(image_compression_of(("." + mode).c_str()), dst, 0, part, in, srcSize, src,
+                                       "root", 1, 1);
         else if (mode == "image")
             ret = write_image(dst, 0, part, in, srcSize, src, "root", 1, 1);
         else

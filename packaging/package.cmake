@@ -77,7 +77,7 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 "imgsmith runs on the board it installs to: booted from an SD card or a USB
 drive, it finds the image sets on them and writes the chosen one to the
 board's eMMC, UFS, NVMe, SATA or USB storage (partition tables, boot
-loaders, raw, gzip and Android sparse images, Rockchip packages). It also
+loaders, raw, gzip, xz, zstd and Android sparse images, Rockchip packages). It also
 backs the onboard storage up and restores it.
 
 This package holds the full-screen program with its systemd unit for the

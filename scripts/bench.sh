@@ -16,8 +16,8 @@
 #   BENCH_BUFFER_SIZE, BENCH_DIR, BENCH_KEEP=1
 #
 # Data: an ext4 image of SIZE MiB made by mkfs.ext4 -d from real files
-# (about 43 % full, the rest empty), written out whole; its gzip -6 form; its
-# img2simg form; a form whose zero fills are don't-care chunks; and a
+# (about 43 % full, the rest empty), written out whole; its gzip -6 form;
+# its xz -6 -T0 (several blocks) and zstd -3 forms; its img2simg form; a form whose zero fills are don't-care chunks; and a
 # "many small fills" image (one 4 KiB block in eight zeroed) in img2simg
 # form. Before every writer the target is filled with a pattern that
 # differs from every image, every case ends with its data forced out
@@ -55,6 +55,8 @@ cleanup() {
 trap cleanup EXIT
 IMG=$WORK/image.raw
 GZ=$WORK/image.raw.gz
+XZ=$WORK/image.raw.xz
+ZST=$WORK/image.raw.zst
 SIMG=$WORK/image.simg
 DCIMG=$WORK/image-dontcare.simg
 DCREF=$WORK/image-dontcare.ref
@@ -134,6 +136,8 @@ with open(img, 'rb') as i, open(mf, 'wb') as m:
 PY
     img2simg "$MF" "$MFIMG"
 fi
+[ -f "$XZ" ] || xz -6 -T0 -c "$IMG" > "$XZ"
+[ -f "$ZST" ] || zstd -q -3 -T0 -c "$IMG" > "$ZST"
 BYTES=$(stat -c %s "$IMG")
 fills() { python3 - "$1" <<'PY'
 import struct, sys
@@ -147,7 +151,8 @@ print(n, small)
 PY
 }
 echo "data: image $((BYTES / 1048576)) MiB;" \
-     "gzip $(($(stat -c %s "$GZ") / 1048576)) MiB; sparse $(($(stat -c %s "$SIMG") / 1048576)) MiB;" \
+     "gzip $(($(stat -c %s "$GZ") / 1048576)) MiB; xz $(($(stat -c %s "$XZ") / 1048576)) MiB;" \
+     "zstd $(($(stat -c %s "$ZST") / 1048576)) MiB; sparse $(($(stat -c %s "$SIMG") / 1048576)) MiB;" \
      "many-fills sparse $(($(stat -c %s "$MFIMG") / 1048576)) MiB (fills, of them < 1 MiB: $(fills "$MFIMG"))"
 
 # --- targets ----------------------------------------------------------------
@@ -190,7 +195,7 @@ setup_throttle() {
 }
 
 # Warm the sources: every case reads them from memory.
-cat "$IMG" "$GZ" "$SIMG" "$DCIMG" "$MFIMG" > /dev/null
+cat "$IMG" "$GZ" "$XZ" "$ZST" "$SIMG" "$DCIMG" "$MFIMG" > /dev/null
 
 # --- cases: group|who|command (@T@ target, @S@ back-up source)|expected -----
 CASES=(
@@ -202,6 +207,10 @@ CASES=(
 "gzip|imgsmith|$BENCH gz '$GZ' @T@ $BUFFER|$IMG"
 "gzip|igzip|igzip -dc '$GZ' 1<>@T@ && sync -d @T@|$IMG"
 "gzip|pigz|pigz -dc '$GZ' 1<>@T@ && sync -d @T@|$IMG"
+"xz|imgsmith|$BENCH xz '$XZ' @T@ $BUFFER|$IMG"
+"xz|xz|xz -dc -T0 '$XZ' | dd of=@T@ bs=64M iflag=fullblock conv=notrunc,fdatasync status=none|$IMG"
+"zstd|imgsmith|$BENCH zst '$ZST' @T@ $BUFFER|$IMG"
+"zstd|zstd|zstd -dc '$ZST' | dd of=@T@ bs=64M iflag=fullblock conv=notrunc,fdatasync status=none|$IMG"
 "sparse|imgsmith|$BENCH image '$SIMG' @T@ $BUFFER|$IMG"
 "sparse|simg2img|simg2img '$SIMG' @T@ && sync -d @T@|$IMG"
 "many-fills|imgsmith|$BENCH image '$MFIMG' @T@ $BUFFER|$MF"

@@ -7,6 +7,7 @@ PACKAGES="
 build-essential cmake ninja-build pkg-config git ccache file
 qt6-base-dev qt6-base-dev-tools libqt6network6 qt6-qpa-plugins
 zlib1g-dev libssl-dev libxxhash-dev libusb-1.0-0-dev libblkid-dev libisal-dev
+liblzma-dev libzstd-dev xz-utils zstd
 libgtest-dev libgmock-dev
 clang libclang-rt-14-dev
 util-linux fdisk gdisk e2fsprogs btrfs-progs dosfstools

@@ -14,7 +14,8 @@ namespace {
 
 bool isRawImageName(const QString &name)
 {
-    return name.endsWith(QLatin1String(".raw")) || name.endsWith(QLatin1String(".gz"));
+    return name.endsWith(QLatin1String(".raw")) || name.endsWith(QLatin1String(".gz"))
+        || name.endsWith(QLatin1String(".xz")) || name.endsWith(QLatin1String(".zst"));
 }
 
 QStringList entriesOf(const QString &path, QDir::Filters filters)

@@ -34,8 +34,8 @@ QString errorText(int err)
     return QString::fromLocal8Bit(strerror(err));
 }
 
-// Inflates `package` into `out`. Returns "" or the message to post.
-QString decompressPackage(const QString &package, const QString &out)
+// Decompresses `package` into `out`. Returns "" or the message to post.
+QString decompressPackage(image_compression kind, const QString &package, const QString &out)
 {
     log2file("extracting: %s\n", qPrintable(unSysPath(package)));
     int err = 0;
@@ -48,7 +48,7 @@ QString decompressPackage(const QString &package, const QString &out)
     FILE *dst = fopen(out.toLocal8Bit().constData(), "wb");
     if (!dst)
         return QStringLiteral("Failed to create %1, ret = %2.").arg(unSysPath(out), errorText(errno));
-    int ret = decompress_gz(dst, in.get(), st.st_size);
+    int ret = decompress_image(kind, dst, in.get(), st.st_size);
     // The inflated file is only complete once it is closed.
     if (fclose(dst) != 0 && ret >= 0)
         ret = -3;
@@ -117,9 +117,11 @@ bool SDUpdateThread::unpackFirmwarePackage()
 
     QString rom = package;
     const QString suffix = m_rawImagePath.mid(m_rawImagePath.lastIndexOf('.'));
-    if (suffix.startsWith(QLatin1String(".gz"))) {
+    const image_compression kind = suffix.startsWith(QLatin1String(".gz")) ? IMAGE_GZIP
+                                                                          : image_compression_of(package.toLocal8Bit().constData());
+    if (kind != IMAGE_RAW) {
         rom = dir + "/raw.img";
-        const QString error = decompressPackage(package, rom);
+        const QString error = decompressPackage(kind, package, rom);
         if (!error.isEmpty())
             return fail(error);
         if (failIfCancelled())

@@ -90,9 +90,9 @@ bool SDUpdateThread::validateRawImage()
     const QString manifestError = checkBackupManifest(image);
     if (!manifestError.isEmpty())
         return fail(manifestError);
-    // A gzip image shows its size only when inflated: the writer stops it
-    // at the end of the device instead.
-    if (image.endsWith(QLatin1String(".gz")))
+    // A compressed image shows its size only when expanded: the writer
+    // stops it at the end of the device instead.
+    if (image_compression_of(image.toLocal8Bit().constData()) != IMAGE_RAW)
         return true;
     std::string why;
     const int ret = sparse_image_check(fp.get(), st.st_size, deviceBytes, &why);

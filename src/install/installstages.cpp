@@ -256,8 +256,16 @@ bool SDUpdateThread::classifyRawImage()
         fclose(fp);
         return fail(QStringLiteral("Failed to read file, ret = %1.").arg(QString::fromLocal8Bit(strerror(err))));
     }
+    // Any suffix starting with ".gz" is peeked at as gzip; xz and zstd by
+    // their names' ends, as the raw flow writes them.
+    QString suffix = m_rawImagePath.mid(m_rawImagePath.lastIndexOf('.'));
+    const image_compression kind = suffix.startsWith(QLatin1String(".gz")) ? IMAGE_GZIP
+                                                                          : image_compression_of(path.constData());
+    // xz and zstd files are not read as text: their blocks keep literal text
+    // as it is, so a compressed package would pass for a parameter file.
+    const bool textScan = !isPackage && (kind == IMAGE_RAW || kind == IMAGE_GZIP);
     bool binary = false;
-    int markers = isPackage ? 0 : count_parameter_markers(fp, &binary);
+    int markers = textScan ? count_parameter_markers(fp, &binary) : 0;
     if (markers >= 3 && binary) {
         fclose(fp);
         return fail(QStringLiteral("Invalid image file %1: parameter text inside binary data without an RKFW "
@@ -275,10 +283,9 @@ bool SDUpdateThread::classifyRawImage()
 
     unsigned char head[102];
     memset(head, 0, sizeof(head));
-    QString suffix = m_rawImagePath.mid(m_rawImagePath.lastIndexOf('.'));
     bool ok = fseek(fp, 0, SEEK_SET) == 0;
-    if (ok && suffix.startsWith(QLatin1String(".gz"))) {
-        int ret = gzip_read(fp, head, sizeof(head));
+    if (ok && kind != IMAGE_RAW) {
+        int ret = compressed_read(kind, fp, head, sizeof(head));
         if (ret < 0) {
             fclose(fp);
             return failWrite(QStringLiteral("Failed to decompress file, ret = %1.").arg(ret));

@@ -1,5 +1,5 @@
-// The raw-image flow: one disk image (raw, Android sparse or gzip) copied to
-// the start of the boot device.
+// The raw-image flow: one disk image (raw, Android sparse, or compressed
+// with gzip, xz or zstd) copied to the start of the boot device.
 #include "install/sdupdatethread.h"
 
 #include <cerrno>
@@ -71,8 +71,9 @@ bool SDUpdateThread::runRawImageFlow()
     if (failIfCancelled())
         return false;
 
-    if (image.endsWith(QLatin1String(".gz"))) {
-        ret = write_raw_gz(dev, 0, deviceBytes, file.fp, fileSize, imageArg.constData(), "root", 1, 1);
+    const image_compression kind = image_compression_of(imageArg.constData());
+    if (kind != IMAGE_RAW) {
+        ret = write_raw_compressed(kind, dev, 0, deviceBytes, file.fp, fileSize, imageArg.constData(), "root", 1, 1);
         if (ret == -EFBIG)
             return fail(QStringLiteral("File too big: %1.").arg(image));
     } else {

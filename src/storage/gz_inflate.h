@@ -5,28 +5,18 @@
 // is an error, never a short success.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include "storage/codec_source.h"
+
 #include <memory>
-#include <string>
 
 namespace storage_internal {
 
-class gz_source
+// read() returns 0 at the end of the last member.
+class gz_source : public codec_source
 {
 public:
     // Takes ownership of `fd` (a duplicate of the caller's descriptor).
     static std::unique_ptr<gz_source> open(int fd);
-    virtual ~gz_source() = default;
-    // Inflates up to `cap` bytes into `out`. Returns the count (> 0), 0 at
-    // the end of the last member, or -1 (message in error()).
-    virtual int64_t read(uint8_t *out, size_t cap) = 0;
-    // Compressed bytes consumed so far, from the descriptor's start position.
-    virtual int64_t consumed() const = 0;
-    const std::string &error() const { return m_error; }
-
-protected:
-    std::string m_error;
 };
 
 // The zlib reader alone (gzip_read, and the fallback of open()), reading

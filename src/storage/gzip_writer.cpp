@@ -1,7 +1,7 @@
-// gzip-compressed images: inflate onto the device, into a file, or the
-// first bytes into memory.
+// Compressed images (gzip, xz, zstd): decompress onto the device, into a
+// file, or the first bytes into memory.
+#include "storage/codec_source.h"
 #include "storage/copy_pipeline.h"
-#include "storage/gz_inflate.h"
 #include "storage/imagewriter.h"
 #include "storage/input_error.h"
 #include "util/log2file.h"
@@ -15,33 +15,49 @@
 
 using namespace storage_internal;
 
-// Every gzip function reads through a duplicate of the caller's descriptor,
-// from its current position, and closes only the duplicate.
-static std::unique_ptr<gz_source> open_gz(FILE *fp, bool zlibOnly)
+// Every function here reads through a duplicate of the caller's
+// descriptor, from its current position, and closes only the duplicate.
+static std::unique_ptr<codec_source> open_source(image_compression kind, FILE *fp, bool peek)
 {
     if (!fp)
         return nullptr;
     const int fd = dup(fileno(fp));
     if (fd < 0)
         return nullptr;
-    // The peek needs a few bytes: small buffers, not the copy's megabytes.
-    auto src = zlibOnly ? gz_source_zlib(fd, 64 * 1024) : gz_source::open(fd);
+    auto src = codec_source_open(kind, fd, peek);
     if (!src)
-        log2file(": fail on gzdopen\n");
+        log2file(kind == IMAGE_GZIP ? ": fail on gzdopen\n" : ": cannot set up the %s decoder\n",
+                 image_compression_name(kind));
     return src;
 }
 
-// Logs and keeps the cause of a failed inflate; returns -1.
-static int inflate_failed(const gz_source &src)
+static void log_decode_failure(image_compression kind, const codec_source &src)
 {
-    log2file("gzread failed: %s", src.error().c_str());
-    image_input_record("gzip: %s after %lld compressed bytes", src.error().c_str(),
+    if (kind == IMAGE_GZIP)
+        log2file("gzread failed: %s", src.error().c_str());
+    else
+        log2file("%s decoding failed: %s\n", image_compression_name(kind), src.error().c_str());
+}
+
+// Logs and keeps the cause of a failed decompression; returns -1.
+static int inflate_failed(image_compression kind, const codec_source &src)
+{
+    log_decode_failure(kind, src);
+    image_input_record("%s: %s after %lld compressed bytes", image_compression_name(kind), src.error().c_str(),
                        static_cast<long long>(src.consumed()));
     return -1;
 }
 
 int write_raw_gz(const char *device, int64_t offset, int64_t partitionSize, FILE *fp, int64_t fileSize,
                  const char *imageName, const char *partitionName, int fileCount, int fileIndex)
+{
+    return write_raw_compressed(IMAGE_GZIP, device, offset, partitionSize, fp, fileSize, imageName, partitionName,
+                                fileCount, fileIndex);
+}
+
+int write_raw_compressed(image_compression kind, const char *device, int64_t offset, int64_t partitionSize,
+                         FILE *fp, int64_t fileSize, const char *imageName, const char *partitionName,
+                         int fileCount, int fileIndex)
 {
     stream_set_current(imageName, partitionName, fileCount, fileIndex);
     image_input_clear();
@@ -50,7 +66,7 @@ int write_raw_gz(const char *device, int64_t offset, int64_t partitionSize, FILE
         stream_release();
         return -1;
     }
-    std::unique_ptr<gz_source> src = open_gz(fp, false);
+    std::unique_ptr<codec_source> src = open_source(kind, fp, false);
     if (!src) {
         stream_release();
         return -1;
@@ -75,7 +91,7 @@ int write_raw_gz(const char *device, int64_t offset, int64_t partitionSize, FILE
         while (static_cast<size_t>(n) < want) {
             const int64_t k = src->read(c.buf + n, want - static_cast<size_t>(n));
             if (k < 0)
-                return inflate_failed(*src);
+                return inflate_failed(kind, *src);
             if (k == 0)
                 break;
             n += k;
@@ -115,6 +131,11 @@ int write_raw_gz(const char *device, int64_t offset, int64_t partitionSize, FILE
 
 int decompress_gz(FILE *out, FILE *in, int64_t inSize)
 {
+    return decompress_image(IMAGE_GZIP, out, in, inSize);
+}
+
+int decompress_image(image_compression kind, FILE *out, FILE *in, int64_t inSize)
+{
     // Not zeroed: only what the inflater produced is written.
     std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[GZIP_PIECE_SIZE]);
     if (!buf) {
@@ -122,7 +143,7 @@ int decompress_gz(FILE *out, FILE *in, int64_t inSize)
         return -2;
     }
     image_input_clear();
-    std::unique_ptr<gz_source> src = open_gz(in, false);
+    std::unique_ptr<codec_source> src = open_source(kind, in, false);
     if (!src || !out)
         return -1;
     log2file(">     ");
@@ -130,7 +151,7 @@ int decompress_gz(FILE *out, FILE *in, int64_t inSize)
     while (true) {
         const int64_t n = src->read(buf.get(), GZIP_PIECE_SIZE);
         if (n < 0)
-            return inflate_failed(*src);
+            return inflate_failed(kind, *src);
         if (n == 0)
             break;
         if (fwrite(buf.get(), 1, static_cast<size_t>(n), out) != static_cast<size_t>(n)) {
@@ -155,6 +176,11 @@ int decompress_gz(FILE *out, FILE *in, int64_t inSize)
 
 int gzip_read(FILE *fp, void *buffer, int length)
 {
+    return compressed_read(IMAGE_GZIP, fp, buffer, length);
+}
+
+int compressed_read(image_compression kind, FILE *fp, void *buffer, int length)
+{
     if (!buffer || length < 0)
         return -1;
     image_input_clear();
@@ -165,12 +191,12 @@ int gzip_read(FILE *fp, void *buffer, int length)
         log2file(": out of memory\n");
         return -ENOENT;
     }
-    // zlib here: only the first bytes are wanted, and its gzip interface
-    // stops without inflating the rest of a large image.
+    // The peek readers (zlib for gzip, one thread for xz) stop without
+    // decompressing the rest of a large image.
     // The duplicate shares the caller's file position: put it back after the
     // peek, so the caller can go on to write the whole image.
     const off64_t pos = fp ? lseek64(fileno(fp), 0, SEEK_CUR) : -1;
-    std::unique_ptr<gz_source> src = open_gz(fp, true);
+    std::unique_ptr<codec_source> src = open_source(kind, fp, true);
     if (!src)
         return -1;
     struct restore_pos
@@ -188,8 +214,8 @@ int gzip_read(FILE *fp, void *buffer, int length)
     while (have < length) {
         const int64_t n = src->read(work.data(), std::min<size_t>(work.size(), static_cast<size_t>(length - have)));
         if (n < 0) {
-            log2file("gzread failed: %s", src->error().c_str());
-            image_input_record("gzip: %s", src->error().c_str());
+            log_decode_failure(kind, *src);
+            image_input_record("%s: %s", image_compression_name(kind), src->error().c_str());
             return -1;
         }
         if (n == 0)

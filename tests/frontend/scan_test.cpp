@@ -80,4 +80,17 @@ TEST(ImageSetScan, OffersTheSetsOfTheTreeInDisplayOrder)
     ASSERT_EQ(run("mkdir " + shq(root + "/mnt/udisk/bin")).status, 0);
 }
 
+TEST(ImageSetScan, CompressedDiskImagesAreRawSets)
+{
+    const std::string dir = frontendtest::board() + "/mnt/packed";
+    ASSERT_EQ(run("mkdir -p " + shq(dir) + " && cd " + shq(dir) + " && touch a.raw.gz b.img.xz c.raw.zst "
+                  "d.xz e.zst f.tar.xz.sig g.zstd h.XZ")
+                  .status,
+              0);
+    EXPECT_EQ(pathsOf(ImageSetScanner().scan({QStringLiteral("/mnt/packed")})),
+              QStringList({"/mnt/packed/a.raw.gz", "/mnt/packed/b.img.xz", "/mnt/packed/c.raw.zst",
+                           "/mnt/packed/d.xz", "/mnt/packed/e.zst"}));
+    ASSERT_EQ(run("rm -rf " + shq(dir)).status, 0);
+}
+
 } // namespace

@@ -22,7 +22,7 @@ import tempfile
 DRIVER, SRC = sys.argv[1], sys.argv[2]
 MIB = 1 << 20
 EMMC_MIB, NVME_MIB = 24, 8
-for tool in ("img2simg", "simg2img", "sgdisk", "sfdisk"):
+for tool in ("img2simg", "simg2img", "sgdisk", "sfdisk", "xz", "zstd"):
     if not shutil.which(tool) and not os.path.exists("/usr/sbin/" + tool):
         print("skipped: %s not found" % tool)
         sys.exit(77)
@@ -133,9 +133,19 @@ def long_set(missing):
     return partmap_set(deep, "flash=mmc,0:boot:raw:0x100000,0x100000:boot.img;\n", files)
 
 
-def truncated_gz():
-    data = gzip.compress(blob(3 * MIB, 9), mtime=0)
-    return raw_set("gz-cut", data[:len(data) // 2], "disk.raw.gz")
+def packed(data, ext):
+    """`data` compressed by the tool of `ext` (gzip in memory, xz and zstd as commands)."""
+    if ext == ".gz":
+        return gzip.compress(data, mtime=0)
+    tool = ["xz", "-c", "-T2", "--block-size=%d" % MIB] if ext == ".xz" else ["zstd", "-q", "-c"]
+    return subprocess.run(tool, input=data, stdout=subprocess.PIPE, check=True).stdout
+
+
+def damaged(ext, how):
+    """A 3 MiB disk image compressed by `ext`'s tool, then damaged."""
+    data = packed(blob(3 * MIB, 9), ext)
+    data = {"cut": data[:len(data) // 2], "garbage": data + b"garbage\n"}[how]
+    return raw_set("%s-%s" % (ext[1:], how), data, "disk.raw" + ext)
 
 
 # ---- checks of what an install wrote ---------------------------------------
@@ -245,10 +255,22 @@ CASES = [
     ("long names", "set path of 300 bytes, image missing", lambda: long_set(True), [], "nothing to install", None),
     ("long names", "set name that is not UTF-8", lambda: raw_set(os.fsdecode(b"set-\xff\xfe"), SMALL_RAW), [], OK,
      holds(0, SMALL_RAW)),
-    ("damaged gzip", "whole gzip image", lambda: raw_set("gz-ok", gzip.compress(SMALL_RAW, mtime=0), "disk.raw.gz"),
+    ("damaged gzip", "whole gzip image", lambda: raw_set("gz-ok", packed(SMALL_RAW, ".gz"), "disk.raw.gz"),
      [], OK, holds(0, SMALL_RAW)),
-    ("damaged gzip", "cut-short gzip image", truncated_gz, [], "The image is damaged: gzip:",
+    ("damaged gzip", "cut-short gzip image", lambda: damaged(".gz", "cut"), [], "The image is damaged: gzip:",
      only_changed(GPT_END + [(0, 3 * MIB)])),
+    ("damaged xz", "whole xz image", lambda: raw_set("xz-ok", packed(SMALL_RAW, ".xz"), "disk.img.xz"),
+     [], OK, holds(0, SMALL_RAW)),
+    ("damaged xz", "cut-short xz image", lambda: damaged(".xz", "cut"), [], "The image is damaged: xz:",
+     only_changed(GPT_END + [(0, 3 * MIB)])),
+    ("damaged xz", "xz image with trailing garbage", lambda: damaged(".xz", "garbage"), [],
+     "The image is damaged: xz:", only_changed(GPT_END + [(0, 3 * MIB)])),
+    ("damaged zstd", "whole zstd image", lambda: raw_set("zst-ok", packed(SMALL_RAW, ".zst"), "disk.raw.zst"),
+     [], OK, holds(0, SMALL_RAW)),
+    ("damaged zstd", "cut-short zstd image", lambda: damaged(".zst", "cut"), [], "The image is damaged: zstd:",
+     only_changed(GPT_END + [(0, 3 * MIB)])),
+    ("damaged zstd", "zstd image with trailing garbage", lambda: damaged(".zst", "garbage"), [],
+     "The image is damaged: zstd:", only_changed(GPT_END + [(0, 3 * MIB)])),
 ]
 
 

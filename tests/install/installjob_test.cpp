@@ -140,7 +140,7 @@ protected:
 };
 
 #define REQUIRE_TOOLS()                                                                            \
-    for (const char *t : {"sfdisk", "mkfs.ext4", "img2simg", "e2fsck", "gzip", "cmp"})                \
+    for (const char *t : {"sfdisk", "mkfs.ext4", "img2simg", "e2fsck", "gzip", "xz", "zstd", "cmp"})  \
         if (!haveTool(t))                                                                          \
             GTEST_SKIP() << t << " not installed"
 
@@ -359,19 +359,25 @@ TEST_F(InstallJob, RawImageFlowSizesAndErrors)
     EXPECT_TRUE(deviceRangeEquals(setFile("small.img"), 0));
     EXPECT_TRUE(deviceRangeIsZero(dev - 33 * 512, 32 * 512)) << "the old backup GPT entries survived";
 
-    // gzip: written as gzip -dc expands it; larger than the device once
-    // expanded is "File too big" and nothing lands past the end.
+    // Compressed: written as the tool expands it; larger than the device
+    // once expanded is "File too big" and nothing lands past the end.
     img.resize(5 * MiB);
     writeFile(m_root.file("g.raw"), std::string(img.begin(), img.end()));
-    ASSERT_EQ(run("gzip -c -n " + shq(m_root.file("g.raw")) + " > " + shq(setFile("g.raw.gz"))).status, 0);
-    rec = install(rawSet("g.raw.gz"));
-    ASSERT_EQ(rec.errorText(), "");
-    EXPECT_TRUE(deviceRangeEquals(m_root.file("g.raw"), 0));
+    using Packer = std::pair<std::string, std::string>;   // suffix, command
+    for (const Packer &c : {Packer{".gz", "gzip -c -n"}, Packer{".xz", "xz -c -T2 --block-size=1MiB"},
+                            Packer{".zst", "zstd -q -c"}}) {
+        SCOPED_TRACE(c.first);
+        ASSERT_EQ(run(c.second + " < " + shq(m_root.file("g.raw")) + " > " + shq(setFile("g.raw" + c.first))).status, 0);
+        makeDevice(dev);
+        rec = install(rawSet(QString::fromStdString("g.raw" + c.first)));
+        ASSERT_EQ(rec.errorText(), "");
+        EXPECT_TRUE(deviceRangeEquals(m_root.file("g.raw"), 0));
 
-    ASSERT_EQ(run("head -c 12M /dev/zero | gzip -c -n > " + shq(setFile("huge.raw.gz"))).status, 0);
-    rec = install(rawSet("huge.raw.gz"));
-    EXPECT_EQ(rec.errorText(), "File too big: /mnt/sdcard/set/huge.raw.gz.");
-    EXPECT_EQ(fileSize(device()), dev) << "a compressed image must not write past the end of the device";
+        ASSERT_EQ(run("head -c 12M /dev/zero | " + c.second + " > " + shq(setFile("huge.raw" + c.first))).status, 0);
+        rec = install(rawSet(QString::fromStdString("huge.raw" + c.first)));
+        EXPECT_EQ(rec.errorText(), QString::fromStdString("File too big: /mnt/sdcard/set/huge.raw" + c.first + "."));
+        EXPECT_EQ(fileSize(device()), dev) << "a compressed image must not write past the end of the device";
+    }
 
     writeFile(setFile("empty.raw"), "");
     rec = install(rawSet("empty.raw"));

@@ -115,7 +115,7 @@ protected:
 
 TEST_F(FirmwarePackage, PlainAndGzipPackagesInstallEndToEnd)
 {
-    REQUIRE_TOOLS("rkunpack");
+    REQUIRE_TOOLS("rkunpack", "xz", "zstd");
     const std::string pkg = makePackage("fw-plain", "update.img", {true, "", "Image/parameter.txt", "{\"digest\":\"upper\"}", ""});
     const std::string peer = peerUnpack(pkg);
     EventLog rec = install(rawSet("fw-plain", "update.img"), emmcTarget(), TargetDevice());
@@ -125,13 +125,18 @@ TEST_F(FirmwarePackage, PlainAndGzipPackagesInstallEndToEnd)
     expectNoTempDir("fw-plain");
 
     // The same package compressed: decompressed first, then the same install.
-    run("mkdir -p " + shq(setDir("fw-gz")) + " && gzip -c -n " + shq(pkg) + " > " + shq(setDir("fw-gz") + "/update.img.gz"));
-    run("truncate -s 0 " + shq(emmc()) + " && truncate -s 64M " + shq(emmc()));
-    rec = install(rawSet("fw-gz", "update.img.gz"), emmcTarget(), TargetDevice());
-    ASSERT_EQ(rec.errorText(), "");
-    EXPECT_EQ(rec.count(1111), 1);
-    expectInstalled(peer);
-    expectNoTempDir("fw-gz");
+    const std::pair<const char *, const char *> packers[] = {{"gz", "gzip -c -n"}, {"xz", "xz -c"}, {"zst", "zstd -q -c"}};
+    for (const auto &[ext, packer] : packers) {
+        SCOPED_TRACE(packer);
+        const std::string set = std::string("fw-") + ext, file = std::string("update.img.") + ext;
+        run("mkdir -p " + shq(setDir(set)) + " && " + packer + " < " + shq(pkg) + " > " + shq(setDir(set) + "/" + file));
+        run("truncate -s 0 " + shq(emmc()) + " && truncate -s 64M " + shq(emmc()));
+        rec = install(rawSet(set, file), emmcTarget(), TargetDevice());
+        ASSERT_EQ(rec.errorText(), "");
+        EXPECT_EQ(rec.count(1111), 1);
+        expectInstalled(peer);
+        expectNoTempDir(set);
+    }
 }
 
 TEST_F(FirmwarePackage, PackageWithoutLoaderTakesTheBuiltInOneOrIsRefused)

@@ -19,6 +19,7 @@ bool isRawImageName(const QString &name)
 {
     const QString lower = name.toLower();
     return lower.endsWith(QLatin1String(".raw")) || lower.endsWith(QLatin1String(".gz"))
+        || lower.endsWith(QLatin1String(".xz")) || lower.endsWith(QLatin1String(".zst"))
         || lower.endsWith(QLatin1String(".img"));
 }
 
@@ -39,7 +40,7 @@ bool InstallPlan::loadImageSet(const QString &setPath, QString &error)
     }
     if (info.isFile()) {
         if (!isRawImageName(info.fileName())) {
-            error = m_setPath + QStringLiteral(": not an image set (a raw image file ends in .raw, .gz or .img)");
+            error = m_setPath + QStringLiteral(": not an image set (a raw image file ends in .raw, .gz, .xz, .zst or .img)");
             return false;
         }
         m_config = OSConfig(QFileInfo(m_setPath).path(), info.fileName());

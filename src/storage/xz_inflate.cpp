@@ -1,0 +1,123 @@
+// xz images through liblzma's multi-threaded decoder: the blocks of a
+// multi-block file (xz -T) are decoded on several cores at once; a file of
+// one block goes through a single thread as with the plain decoder.
+#include "storage/codec_source.h"
+#include "storage/mmc.h"
+
+#include <algorithm>
+#include <cstring>
+#include <lzma.h>
+
+namespace storage_internal {
+
+namespace {
+
+const char *lzma_message(lzma_ret r)
+{
+    // The texts the xz tool prints for the same conditions.
+    switch (r) {
+    case LZMA_FORMAT_ERROR:
+        return "file format not recognized";
+    case LZMA_DATA_ERROR:
+        return "compressed data is corrupt";
+    case LZMA_BUF_ERROR:
+        return "unexpected end of input";
+    case LZMA_MEM_ERROR:
+        return "out of memory";
+    case LZMA_MEMLIMIT_ERROR:
+        return "memory usage limit reached";
+    case LZMA_OPTIONS_ERROR:
+        return "unsupported options";
+    default:
+        return "internal error";
+    }
+}
+
+class xz_source : public codec_source
+{
+public:
+    xz_source(int fd, bool peek) : m_in(fd, peek) {}
+    ~xz_source() override { lzma_end(&m_strm); }
+
+    bool init(bool peek)
+    {
+        if (!m_in.valid())
+            return false;
+        const uint64_t phys = lzma_physmem();
+        // A file that needs more than half the memory even on one thread
+        // would push the board into the OOM killer: refuse it instead.
+        const uint64_t stop = phys > 0 ? std::max<uint64_t>(phys / 2, uint64_t(128) << 20) : UINT64_MAX;
+        // The peek wants the first bytes only: the plain decoder stops there,
+        // where a decoder thread would expand its whole first block.
+        if (peek)
+            return lzma_stream_decoder(&m_strm, stop, LZMA_CONCATENATED) == LZMA_OK;
+        lzma_mt mt;
+        memset(&mt, 0, sizeof mt);
+        // Several streams one after another are one image, as xz -dc takes
+        // them. No LZMA_FAIL_FAST: with it a file cut short reads as corrupt
+        // data rather than as the end of input it is.
+        mt.flags = LZMA_CONCATENATED;
+        mt.threads = std::max<uint32_t>(1, lzma_cputhreads());
+        // Each decoder thread holds a whole block and its dictionary. The
+        // copy slots already take BUFFER_SIZE: the threads may use a few
+        // times that, never more than a quarter of the memory; beyond that
+        // the decoder runs fewer threads, down to one.
+        mt.memlimit_threading = uint64_t(4) * static_cast<uint64_t>(BUFFER_SIZE);
+        if (phys > 0)
+            mt.memlimit_threading = std::min(mt.memlimit_threading, phys / 4);
+        mt.memlimit_stop = stop;
+        return lzma_stream_decoder_mt(&m_strm, &mt) == LZMA_OK;
+    }
+
+    int64_t read(uint8_t *out, size_t cap) override
+    {
+        if (m_failed)
+            return -1;
+        m_strm.next_out = out;
+        m_strm.avail_out = cap;
+        while (m_strm.avail_out > 0 && !m_done) {
+            if (m_strm.avail_in == 0 && !m_eof) {
+                const int64_t n = m_in.fill();
+                if (n < 0)
+                    return fail("read error");
+                m_eof = n == 0;
+                m_strm.next_in = m_in.data();
+                m_strm.avail_in = static_cast<size_t>(n);
+            }
+            // LZMA_FINISH once the file is exhausted: a stream cut short then
+            // ends in LZMA_BUF_ERROR instead of waiting for more input.
+            const lzma_ret r = lzma_code(&m_strm, m_eof ? LZMA_FINISH : LZMA_RUN);
+            if (r == LZMA_STREAM_END)
+                m_done = true;
+            else if (r != LZMA_OK)
+                return fail(lzma_message(r));
+        }
+        return static_cast<int64_t>(cap - m_strm.avail_out);
+    }
+
+    int64_t consumed() const override { return static_cast<int64_t>(m_strm.total_in); }
+
+private:
+    int64_t fail(const char *why)
+    {
+        m_error = why;
+        m_failed = true;
+        return -1;
+    }
+
+    codec_input m_in;
+    lzma_stream m_strm = LZMA_STREAM_INIT;
+    bool m_eof = false, m_done = false, m_failed = false;
+};
+
+} // namespace
+
+std::unique_ptr<codec_source> xz_source_open(int fd, bool peek)
+{
+    std::unique_ptr<xz_source> src(new xz_source(fd, peek));
+    if (!src->init(peek))
+        return nullptr;
+    return src;
+}
+
+} // namespace storage_internal

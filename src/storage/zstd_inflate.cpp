@@ -1,0 +1,78 @@
+// zstd images through libzstd's streaming decoder. Frames one after
+// another are one image, as zstd -dc takes them; the window is limited to
+// the library's default (128 MiB), as for zstd -dc without --memory.
+#include "storage/codec_source.h"
+
+#include <zstd.h>
+
+namespace storage_internal {
+
+namespace {
+
+class zstd_source : public codec_source
+{
+public:
+    zstd_source(int fd, bool peek) : m_in(fd, peek), m_ctx(ZSTD_createDCtx()) {}
+    ~zstd_source() override { ZSTD_freeDCtx(m_ctx); }
+
+    bool valid() const { return m_in.valid() && m_ctx; }
+
+    int64_t read(uint8_t *out, size_t cap) override
+    {
+        if (m_failed)
+            return -1;
+        ZSTD_outBuffer o = {out, cap, 0};
+        while (o.pos < o.size && !m_done) {
+            if (m_buf.pos == m_buf.size && !m_eof) {
+                const int64_t n = m_in.fill();
+                if (n < 0)
+                    return fail("read error");
+                m_eof = n == 0;
+                m_base += static_cast<int64_t>(m_buf.size);
+                m_buf = {m_in.data(), static_cast<size_t>(n), 0};
+            }
+            const size_t inBefore = m_buf.pos, outBefore = o.pos;
+            const size_t ret = ZSTD_decompressStream(m_ctx, &o, &m_buf);
+            if (ZSTD_isError(ret))
+                return fail(ZSTD_getErrorName(ret));
+            if (m_buf.pos != inBefore || o.pos != outBefore) {
+                m_frameOpen = ret != 0;
+            } else if (m_eof) {
+                // The file is exhausted and nothing more comes out: it ended
+                // between frames (the clean end) or inside one.
+                if (m_frameOpen || consumed() == 0)
+                    return fail("unexpected end of file");
+                m_done = true;
+            }
+        }
+        return static_cast<int64_t>(o.pos);
+    }
+
+    int64_t consumed() const override { return m_base + static_cast<int64_t>(m_buf.pos); }
+
+private:
+    int64_t fail(const char *why)
+    {
+        m_error = why;
+        m_failed = true;
+        return -1;
+    }
+
+    codec_input m_in;
+    ZSTD_DCtx *m_ctx;
+    ZSTD_inBuffer m_buf = {nullptr, 0, 0};
+    int64_t m_base = 0;   // bytes of the pieces before the one in m_buf
+    bool m_eof = false, m_done = false, m_failed = false, m_frameOpen = false;
+};
+
+} // namespace
+
+std::unique_ptr<codec_source> zstd_source_open(int fd, bool peek)
+{
+    std::unique_ptr<zstd_source> src(new zstd_source(fd, peek));
+    if (!src->valid())
+        return nullptr;
+    return src;
+}
+
+} // namespace storage_internal

@@ -1,0 +1,146 @@
+// xz and zstd images: what we write must equal `xz -dc` / `zstd -dc` byte
+// for byte, and every damaged stream must fail instead of passing as a short
+// image. One table of codecs; gzip has its own cases in gzip_test.cpp.
+#include "storage/imagewriter.h"
+#include "storage_fixture.h"
+
+using namespace testsupport;
+
+namespace {
+constexpr int64_t OFFSET = 1 << 20;
+
+struct Codec
+{
+    const char *name;
+    const char *tool;
+    const char *pack;   // compresses standard input to standard output
+    const char *ext;
+};
+
+const Codec CODECS[] = {
+    {"xz", "xz", "xz -6 -c", ".xz"},
+    // Many blocks with their sizes in the headers: the multi-threaded
+    // decoder spreads them over its threads.
+    {"xz_blocks", "xz", "xz -6 -T2 --block-size=300000 -c", ".xz"},
+    {"zstd", "zstd", "zstd -q -c", ".zst"},
+};
+
+class CompressedImage : public StorageTest, public ::testing::WithParamInterface<Codec>
+{
+protected:
+    void SetUp() override
+    {
+        StorageTest::SetUp();
+        if (!haveTool(GetParam().tool) || !haveTool("cmp"))
+            GTEST_SKIP() << GetParam().tool << " or cmp missing";
+    }
+    image_compression kind() const { return image_compression_of(GetParam().ext); }
+    // Compressed copy of `data`, and the reference expansion by the tool.
+    std::string pack(const std::string &name, const std::vector<uint8_t> &data)
+    {
+        const std::string raw = put(name, data), packed = raw + GetParam().ext;
+        EXPECT_EQ(run(std::string(GetParam().pack) + " < " + shq(raw) + " > " + shq(packed)).status, 0);
+        return packed;
+    }
+    int write(const std::string &packed, const std::string &target, int64_t partitionSize = 0)
+    {
+        if (mmc_open(target.c_str()) < 0)
+            return -100;
+        const int ret = write_raw_compressed(kind(), target.c_str(), OFFSET, partitionSize, openRead(packed),
+                                             fileSize(packed), "img", "root", 1, 1);
+        EXPECT_EQ(mmc_release(), 0);
+        return ret;
+    }
+    int decompress(const std::string &packed)
+    {
+        FILE *out = fopen(file("out.raw").c_str(), "wb");
+        const int ret = decompress_image(kind(), out, openRead(packed), fileSize(packed));
+        EXPECT_EQ(fclose(out), 0);
+        return ret;
+    }
+};
+
+// Runs of zeros between random stretches, as a disk image has.
+std::vector<uint8_t> imageData(size_t size, uint32_t seed)
+{
+    std::vector<uint8_t> v = patternBytes(size, seed);
+    for (size_t i = 0; i < size; i += 65536)
+        std::fill(v.begin() + i, v.begin() + std::min(size, i + 30000), 0);
+    return v;
+}
+
+TEST_P(CompressedImage, WrittenImageEqualsTheToolsExpansion)
+{
+    const std::string a = pack("a", imageData(3 * 1000 * 1000 + 7, 1));
+    const std::string b = pack("b", imageData(200001, 2));
+    // Streams (frames) one after another are one image, as the tools take them.
+    const std::string both = put("both", readFile(a) + readFile(b));
+    const std::string ref = file("ref.raw");
+    ASSERT_EQ(run(std::string(GetParam().tool) + " -dc < " + shq(both) + " > " + shq(ref)).status, 0);
+    const int64_t n = fileSize(ref);
+    // Small slots (many chunks) and board-sized ones.
+    for (int bs : {BUFFER_SIZE, 16 << 20}) {
+        SCOPED_TRACE(bs);
+        BUFFER_SIZE = bs;
+        m_progress.clear();
+        const std::string target = makeTarget("target.img", n + 3 * OFFSET);
+        ASSERT_EQ(write(both, target), 0);
+        EXPECT_TRUE(cmpEqual(ref, target, n, OFFSET));
+        EXPECT_TRUE(allZero(target, 0, OFFSET));
+        EXPECT_TRUE(allZero(target, OFFSET + n, OFFSET));
+        const std::vector<int> p = percents(m_progress);
+        ASSERT_FALSE(p.empty());
+        EXPECT_EQ(p.back(), 100);
+        EXPECT_TRUE(std::is_sorted(p.begin(), p.end()));
+        EXPECT_EQ(m_speed.back().total, fileSize(both));
+    }
+    EXPECT_EQ(decompress(both), 0);
+    EXPECT_TRUE(cmpEqual(ref, file("out.raw"), n));
+    EXPECT_EQ(fileSize(file("out.raw")), n);
+    uint8_t head[102];
+    ASSERT_EQ(compressed_read(kind(), openRead(both), head, sizeof head), 0);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(head), sizeof head), readFile(ref).substr(0, sizeof head));
+
+    // Larger than the partition once expanded: refused, nothing past it.
+    const std::string target = makeTarget("small.img", 3 * OFFSET);
+    EXPECT_EQ(write(a, target, OFFSET), -EFBIG);
+    EXPECT_TRUE(allZero(target, 2 * OFFSET, OFFSET));
+}
+
+TEST_P(CompressedImage, DamagedStreamsFailWithTheirCause)
+{
+    const std::string good = readFile(pack("img", imageData(700000, 5)));
+    std::string flipped = good, magic = good;
+    flipped[good.size() / 2] ^= 0x55;
+    magic[0] ^= 0x01;
+    const std::vector<std::pair<std::string, std::string>> bad = {
+        {"cut in the middle", good.substr(0, good.size() / 2)},
+        {"cut before the end", good.substr(0, good.size() - 4)},
+        {"flipped byte", flipped},
+        {"trailing garbage", good + "garbage\n"},
+        {"wrong magic", magic},
+        {"empty", ""}};
+    const std::string prefix = std::string(image_compression_name(kind())) + ": ";
+    for (const auto &c : bad) {
+        SCOPED_TRACE(c.first);
+        const std::string path = put("bad" + std::string(GetParam().ext), c.second);
+        // The tool itself agrees that the stream is broken.
+        EXPECT_NE(run(std::string(GetParam().tool) + " -t -q " + shq(path) + " 2>/dev/null").status, 0);
+        m_progress.clear();
+        const std::string target = makeTarget("target.img", 3 * OFFSET);
+        EXPECT_EQ(write(path, target), -1);
+        EXPECT_EQ(image_input_error().rfind(prefix, 0), 0u) << image_input_error();
+        for (int p : percents(m_progress))
+            EXPECT_LT(p, 100);
+        EXPECT_TRUE(allZero(target, 0, OFFSET));
+        EXPECT_TRUE(allZero(target, OFFSET + 700000, OFFSET));
+        EXPECT_EQ(decompress(path), -1);
+    }
+    uint8_t head[102];
+    EXPECT_EQ(compressed_read(kind(), openRead(put("plain", std::string(200, 'p'))), head, sizeof head), -1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, CompressedImage, ::testing::ValuesIn(CODECS),
+                         [](const ::testing::TestParamInfo<Codec> &i) { return std::string(i.param.name); });
+
+} // namespace
