@@ -17,6 +17,11 @@ struct Codec
     const char *ext;
 };
 
+void PrintTo(const Codec &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 const Codec CODECS[] = {
     {"xz", "xz", "xz -6 -c", ".xz"},
     // Many blocks with their sizes in the headers: the multi-threaded
