@@ -198,6 +198,7 @@ setup_throttle() {
 cat "$IMG" "$GZ" "$XZ" "$ZST" "$SIMG" "$DCIMG" "$MFIMG" > /dev/null
 
 # --- cases: group|who|command (@T@ target, @S@ back-up source)|expected -----
+# (no "|" inside a command: a pipe into dd is written as dd if=<(...))
 CASES=(
 "raw|imgsmith|$BENCH raw '$IMG' @T@ $BUFFER|$IMG"
 "raw|verify|$BENCH raw-verify '$IMG' @T@ $BUFFER|$IMG"
@@ -208,9 +209,9 @@ CASES=(
 "gzip|igzip|igzip -dc '$GZ' 1<>@T@ && sync -d @T@|$IMG"
 "gzip|pigz|pigz -dc '$GZ' 1<>@T@ && sync -d @T@|$IMG"
 "xz|imgsmith|$BENCH xz '$XZ' @T@ $BUFFER|$IMG"
-"xz|xz|xz -dc -T0 '$XZ' | dd of=@T@ bs=64M iflag=fullblock conv=notrunc,fdatasync status=none|$IMG"
+"xz|xz|dd if=<(xz -dc -T0 '$XZ') of=@T@ bs=64M iflag=fullblock conv=notrunc,fdatasync status=none|$IMG"
 "zstd|imgsmith|$BENCH zst '$ZST' @T@ $BUFFER|$IMG"
-"zstd|zstd|zstd -dc '$ZST' | dd of=@T@ bs=64M iflag=fullblock conv=notrunc,fdatasync status=none|$IMG"
+"zstd|zstd|dd if=<(zstd -dc '$ZST') of=@T@ bs=64M iflag=fullblock conv=notrunc,fdatasync status=none|$IMG"
 "sparse|imgsmith|$BENCH image '$SIMG' @T@ $BUFFER|$IMG"
 "sparse|simg2img|simg2img '$SIMG' @T@ && sync -d @T@|$IMG"
 "many-fills|imgsmith|$BENCH image '$MFIMG' @T@ $BUFFER|$MF"
