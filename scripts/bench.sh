@@ -17,9 +17,9 @@
 #
 # Data: an ext4 image of SIZE MiB made by mkfs.ext4 -d from real files
 # (about 43 % full, the rest empty), written out whole; its gzip -6 form;
-# its xz -6 -T0 (several blocks) and zstd -3 forms; its img2simg form; a form whose zero fills are don't-care chunks; and a
-# "many small fills" image (one 4 KiB block in eight zeroed) in img2simg
-# form. Before every writer the target is filled with a pattern that
+# its xz -6 -T0 (several blocks) and zstd -3 forms; its img2simg form; a
+# form whose zero fills are don't-care chunks; and a "many small fills"
+# image (one 4 KiB block in eight zeroed) in img2simg form. Before every writer the target is filled with a pattern that
 # differs from every image, every case ends with its data forced out
 # (fdatasync), and every output is compared with cmp against what the
 # target must hold. The tables show medians, wall and CPU seconds.
