@@ -12,6 +12,8 @@
 #include "backup/onboardflashbackupandrestorespeedevent.h"
 #include "backup/onboardflashbackupandrestorethreadevent.h"
 #include "board/boardhardwareinfo.h"
+#include "board/targetdevice.h"
+#include "imageset/osconfig.h"
 #include "startup/globals.h"
 #include "storage/backup_manifest.h"
 #include "storage/mmc.h"
@@ -49,6 +51,7 @@ void OnboardFlashBackupAndRestoreThread::post(QEvent *event)
 void OnboardFlashBackupAndRestoreThread::postOnboardFlashBRErrorMessage(const QString &message)
 {
     log2file("error: %s\n", message.toLocal8Bit().constData());
+    m_lastError = message;
     post(new OnboardFlashBackupAndRestoreThreadEvent(0, 0, true, message));
 }
 
@@ -97,25 +100,42 @@ void OnboardFlashBackupAndRestoreThread::run()
             postSpeedMessage2(QString::fromStdString(image), QString::fromStdString(part), done, total, ms);
         });
     stream_set_cancel_flag(&m_cancelled);
+    m_lastError.clear();
+    m_report.reset(new JobReport(QStringLiteral("backup")));
 
     const QString device = QStringLiteral("/dev/") +
         (gCurrentBoardInfo ? gCurrentBoardInfo->getOnboardFlashDevName() : QString());
     qint64 sectors = 0;
+    bool done = false;
     if ((currentAction != 1 || checkFreeSpace()) && measureDevice(device, &sectors)) {
         const QByteArray dev = device.toLocal8Bit();
         if (mmc_open(dev.constData()) < 0) {
             postOnboardFlashBRErrorMessage(QStringLiteral("Fail to call mmc_open on %1.").arg(device));
         } else {
-            const bool done = currentAction == 1 && backUp(device, sectors);
+            done = currentAction == 1 && backUp(device, sectors);
             mmc_release();
-            if (done)
-                postOnboardFlashBRFinishMessage();
         }
     }
+    if (currentAction == 1)
+        writeReport(device, sectors * 512, done);
+    // After the record, so a front-end acting on the event finds it there.
+    if (done)
+        postOnboardFlashBRFinishMessage();
 
     stream_set_cancel_flag(nullptr);
     // The sinks point into this object, which may be gone before the next job.
     gui_setup_progress_report_function("", nullptr, nullptr);
+}
+
+void OnboardFlashBackupAndRestoreThread::writeReport(const QString &device, qint64 bytes, bool done)
+{
+    m_report->setImageSet(m_imageFilePath, JobReport::kindName(RawImage));
+    const bool ufs = gCurrentBoardInfo && gCurrentBoardInfo->isOnboardUFS();
+    m_report->addDevice(QStringLiteral("source"),
+                        TargetDevice(ufs ? TargetDeviceUFS : TargetDeviceEMMC, device.mid(int(strlen("/dev/")))),
+                        bytes);
+    m_report->finish(done ? JobReport::Ok : isCancelled() ? JobReport::Cancelled : JobReport::Failed, m_lastError);
+    m_report->appendToMediumOf(m_imageFilePath);
 }
 
 bool OnboardFlashBackupAndRestoreThread::checkFreeSpace()
@@ -189,8 +209,13 @@ bool OnboardFlashBackupAndRestoreThread::backUp(const QString &device, qint64 se
         log2file("back-up cancelled, %s removed\n", file.constData());
         return false;
     }
-    if (ret >= 0)
-        return finishImageFile(fp, QString::fromStdString(digest.hex()));
+    if (ret >= 0) {
+        const QString hex = QString::fromStdString(digest.hex());
+        if (!finishImageFile(fp, hex))
+            return false;
+        m_report->addBackupImage(path, bytes, hex);
+        return true;
+    }
     fclose(fp);
     postOnboardFlashBRErrorMessage(QStringLiteral("Failed to write image file: %1, retcode: %2.").arg(path).arg(ret));
     return false;

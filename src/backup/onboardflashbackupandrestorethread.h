@@ -13,6 +13,9 @@
 #include <atomic>
 #include <cstdio>
 #include <functional>
+#include <memory>
+
+#include "install/jobreport.h"
 
 class OnboardFlashBackupAndRestoreThread : public QThread
 {
@@ -60,10 +63,14 @@ private:
     bool backUp(const QString &device, qint64 sectors);
     bool finishImageFile(FILE *fp, const QString &digest);
     void post(QEvent *event);
+    // Leaves the back-up's record on the medium it was written to.
+    void writeReport(const QString &device, qint64 bytes, bool done);
 
     QString m_imageFilePath;
     int m_mediaKind = 0;
     QObject *m_receiver = nullptr;
     std::function<void(int)> m_observer;
     std::atomic<bool> m_cancelled{false};
+    QString m_lastError;
+    std::unique_ptr<JobReport> m_report;
 };

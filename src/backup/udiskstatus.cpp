@@ -36,12 +36,7 @@ int UDiskStatus::checkUDiskStatus(const QString &dev)
 
 bool UDiskStatus::isReadOnlyOptions(const QString &options)
 {
-    // The first of "ro" and "rw" decides.
-    for (const QString &opt : options.split(QLatin1Char(','))) {
-        if (opt == QLatin1String("ro") || opt == QLatin1String("rw"))
-            return opt == QLatin1String("ro");
-    }
-    return false;
+    return Util::isReadOnlyMountOptions(options);
 }
 
 QString UDiskStatus::devName() const

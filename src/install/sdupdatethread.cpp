@@ -44,6 +44,8 @@ void SDUpdateThread::cancel()
 void SDUpdateThread::run()
 {
     m_failed = false;
+    m_errorText.clear();
+    m_report.reset(new JobReport(QStringLiteral("install")));
     m_useRawFlow = false;
     m_isRockchipUfs = false;
     m_rawImagePath.clear();
@@ -76,11 +78,29 @@ void SDUpdateThread::run()
     stream_set_verify(false);
     // The sinks point into this object, which may be gone before the next job.
     gui_setup_progress_report_function("", nullptr, nullptr);
+    // Before the final event, so a front-end that reboots or quits on it
+    // finds the record already on the medium.
+    writeReport(ok && !m_failed);
     if (!ok || m_failed)
         return;
     postFinishMessage(m_bootDevice, m_systemDevice);
     log2file(" : done.\n");
     log2file("all done.\n");
+}
+
+void SDUpdateThread::writeReport(bool ok)
+{
+    const QString set = isRawImageSet() ? m_config.imagePath + "/" + m_config.os_raw_img : m_config.imagePath;
+    m_report->setImageSet(set, JobReport::kindName(m_config.osType));
+    if (!m_bootDevice.isNone())
+        m_report->addDevice(QStringLiteral("boot"), m_bootDevice);
+    if (!m_systemDevice.isNone() && m_systemDevice.devName != m_bootDevice.devName)
+        m_report->addDevice(QStringLiteral("system"), m_systemDevice);
+    for (const WrittenImage &w : m_writtenImages)
+        m_report->addImage(w.image, w.partition, w.bytes, w.hash);
+    m_report->setLowFormat(m_lowFormat);
+    m_report->finish(ok ? JobReport::Ok : isCancelled() ? JobReport::Cancelled : JobReport::Failed, m_errorText);
+    m_report->appendToMediumOf(set);
 }
 
 bool SDUpdateThread::fail(const QString &message)
@@ -89,6 +109,7 @@ bool SDUpdateThread::fail(const QString &message)
         return false;
     m_failed = true;
     QString text = isCancelled() ? QStringLiteral("The install was cancelled.") : message;
+    m_errorText = text;
     log2file("error: %s\n", text.toLocal8Bit().constData());
     postErrorMessage(text);
     return false;

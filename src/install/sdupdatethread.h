@@ -16,6 +16,7 @@
 #include "board/targetdevice.h"
 #include "imageset/osconfig.h"
 #include "install/deviceplan.h"
+#include "install/jobreport.h"
 #include "install/writtenimage.h"
 
 struct UfsBootPlan;
@@ -90,6 +91,8 @@ private:
     bool lowFormatDevices();
     bool lowFormatDevice(DevicePlan &plan);
     void cleanUp();
+    // Leaves the run's record on the medium the set came from.
+    void writeReport(bool ok);
 
     // Partition-map flow (partmapflow.cpp).
     bool runPartitionMapFlow();
@@ -150,6 +153,8 @@ private:
     bool m_isRockchipUfs = false;
     bool m_useRawFlow = false;
     bool m_failed = false;
+    QString m_errorText;
+    std::unique_ptr<JobReport> m_report;
     int m_lastFileIndex = -1;
     int m_lastPercent = -1;
     QList<WrittenImage> m_writtenImages;

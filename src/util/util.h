@@ -67,6 +67,9 @@ public:
     // (always NUL-terminated, truncated to their lengths) and the two numbers.
     static int getMountPointStatus(const QString &path, char *typeBuf, int typeLen,
                                    char *optsBuf, int optsLen, int *freq, int *passno);
+    // Mount options ("rw,relatime") read as read-only: the first of "ro"
+    // and "rw" decides.
+    static bool isReadOnlyMountOptions(const QString &options);
 
     // Partitions.
     static bool isDeviceInPartitions(const QString &name);

@@ -142,6 +142,15 @@ int Util::getMountPointStatus(const QString &path, char *typeBuf, int typeLen, c
     return 1;
 }
 
+bool Util::isReadOnlyMountOptions(const QString &options)
+{
+    for (const QString &opt : options.split(QLatin1Char(','))) {
+        if (opt == QLatin1String("ro") || opt == QLatin1String("rw"))
+            return opt == QLatin1String("ro");
+    }
+    return false;
+}
+
 bool Util::isDeviceInPartitions(const QString &name)
 {
     if (name.isEmpty())

@@ -140,3 +140,38 @@ TEST_F(BackupEngine, CancelStopsTheCopyAndDeletesThePartialFile)
 }
 
 } // namespace
+
+// Every back-up leaves one line on the card it wrote to, read back with
+// Python's json: a sound one, one that could not read the device, one
+// cancelled.
+TEST_F(BackupEngine, EveryBackUpLeavesItsRecordOnTheCard)
+{
+    makeEmmc(8 * MiB);
+    BUFFER_SIZE = 1 << 20;
+    writeBytes(emmc(), 5 * MiB, patternBytes(MiB, 6));
+    ASSERT_EQ(backUp("/mnt/sdcard/cv-rk3588-emmc.raw").count(1202), 1);
+    const std::string sha = run("sha256sum " + shq(image())).out.substr(0, 64);
+    backUp("/mnt/sdcard/b.raw", 1, [](OnboardFlashBackupAndRestoreThread &job) {
+        job.setProgressObserver([&job](int percent) {
+            if (percent >= 25)
+                job.cancel();
+        });
+    });
+    unlink(emmc().c_str());
+    backUp("/mnt/sdcard/c.raw");
+
+    const char *fields = "import json,sys\n"
+                         "for l in open(sys.argv[1]):\n"
+                         "  r=json.loads(l); s=r['source']\n"
+                         "  print(r['operation'], r['board']['name'], r['imageSet']['path'], s['device'], s['kind'],\n"
+                         "    s['bytes'], [(i['name'], i['bytes'], i['sha256']) for i in r['images']], r['result'],\n"
+                         "    repr(r['error']), 'targets' in r, r['time'].endswith('Z'), r['durationSeconds'] >= 0)\n";
+    const CmdResult r = run("python3 -c " + shq(fields) + " " + shq(file("mnt/sdcard/imgsmith-report.jsonl")));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "backup CV-RK3588 /mnt/sdcard/cv-rk3588-emmc.raw /dev/mmcblk2 eMMC 8388608 [('/mnt/sdcard/cv-rk3588-emmc.raw', "
+              "8388608, '" + sha + "')] ok '' False True True\n"
+              "backup CV-RK3588 /mnt/sdcard/b.raw /dev/mmcblk2 eMMC 8388608 [] cancelled '' False True True\n"
+              "backup CV-RK3588 /mnt/sdcard/c.raw /dev/mmcblk2 eMMC 0 [] failed 'Fail to open device: /dev/mmcblk2' "
+              "False True True\n");
+}

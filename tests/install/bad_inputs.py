@@ -9,6 +9,7 @@ failure in the middle of a write may change nothing outside its target range.
 
 usage: bad_inputs.py <imgsmith-install> <source dir>
 """
+import datetime
 import gzip
 import hashlib
 import json
@@ -22,7 +23,7 @@ import tempfile
 DRIVER, SRC = sys.argv[1], sys.argv[2]
 MIB = 1 << 20
 EMMC_MIB, NVME_MIB = 24, 8
-for tool in ("img2simg", "simg2img", "sgdisk", "sfdisk", "xz", "zstd"):
+for tool in ("img2simg", "simg2img", "sgdisk", "sfdisk", "xz", "zstd", "xxhsum"):
     if not shutil.which(tool) and not os.path.exists("/usr/sbin/" + tool):
         print("skipped: %s not found" % tool)
         sys.exit(77)
@@ -247,7 +248,7 @@ CASES = [
     ("raw sparse", "sparse image bigger than the disk",
      lambda: raw_set("rs-big", sparse(FS, total_blocks=EMMC_MIB * 256 + 1)), [], "File too big", None),
     ("raw sparse", "corrupt sparse image", lambda: raw_set("rs-bad", sparse(FS)[:-4096]), [], "Invalid image file", None),
-    ("not a file", "regular image", lambda: raw_set("ff-ok", SMALL_RAW), [], OK, holds(0, SMALL_RAW)),
+    ("not a file", "regular image", lambda: raw_set("ff-ok", SMALL_RAW), ["--verify"], OK, holds(0, SMALL_RAW)),
     ("not a file", "FIFO as the image", lambda: fifo_set("ff"), [], "not a directory or a file", None),
     ("not a file", "FIFO as a partition image", lambda: fifo_set("ffp") and partmap_set(
      "ffp", "flash=mmc,0:boot:raw:0x100000,0x100000:disk.img;\n", {}), [], "not a regular file or block device", None),
@@ -284,6 +285,48 @@ def _bad_md5(name):
     return "/mnt/sdcard/%s/update.img" % name
 
 
+# Every install that reached the job leaves one JSON line on the card. A line
+# cut short by an earlier power failure must stay alone on its line.
+REPORT = os.path.join(SD, "imgsmith-report.jsonl")
+CUT = b'{"time": "2026-01-01T00:0'
+put(REPORT, CUT)
+
+
+def records():
+    data = open(REPORT, "rb").read()
+    assert data.startswith(CUT) and (data == CUT or data.endswith(b"\n")), data[-200:]
+    return [json.loads(line) for line in data.split(b"\n")[1:-1]]
+
+
+def report_problems(new, status, expect, options, setpath):
+    if status == 2:   # refused on the command line, no job
+        return ["a report without an install"] if new else []
+    if len(new) != 1:
+        return ["%d report lines instead of one" % len(new)]
+    r = new[0]
+    problems = []
+    want = {"operation": "install", "result": "ok" if expect == OK else "failed",
+            "lowFormat": "--low-format" in options, "board": {"name": "Alpha-X9", "cpu": "RK3588",
+                                                              "cpuId": r["board"].get("cpuId") or "missing"}}
+    problems += ["report %s: %r" % (k, r.get(k)) for k, v in want.items() if r.get(k) != v]
+    # Bytes that are not UTF-8 reach the report as U+FFFD, one per byte.
+    if os.fsencode(setpath).decode(errors="replace") != r["imageSet"]["path"]:
+        problems.append("report path %r" % r["imageSet"]["path"])
+    if [(t["role"], t["device"], t["bytes"]) for t in r["targets"]] != [("boot", "/dev/mmcblk2", EMMC_MIB * MIB)]:
+        problems.append("report targets %r" % r["targets"])
+    if (expect == OK) != (r["error"] == "") or expect != OK and expect not in r["error"]:
+        problems.append("report error %r" % r["error"])
+    # A hash only when the install read its images back; XXH3 of the raw image.
+    wrong = [i for i in r["images"] if i["bytes"] <= 0 or ("xxh3" in i) != ("--verify" in options) or
+             "xxh3" in i and subprocess.run(["xxhsum", "-H3", ROOT + i["name"]], capture_output=True,
+                                            text=True).stdout.split()[-1] != i["xxh3"]]
+    if wrong or expect == OK and not r["images"]:
+        problems.append("report images %r" % r["images"])
+    if datetime.datetime.fromisoformat(r["time"].replace("Z", "+00:00")).utcoffset() != datetime.timedelta(0):
+        problems.append("report time %r" % r["time"])
+    return problems
+
+
 def fill_disks():
     for dev, mib in ((EMMC, EMMC_MIB), (NVME, NVME_MIB)):
         with open(dev, "wb") as f:
@@ -298,6 +341,7 @@ failures = 0
 for family, name, build, options, expect, check in CASES:
     fill_disks()
     before = (digest(EMMC), digest(NVME))
+    seen = len(records())
     setpath = build()
     env = dict(os.environ, IMGSMITH_ROOT=ROOT)
     try:
@@ -306,7 +350,7 @@ for family, name, build, options, expect, check in CASES:
         out, status = r.stdout.decode(errors="replace") + r.stderr.decode(errors="replace"), r.returncode
     except subprocess.TimeoutExpired:
         out, status = "(hung)", None
-    problems = []
+    problems = report_problems(records()[seen:], status, expect, options, setpath)
     if expect == OK:
         if status != 0 or OK not in out:
             problems.append("did not install")
@@ -330,6 +374,19 @@ for family, name, build, options, expect, check in CASES:
         print("FAIL  %-16s %-40s %s\n%s" % (family, name, "; ".join(problems), out))
     else:
         print("ok    %-16s %-40s %s" % (family, name, expect if expect != OK else "installed"))
+
+# A card mounted read-only: the report is skipped with a log line and the
+# install ends as it would have.
+MOUNTS = os.path.join(ROOT, "proc/mounts")
+put(MOUNTS, open(MOUNTS, "rb").read().replace(b" /mnt/sdcard vfat rw,", b" /mnt/sdcard vfat ro,"))
+for setpath, status in ((raw_set("ro-ok", SMALL_RAW), 0), (damaged(".gz", "cut"), 1)):
+    seen = len(records())
+    r = subprocess.run([DRIVER, setpath, "mmcblk2", "none"], capture_output=True, env=env)
+    log = open(os.path.join(ROOT, "tmp/imgsmith-gui.log"), "rb").read()
+    if r.returncode != status or len(records()) != seen or \
+            log.count(b"report: /mnt/sdcard is mounted read-only, no imgsmith-report.jsonl written") != status + 1:
+        failures += 1
+        print("FAIL  read-only card: exit %d, %d report lines" % (r.returncode, len(records()) - seen))
 shutil.rmtree(WORK)
 print("%d of %d cases failed" % (failures, len(CASES)))
 sys.exit(1 if failures else 0)

@@ -44,7 +44,15 @@ fi
 
 [ $rc -eq 1 ] || fail "exit status $rc, expected 1"
 grep -q "boot.img too big" "$SIM/tmp/imgsmith-gui.log" || fail "no size error in the log"
-changed=$(cd "$SIM" && find . -newer "$WORK/start" -type f ! -path ./dev/mmcblk2 ! -path './tmp/*' | sort)
+# The one thing a failed install leaves on the card is its record.
+python3 - "$SIM/mnt/sdcard/imgsmith-report.jsonl" <<'PY' || fail "install report"
+import json, sys
+(r,) = [json.loads(line) for line in open(sys.argv[1], "rb")]
+assert r["result"] == "failed" and "boot.img too big" in r["error"], r
+assert r["imageSet"]["path"] == "/mnt/sdcard/too-large" and r["targets"][0]["device"] == "/dev/mmcblk2", r
+PY
+changed=$(cd "$SIM" && find . -newer "$WORK/start" -type f ! -path ./dev/mmcblk2 ! -path './tmp/*' \
+          ! -path ./mnt/sdcard/imgsmith-report.jsonl | sort)
 [ -z "$changed" ] || fail "written outside the target: $changed"
-echo "  ok    exit 1, nothing outside the target changed"
+echo "  ok    exit 1, nothing outside the target changed but the install report"
 exit 0
