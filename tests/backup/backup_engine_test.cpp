@@ -21,12 +21,6 @@ class BackupEngine : public BackupBoard
 {
 protected:
     std::string image() const { return file("mnt/sdcard/cv-rk3588-emmc.raw"); }
-    // The df stand-in prints `lines` instead of looking at the board.
-    void dfSays(const std::string &lines)
-    {
-        writeFile(file("df.out"), "Filesystem 1K-blocks Used Available Use% Mounted on\n" + lines);
-        setenv("IMGSMITH_SIM_DF", file("df.out").c_str(), 1);
-    }
 };
 
 TEST_F(BackupEngine, FreeSpaceAsDfReportsItDecidesBeforeAnythingIsWritten)

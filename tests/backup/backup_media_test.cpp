@@ -25,11 +25,6 @@ protected:
         BackupBoard::SetUp();
         makeEmmc(64 * MiB);
     }
-    void dfSays(const std::string &lines)
-    {
-        writeFile(file("df.out"), "Filesystem 1K-blocks Used Available Use% Mounted on\n" + lines);
-        setenv("IMGSMITH_SIM_DF", file("df.out").c_str(), 1);
-    }
     BRSelectorView usbView()
     {
         gUdiskStatus.reCalcUdiskStatus();

@@ -1,7 +1,8 @@
 // A whole back-up and restore on the simulated board: a real image set
-// installed by the install job onto a 256 MiB eMMC, backed up into a
-// ".raw" file with its manifest, and installed again from that file onto a
-// blank eMMC. Checked with cmp, du and sha256sum, never with our readers.
+// installed by the install job onto a 128 MiB eMMC (about the least the set
+// needs), backed up into a ".raw" file with its manifest, and installed
+// again from that file onto a blank eMMC. Checked with cmp, du and
+// sha256sum, never with our readers.
 #include "backupfixture.h"
 
 #include "imageset/osconfig.h"
@@ -62,10 +63,10 @@ protected:
 
 TEST_F(BackupRestore, InstalledSetBacksUpWithHolesAndManifestAndRestoresByteForByte)
 {
-    CmdResult r = run(std::string(IMGSMITH_SOURCE_DIR) + "/scripts/make-sim-board.sh --emmc-mib 256 --sets linux-mbr4 " +
+    CmdResult r = run(std::string(IMGSMITH_SOURCE_DIR) + "/scripts/make-sim-board.sh --emmc-mib 128 --sets linux-mbr4 " +
                       shq(root()));
     ASSERT_EQ(r.status, 0) << r.err;
-    gOnboardFlashSize = 256 * 1024;
+    gOnboardFlashSize = 128 * 1024;
     ASSERT_EQ(install(Linux, "linux-mbr4", "partmap.txt"), "");
 
     run("mkdir -p " + shq(file("mnt/sdcard/backup")));
@@ -79,9 +80,9 @@ TEST_F(BackupRestore, InstalledSetBacksUpWithHolesAndManifestAndRestoresByteForB
     EXPECT_GT(log.count(1201), 0);
 
     EXPECT_TRUE(same(emmc(), image));
-    // The empty part of the eMMC is not stored: allocated KiB well below 256 MiB.
+    // The empty part of the eMMC is not stored: allocated KiB well below 128 MiB.
     const long allocatedKiB = std::stol(run("du -k " + shq(image)).out);
-    EXPECT_LT(allocatedKiB, 200 * 1024);
+    EXPECT_LT(allocatedKiB, 96 * 1024);
     r = run("cd " + shq(file("mnt/sdcard/backup")) + " && sha256sum -c cv-rk3588-emmc.raw.sha256");
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.out, "cv-rk3588-emmc.raw: OK\n");
@@ -89,14 +90,14 @@ TEST_F(BackupRestore, InstalledSetBacksUpWithHolesAndManifestAndRestoresByteForB
     // Restore onto a blank eMMC: the back-up offered as a raw image set.
     const std::string original = file("original.img");
     ASSERT_EQ(run("mv " + shq(emmc()) + " " + shq(original)).status, 0);
-    makeEmmc(256 * MiB);
+    makeEmmc(128 * MiB);
     EXPECT_EQ(install(RawImage, "backup", "cv-rk3588-emmc.raw"), "");
     EXPECT_TRUE(same(emmc(), original));
 
     // One changed byte in the back-up: refused before the device is touched.
     writeBytes(image, 100 * MiB + 7, {0x5a});
-    makeEmmc(256 * MiB);
-    makeSparseFile(file("blank.img"), 256 * MiB);
+    makeEmmc(128 * MiB);
+    makeSparseFile(file("blank.img"), 128 * MiB);
     const QString error = install(RawImage, "backup", "cv-rk3588-emmc.raw");
     EXPECT_TRUE(error.startsWith("The backup /mnt/sdcard/backup/cv-rk3588-emmc.raw is corrupted")) << error.toStdString();
     EXPECT_TRUE(same(emmc(), file("blank.img")));

@@ -84,9 +84,7 @@ TEST_F(BackupServices, TfCardFiguresDecideTheOneKeyBackUp)
     run("mkdir -p " + shq(file("sys/block/mmcblk0")));
     const qint64 cardKiB = gOnboardFlashSize + 2500000;
     writeFile(file("sys/block/mmcblk0/size"), std::to_string(cardKiB * 2) + "\n");
-    writeFile(file("df.out"), "Filesystem 1K-blocks Used Available Use% Mounted on\n/dev/mmcblk0p1 1 1 " +
-                                  std::to_string(gOnboardFlashSize - 1) + " 1% /mnt/sdcard\n");
-    setenv("IMGSMITH_SIM_DF", file("df.out").c_str(), 1);
+    dfSays("/dev/mmcblk0p1 1 1 " + std::to_string(gOnboardFlashSize - 1) + " 1% /mnt/sdcard\n");
     BoardServices s;
     s.reCalcTFCardSize();
     EXPECT_EQ(s.tfCardSize(), cardKiB);

@@ -123,6 +123,12 @@ std::string BackupBoard::toolLog() const
     return readFile(file("tools.log"));
 }
 
+void BackupBoard::dfSays(const std::string &lines)
+{
+    writeFile(file("df.out"), "Filesystem 1K-blocks Used Available Use% Mounted on\n" + lines);
+    setenv("IMGSMITH_SIM_DF", file("df.out").c_str(), 1);
+}
+
 BackupLog BackupBoard::backUp(const QString &image, int mediaKind,
                                         const std::function<void(OnboardFlashBackupAndRestoreThread &)> &setup)
 {

@@ -69,6 +69,9 @@ protected:
                const std::string &opts);
     // Lines the stand-in tools recorded so far.
     std::string toolLog() const;
+    // The df stand-in prints these lines under its header instead of
+    // looking at the board.
+    void dfSays(const std::string &lines);
 
     // Runs one back-up of the eMMC into `image` (a system path) to `mediaKind`
     // and delivers its events; `setup` may adjust the thread first.

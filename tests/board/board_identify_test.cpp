@@ -22,30 +22,84 @@ const char *kArmCpuinfo =
 
 } // namespace
 
-TEST(BoardIdentify, RevisionIsHexAndSelectsTheFamilyRow)
+// What the kernel reports in the three places identification reads, and the
+// row it must pick. nullptr: the file is absent.
+TEST(BoardIdentify, KernelReportsPickTheirRow)
 {
-    SimBoard sim;
-    sim.put("proc/cpuinfo", std::string(kArmCpuinfo) + "Hardware\t: corvanta-s5p4418\nRevision\t: 000a\n");
-    EXPECT_EQ(name(GetBoardType()), "Tern-Q4 Plus (2GB)");
-    EXPECT_EQ(GetBoardType()->boardRevision, 10);
-
-    // Case of the hardware key does not matter; a later line overrides.
-    sim.put("proc/cpuinfo", "Hardware : nothing\nRevision : 0\nHardware : CORVANTA-S5P6818\nRevision : 0003\n");
-    EXPECT_EQ(name(GetBoardType()), "Tern-X8 Pro (2GB)");
+    const std::string arm = kArmCpuinfo;
+    const struct
+    {
+        std::string cpuinfo;
+        const char *boardInfo, *sunxiInfo;
+        const char *name;
+        const char *hardware;   // the row's cpuinfo key, when it matters
+    } cases[] = {
+        // The revision is hex; the family row.
+        {arm + "Hardware\t: corvanta-s5p4418\nRevision\t: 000a\n", nullptr, nullptr, "Tern-Q4 Plus (2GB)", nullptr},
+        // Case of the hardware key does not matter; a later line overrides.
+        {"Hardware : nothing\nRevision : 0\nHardware : CORVANTA-S5P6818\nRevision : 0003\n", nullptr, nullptr,
+         "Tern-X8 Pro (2GB)", nullptr},
+        {"Hardware : corvanta-s5p6818\nRevision : 0050\n", nullptr, nullptr, "Unknow6818", nullptr},   // catch-all
+        // No cpuinfo; a family without any revision line; a revision that is
+        // not hex; a revision without hardware.
+        {"", nullptr, nullptr, "unknow", nullptr},
+        {"processor : 0\nHardware : corvanta-s5p4418\n", nullptr, nullptr, "unknow", nullptr},
+        {"Hardware : corvanta-s5p4418\nRevision : 00zz\n", nullptr, nullptr, "unknow", nullptr},
+        {"Revision : 0000\n", nullptr, nullptr, "unknow", nullptr},
+        // CPU revision 5 stands in for a missing revision.
+        {arm + "Hardware : corvanta-s5p4418\n", nullptr, nullptr, "Tern-Q4 Ember", nullptr},
+        // A64 needs no revision.
+        {"processor : 0\nHardware : sun50iw1p1\n", nullptr, nullptr, "Quill-A64", nullptr},
+        {"Hardware : sun50iw1p1\nRevision : 00zz\n", nullptr, nullptr, "Quill-A64", nullptr},
+        // Allwinner: the board id beats the revision, in either kernel
+        // flavour; an id no row carries falls back to the revision; a line
+        // with three parts is not the id.
+        {"Hardware : sun8i\nRevision : 0003\n", nullptr, nullptr, "Quill-H1 Twin", nullptr},
+        {"Hardware : sun8i\nRevision : 0003\n", nullptr,
+         "sunxi_platform    : Sun8iw7p1\nsunxi_chipid      : 2c21020e786746240000540000000000\n"
+         "sunxi_board_id    : 7(0)\n",
+         "Quill-H1 LTS", "sun8i"},
+        {"Hardware : Allwinnersun8iFamily\nRevision : 0003\n", nullptr, "sunxi_board_id : 7(0)\n", "Quill-H1 LTS",
+         "Allwinnersun8iFamily"},
+        {"Hardware : sun8i\nRevision : 0003\n", nullptr, "sunxi_board_id : 99(0)\n", "Quill-H1 Twin", nullptr},
+        {"Hardware : sun50iw2\nRevision : 0000\n", nullptr, "sunxi_board_id : 4(0) : x\nSUNXI_BOARD_ID:   2(0)\n",
+         "Quill-H5 Lark", nullptr},
+        // board/info shadows cpuinfo, even when it says nothing.
+        {"Hardware : sun8i\nRevision : 0000\n", nullptr, nullptr, "Quill-H1", nullptr},
+        {"Hardware : sun8i\nRevision : 0000\n", "Hardware : corvanta-rk3399\nRevision : 0004\n", nullptr,
+         "Alpha-R4 Pro", nullptr},
+        {"Hardware : sun8i\nRevision : 0000\n", "", nullptr, "unknow", nullptr},
+    };
+    for (const auto &c : cases) {
+        SimBoard sim;
+        if (!c.cpuinfo.empty())
+            sim.put("proc/cpuinfo", c.cpuinfo);
+        if (c.boardInfo)
+            sim.put("sys/devices/platform/board/info", c.boardInfo);
+        if (c.sunxiInfo)
+            sim.put("sys/class/sunxi_info/sys_info", c.sunxiInfo);
+        const BoardHardwareInfo *b = GetBoardType();
+        EXPECT_EQ(name(b), c.name) << c.cpuinfo << (c.boardInfo ? c.boardInfo : "") << (c.sunxiInfo ? c.sunxiInfo : "");
+        if (c.hardware)
+            EXPECT_EQ(b->cpuinfoHardware, c.hardware) << c.name;
+    }
 }
 
-TEST(BoardIdentify, CatchAllThenUnknownWithHardware)
+TEST(BoardIdentify, AllwinnerBoardIdLine)
 {
     SimBoard sim;
-    sim.put("proc/cpuinfo", "Hardware : corvanta-s5p6818\nRevision : 0050\n");
-    BoardHardwareInfo *b = GetBoardType();
-    EXPECT_EQ(name(b), "Unknow6818");
-    EXPECT_EQ(b->boardRevision, -1);
+    sim.put("sys/class/sunxi_info/sys_info", "sunxi_platform    : Sun8iw7p1\nsunxi_board_id    : 7(0)\n");
+    EXPECT_EQ(readAllwinnerBoardID(), "7(0)");
+    sim.put("sys/class/sunxi_info/sys_info", "sunxi_board_id : 4(0) : x\nSUNXI_BOARD_ID:   2(0)\n");
+    EXPECT_EQ(readAllwinnerBoardID(), "2(0)");
+}
 
-    // RK3576 has no catch-all row: an unknown revision gives the record
-    // named after the hardware key.
+TEST(BoardIdentify, UnknownRevisionWithoutCatchAllGivesARecordNamedAfterTheHardware)
+{
+    SimBoard sim;
+    // RK3576 has no catch-all row.
     sim.put("sys/devices/platform/board/info", "Hardware : Corvanta-RK3576\nRevision : 0077\n");
-    b = GetBoardType();
+    BoardHardwareInfo *b = GetBoardType();
     EXPECT_EQ(name(b), "corvanta-rk3576");
     EXPECT_EQ(b->boardKey, "corvanta-rk3576");
     EXPECT_EQ(b->cpuName, "Unknow");
@@ -59,88 +113,11 @@ TEST(BoardIdentify, CatchAllThenUnknownWithHardware)
     sim.put("sys/devices/platform/board/info", "Hardware : mystery-soc\nRevision : 1\n");
     EXPECT_EQ(GetBoardType(), b);
     EXPECT_EQ(name(b), "mystery-soc");
-}
-
-TEST(BoardIdentify, PlainUnknownWhenRevisionMissingOrNotHex)
-{
-    SimBoard sim;
-    // No cpuinfo at all.
-    BoardHardwareInfo *b = GetBoardType();
-    EXPECT_EQ(name(b), "unknow");
+    // Without any report: the plain unknown record.
+    std::remove((sim.root() + "/sys/devices/platform/board/info").c_str());
+    b = GetBoardType();
     EXPECT_EQ(b->boardKey, "unknow");
     EXPECT_EQ(b->cpuName, "Unknow");
-    // A family in the table but neither "revision" nor "cpu revision"; a
-    // revision that is not hex; a revision without hardware.
-    for (const char *text : {"processor : 0\nHardware : corvanta-s5p4418\n",
-                             "Hardware : corvanta-s5p4418\nRevision : 00zz\n", "Revision : 0000\n"}) {
-        sim.put("proc/cpuinfo", text);
-        EXPECT_EQ(name(GetBoardType()), "unknow") << text;
-    }
-}
-
-TEST(BoardIdentify, CpuRevisionStandsInForAMissingRevision)
-{
-    SimBoard sim;
-    sim.put("proc/cpuinfo", std::string(kArmCpuinfo) + "Hardware : corvanta-s5p4418\n");
-    // CPU revision 5 → the S5P4418 row with revision 5.
-    EXPECT_EQ(name(GetBoardType()), "Tern-Q4 Ember");
-}
-
-TEST(BoardIdentify, A64NeedsNoRevision)
-{
-    SimBoard sim;
-    sim.put("proc/cpuinfo", "processor : 0\nHardware : sun50iw1p1\n");
-    EXPECT_EQ(name(GetBoardType()), "Quill-A64");
-    sim.put("proc/cpuinfo", "Hardware : sun50iw1p1\nRevision : 00zz\n");
-    EXPECT_EQ(name(GetBoardType()), "Quill-A64");
-}
-
-TEST(BoardIdentify, AllwinnerBoardIdBeatsRevision)
-{
-    SimBoard sim;
-    sim.put("proc/cpuinfo", "Hardware : sun8i\nRevision : 0003\n");
-    // Without a board id the revision decides.
-    EXPECT_EQ(name(GetBoardType()), "Quill-H1 Twin");
-
-    sim.put("sys/class/sunxi_info/sys_info",
-            "sunxi_platform    : Sun8iw7p1\nsunxi_chipid      : 2c21020e786746240000540000000000\n"
-            "sunxi_board_id    : 7(0)\n");
-    EXPECT_EQ(readAllwinnerBoardID(), "7(0)");
-    BoardHardwareInfo *b = GetBoardType();
-    EXPECT_EQ(name(b), "Quill-H1 LTS");
-    EXPECT_EQ(b->cpuinfoHardware, "sun8i");
-
-    // The other kernel flavour finds the twin row of the same model.
-    sim.put("proc/cpuinfo", "Hardware : Allwinnersun8iFamily\nRevision : 0003\n");
-    b = GetBoardType();
-    EXPECT_EQ(name(b), "Quill-H1 LTS");
-    EXPECT_EQ(b->cpuinfoHardware, "Allwinnersun8iFamily");
-
-    // An id no row carries falls back to the revision.
-    sim.put("sys/class/sunxi_info/sys_info", "sunxi_board_id : 99(0)\n");
-    EXPECT_EQ(name(GetBoardType()), "Quill-H1 Twin");
-
-    // H5: the id also wins there; a line with three parts is not the id.
-    sim.put("proc/cpuinfo", "Hardware : sun50iw2\nRevision : 0000\n");
-    sim.put("sys/class/sunxi_info/sys_info", "sunxi_board_id : 4(0) : x\nSUNXI_BOARD_ID:   2(0)\n");
-    EXPECT_EQ(readAllwinnerBoardID(), "2(0)");
-    EXPECT_EQ(name(GetBoardType()), "Quill-H5 Lark");
-}
-
-TEST(BoardIdentify, BoardInfoShadowsCpuinfo)
-{
-    SimBoard sim;
-    sim.put("proc/cpuinfo", "Hardware : sun8i\nRevision : 0000\n");
-    EXPECT_EQ(name(GetBoardType()), "Quill-H1");
-
-    sim.put("sys/devices/platform/board/info", "Hardware : corvanta-rk3399\nRevision : 0004\nSerial : ABCDEF0123\n");
-    BoardHardwareInfo *b = GetBoardType();
-    EXPECT_EQ(name(b), "Alpha-R4 Pro");
-    EXPECT_EQ(b->getCPUID(), "abcdef0123");
-
-    // board/info present but saying nothing: cpuinfo is not read at all.
-    sim.put("sys/devices/platform/board/info", "");
-    EXPECT_EQ(name(GetBoardType()), "unknow");
 }
 
 TEST(BoardIdentify, CpuSerialAndId)
@@ -152,6 +129,8 @@ TEST(BoardIdentify, CpuSerialAndId)
     // Rockchip without a serial line in board/info.
     sim.put("sys/devices/platform/board/info", "Hardware : corvanta-rk3568\nRevision : 0\n");
     EXPECT_EQ(SimBoard::row("Alpha-R2")->getCPUID(), "");
+    sim.put("sys/devices/platform/board/info", "Hardware : corvanta-rk3399\nRevision : 0004\nSerial : ABCDEF0123\n");
+    EXPECT_EQ(SimBoard::row("Alpha-R4 Pro")->getCPUID(), "abcdef0123");
     sim.put("sys/devices/platform/cpu/uuid", "1a2b:3c4d:5e6f:7a8b\n");
     EXPECT_EQ(SimBoard::row("Tern-Q4")->getCPUID(), "1a2b3c4d5e6f7a8b");
     EXPECT_EQ(SimBoard::row("BCM2837 Board")->getCPUID(), "");   // no rule

@@ -1,8 +1,8 @@
 #!/bin/bash
 # The real imgsmith-gui, offscreen on a simulated board, driven only through
-# the shipped console client in script mode.
+# the shipped console client in script mode, or unattended (-i, --auto-exit).
 #   e2e_console.sh <case> <imgsmith-gui> <imgsmith-console> <source dir>
-# Exit 77 (skipped) when a tool or a piece the case needs is missing.
+# Exit 77 (skipped) when a tool the case needs is missing.
 set -uo pipefail
 CASE=$1
 GUI=$2
@@ -84,17 +84,8 @@ menu_number() {
 # Published lines other than frames and the prompt are indented by two blanks.
 MENU='^  # Select an OS to install:'
 
-# needs <source file> <what>: skip while a screen is still a placeholder.
-needs() {
-    if grep -q 'not available in this build' "$SRC/$1" 2>/dev/null; then
-        echo "SKIP: $2 are not in this build yet ($1 is a placeholder)"
-        exit 77
-    fi
-}
-
 case "$CASE" in
 menu-install)
-    needs src/ui/tdownloaddetailwidget.cpp "the install screens"
     make_board --sets linux-mbr4,linux-mbr6
     start_gui
     wait_for "$MENU"
@@ -120,7 +111,6 @@ menu-install)
     "$SRC/scripts/verify-install.py" "$SIM/dev/mmcblk2" "$SIM/mnt/sdcard/$dir" || fail "verification of $dir"
     ;;
 cancel)
-    needs src/ui/tdownloaddetailwidget.cpp "the install screens"
     make_board --sets linux-mbr4 --emmc-mib 1024
     # Slow enough to cancel: eight partitions of 96 MiB each (holes in the
     # image files, real writes on the device), each synced as it ends.
@@ -201,7 +191,6 @@ backup-target)
     ok "\"tf\" made the TF card the back-up target"
     ;;
 backup)
-    needs src/ui/backuprestoremodemainwidget.cpp "the back-up screens"
     make_board --sets linux-mbr4 --emmc-mib 64
     # The default card is FAT, which cannot hold a whole-device image: this
     # board's card data partition is exFAT.
@@ -223,6 +212,43 @@ backup)
     cmp "$f" "$SIM/dev/mmcblk2" || fail "no back-up file equal to the eMMC"
     (cd "$(dirname "$f")" && sha256sum -c "$(basename "$f").sha256") || fail "the back-up's manifest does not match it"
     ok "\"bk\" backed the eMMC up into ${f#"$SIM"}"
+    ;;
+autoexit-good | autoexit-too-large)
+    # Unattended (-i <set> --auto-exit), no client. too-large: the same set
+    # with a 1 MiB boot partition for its 16 MiB boot.img ends with status 1,
+    # and nothing but the eMMC, the program's own files in /tmp and the
+    # install report changed.
+    make_board --sets linux-mbr4
+    set=linux-mbr4
+    if [ "$CASE" = autoexit-too-large ]; then
+        set=too-large
+        cp -a "$SIM/mnt/sdcard/linux-mbr4" "$SIM/mnt/sdcard/$set"
+        sed -i 's/boot:ext4:0x100000,0x1000000:/boot:ext4:0x100000,0x100000:/' "$SIM/mnt/sdcard/$set/partmap.txt"
+        grep -q '0x100000,0x100000:boot.img' "$SIM/mnt/sdcard/$set/partmap.txt" || fail "partmap edit"
+    fi
+    touch "$WORK/start"
+    sleep 1   # mtime granularity: every later write is newer than the marker
+    PATH="$SRC/scripts/sim-tools:$PATH" QT_QPA_PLATFORM=offscreen IMGSMITH_ROOT=$SIM \
+        timeout 300 "$GUI" -i "/mnt/sdcard/$set" --auto-exit > "$WORK/gui.log" 2>&1
+    rc=$?
+    if [ "$CASE" = autoexit-good ]; then
+        [ $rc -eq 0 ] || fail "exit status $rc, expected 0"
+        "$SRC/scripts/verify-install.py" "$SIM/dev/mmcblk2" "$SIM/mnt/sdcard/$set" || fail "verification"
+    else
+        [ $rc -eq 1 ] || fail "exit status $rc, expected 1"
+        grep -q "boot.img too big" "$SIM/tmp/imgsmith-gui.log" || fail "no size error in the log"
+        # The one thing a failed install leaves on the card is its record.
+        python3 - "$SIM/mnt/sdcard/imgsmith-report.jsonl" <<'PY' || fail "install report"
+import json, sys
+(r,) = [json.loads(line) for line in open(sys.argv[1], "rb")]
+assert r["result"] == "failed" and "boot.img too big" in r["error"], r
+assert r["imageSet"]["path"] == "/mnt/sdcard/too-large" and r["targets"][0]["device"] == "/dev/mmcblk2", r
+PY
+        changed=$(cd "$SIM" && find . -newer "$WORK/start" -type f ! -path ./dev/mmcblk2 ! -path './tmp/*' \
+                  ! -path ./mnt/sdcard/imgsmith-report.jsonl | sort)
+        [ -z "$changed" ] || fail "written outside the target: $changed"
+    fi
+    ok "exit status $rc"
     ;;
 capture)
     # The README's console screen: the main menu of a simulated board.

@@ -23,16 +23,22 @@ TEST(InstallProgressTexts, SpeedAndRemainingTime)
         {9000, 99 * MiB, 100 * MiB, 9900, "Speed: 10 MB/s", "Remaining Time: 00:00:00", "===================]"},
         {9000, 1 * MiB, 3000 * MiB, 1000, "Speed: 1 MB/s", "Remaining Time: 00:49:59", "]"},
         {9000, 1 * MiB, 8000 * MiB, 2000, "Speed: 512 KB/s", "Remaining Time: --:--:--", "]"},
+        // Full: the closing bracket runs past the display's 20 cells.
+        {9000, 100 * MiB, 100 * MiB, 10000, "Speed: 10 MB/s", "Remaining Time: 00:00:00", "====================]"},
     };
     for (const Case &c : cases) {
         InstallProgress p;
         const InstallScreenUpdate u =
-            p.speed(SDUpdateThreadSpeedEvent("rootfs.img", "rootfs", c.done, c.total, c.elapsedMs), c.sinceStartMs);
+            p.speed(SDUpdateThreadSpeedEvent("rootfs-with-a-long-name.img", "rootfs", c.done, c.total, c.elapsedMs),
+                    c.sinceStartMs);
         EXPECT_EQ(u.speed.toStdString(), c.speed);
         EXPECT_EQ(u.remaining.toStdString(), c.remaining);
         EXPECT_EQ(u.lcdLines.value(2).toStdString(), c.bar);
-        if (u.shown)
-            EXPECT_EQ(u.consoleLines.last().toStdString(), ">>> Enter \"c\" to cancel.");
+        if (!u.shown)
+            continue;
+        EXPECT_EQ(u.consoleLines.last().toStdString(), ">>> Enter \"c\" to cancel.");
+        EXPECT_EQ(u.lcdLines.value(0), "rootfs-with-a-long-n");
+        EXPECT_EQ(u.lcdLines.value(3).trimmed(), QString::number(c.done * 100 / c.total) + "%");
     }
 }
 

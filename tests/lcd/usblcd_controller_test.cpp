@@ -4,10 +4,8 @@
 #include "lcddevicemodel.h"
 #include "simulatedboard.h"
 
-#include "frontend/installprogress.h"
 #include "frontend/usblcdevent.h"
 #include "install/sdupdatethread.h"
-#include "install/sdupdatethreadspeedevent.h"
 #include "ui/tdownloaddetailwidget.h"
 #include "ui/tmainwidget.h"
 #include "ui/tosselectwidget.h"
@@ -32,7 +30,6 @@ private slots:
     void fiveSetsShowThePosition();
     void holdingAKeyMovesOnce();
     void linesAreCutToTheDisplay();
-    void progressBarRows();
     void installChosenWithKeysIgnoresKeysWhileWriting();
     void fourSetsShowOneRowEach();
     void unpluggedDisplayReadsNoKeyAndHotPlugStopsPolling();
@@ -132,26 +129,6 @@ void UsbLcdControllerTest::linesAreCutToTheDisplay()
     // A shorter screen leaves nothing of the longer one.
     USBLCDEvent::showTextToUSBLCD({"Done"}, {}, true);
     QTRY_COMPARE(m_lcd.shownLines(), QStringList({"Done"}));
-}
-
-void UsbLcdControllerTest::progressBarRows()
-{
-    InstallProgress progress;
-    for (const qint64 done : {qint64(50), qint64(100)}) {
-        const SDUpdateThreadSpeedEvent event(QStringLiteral("rootfs-with-a-long-name.img"), QStringLiteral("rootfs"),
-                                             done, 100, 1000);
-        const InstallScreenUpdate update = progress.speed(event, InstallProgress::kSpeedDelayMs + 1);
-        QVERIFY(update.shown);
-        USBLCDEvent::showTextToUSBLCD(update.lcdLines, {}, false);
-        // Half way: ten of twenty cells; at the end the closing bracket falls
-        // off the row.
-        const QString bar = done == 50 ? QStringLiteral("==========]") : QString(20, QLatin1Char('='));
-        QTRY_COMPARE(m_lcd.rows().at(2).trimmed(), bar);
-        const QStringList rows = m_lcd.rows();
-        QCOMPARE(rows.at(0), QStringLiteral("rootfs-with-a-long-n"));
-        QVERIFY(rows.at(1).startsWith(QLatin1String("Speed: ")));
-        QCOMPARE(rows.at(3).trimmed(), QStringLiteral("%1%").arg(done));
-    }
 }
 
 void UsbLcdControllerTest::installChosenWithKeysIgnoresKeysWhileWriting()

@@ -1,9 +1,9 @@
-// The automatic-install decision and the hot-plug filter with its
-// coalescing timer, fed through a socketpair.
+// The hot-plug filter with its coalescing timer, fed through a socketpair,
+// and the list of board addresses kept on a drive. (The automatic-install
+// decision is driven through the OS selection screen in tests/ui.)
 #include "frontendboard.h"
 
 #include "board/boardhardwareinfo.h"
-#include "frontend/autoinstallplanner.h"
 #include "frontend/hotplugmonitor.h"
 #include "frontend/macaddresslist.h"
 #include "support/testsupport.h"
@@ -19,37 +19,6 @@
 using namespace testsupport;
 
 namespace {
-
-TEST(AutoInstall, OncePerScanNeverAfterRefreshAndOnlyWithATarget)
-{
-    AutoInstallPlanner p;
-    EXPECT_FALSE(p.scanFinished(false));
-    EXPECT_FALSE(p.timerFired(true));
-
-    EXPECT_TRUE(p.scanFinished(true));
-    EXPECT_FALSE(p.timerFired(false));   // no target: attempted, no retry
-    EXPECT_EQ(p.autoTaskState(), 1);
-    EXPECT_FALSE(p.timerFired(true));
-
-    EXPECT_TRUE(p.scanFinished(true));
-    EXPECT_TRUE(p.timerFired(true));
-    EXPECT_EQ(p.autoTaskState(), 2);
-    EXPECT_FALSE(p.timerFired(true));    // once per scan
-
-    p.manualRefreshUsed();
-    EXPECT_FALSE(p.scanFinished(true));
-    EXPECT_FALSE(p.scanFinished(true));  // for the rest of the run
-}
-
-TEST(AutoInstall, TargetIsTheEMMCBootAreaNode)
-{
-    const std::string root = frontendtest::board();
-    EXPECT_EQ(AutoInstallPlanner::targetNodeFor(*gCurrentBoardInfo), "/dev/mmcblk2boot0");
-    EXPECT_TRUE(AutoInstallPlanner::targetExists(*gCurrentBoardInfo));
-    ASSERT_EQ(run("mv " + shq(root + "/dev/mmcblk2boot0") + " " + shq(root + "/dev/x")).status, 0);
-    EXPECT_FALSE(AutoInstallPlanner::targetExists(*gCurrentBoardInfo));
-    ASSERT_EQ(run("mv " + shq(root + "/dev/x") + " " + shq(root + "/dev/mmcblk2boot0")).status, 0);
-}
 
 TEST(HotPlug, ABurstOfUsbEventsGivesOneCheck)
 {

@@ -1,3 +1,5 @@
+// main() of the GoogleTest programs whose code needs an event loop (timers,
+// QProcess, posted events): one QCoreApplication for the whole run.
 #include <QCoreApplication>
 
 #include <gtest/gtest.h>
