@@ -27,6 +27,16 @@ protected:
             run("cmp -i " + std::to_string(offset + 512) + " " + shq(before) + " " + shq(emmc())).status == 0 &&
             run("cmp -n 512 -i " + n + ":0 " + shq(emmc()) + " /dev/zero").status == 0;
     }
+    // One partition from 1 MiB to the end of `disk` (sfdisk), holding ext4
+    // labelled UDISK (blkid with `probe` as its arguments).
+    void expectUdiskLayout(const std::string &disk, const std::string &probe)
+    {
+        CmdResult r = run("sfdisk -J " + shq(disk) + " | tr -d ' \\n'");
+        EXPECT_NE(r.out.find("\"start\":2048,\"size\":129024,\"type\":\"83\""), std::string::npos) << r.out;
+        r = run("blkid -p -o export " + probe);
+        EXPECT_NE(r.out.find("TYPE=ext4"), std::string::npos) << r.out << r.err;
+        EXPECT_NE(r.out.find("LABEL=UDISK"), std::string::npos) << r.out;
+    }
 };
 
 TEST_F(BackupServices, MacResetsZeroOnlyTheRecognisedSector)
@@ -111,12 +121,7 @@ TEST_F(BackupServices, FormattingTheUsbDriveRunsItsScriptOnTheDriveFile)
     CmdResult r = run("/bin/bash " + shq(file("tmp/format_usb_drive")));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(toolLog(), "umount /dev/sda1\nfdisk /dev/sda\nmkfs.ext4 -L UDISK /dev/sda1\n");
-    // One partition from 1 MiB to the end, holding ext4 labelled UDISK.
-    r = run("sfdisk -J " + shq(file("dev/sda")) + " | tr -d ' \\n'");
-    EXPECT_NE(r.out.find("\"start\":2048,\"size\":129024,\"type\":\"83\""), std::string::npos) << r.out;
-    r = run("blkid -p -O 1048576 -o export " + shq(file("dev/sda")));
-    EXPECT_NE(r.out.find("TYPE=ext4"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("LABEL=UDISK"), std::string::npos) << r.out;
+    expectUdiskLayout(file("dev/sda"), "-O 1048576 " + shq(file("dev/sda")));
 
     // The card: its tools are recorded with the card's names.
     writeFile(file("tools.log"), "");
@@ -145,14 +150,10 @@ TEST_F(BackupServices, FormattingARealUsbDriveOnALoopDevice)
         shq(file("dev/sda1")));
     ASSERT_TRUE(BackupScripts::writeScript(BackupScripts::USBFormatScriptFile,
                                            BackupScripts::usbFormatScript("sda", "/dev/sda1", false)));
-    CmdResult r = run("/bin/bash " + shq(file("tmp/format_usb_drive")));
+    run("/bin/bash " + shq(file("tmp/format_usb_drive")));
     EXPECT_EQ(toolLog(), "fdisk /dev/sda\nmkfs.ext4 -L UDISK /dev/sda1\n");
-    r = run("sfdisk -J " + shq(drive.dev()) + " | tr -d ' \\n'");
-    EXPECT_NE(r.out.find("\"start\":2048,\"size\":129024,\"type\":\"83\""), std::string::npos) << r.out;
-    r = run("blkid -p -o export " + shq(partDev));
+    expectUdiskLayout(drive.dev(), shq(partDev));
     run("losetup -d " + shq(partDev));
-    EXPECT_NE(r.out.find("TYPE=ext4"), std::string::npos) << r.out << r.err;
-    EXPECT_NE(r.out.find("LABEL=UDISK"), std::string::npos) << r.out;
 }
 
 } // namespace

@@ -25,200 +25,176 @@ class UsbLcdControllerTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void fiveSetsShowThePosition();
-    void holdingAKeyMovesOnce();
-    void linesAreCutToTheDisplay();
-    void installChosenWithKeysIgnoresKeysWhileWriting();
-    void fourSetsShowOneRowEach();
-    void unpluggedDisplayReadsNoKeyAndHotPlugStopsPolling();
+    void initTestCase()
+    {
+        m_board = std::make_unique<SimulatedBoard>(QStringLiteral("--sets linux-mbr4"));
+        QVERIFY(m_board->ok());
+        for (const char *name : {"set-b", "set-c", "set-d", "set-e"})
+            addSet(QString::fromLatin1(name));
+        m_guard = std::make_unique<LcdTransportGuard>(&m_lcd);
+        m_main = new TMainWidget;
+        m_main->resize(800, 480);
+        QSignalSpy reloaded(m_main->osSelectWidget(), &TOSSelectWidget::imageFilesReloaded);
+        m_main->show();
+        QVERIFY(reloaded.wait(10000));
+        QVERIFY(m_main->isUSBLCDPresent());
+        QVERIFY(m_main->findChild<USBLCDKeyThread *>()->isRunning());
+    }
+    void cleanupTestCase()
+    {
+        delete m_main;
+        m_guard.reset();
+        m_board.reset();
+    }
+    void fiveSetsShowThePosition()
+    {
+        QCOMPARE(m_main->osSelectWidget()->enmuOSIds().size(), 5);
+        const int selected = m_main->osSelectWidget()->selectedIndex();
+        const QString position = QStringLiteral("[%1/5]").arg(selected + 1);
+        QTRY_COMPARE(m_lcd.rows().at(3).trimmed(), position);
+        const QStringList rows = m_lcd.rows();
+        QVERIFY2(rows.at(0).startsWith(QLatin1String(">>")) && rows.at(0).size() > 2, qPrintable(rows.at(0)));
+        QCOMPARE(rows.at(1).trimmed(), QString());
+        QCOMPARE(rows.at(2).trimmed(), QString());
+    }
+    void holdingAKeyMovesOnce()
+    {
+        const int before = m_main->osSelectWidget()->selectedIndex();
+        QSignalSpy keys(m_main, &TMainWidget::usblcdKeyPressed);
+        m_lcd.scriptKeys({0x01, 0x01, 0x01, 0x01, 0x01, 0x00});
+        waitForPolls(10);
+        QTRY_COMPARE(keys.count(), 1);
+        QCOMPARE(keys.at(0).at(0).toInt(), 1);
+        QCOMPARE(m_main->osSelectWidget()->selectedIndex(), (before + 1) % 5);
+        QTRY_COMPARE(m_lcd.rows().at(3).trimmed(), QStringLiteral("[%1/5]").arg((before + 1) % 5 + 1));
+    }
+    void linesAreCutToTheDisplay()
+    {
+        USBLCDEvent::showTextToUSBLCD({"Error", "0123456789abcdefghijKLMNO", "c", "d", "fifth line"}, {}, true);
+        QTRY_COMPARE(m_lcd.shownLines(), QStringList({"Error", "0123456789abcdefghij", "c", "d"}));
+        QVERIFY(!m_lcd.ddram(0).contains("KLMNO"));
+        QVERIFY(!m_lcd.ddram(0).contains("fifth"));
+        // A shorter screen leaves nothing of the longer one.
+        USBLCDEvent::showTextToUSBLCD({"Done"}, {}, true);
+        QTRY_COMPARE(m_lcd.shownLines(), QStringList({"Done"}));
+    }
+    void installChosenWithKeysIgnoresKeysWhileWriting()
+    {
+        TOSSelectWidget *select = m_main->osSelectWidget();
+        const int target = select->enmuOSIds().indexOf(QStringLiteral("/mnt/sdcard/linux-mbr4"));
+        QVERIFY(target >= 0);
+        while (select->selectedIndex() != target) {
+            const int before = select->selectedIndex();
+            tap(0x01);
+            QTRY_VERIFY(select->selectedIndex() != before);
+        }
+
+        // Hold the job at its first progress report, so that keys arrive while
+        // it writes.
+        QSemaphore gate;
+        std::atomic<bool> held{false};
+        connect(select, &TOSSelectWidget::osSelectedFromUSBLCD, this, [&] {
+            m_main->downloadDetailWidget()->progressWidget()->job()->setProgressObserver([&](int, int) {
+                if (!held.exchange(true))
+                    gate.tryAcquire(1, 60000);
+            });
+        });
+        tap(0x02);
+        QTRY_VERIFY_WITH_TIMEOUT(held && m_main->isJobRunning(), 20000);
+        disconnect(select, &TOSSelectWidget::osSelectedFromUSBLCD, this, nullptr);
+
+        QSignalSpy keys(m_main, &TMainWidget::usblcdKeyPressed);
+        tap(0x01);
+        tap(0x02);
+        waitForPolls(2);
+        QCoreApplication::processEvents();
+        QCOMPARE(keys.count(), 0);
+        QVERIFY(m_main->downloadDetailWidget()->isVisible());
+        gate.release();
+
+        QTRY_COMPARE_WITH_TIMEOUT(m_lcd.rows().at(0).trimmed(), QStringLiteral("Finish!"), 120000);
+        const QStringList rows = m_lcd.rows();
+        QVERIFY2(rows.at(1).startsWith(QLatin1String("Speed: ")), qPrintable(rows.at(1)));
+        QVERIFY2(rows.at(2).startsWith(QLatin1String("eMMC: ")), qPrintable(rows.at(2)));
+
+        // After the install a key leads back to the set menu.
+        tap(0x01);
+        QTRY_VERIFY(select->isVisible());
+        QTRY_COMPARE(m_lcd.rows().at(3).trimmed(), QStringLiteral("[%1/5]").arg(select->selectedIndex() + 1));
+    }
+    void fourSetsShowOneRowEach()
+    {
+        QVERIFY(QDir(m_board->path("mnt/sdcard/set-e")).removeRecursively());
+        reload();
+        const QStringList ids = m_main->osSelectWidget()->enmuOSIds();
+        QCOMPARE(ids.size(), 4);
+        const int selected = m_main->osSelectWidget()->selectedIndex();
+        // The five-set menu left rows 1 and 2 blank.
+        QTRY_VERIFY(!m_lcd.rows().at(1).trimmed().isEmpty());
+        const QStringList rows = m_lcd.rows();
+        for (int i = 0; i < 4; ++i) {
+            QVERIFY2(rows.at(i).startsWith(i == selected ? QLatin1String(">>") : QLatin1String("  ")), qPrintable(rows.at(i)));
+            QVERIFY(!rows.at(i).mid(2).trimmed().isEmpty());
+        }
+    }
+    void unpluggedDisplayReadsNoKeyAndHotPlugStopsPolling()
+    {
+        auto *thread = m_main->findChild<USBLCDKeyThread *>();
+        QSignalSpy keys(m_main, &TMainWidget::usblcdKeyPressed);
+        const int answered = m_lcd.keyQueries();
+        m_lcd.setKeys(0x01);
+        m_lcd.setPlugged(false);
+        const int transfers = int(m_lcd.transfers().size());
+        QTRY_VERIFY(int(m_lcd.transfers().size()) >= transfers + 3);   // polls go on, and fail
+        QCOMPARE(m_lcd.keyQueries(), answered);
+        QCoreApplication::processEvents();
+        QCOMPARE(keys.count(), 0);
+
+        m_main->usbDevicesStateChanged();
+        QVERIFY(!m_main->isUSBLCDPresent());
+        QVERIFY(!thread->isRunning());
+        // Without a display nothing is sent to it.
+        const size_t after = m_lcd.transfers().size();
+        m_main->sendTextToUSBLCD({"nobody sees this"});
+        QCOMPARE(m_lcd.transfers().size(), after);
+
+        m_lcd.setKeys(0x00);
+        m_lcd.setPlugged(true);
+        m_main->usbDevicesStateChanged();
+        QVERIFY(m_main->isUSBLCDPresent());
+        QVERIFY(thread->isRunning());
+    }
 
 private:
-    void addSet(const QString &name);
-    void reload();
+    void addSet(const QString &name)
+    {
+        m_board->put("mnt/sdcard/" + name + "/partmap.txt", "flash=mmc,0:boot:ext4:0x100000,0x1000000:boot.img;\n");
+        m_board->put("mnt/sdcard/" + name + "/boot.img", QByteArray(4096, '\0'));
+    }
+    void reload()
+    {
+        QSignalSpy reloaded(m_main->osSelectWidget(), &TOSSelectWidget::imageFilesReloaded);
+        m_main->osSelectWidget()->reloadImageFiles();
+        QVERIFY(reloaded.wait(10000));
+    }
     // One press and release of a key (bit 0: key 0, bit 1: key 1), seen by
     // the key thread.
-    void tap(uint8_t bits);
-    void waitForPolls(int polls);
+    void tap(uint8_t bits)
+    {
+        m_lcd.scriptKeys({bits, bits, 0});
+        waitForPolls(4);
+    }
+    void waitForPolls(int polls)
+    {
+        const int target = m_lcd.keyQueries() + polls;
+        QTRY_VERIFY_WITH_TIMEOUT(m_lcd.keyQueries() >= target, 10000);
+    }
 
     std::unique_ptr<SimulatedBoard> m_board;
     LcdDeviceModel m_lcd;
     std::unique_ptr<LcdTransportGuard> m_guard;
     TMainWidget *m_main = nullptr;
 };
-
-void UsbLcdControllerTest::addSet(const QString &name)
-{
-    m_board->put("mnt/sdcard/" + name + "/partmap.txt", "flash=mmc,0:boot:ext4:0x100000,0x1000000:boot.img;\n");
-    m_board->put("mnt/sdcard/" + name + "/boot.img", QByteArray(4096, '\0'));
-}
-
-void UsbLcdControllerTest::reload()
-{
-    QSignalSpy reloaded(m_main->osSelectWidget(), &TOSSelectWidget::imageFilesReloaded);
-    m_main->osSelectWidget()->reloadImageFiles();
-    QVERIFY(reloaded.wait(10000));
-}
-
-void UsbLcdControllerTest::waitForPolls(int polls)
-{
-    const int target = m_lcd.keyQueries() + polls;
-    QTRY_VERIFY_WITH_TIMEOUT(m_lcd.keyQueries() >= target, 10000);
-}
-
-void UsbLcdControllerTest::tap(uint8_t bits)
-{
-    m_lcd.scriptKeys({bits, bits, 0});
-    waitForPolls(4);
-}
-
-void UsbLcdControllerTest::initTestCase()
-{
-    m_board = std::make_unique<SimulatedBoard>(QStringLiteral("--sets linux-mbr4"));
-    QVERIFY(m_board->ok());
-    for (const char *name : {"set-b", "set-c", "set-d", "set-e"})
-        addSet(QString::fromLatin1(name));
-    m_guard = std::make_unique<LcdTransportGuard>(&m_lcd);
-    m_main = new TMainWidget;
-    m_main->resize(800, 480);
-    QSignalSpy reloaded(m_main->osSelectWidget(), &TOSSelectWidget::imageFilesReloaded);
-    m_main->show();
-    QVERIFY(reloaded.wait(10000));
-    QVERIFY(m_main->isUSBLCDPresent());
-    QVERIFY(m_main->findChild<USBLCDKeyThread *>()->isRunning());
-}
-
-void UsbLcdControllerTest::cleanupTestCase()
-{
-    delete m_main;
-    m_guard.reset();
-    m_board.reset();
-}
-
-void UsbLcdControllerTest::fiveSetsShowThePosition()
-{
-    QCOMPARE(m_main->osSelectWidget()->enmuOSIds().size(), 5);
-    const int selected = m_main->osSelectWidget()->selectedIndex();
-    const QString position = QStringLiteral("[%1/5]").arg(selected + 1);
-    QTRY_COMPARE(m_lcd.rows().at(3).trimmed(), position);
-    const QStringList rows = m_lcd.rows();
-    QVERIFY2(rows.at(0).startsWith(QLatin1String(">>")) && rows.at(0).size() > 2, qPrintable(rows.at(0)));
-    QCOMPARE(rows.at(1).trimmed(), QString());
-    QCOMPARE(rows.at(2).trimmed(), QString());
-}
-
-void UsbLcdControllerTest::holdingAKeyMovesOnce()
-{
-    const int before = m_main->osSelectWidget()->selectedIndex();
-    QSignalSpy keys(m_main, &TMainWidget::usblcdKeyPressed);
-    m_lcd.scriptKeys({0x01, 0x01, 0x01, 0x01, 0x01, 0x00});
-    waitForPolls(10);
-    QTRY_COMPARE(keys.count(), 1);
-    QCOMPARE(keys.at(0).at(0).toInt(), 1);
-    QCOMPARE(m_main->osSelectWidget()->selectedIndex(), (before + 1) % 5);
-    QTRY_COMPARE(m_lcd.rows().at(3).trimmed(), QStringLiteral("[%1/5]").arg((before + 1) % 5 + 1));
-}
-
-void UsbLcdControllerTest::linesAreCutToTheDisplay()
-{
-    USBLCDEvent::showTextToUSBLCD({"Error", "0123456789abcdefghijKLMNO", "c", "d", "fifth line"}, {}, true);
-    QTRY_COMPARE(m_lcd.shownLines(), QStringList({"Error", "0123456789abcdefghij", "c", "d"}));
-    QVERIFY(!m_lcd.ddram(0).contains("KLMNO"));
-    QVERIFY(!m_lcd.ddram(0).contains("fifth"));
-    // A shorter screen leaves nothing of the longer one.
-    USBLCDEvent::showTextToUSBLCD({"Done"}, {}, true);
-    QTRY_COMPARE(m_lcd.shownLines(), QStringList({"Done"}));
-}
-
-void UsbLcdControllerTest::installChosenWithKeysIgnoresKeysWhileWriting()
-{
-    TOSSelectWidget *select = m_main->osSelectWidget();
-    const int target = select->enmuOSIds().indexOf(QStringLiteral("/mnt/sdcard/linux-mbr4"));
-    QVERIFY(target >= 0);
-    while (select->selectedIndex() != target) {
-        const int before = select->selectedIndex();
-        tap(0x01);
-        QTRY_VERIFY(select->selectedIndex() != before);
-    }
-
-    // Hold the job at its first progress report, so that keys arrive while
-    // it writes.
-    QSemaphore gate;
-    std::atomic<bool> held{false};
-    connect(select, &TOSSelectWidget::osSelectedFromUSBLCD, this, [&] {
-        m_main->downloadDetailWidget()->progressWidget()->job()->setProgressObserver([&](int, int) {
-            if (!held.exchange(true))
-                gate.tryAcquire(1, 60000);
-        });
-    });
-    tap(0x02);
-    QTRY_VERIFY_WITH_TIMEOUT(held && m_main->isJobRunning(), 20000);
-    disconnect(select, &TOSSelectWidget::osSelectedFromUSBLCD, this, nullptr);
-
-    QSignalSpy keys(m_main, &TMainWidget::usblcdKeyPressed);
-    tap(0x01);
-    tap(0x02);
-    waitForPolls(2);
-    QCoreApplication::processEvents();
-    QCOMPARE(keys.count(), 0);
-    QVERIFY(m_main->downloadDetailWidget()->isVisible());
-    gate.release();
-
-    QTRY_COMPARE_WITH_TIMEOUT(m_lcd.rows().at(0).trimmed(), QStringLiteral("Finish!"), 120000);
-    const QStringList rows = m_lcd.rows();
-    QVERIFY2(rows.at(1).startsWith(QLatin1String("Speed: ")), qPrintable(rows.at(1)));
-    QVERIFY2(rows.at(2).startsWith(QLatin1String("eMMC: ")), qPrintable(rows.at(2)));
-
-    // After the install a key leads back to the set menu.
-    tap(0x01);
-    QTRY_VERIFY(select->isVisible());
-    QTRY_COMPARE(m_lcd.rows().at(3).trimmed(), QStringLiteral("[%1/5]").arg(select->selectedIndex() + 1));
-}
-
-void UsbLcdControllerTest::fourSetsShowOneRowEach()
-{
-    QVERIFY(QDir(m_board->path("mnt/sdcard/set-e")).removeRecursively());
-    reload();
-    const QStringList ids = m_main->osSelectWidget()->enmuOSIds();
-    QCOMPARE(ids.size(), 4);
-    const int selected = m_main->osSelectWidget()->selectedIndex();
-    // The five-set menu left rows 1 and 2 blank.
-    QTRY_VERIFY(!m_lcd.rows().at(1).trimmed().isEmpty());
-    const QStringList rows = m_lcd.rows();
-    for (int i = 0; i < 4; ++i) {
-        QVERIFY2(rows.at(i).startsWith(i == selected ? QLatin1String(">>") : QLatin1String("  ")), qPrintable(rows.at(i)));
-        QVERIFY(!rows.at(i).mid(2).trimmed().isEmpty());
-    }
-}
-
-void UsbLcdControllerTest::unpluggedDisplayReadsNoKeyAndHotPlugStopsPolling()
-{
-    auto *thread = m_main->findChild<USBLCDKeyThread *>();
-    QSignalSpy keys(m_main, &TMainWidget::usblcdKeyPressed);
-    const int answered = m_lcd.keyQueries();
-    m_lcd.setKeys(0x01);
-    m_lcd.setPlugged(false);
-    const int transfers = int(m_lcd.transfers().size());
-    QTRY_VERIFY(int(m_lcd.transfers().size()) >= transfers + 3);   // polls go on, and fail
-    QCOMPARE(m_lcd.keyQueries(), answered);
-    QCoreApplication::processEvents();
-    QCOMPARE(keys.count(), 0);
-
-    m_main->usbDevicesStateChanged();
-    QVERIFY(!m_main->isUSBLCDPresent());
-    QVERIFY(!thread->isRunning());
-    // Without a display nothing is sent to it.
-    const size_t after = m_lcd.transfers().size();
-    m_main->sendTextToUSBLCD({"nobody sees this"});
-    QCOMPARE(m_lcd.transfers().size(), after);
-
-    m_lcd.setKeys(0x00);
-    m_lcd.setPlugged(true);
-    m_main->usbDevicesStateChanged();
-    QVERIFY(m_main->isUSBLCDPresent());
-    QVERIFY(thread->isRunning());
-}
 
 int main(int argc, char **argv)
 {

@@ -40,122 +40,108 @@ class TMainWidgetTest : public QObject
 {
     Q_OBJECT
 private slots:
-    void init();
-    void cleanup();
-    void scanOffersSetsInOrder();
-    void buttonOpensDetailAndBackReturns();
-    void eventsAreRouted();
-    void dhcpMenuItemWritesEth0AndOffersReboot();
-    void oneKeyBackupRefusesTooSmallCard();
+    void init()
+    {
+        m_main = new TMainWidget;
+        m_main->resize(800, 480);
+        m_main->show();
+        QSignalSpy reloaded(m_main->osSelectWidget(), &TOSSelectWidget::imageFilesReloaded);
+        QVERIFY(reloaded.wait(5000));
+        QCOMPARE(gMainWidget, m_main);
+    }
+    void cleanup()
+    {
+        delete m_main;
+        m_main = nullptr;
+        QVERIFY(!gMainWidget);
+    }
+    void scanOffersSetsInOrder()
+    {
+        QCOMPARE(m_main->osSelectWidget()->enmuOSIds(), uitest::expectedScanOrder());
+        // The console menu lists them under the same numbers.
+        QTRY_VERIFY(m_main->consoleLines().contains(QStringLiteral("# Select an OS to install:")));
+        const QStringList lines = m_main->consoleLines();
+        const int first = lines.indexOf(QStringLiteral("# Select an OS to install:"));
+        QVERIFY(lines.at(first + 1).startsWith(QStringLiteral("  1) ")));
+        QVERIFY(lines.at(first + 1).contains(QStringLiteral("/mnt/sdcard/ubuntu-noble-desktop-arm64")));
+        QVERIFY(m_main->consoleAcceptedInputs().contains(QStringLiteral("8")));
+        QVERIFY(!m_main->consoleAcceptedInputs().contains(QStringLiteral("9")));
+    }
+    void buttonOpensDetailAndBackReturns()
+    {
+        auto *button = m_main->findChild<OSButton *>(QStringLiteral("osButton3"));
+        QVERIFY(button);
+        QSignalSpy selected(m_main->osSelectWidget(), &TOSSelectWidget::osSelected);
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(selected.count(), 1);
+        QCOMPARE(selected.at(0).at(0).value<OSConfig>().imagePath, QStringLiteral("/mnt/sdcard/debian-bookworm"));
+        QVERIFY(m_main->downloadDetailWidget()->isVisible());
+        QVERIFY(!m_main->osSelectWidget()->isVisible());
+
+        auto *back = m_main->downloadDetailWidget()->findChild<QPushButton *>(QStringLiteral("backButton"));
+        QVERIFY(back);
+        QTest::mouseClick(back, Qt::LeftButton);
+        QVERIFY(m_main->osSelectWidget()->isVisible());
+        QVERIFY(!m_main->downloadDetailWidget()->isVisible());
+    }
+    void eventsAreRouted()
+    {
+        // A console screen from another thread's point of view: posted, then
+        // its accepted inputs are what the interpreter checks against.
+        ConsoleLinkEvent::showTextToConsoleLink({QStringLiteral("x")}, {QStringLiteral("2"), QStringLiteral("c")});
+        QTRY_COMPARE(m_main->consoleAcceptedInputs(), QStringList({QStringLiteral("2"), QStringLiteral("c")}));
+        QCOMPARE(m_main->consoleLines(), QStringList{QStringLiteral("x")});
+
+        QSignalSpy fromConsole(m_main->osSelectWidget(), &TOSSelectWidget::osSelectedFromConsole);
+        ConsoleLinkMessageEvent::sendConsoleLinkMessageEvent(QStringLiteral("3"));   // not accepted
+        ConsoleLinkMessageEvent::sendConsoleLinkMessageEvent(QStringLiteral(" 2 "));
+        QTRY_COMPARE(fromConsole.count(), 1);
+        QCOMPARE(fromConsole.at(0).at(0).value<OSConfig>().imagePath, QStringLiteral("/mnt/sdcard/a-ubuntu-jammy"));
+        QVERIFY(m_main->downloadDetailWidget()->isVisible());
+
+        // Back on the list, an LCD key moves the highlight.
+        m_main->downloadDetailWidgetBackButtonPressed();
+        const int before = m_main->osSelectWidget()->selectedIndex();
+        QCoreApplication::postEvent(m_main, new USBLCDKeyEvent(1));
+        QTRY_COMPARE(m_main->osSelectWidget()->selectedIndex(), before + 1);
+    }
+    void dhcpMenuItemWritesEth0AndOffersReboot()
+    {
+        const QString eth0 = uitest::root() + QStringLiteral("/etc/network/interfaces.d/eth0");
+        QFile::remove(eth0);
+        // A board without /etc/network: an error, and no offer to reboot.
+        QString asked;
+        answerNextMessageBox(&asked, QMessageBox::Ok);
+        m_main->userClickSwitchEth0ToDHCPMenuItem();
+        QCOMPARE(asked, QStringLiteral("Unable to write network configuration!"));
+
+        QVERIFY(uitest::sh(QStringLiteral("mkdir -p \"$ROOT/etc/network\"")));
+        QFile::remove(eth0);
+        answerNextMessageBox(&asked, QMessageBox::No);   // "No": the test machine is not rebooted
+        m_main->userClickSwitchEth0ToDHCPMenuItem();
+        QVERIFY2(asked.contains(QStringLiteral("reboot")), qPrintable(asked));
+        QFile f(eth0);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY(f.readAll().contains("iface eth0 inet dhcp"));
+    }
+    void oneKeyBackupRefusesTooSmallCard()
+    {
+        // A 1 MiB card cannot hold the eMMC: refused before anything is formatted.
+        QVERIFY(uitest::sh(QStringLiteral("cp \"$ROOT/sys/block/mmcblk1/size\" \"$ROOT/tmp/cardsize\" && "
+                                          "echo 2048 > \"$ROOT/sys/block/mmcblk1/size\"")));
+        const QStringList before = QDir(uitest::root() + QStringLiteral("/mnt/sdcard")).entryList();
+        QString refusal;
+        answerNextMessageBox(&refusal, QMessageBox::Ok);
+        m_main->user1KeyBackupMenuItem();
+        QVERIFY(uitest::sh(QStringLiteral("cp \"$ROOT/tmp/cardsize\" \"$ROOT/sys/block/mmcblk1/size\"")));
+        QCOMPARE(refusal, BoardServices::tooSmallMessage());
+        QVERIFY(!m_main->isJobRunning());
+        QCOMPARE(QDir(uitest::root() + QStringLiteral("/mnt/sdcard")).entryList(), before);
+    }
 
 private:
     TMainWidget *m_main = nullptr;
 };
-
-void TMainWidgetTest::init()
-{
-    m_main = new TMainWidget;
-    m_main->resize(800, 480);
-    m_main->show();
-    QSignalSpy reloaded(m_main->osSelectWidget(), &TOSSelectWidget::imageFilesReloaded);
-    QVERIFY(reloaded.wait(5000));
-    QCOMPARE(gMainWidget, m_main);
-}
-
-void TMainWidgetTest::cleanup()
-{
-    delete m_main;
-    m_main = nullptr;
-    QVERIFY(!gMainWidget);
-}
-
-void TMainWidgetTest::scanOffersSetsInOrder()
-{
-    QCOMPARE(m_main->osSelectWidget()->enmuOSIds(), uitest::expectedScanOrder());
-    // The console menu lists them under the same numbers.
-    QTRY_VERIFY(m_main->consoleLines().contains(QStringLiteral("# Select an OS to install:")));
-    const QStringList lines = m_main->consoleLines();
-    const int first = lines.indexOf(QStringLiteral("# Select an OS to install:"));
-    QVERIFY(lines.at(first + 1).startsWith(QStringLiteral("  1) ")));
-    QVERIFY(lines.at(first + 1).contains(QStringLiteral("/mnt/sdcard/ubuntu-noble-desktop-arm64")));
-    QVERIFY(m_main->consoleAcceptedInputs().contains(QStringLiteral("8")));
-    QVERIFY(!m_main->consoleAcceptedInputs().contains(QStringLiteral("9")));
-}
-
-void TMainWidgetTest::buttonOpensDetailAndBackReturns()
-{
-    auto *button = m_main->findChild<OSButton *>(QStringLiteral("osButton3"));
-    QVERIFY(button);
-    QSignalSpy selected(m_main->osSelectWidget(), &TOSSelectWidget::osSelected);
-    QTest::mouseClick(button, Qt::LeftButton);
-    QCOMPARE(selected.count(), 1);
-    QCOMPARE(selected.at(0).at(0).value<OSConfig>().imagePath, QStringLiteral("/mnt/sdcard/debian-bookworm"));
-    QVERIFY(m_main->downloadDetailWidget()->isVisible());
-    QVERIFY(!m_main->osSelectWidget()->isVisible());
-
-    auto *back = m_main->downloadDetailWidget()->findChild<QPushButton *>(QStringLiteral("backButton"));
-    QVERIFY(back);
-    QTest::mouseClick(back, Qt::LeftButton);
-    QVERIFY(m_main->osSelectWidget()->isVisible());
-    QVERIFY(!m_main->downloadDetailWidget()->isVisible());
-}
-
-void TMainWidgetTest::eventsAreRouted()
-{
-    // A console screen from another thread's point of view: posted, then
-    // its accepted inputs are what the interpreter checks against.
-    ConsoleLinkEvent::showTextToConsoleLink({QStringLiteral("x")}, {QStringLiteral("2"), QStringLiteral("c")});
-    QTRY_COMPARE(m_main->consoleAcceptedInputs(), QStringList({QStringLiteral("2"), QStringLiteral("c")}));
-    QCOMPARE(m_main->consoleLines(), QStringList{QStringLiteral("x")});
-
-    QSignalSpy fromConsole(m_main->osSelectWidget(), &TOSSelectWidget::osSelectedFromConsole);
-    ConsoleLinkMessageEvent::sendConsoleLinkMessageEvent(QStringLiteral("3"));   // not accepted
-    ConsoleLinkMessageEvent::sendConsoleLinkMessageEvent(QStringLiteral(" 2 "));
-    QTRY_COMPARE(fromConsole.count(), 1);
-    QCOMPARE(fromConsole.at(0).at(0).value<OSConfig>().imagePath, QStringLiteral("/mnt/sdcard/a-ubuntu-jammy"));
-    QVERIFY(m_main->downloadDetailWidget()->isVisible());
-
-    // Back on the list, an LCD key moves the highlight.
-    m_main->downloadDetailWidgetBackButtonPressed();
-    const int before = m_main->osSelectWidget()->selectedIndex();
-    QCoreApplication::postEvent(m_main, new USBLCDKeyEvent(1));
-    QTRY_COMPARE(m_main->osSelectWidget()->selectedIndex(), before + 1);
-}
-
-void TMainWidgetTest::dhcpMenuItemWritesEth0AndOffersReboot()
-{
-    const QString eth0 = uitest::root() + QStringLiteral("/etc/network/interfaces.d/eth0");
-    QFile::remove(eth0);
-    // A board without /etc/network: an error, and no offer to reboot.
-    QString asked;
-    answerNextMessageBox(&asked, QMessageBox::Ok);
-    m_main->userClickSwitchEth0ToDHCPMenuItem();
-    QCOMPARE(asked, QStringLiteral("Unable to write network configuration!"));
-
-    QVERIFY(uitest::sh(QStringLiteral("mkdir -p \"$ROOT/etc/network\"")));
-    QFile::remove(eth0);
-    answerNextMessageBox(&asked, QMessageBox::No);   // "No": the test machine is not rebooted
-    m_main->userClickSwitchEth0ToDHCPMenuItem();
-    QVERIFY2(asked.contains(QStringLiteral("reboot")), qPrintable(asked));
-    QFile f(eth0);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QVERIFY(f.readAll().contains("iface eth0 inet dhcp"));
-}
-
-void TMainWidgetTest::oneKeyBackupRefusesTooSmallCard()
-{
-    // A 1 MiB card cannot hold the eMMC: refused before anything is formatted.
-    QVERIFY(uitest::sh(QStringLiteral("cp \"$ROOT/sys/block/mmcblk1/size\" \"$ROOT/tmp/cardsize\" && "
-                                      "echo 2048 > \"$ROOT/sys/block/mmcblk1/size\"")));
-    const QStringList before = QDir(uitest::root() + QStringLiteral("/mnt/sdcard")).entryList();
-    QString refusal;
-    answerNextMessageBox(&refusal, QMessageBox::Ok);
-    m_main->user1KeyBackupMenuItem();
-    QVERIFY(uitest::sh(QStringLiteral("cp \"$ROOT/tmp/cardsize\" \"$ROOT/sys/block/mmcblk1/size\"")));
-    QCOMPARE(refusal, BoardServices::tooSmallMessage());
-    QVERIFY(!m_main->isJobRunning());
-    QCOMPARE(QDir(uitest::root() + QStringLiteral("/mnt/sdcard")).entryList(), before);
-}
 
 int main(int argc, char **argv)
 {
