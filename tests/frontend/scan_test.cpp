@@ -1,14 +1,12 @@
 // The image-set scan on a simulated board: what is offered, in which order.
 #include "frontendboard.h"
+#include "simulatedboard.h"
 
 #include "board/boardhardwareinfo.h"
 #include "frontend/imagesetscanner.h"
 #include "support/testsupport.h"
-#include "util/paths.h"
 
 #include <gtest/gtest.h>
-
-#include <cstdlib>
 
 using namespace testsupport;
 
@@ -16,21 +14,12 @@ namespace frontendtest {
 
 const std::string &board()
 {
-    static TempDir *dir = nullptr;
+    static SimulatedBoard *board = nullptr;
     static std::string root;
-    if (!dir) {
-        dir = new TempDir;
-        root = dir->path() + "/board";
-        const std::string src = IMGSMITH_SOURCE_DIR;
-        const CmdResult r = run(src + "/scripts/make-sim-board.sh --sets none " + shq(root) + " >/dev/null && "
-                                + src + "/tests/ui/make-scan-tree.sh " + shq(root));
-        EXPECT_EQ(r.status, 0) << r.err;
-    }
-    setenv("IMGSMITH_ROOT", root.c_str(), 1);
-    imgsmith::resetSimRootCache();
-    if (!gCurrentBoardInfo) {
-        initBoardType();
-        gCurrentBoardInfo = GetBoardType();
+    if (!board) {
+        board = new SimulatedBoard(QStringLiteral("--sets none"));
+        EXPECT_TRUE(board->ok() && board->addScanTree());
+        root = board->root().toStdString();
     }
     return root;
 }

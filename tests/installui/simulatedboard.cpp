@@ -90,6 +90,20 @@ void SimulatedBoard::addPartitions(const QString &disk, int count) const
         parts.write(QStringLiteral(" 179 %1 1024 %2p%1\n").arg(i).arg(disk).toUtf8());
 }
 
+bool SimulatedBoard::addScanTree(bool withUDisk) const
+{
+    return sh(sourceDir() + QStringLiteral("/tests/ui/make-scan-tree.sh ")
+              + (withUDisk ? QString() : QStringLiteral("--no-udisk ")) + QStringLiteral("\"$ROOT\""));
+}
+
+bool SimulatedBoard::sh(const QString &commandLine) const
+{
+    const CmdResult r = run("ROOT=" + shq(root().toStdString()) + "; export ROOT; " + commandLine.toStdString());
+    if (r.status != 0)
+        fprintf(stderr, "%s: %s\n", qPrintable(commandLine), r.err.c_str());
+    return r.status == 0;
+}
+
 void PrintTo(const QString &s, std::ostream *os)
 {
     *os << '"' << s.toStdString() << '"';

@@ -1,4 +1,4 @@
-// A simulated board made by scripts/make-sim-board.sh for the install screen
+// A simulated board made by scripts/make-sim-board.sh for the front-end
 // tests: IMGSMITH_ROOT points at it, the board is identified anew, the
 // recording stand-ins of scripts/sim-tools come first on PATH and log to
 // toolLog().
@@ -28,6 +28,11 @@ public:
     void addUsbDrive(const QString &name, const QString &product, int mib) const;
     // Lists a partition of the onboard storage in proc/partitions.
     void addPartitions(const QString &disk, int count) const;
+    // The image sets of the scan tests (tests/ui/make-scan-tree.sh), with the
+    // USB drive holding a copied root file system when `withUDisk`.
+    bool addScanTree(bool withUDisk = true) const;
+    // Runs a shell command line with the board's root in $ROOT; true on exit 0.
+    bool sh(const QString &commandLine) const;
 
     static QString sourceDir();
 

@@ -1,6 +1,6 @@
 // The main controller and the OS selection screen as widgets, offscreen:
 // construction, the scan on show, event routing and the screen flow.
-#include "uitestboard.h"
+#include "simulatedboard.h"
 
 #include "frontend/boardservices.h"
 #include "frontend/consolelinkevent.h"
@@ -21,6 +21,9 @@
 #include <QtTest>
 
 namespace {
+// The board with the scan tree, for the whole program.
+SimulatedBoard *gBoard = nullptr;
+
 // Answers the next modal message box with `button` and keeps its text.
 void answerNextMessageBox(QString *text, QMessageBox::StandardButton button)
 {
@@ -57,7 +60,13 @@ private slots:
     }
     void scanOffersSetsInOrder()
     {
-        QCOMPARE(m_main->osSelectWidget()->enmuOSIds(), uitest::expectedScanOrder());
+        // By kind, the board's recommended set first; the USB drive is a copied
+        // root file system and offers nothing.
+        QCOMPARE(m_main->osSelectWidget()->enmuOSIds(),
+                 QStringList({"/mnt/sdcard/ubuntu-noble-desktop-arm64", "/mnt/sdcard/a-ubuntu-jammy",
+                              "/mnt/sdcard/debian-bookworm", "/mnt/sdcard/debian-bookworm/extra",
+                              "/mnt/sdcard/loose-with-map", "/mnt/sdcard/loose/boot.img",
+                              "/mnt/sdcard/loose/rootfs.img", "/mnt/sdcard/single/disk.raw"}));
         // The console menu lists them under the same numbers.
         QTRY_VERIFY(m_main->consoleLines().contains(QStringLiteral("# Select an OS to install:")));
         const QStringList lines = m_main->consoleLines();
@@ -107,7 +116,7 @@ private slots:
     }
     void dhcpMenuItemWritesEth0AndOffersReboot()
     {
-        const QString eth0 = uitest::root() + QStringLiteral("/etc/network/interfaces.d/eth0");
+        const QString eth0 = gBoard->root() + QStringLiteral("/etc/network/interfaces.d/eth0");
         QFile::remove(eth0);
         // A board without /etc/network: an error, and no offer to reboot.
         QString asked;
@@ -115,7 +124,7 @@ private slots:
         m_main->userClickSwitchEth0ToDHCPMenuItem();
         QCOMPARE(asked, QStringLiteral("Unable to write network configuration!"));
 
-        QVERIFY(uitest::sh(QStringLiteral("mkdir -p \"$ROOT/etc/network\"")));
+        QVERIFY(gBoard->sh(QStringLiteral("mkdir -p \"$ROOT/etc/network\"")));
         QFile::remove(eth0);
         answerNextMessageBox(&asked, QMessageBox::No);   // "No": the test machine is not rebooted
         m_main->userClickSwitchEth0ToDHCPMenuItem();
@@ -127,16 +136,16 @@ private slots:
     void oneKeyBackupRefusesTooSmallCard()
     {
         // A 1 MiB card cannot hold the eMMC: refused before anything is formatted.
-        QVERIFY(uitest::sh(QStringLiteral("cp \"$ROOT/sys/block/mmcblk1/size\" \"$ROOT/tmp/cardsize\" && "
+        QVERIFY(gBoard->sh(QStringLiteral("cp \"$ROOT/sys/block/mmcblk1/size\" \"$ROOT/tmp/cardsize\" && "
                                           "echo 2048 > \"$ROOT/sys/block/mmcblk1/size\"")));
-        const QStringList before = QDir(uitest::root() + QStringLiteral("/mnt/sdcard")).entryList();
+        const QStringList before = QDir(gBoard->root() + QStringLiteral("/mnt/sdcard")).entryList();
         QString refusal;
         answerNextMessageBox(&refusal, QMessageBox::Ok);
         m_main->user1KeyBackupMenuItem();
-        QVERIFY(uitest::sh(QStringLiteral("cp \"$ROOT/tmp/cardsize\" \"$ROOT/sys/block/mmcblk1/size\"")));
+        QVERIFY(gBoard->sh(QStringLiteral("cp \"$ROOT/tmp/cardsize\" \"$ROOT/sys/block/mmcblk1/size\"")));
         QCOMPARE(refusal, BoardServices::tooSmallMessage());
         QVERIFY(!m_main->isJobRunning());
-        QCOMPARE(QDir(uitest::root() + QStringLiteral("/mnt/sdcard")).entryList(), before);
+        QCOMPARE(QDir(gBoard->root() + QStringLiteral("/mnt/sdcard")).entryList(), before);
     }
 
 private:
@@ -146,7 +155,9 @@ private:
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    uitest::setUpBoard();
+    gBoard = new SimulatedBoard(QStringLiteral("--sets none"));
+    if (!gBoard->ok() || !gBoard->addScanTree())
+        qFatal("cannot build the simulated board");
     QApplication app(argc, argv);
     TMainWidgetTest test;
     return QTest::qExec(&test, argc, argv);
