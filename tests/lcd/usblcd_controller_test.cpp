@@ -61,8 +61,12 @@ private slots:
     {
         const int before = m_main->osSelectWidget()->selectedIndex();
         QSignalSpy keys(m_main, &TMainWidget::usblcdKeyPressed);
-        m_lcd.scriptKeys({0x01, 0x01, 0x01, 0x01, 0x01, 0x00});
-        waitForPolls(10);
+        // Held: nothing until it is let go, then one report.
+        m_lcd.setKeys(0x01);
+        waitForPolls(5);
+        QCoreApplication::processEvents();
+        QCOMPARE(keys.count(), 0);
+        m_lcd.setKeys(0x00);
         QTRY_COMPARE(keys.count(), 1);
         QCOMPARE(keys.at(0).at(0).toInt(), 1);
         QCOMPARE(m_main->osSelectWidget()->selectedIndex(), (before + 1) % 5);
@@ -163,6 +167,11 @@ private slots:
         m_main->usbDevicesStateChanged();
         QVERIFY(m_main->isUSBLCDPresent());
         QVERIFY(thread->isRunning());
+        // The restarted thread reports keys again.
+        QSignalSpy again(m_main, &TMainWidget::usblcdKeyPressed);
+        tap(0x02);
+        QTRY_COMPARE(again.count(), 1);
+        QCOMPARE(again.at(0).at(0).toInt(), 2);
     }
 
 private:
