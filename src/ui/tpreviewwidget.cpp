@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QFontDatabase>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QTextEdit>
@@ -52,8 +53,11 @@ TPreviewWidget::TPreviewWidget(QWidget *parent) : QWidget(parent)
     m_editKernelParameterButton->setObjectName(QStringLiteral("editKernelParameterButton"));
     m_editKernelParameterButton->hide();
 
-    auto *options = new QHBoxLayout;
-    options->setSpacing(16);
+    // Two rows of options, so that four labels still fit beside the Next
+    // button on an 800x480 panel without being cut.
+    auto *options = new QGridLayout;
+    options->setHorizontalSpacing(16);
+    options->setVerticalSpacing(0);
     m_autoStart = new QCheckBox(QStringLiteral("Start automatically at startup"), this);
     m_autoStart->setObjectName(QStringLiteral("autoStartCheckBox"));
     m_lowFormat = new QCheckBox(QStringLiteral("Low format"), this);
@@ -62,19 +66,21 @@ TPreviewWidget::TPreviewWidget(QWidget *parent) : QWidget(parent)
     m_disableOverlayFs->setObjectName(QStringLiteral("disableOverlayFsCheckBox"));
     m_verifyAfterWrite = new QCheckBox(QStringLiteral("Verify after writing"), this);
     m_verifyAfterWrite->setObjectName(QStringLiteral("verifyAfterWriteCheckBox"));
+    int cell = 0;
     for (QCheckBox *c : {m_autoStart, m_lowFormat, m_disableOverlayFs, m_verifyAfterWrite}) {
         c->setMinimumHeight(48);
-        options->addWidget(c);
+        options->addWidget(c, cell % 2, cell / 2);
+        ++cell;
     }
-    options->addStretch(1);
+    options->setColumnStretch(2, 1);
     m_next = new QPushButton(QStringLiteral("Next"), this);
     m_next->setObjectName(QStringLiteral("nextButton"));
     m_next->setMinimumSize(140, 48);
     m_next->setStyleSheet(QStringLiteral(
         "QPushButton { background: #1769AA; color: white; font-weight: bold; border: none; border-radius: 8px; }"
         "QPushButton:pressed { background: #0F4F85; }"));
-    options->addWidget(m_editKernelParameterButton);
-    options->addWidget(m_next);
+    options->addWidget(m_editKernelParameterButton, 0, 3, 2, 1, Qt::AlignVCenter);
+    options->addWidget(m_next, 0, 4, 2, 1, Qt::AlignVCenter);
     layout->addLayout(options);
 
     connect(m_autoStart, &QCheckBox::clicked, this, &TPreviewWidget::autoStartCheckboxChanged);

@@ -262,8 +262,12 @@ private slots:
         m_detail->loadUIForOS(os, false);
         QSemaphore cancelled;
         bool requested = false;
+        // The observer runs before each report is posted, so the copy is held
+        // at the image's second report: by then the first one is on its way to
+        // the screen, which cancels while the copy still has chunks to go.
+        int reports = 0;
         m_detail->progressWidget()->job()->setProgressObserver([&](int file, int percent) {
-            if (file == 3 && percent == 10)
+            if (file == 3 && percent < 100 && ++reports == 2)
                 cancelled.tryAcquire(1, 30000);
         });
         m_router.after = [&](QEvent *e) {
