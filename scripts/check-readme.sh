@@ -42,7 +42,7 @@ COVERED=(
     '^sudo apt install \./imgsmith_\*_arm64\.deb$ => ^package_contents$'     # contents, conffile and dependencies read back
     '^sudo systemctl (enable --now|restart|stop) imgsmith(\.service)?$ => ^package_contents$'  # unit checked by systemd-analyze verify
     '^sudo journalctl -u imgsmith$ => ^package_contents$'
-    '^QT_QPA_PLATFORM=(linuxfb|vnc) imgsmith-gui( .*)?$ => ^gui_autoexit_good$'  # the same program, offscreen
+    '^QT_QPA_PLATFORM=(linuxfb|vnc) imgsmith-gui( .*)?$ => ^e2e_console_autoexit-good$'  # the same program, offscreen
     '^imgsmith-install /mnt/sdcard/debian mmcblk2$ => ^e2e_cli-refusals$'       # no --yes on a real device: plan, exit 3
     '^imgsmith-install --yes /mnt/sdcard/debian mmcblk2( nvme0n1)?$ => ^e2e_(partmap-mbr4|low-format-nvme)$'
     '^ctest --test-dir build -R [^ ]+ --output-on-failure$ => ^e2e_'   # the group it selects
