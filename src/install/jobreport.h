@@ -21,6 +21,8 @@ public:
     // `operation` is "install" or "backup".
     explicit JobReport(const QString &operation);
 
+    // A restore is an install of a back-up; the record says which.
+    void setOperation(const QString &operation) { m_operation = operation; }
     // Paths as the running system names them; they are reported with every
     // link resolved, so a set reached through a link shows where it lies.
     void setImageSet(const QString &path, const QString &kind);

@@ -1,11 +1,15 @@
 #include "install/sdupdatethread.h"
 
+#include <QFileInfo>
+
 #include "install/installevents.h"
 #include "install/ufsinstallstages.h"
+#include "storage/backup_manifest.h"
 #include "storage/imagewriter.h"
 #include "storage/mmc.h"
 #include "storage/write_verify.h"
 #include "util/log2file.h"
+#include "util/qpaths.h"
 
 SDUpdateThread::SDUpdateThread(const OSConfig &config, const TargetDevice &bootDevice,
                                const TargetDevice &systemDevice, QObject *parent)
@@ -92,6 +96,9 @@ void SDUpdateThread::writeReport(bool ok)
 {
     const QString set = isRawImageSet() ? m_config.imagePath + "/" + m_config.os_raw_img : m_config.imagePath;
     m_report->setImageSet(set, JobReport::kindName(m_config.osType));
+    // A back-up carries its manifest; installing it is a restore.
+    if (isRawImageSet() && QFileInfo::exists(sysPath(QString::fromStdString(backup_manifest_path(set.toStdString())))))
+        m_report->setOperation(QStringLiteral("restore"));
     if (!m_bootDevice.isNone())
         m_report->addDevice(QStringLiteral("boot"), m_bootDevice);
     if (!m_systemDevice.isNone() && m_systemDevice.devName != m_bootDevice.devName)

@@ -107,6 +107,11 @@ TEST_F(BackupRestore, InstalledSetBacksUpWithHolesAndManifestAndRestoresByteForB
     writeFile(image + ".sha256", "not a checksum\nnor this\n");
     EXPECT_TRUE(install(RawImage, "backup", "cv-rk3588-emmc.raw").contains("cannot be verified"));
     EXPECT_TRUE(same(emmc(), file("blank.img")));
+
+    // Each job's record on the card, as Python's json reads it.
+    r = run("python3 -c 'import json,sys\nfor l in open(sys.argv[1]): r=json.loads(l); print(r[\"operation\"], r[\"result\"])' " +
+            shq(file("mnt/sdcard/imgsmith-report.jsonl")));
+    EXPECT_EQ(r.out, "install ok\nbackup ok\nrestore ok\nrestore failed\nrestore failed\n") << r.err;
 }
 
 } // namespace
