@@ -1,9 +1,9 @@
 // Writers through direct I/O: byte-exact on every kind of target (a file on
 // a disk file system, on tmpfs, on a file system that refuses O_DIRECT at
 // open or only at the first transfer, a loop block device), over a target
-// that held other bytes, at aligned and
-// unaligned offsets with odd tails; a failing write and a cancel stop the
-// copy and leave no descriptor of the device open.
+// that held other bytes, at aligned and unaligned offsets with odd tails; a
+// failing write and a cancel stop the copy and leave no descriptor of the
+// device open.
 #include "sparse_builder.h"
 #include "storage_fixture.h"
 #include "util/paths.h"
@@ -22,57 +22,50 @@
 
 using namespace testsupport;
 
+// The test program's own pwrite64, pread64 and ioctl stand before the C
+// library's for the storage layer linked into it. Armed, they refuse the
+// next direct transfers with EINVAL (a file system that accepted the
+// O_DIRECT open but takes no direct I/O) and BLKZEROOUT (a driver that
+// fails the zeroing its queue promised).
 namespace {
-// Direct transfers still to refuse with EINVAL, the way a file system that
-// accepted the O_DIRECT open but takes no direct I/O answers.
 std::atomic<int> g_refuseDirect{0};
+std::atomic<bool> g_refuseZeroing{false};
 
-bool refuseThis(int fd)
+bool refuseDirect(int fd)
 {
     return g_refuseDirect.load() > 0 && (fcntl(fd, F_GETFL) & O_DIRECT) && g_refuseDirect.fetch_sub(1) > 0;
 }
+
+// One instantiation, so one `real`, per signature: the three differ.
+template <typename R, typename... A>
+R realOrRefuse(const char *name, int err, A... args)
+{
+    static const auto real = reinterpret_cast<R (*)(A...)>(dlsym(RTLD_NEXT, name));
+    if (err == 0)
+        return real(args...);
+    errno = err;
+    return -1;
+}
 } // namespace
 
-// The test program's own pwrite64 and pread64 stand before the C library's
-// for the storage layer linked into it.
 extern "C" ssize_t pwrite64(int fd, const void *buf, size_t n, off64_t off)
 {
-    using fn = ssize_t (*)(int, const void *, size_t, off64_t);
-    static const fn real = reinterpret_cast<fn>(dlsym(RTLD_NEXT, "pwrite64"));
-    if (refuseThis(fd)) {
-        errno = EINVAL;
-        return -1;
-    }
-    return real(fd, buf, n, off);
+    return realOrRefuse<ssize_t>("pwrite64", refuseDirect(fd) ? EINVAL : 0, fd, buf, n, off);
 }
 
 extern "C" ssize_t pread64(int fd, void *buf, size_t n, off64_t off)
 {
-    using fn = ssize_t (*)(int, void *, size_t, off64_t);
-    static const fn real = reinterpret_cast<fn>(dlsym(RTLD_NEXT, "pread64"));
-    if (refuseThis(fd)) {
-        errno = EINVAL;
-        return -1;
-    }
-    return real(fd, buf, n, off);
+    return realOrRefuse<ssize_t>("pread64", refuseDirect(fd) ? EINVAL : 0, fd, buf, n, off);
 }
 
-// Armed, refuses BLKZEROOUT the way a device whose queue promises zeroing
-// but whose driver then fails it does.
-std::atomic<bool> g_refuseZeroing{false};
 extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
 {
-    using fn = int (*)(int, unsigned long, void *);
-    static const fn real = reinterpret_cast<fn>(dlsym(RTLD_NEXT, "ioctl"));
     va_list ap;
     va_start(ap, request);
     void *arg = va_arg(ap, void *);
     va_end(ap);
-    if (request == BLKZEROOUT && g_refuseZeroing) {
-        errno = EOPNOTSUPP;
-        return -1;
-    }
-    return real(fd, request, arg);
+    const bool refuse = request == BLKZEROOUT && g_refuseZeroing;
+    return realOrRefuse<int>("ioctl", refuse ? EOPNOTSUPP : 0, fd, request, arg);
 }
 
 namespace {
