@@ -92,10 +92,10 @@ public:
     // run that reaches the end of a chunk is held back and zeroed together
     // with its continuation in the next chunk, in one request (on a loop
     // device or an image file each request costs the file system a
-    // transaction). The bytes from held_from() on are not on the device
-    // yet: progress stops there, and finish() zeroes them at the end.
+    // transaction). finish() zeroes what is still held; the writer calls
+    // it however the copy ended, so that a cancelled copy leaves the device
+    // holding all that progress counted.
     void hold_trailing_zeros() { m_holdZeros = true; }
-    int64_t held_from() const { return m_heldLen > 0 ? m_heldFrom : -1; }
     int finish();
 
 private:

@@ -283,17 +283,14 @@ int ext4_write_raw(const char *path, int64_t offset, int64_t length)
             log2file("in ext4_write_raw: mmc_write failed, return ret=%d, not eq %d (BUFFER_SIZE)\n", -1, BUFFER_SIZE);
             return -1;
         }
-        const int64_t held = sink.held_from();
-        pipeline_progress(held < 0 ? c.progress_pos : base + (held - offset));
+        pipeline_progress(c.progress_pos);
         return 0;
     };
     int rc = pipeline_run(producer, consumer);
-    if (rc == 0 && sink.finish() != 0) {
+    if (sink.finish() != 0 && rc == 0) {
         log2file("in ext4_write_raw: zeroing the end of the image failed\n");
         rc = -1;
     }
-    if (rc == 0)
-        pipeline_progress(base + length);
     return rc == MMC_COPY_CANCELLED || rc == -ENOMEM ? rc : (rc < 0 ? -1 : 0);
 }
 

@@ -280,7 +280,8 @@ TEST_F(DirectIoTest, WriteErrorAndCancelOnABlockDeviceReleaseIt)
     // Cancel at a progress report: what it counted is on the device,
     // nothing after it. The second image's report comes while the zero run
     // at the end of its chunk is held back to be zeroed with the next one
-    // (a file zeroes; the loop device has no queue below the test's root).
+    // (a file zeroes; the loop device has no queue below the test's root):
+    // the cancel zeroes it.
     std::vector<uint8_t> held = patternBytes(7 * MiB, 63);
     std::fill(held.begin() + 3 * MiB, held.begin() + 6 * MiB, 0);
     const struct
