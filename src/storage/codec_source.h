@@ -28,7 +28,16 @@ public:
     const std::string &error() const { return m_error; }
 
 protected:
+    // Keeps the cause and makes every later read fail too; returns -1.
+    int64_t fail(const char *why)
+    {
+        m_error = why;
+        m_failed = true;
+        return -1;
+    }
+
     std::string m_error;
+    bool m_failed = false;
 };
 
 // Opens the reader of `kind` (not IMAGE_RAW) on `fd`, whose ownership it

@@ -121,12 +121,6 @@ private:
         m_state->avail_in += static_cast<uint32_t>(n);
         return 0;
     }
-    int64_t fail(const char *why)
-    {
-        m_error = why;
-        m_failed = true;
-        return -1;
-    }
 
     static size_t input_size(int fd)
     {
@@ -141,7 +135,7 @@ private:
     size_t m_inSize;
     std::unique_ptr<uint8_t[]> m_in;
     std::unique_ptr<inflate_state> m_state;
-    bool m_eof = false, m_done = false, m_failed = false, m_memberStart = true;
+    bool m_eof = false, m_done = false, m_memberStart = true;
     int m_members = 1;
     int64_t m_consumedBase = 0;
 };

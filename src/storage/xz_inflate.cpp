@@ -98,16 +98,9 @@ public:
     int64_t consumed() const override { return static_cast<int64_t>(m_strm.total_in); }
 
 private:
-    int64_t fail(const char *why)
-    {
-        m_error = why;
-        m_failed = true;
-        return -1;
-    }
-
     codec_input m_in;
     lzma_stream m_strm = LZMA_STREAM_INIT;
-    bool m_eof = false, m_done = false, m_failed = false;
+    bool m_eof = false, m_done = false;
 };
 
 } // namespace

@@ -51,18 +51,11 @@ public:
     int64_t consumed() const override { return m_base + static_cast<int64_t>(m_buf.pos); }
 
 private:
-    int64_t fail(const char *why)
-    {
-        m_error = why;
-        m_failed = true;
-        return -1;
-    }
-
     codec_input m_in;
     ZSTD_DCtx *m_ctx;
     ZSTD_inBuffer m_buf = {nullptr, 0, 0};
     int64_t m_base = 0;   // bytes of the pieces before the one in m_buf
-    bool m_eof = false, m_done = false, m_failed = false, m_frameOpen = false;
+    bool m_eof = false, m_done = false, m_frameOpen = false;
 };
 
 } // namespace
