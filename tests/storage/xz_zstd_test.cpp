@@ -40,7 +40,7 @@ protected:
             GTEST_SKIP() << GetParam().tool << " or cmp missing";
     }
     image_compression kind() const { return image_compression_of(GetParam().ext); }
-    // Compressed copy of `data`, and the reference expansion by the tool.
+    // Writes `data` to <name> and compresses it with the tool into <name><ext>.
     std::string pack(const std::string &name, const std::vector<uint8_t> &data)
     {
         const std::string raw = put(name, data), packed = raw + GetParam().ext;
@@ -54,13 +54,6 @@ protected:
         const int ret = write_raw_compressed(kind(), target.c_str(), OFFSET, partitionSize, openRead(packed),
                                              fileSize(packed), "img", "root", 1, 1);
         EXPECT_EQ(mmc_release(), 0);
-        return ret;
-    }
-    int decompress(const std::string &packed)
-    {
-        FILE *out = fopen(file("out.raw").c_str(), "wb");
-        const int ret = decompress_image(kind(), out, openRead(packed), fileSize(packed));
-        EXPECT_EQ(fclose(out), 0);
         return ret;
     }
 };
@@ -99,9 +92,7 @@ TEST_P(CompressedImage, WrittenImageEqualsTheToolsExpansion)
         EXPECT_TRUE(std::is_sorted(p.begin(), p.end()));
         EXPECT_EQ(m_speed.back().total, fileSize(both));
     }
-    EXPECT_EQ(decompress(both), 0);
-    EXPECT_TRUE(cmpEqual(ref, file("out.raw"), n));
-    EXPECT_EQ(fileSize(file("out.raw")), n);
+    // The peek at the first bytes (a Rockchip package inside?) reads the same.
     uint8_t head[102];
     ASSERT_EQ(compressed_read(kind(), openRead(both), head, sizeof head), 0);
     EXPECT_EQ(std::string(reinterpret_cast<char *>(head), sizeof head), readFile(ref).substr(0, sizeof head));
@@ -139,10 +130,7 @@ TEST_P(CompressedImage, DamagedStreamsFailWithTheirCause)
             EXPECT_LT(p, 100);
         EXPECT_TRUE(allZero(target, 0, OFFSET));
         EXPECT_TRUE(allZero(target, OFFSET + 700000, OFFSET));
-        EXPECT_EQ(decompress(path), -1);
     }
-    uint8_t head[102];
-    EXPECT_EQ(compressed_read(kind(), openRead(put("plain", std::string(200, 'p'))), head, sizeof head), -1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Codecs, CompressedImage, ::testing::ValuesIn(CODECS),
