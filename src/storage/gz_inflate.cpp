@@ -108,7 +108,10 @@ private:
     // the buffer when it is empty).
     int top_up()
     {
-        memmove(m_in.get(), m_state->next_in, m_state->avail_in);
+        // Before the first read next_in is null, and memmove from null is
+        // undefined even for zero bytes.
+        if (m_state->avail_in > 0)
+            memmove(m_in.get(), m_state->next_in, m_state->avail_in);
         ssize_t n;
         do {
             n = ::read(m_fd, m_in.get() + m_state->avail_in, m_inSize - m_state->avail_in);

@@ -16,9 +16,23 @@ done
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/imgsmith-console-e2e.XXXXXX")
 SIM=$WORK/board
 GUI_PID=
+# A sanitizer report or a crash while the installer quits shows only in its
+# exit status: a case that passed fails when the status is not 0.
+gui_status() {
+    kill "$GUI_PID" 2>/dev/null
+    local rc=0
+    wait "$GUI_PID" 2>/dev/null || rc=$?
+    GUI_PID=
+    [ $rc -eq 0 ] && return 0
+    echo "FAIL: imgsmith-gui stopped with status $rc; its output (last 40 lines):"
+    tail -40 "$WORK/gui.log" 2>/dev/null | sed 's/^/    /'
+    return 1
+}
 cleanup() {
-    [ -n "$GUI_PID" ] && kill "$GUI_PID" 2>/dev/null && wait "$GUI_PID" 2>/dev/null
+    local rc=$?
+    if [ -n "$GUI_PID" ] && ! gui_status && [ $rc -eq 0 ]; then rc=1; fi
     rm -rf "$WORK"
+    exit $rc
 }
 trap cleanup EXIT
 # The socket and the segment's key file live in TMPDIR: private to this case.
@@ -48,9 +62,7 @@ start_gui() {
 }
 
 stop_gui() {
-    kill "$GUI_PID" 2>/dev/null
-    wait "$GUI_PID" 2>/dev/null
-    GUI_PID=
+    gui_status || exit 1
 }
 
 # wait_for <regex> [seconds]
