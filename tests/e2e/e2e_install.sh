@@ -166,6 +166,8 @@ cli-refusals)
     expect_usage "missing set" "/mnt/sdcard/nothing: not found" /mnt/sdcard/nothing mmcblk2
     expect_usage "directory that is no set" "/mnt/sdcard: not an image set" /mnt/sdcard mmcblk2
     expect_usage "file that is no set" "not an image set" /mnt/sdcard/linux-mbr4/partmap.txt mmcblk2
+    gzip -c "$SIM/mnt/sdcard/linux-mbr4/partmap.txt" > "$SIM/mnt/sdcard/DISK.GZ"
+    expect_usage "upper-case suffix" "not an image set" /mnt/sdcard/DISK.GZ mmcblk2
     expect_usage "missing device" "/dev/sdz: no such device" /mnt/sdcard/linux-mbr4 sdz
     expect_usage "bad --cancel-at" "cancel-at wants" --cancel-at x /mnt/sdcard/linux-mbr4 mmcblk2
     cmp -s "$WORK/before" "$SIM/dev/mmcblk2" || fail "a refused command wrote the eMMC"

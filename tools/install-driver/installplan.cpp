@@ -15,12 +15,14 @@ QByteArray text(const QString &s)
     return s.toLocal8Bit();
 }
 
+// Letter case matters, as in the media scan and in the engine, which picks
+// the decoder by the same suffixes: "DISK.GZ" accepted here would be written
+// to the device still compressed.
 bool isRawImageName(const QString &name)
 {
-    const QString lower = name.toLower();
-    return lower.endsWith(QLatin1String(".raw")) || lower.endsWith(QLatin1String(".gz"))
-        || lower.endsWith(QLatin1String(".xz")) || lower.endsWith(QLatin1String(".zst"))
-        || lower.endsWith(QLatin1String(".img"));
+    return name.endsWith(QLatin1String(".raw")) || name.endsWith(QLatin1String(".gz"))
+        || name.endsWith(QLatin1String(".xz")) || name.endsWith(QLatin1String(".zst"))
+        || name.endsWith(QLatin1String(".img"));
 }
 
 bool isNoDevice(const QString &name)
