@@ -2,7 +2,7 @@
 // stand-in writing a real DT table image, the image taken apart and every
 // overlay read back with fdtget; and every result code provoked.
 #include "dts/dtbo.h"
-#include "support/testsupport.h"
+#include "support/simroot.h"
 #include "util/paths.h"
 
 #include <gtest/gtest.h>
@@ -90,26 +90,20 @@ protected:
     void SetUp() override
     {
         m_savedPath = getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin";
+        m_sim.setEnv("PATH", m_savedPath);
         m_bin = m_dir.file("bin");
         ASSERT_EQ(run("mkdir -p " + shq(m_bin) + " && ln -s " + shq(std::string(DTS_TEST_DIR) + "/mkdtimg")
                       + " " + shq(m_bin + "/mkdtimg")).status, 0);
         setRoot(m_dir.file("sim"));
-        setenv("PATH", (m_bin + ":" + m_savedPath).c_str(), 1);
+        m_sim.prependPath(m_bin);
         if (!haveTool("dtc") || !haveTool("fdtget"))
             GTEST_SKIP() << "dtc/fdtget not installed (device-tree-compiler)";
-    }
-    void TearDown() override
-    {
-        setenv("PATH", m_savedPath.c_str(), 1);
-        unsetenv("IMGSMITH_ROOT");
-        imgsmith::resetSimRootCache();
     }
     void setRoot(const std::string &root)
     {
         m_root = root;
         run("mkdir -p " + shq(root + "/tmp") + " " + shq(root + "/mnt/sdcard/set"));
-        setenv("IMGSMITH_ROOT", root.c_str(), 1);
-        imgsmith::resetSimRootCache();
+        m_sim.setEnv("IMGSMITH_ROOT", root);
     }
     std::string out() const { return m_root + "/mnt/sdcard/set/dtbo.img"; }
     std::string log() const { return readFile(m_root + "/tmp/imgsmith-gui.log"); }
@@ -132,6 +126,7 @@ protected:
         ASSERT_EQ(chmod(p.c_str(), 0755), 0);
     }
 
+    SimRoot m_sim;
     TempDir m_dir;
     std::string m_root, m_bin, m_savedPath;
 };
@@ -185,16 +180,16 @@ TEST_F(DtboBuild, MissingToolsAndUnsupportedCpu)
     ASSERT_EQ(mkdir(empty.c_str(), 0755), 0);
     const std::string onlyDtc = m_dir.file("onlydtc");
     ASSERT_EQ(run("mkdir " + shq(onlyDtc) + " && ln -s \"$(command -v dtc)\" " + shq(onlyDtc + "/dtc")).status, 0);
-    setenv("PATH", empty.c_str(), 1);
+    m_sim.setEnv("PATH", empty);
     EXPECT_EQ(build("rk3568", out()), DTBO_NO_DTC);
     EXPECT_NE(log().find("dtbo: Command not found: dtc\n"), std::string::npos);
 
-    setenv("PATH", onlyDtc.c_str(), 1);
+    m_sim.setEnv("PATH", onlyDtc);
     EXPECT_EQ(build("rk3568", out()), DTBO_NO_MKDTIMG);
     EXPECT_NE(log().find("dtbo: Command not found: mkdtimg\n"), std::string::npos);
     EXPECT_EQ(tmpEntries(), "");
 
-    setenv("PATH", (m_bin + ":" + m_savedPath).c_str(), 1);
+    m_sim.setEnv("PATH", (m_bin + ":" + m_savedPath));
     EXPECT_EQ(build("rk3308", out()), DTBO_UNSUPPORTED_CPU);
     EXPECT_NE(log().find("dtbo: Does not support CPU: rk3308\n"), std::string::npos);
     EXPECT_EQ(tmpEntries(), "");   // not even an empty work directory
@@ -209,7 +204,7 @@ TEST_F(DtboBuild, MkdtimgFoundInOpt)
 {
     ASSERT_EQ(run("mkdir -p " + shq(m_root + "/opt") + " && cp " + shq(std::string(DTS_TEST_DIR) + "/mkdtimg")
                   + " " + shq(m_root + "/opt/mkdtimg")).status, 0);
-    setenv("PATH", m_savedPath.c_str(), 1);
+    m_sim.setEnv("PATH", m_savedPath);
     if (haveTool("mkdtimg"))
         GTEST_SKIP() << "a real mkdtimg is in PATH; the /opt lookup cannot be isolated";
     ASSERT_EQ(build("rk3568", out()), DTBO_OK) << log();

@@ -212,8 +212,7 @@ TEST_F(ImageSetTest, OsKindFromPathLaterMatchWins)
     const std::string root = other.file("ubuntu-sim");
     ASSERT_EQ(run("mkdir -p " + shq(root + "/mnt/sdcard/myos")).status, 0);
     writeFile(root + "/mnt/sdcard/myos/partmap.txt", "p");
-    setenv("IMGSMITH_ROOT", root.c_str(), 1);
-    imgsmith::resetSimRootCache();
+    m_sim.setEnv("IMGSMITH_ROOT", root);
     OSConfig os(s2q(root + "/mnt/sdcard/myos"), L({"partmap.txt"}));
     ASSERT_TRUE(os.isValid);
     EXPECT_EQ(os.osType, Linux);

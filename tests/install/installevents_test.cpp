@@ -1,16 +1,18 @@
 // Event delivery from a worker thread, and the parts of each event form that
 // the whole-job tests do not reach (the discard callback when no loop device
 // is available, an error carrying no progress fields).
-#include "installsupport.h"
-
 #include <QCoreApplication>
 
 #include <gtest/gtest.h>
 
 #include "board/targetdevice.h"
 #include "install/installevents.h"
+#include "support/qt/installrecorder.h"
+#include "support/qt/simboard.h"
 
 #include <thread>
+
+using namespace testsupport;
 
 TEST(InstallEvents, PostedFromAWorkerAndDeliveredInOrder)
 {

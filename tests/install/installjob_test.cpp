@@ -2,29 +2,23 @@
 // event stream of whole installs, every error message of the partition-map
 // and raw-image flows, cancellation, exclusions. Written devices are
 // checked with sfdisk, cmp and e2fsck, never with our own readers.
-#include "installsupport.h"
-
-#include <QCoreApplication>
-#include <QEventLoop>
+#include <QMap>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 #include <sys/mount.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include "board/targetdevice.h"
 #include "imageset/osconfig.h"
-#include "install/installevents.h"
 #include "install/sdupdatethread.h"
 #include "storage/mmc.h"
 #include "storage/write_verify.h"
-#include "support/testsupport.h"
-#include "util/paths.h"
+#include "support/qt/installrecorder.h"
+#include "support/qt/simboard.h"
 
 using namespace testsupport;
 
@@ -32,50 +26,19 @@ namespace {
 
 constexpr int64_t MiB = 1024 * 1024;
 
-void blob(const std::string &path, size_t bytes, int seed)
-{
-    std::vector<uint8_t> b = patternBytes(bytes, seed);
-    writeFile(path, std::string(b.begin(), b.end()));
-}
-
-// Starts `job` with `recorder` as its receiver, runs an event loop until the
-// thread has finished, the way the main controller would, and delivers every
-// event it posted.
-void runJob(SDUpdateThread &job, EventRecorder &recorder)
-{
-    job.setEventReceiver(&recorder);
-    QEventLoop loop;
-    QObject::connect(&job, &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
-    job.start();
-    loop.exec();
-    job.wait();
-    QCoreApplication::sendPostedEvents(&recorder);
-    setInstallEventReceiver(nullptr);
-}
-
 class InstallJob : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        mmc_reset_state_for_test();
         BUFFER_SIZE = 256 * 1024;
-        setenv("IMGSMITH_ROOT", m_root.path().c_str(), 1);
-        imgsmith::resetSimRootCache();
-        run("mkdir -p " + shq(m_root.file("dev")) + " " + shq(m_root.file("tmp")) + " " +
-            shq(setDir()));
-    }
-    void TearDown() override
-    {
-        unsetenv("IMGSMITH_ROOT");
-        imgsmith::resetSimRootCache();
-        mmc_reset_state_for_test();
+        m_root.mkdir("mnt/sdcard/set");
     }
 
-    std::string setDir() const { return m_root.file("mnt/sdcard/set"); }
-    std::string setFile(const std::string &name) const { return setDir() + "/" + name; }
+    std::string setFile(const std::string &name) const { return m_root.file("mnt/sdcard/set/" + name); }
     std::string device() const { return m_root.file("dev/mmcblk2"); }
     void makeDevice(int64_t bytes) { makeSparseFile(device(), static_cast<uint64_t>(bytes)); }
+    static void blob(const std::string &path, size_t bytes, uint32_t seed) { writeFile(path, patternBytes(bytes, seed)); }
 
     // A set of the given kind at /mnt/sdcard/set with `file` as its map or raw image.
     static OSConfig set(OSType type, const QString &file)
@@ -92,63 +55,34 @@ protected:
     static TargetDevice emmc(const QString &name = "mmcblk2") { return TargetDevice(TargetDeviceEMMC, name); }
 
     EventLog install(const OSConfig &c, std::function<void(SDUpdateThread &)> setup = nullptr,
-                          const TargetDevice &boot = emmc())
+                     const TargetDevice &boot = emmc())
     {
         SDUpdateThread job(c, boot, TargetDevice());
         if (setup)
             setup(job);
-        EventRecorder recorder;
-        runJob(job, recorder);
-        EventLog rec = recorder;
-        EXPECT_EQ(mmc_fd, -1) << "the device must be released when the job ends";
-        EXPECT_EQ(rec.terminal().size(), 1) << "exactly one terminal event";
-        if (!rec.events.isEmpty()) {
-            const RecordedEvent &last = rec.events.last();
-            EXPECT_TRUE(last.type == 1111 || (last.type == 1100 && last.isError)) << "the terminal event comes last";
-        }
-        return rec;
+        return runInstall(job);
     }
 
     // A raw ext4 image of `mib` MiB with a file in it.
     void makeExt4(const std::string &path, int mib, const std::string &label)
     {
-        std::string src = m_root.file("src-" + label);
-        run("mkdir -p " + shq(src));
-        blob(src + "/blob.bin", static_cast<size_t>(mib) * 64 * 1024, 7);
-        CmdResult r = run("mkfs.ext4 -q -F -L " + label + " -d " + shq(src) + " " + shq(path) + " " +
-                          std::to_string(mib) + "M");
+        const std::vector<uint8_t> b = patternBytes(static_cast<size_t>(mib) * 64 * 1024, 7);
+        const CmdResult r = mkfsExt4(path, mib, label, {{"blob.bin", std::string(b.begin(), b.end())}});
         ASSERT_EQ(r.status, 0) << r.err;
     }
-    static int64_t fileSize(const std::string &path)
-    {
-        struct stat st;
-        return stat(path.c_str(), &st) == 0 ? st.st_size : -1;
-    }
-    bool deviceRangeEquals(const std::string &file, int64_t offset)
-    {
-        return run("cmp -n $(stat -c %s " + shq(file) + ") -i 0:" + std::to_string(offset) + " " + shq(file) +
-                   " " + shq(device()))
-                   .status == 0;
-    }
-    bool deviceRangeIsZero(int64_t offset, int64_t length)
-    {
-        std::vector<uint8_t> b = readBytes(device(), static_cast<uint64_t>(offset), static_cast<size_t>(length));
-        return std::all_of(b.begin(), b.end(), [](uint8_t c) { return c == 0; });
-    }
+    bool deviceRangeEquals(const std::string &file, int64_t offset) { return holdsAt(device(), file, offset); }
+    bool deviceRangeIsZero(int64_t offset, int64_t length) { return zeroAt(device(), offset, length); }
 
-    TempDir m_root;
+    SimBoard m_root;
 };
 
-#define REQUIRE_TOOLS()                                                                            \
-    for (const char *t : {"sfdisk", "mkfs.ext4", "img2simg", "e2fsck", "gzip", "xz", "zstd", "cmp"})  \
-        if (!haveTool(t))                                                                          \
-            GTEST_SKIP() << t << " not installed"
+#define REQUIRE_INSTALL_TOOLS() REQUIRE_TOOLS("sfdisk", "mkfs.ext4", "img2simg", "e2fsck", "gzip", "xz", "zstd", "cmp")
 
 } // namespace
 
 TEST_F(InstallJob, PartmapInstallEventStreamAndLayout)
 {
-    REQUIRE_TOOLS();
+    REQUIRE_INSTALL_TOOLS();
     makeDevice(64 * MiB);
     blob(setFile("bootloader.bin"), 300000, 3);
     makeExt4(setFile("boot.img"), 8, "boot");
@@ -220,7 +154,7 @@ TEST_F(InstallJob, PartmapInstallEventStreamAndLayout)
 
 TEST_F(InstallJob, ExcludedFilesAndDisabledOverlaySkipTheirPartitions)
 {
-    REQUIRE_TOOLS();
+    REQUIRE_INSTALL_TOOLS();
     makeDevice(32 * MiB);
     blob(setFile("boot.img"), MiB, 1);
     blob(setFile("userdata.img"), MiB, 2);
@@ -328,7 +262,7 @@ TEST_F(InstallJob, PartitionMapErrors)
 
 TEST_F(InstallJob, RawImageFlowSizesAndErrors)
 {
-    REQUIRE_TOOLS();
+    REQUIRE_INSTALL_TOOLS();
     const int64_t dev = 8 * MiB;
     // An old GPT whose backup header sits in the last sector.
     makeDevice(dev);
@@ -388,7 +322,7 @@ TEST_F(InstallJob, RawImageFlowSizesAndErrors)
 
 TEST_F(InstallJob, VerifiedInstallsReadBackEveryImage)
 {
-    REQUIRE_TOOLS();
+    REQUIRE_INSTALL_TOOLS();
     if (!haveTool("xxhsum") || !haveTool("simg2img"))
         GTEST_SKIP() << "xxhsum or simg2img not installed";
     auto xxh3 = [&](const std::string &path) {
@@ -500,7 +434,7 @@ TEST_F(InstallJob, CancelMidWriteReleasesTheDevice)
 
 TEST_F(InstallJob, NullSystemDeviceIsSkippedAndParameterTextClassifiedAsMap)
 {
-    REQUIRE_TOOLS();
+    REQUIRE_INSTALL_TOOLS();
     makeDevice(16 * MiB);
     // A set with "dtbo.img" and no separate system device: the system plan is
     // "/dev/null" and no stage touches it.
@@ -569,9 +503,6 @@ TEST(InstallJobLoop, LowFormatEventsComeBeforeAnyTable)
     std::string reason = loopUnavailableReason();
     if (!reason.empty())
         GTEST_SKIP() << reason;
-    mmc_reset_state_for_test();
-    unsetenv("IMGSMITH_ROOT");
-    imgsmith::resetSimRootCache();
     TempDir dir;
     // 300 MiB: three 128 MiB discard pieces, so the erase reports progress.
     makeSparseFile(dir.file("disk"), 300 * MiB);
@@ -581,7 +512,7 @@ TEST(InstallJobLoop, LowFormatEventsComeBeforeAnyTable)
     if (!loop.ok())
         GTEST_SKIP() << "cannot attach a loop device: " << loop.error();
     writeFile(dir.file("partmap.txt"), "flash=mmc,0:boot:ext4:0x100000,0x100000:boot.img;\n");
-    blob(dir.file("boot.img"), 4096, 3);
+    writeFile(dir.file("boot.img"), patternBytes(4096, 3));
 
     OSConfig c;
     c.osType = Linux;
@@ -589,8 +520,7 @@ TEST(InstallJobLoop, LowFormatEventsComeBeforeAnyTable)
     c.os_partmap_txt = "partmap.txt";
     SDUpdateThread job(c, TargetDevice(TargetDeviceEMMC, QString::fromStdString(loop.dev()).mid(5)), TargetDevice());
     job.setLowFormat(true);
-    EventRecorder rec;
-    runJob(job, rec);
+    const EventLog rec = runInstall(job);
     ASSERT_EQ(rec.errorText(), "");
     ASSERT_EQ(rec.count(1111), 1);
     QList<RecordedEvent> lf = rec.ofType(1110);

@@ -245,8 +245,7 @@ protected:
             return false;
         m_mounted = true;
         run("cd " + shq(root("")) + " && tar --exclude=./small -cSf - . | tar -xSf - -C " + shq(m_small));
-        setenv("IMGSMITH_ROOT", m_small.c_str(), 1);
-        imgsmith::resetSimRootCache();
+        m_root.setEnv("IMGSMITH_ROOT", m_small);
         return true;
     }
     std::string m_small;

@@ -4,12 +4,7 @@
 // sfdisk, sgdisk, cmp, fdtget and rkunpack.
 #pragma once
 
-#include "installsupport.h"
-
 #include <gtest/gtest.h>
-
-#include <QString>
-#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -18,7 +13,8 @@
 
 #include "board/targetdevice.h"
 #include "imageset/osconfig.h"
-#include "support/testsupport.h"
+#include "support/qt/installrecorder.h"
+#include "support/qt/simboard.h"
 
 class SDUpdateThread;
 
@@ -28,7 +24,6 @@ protected:
     static constexpr int64_t MiB = 1024 * 1024;
 
     void SetUp() override;
-    void TearDown() override;
 
     std::string root(const std::string &rel) const { return m_root.file(rel); }
     std::string emmc() const { return root("dev/mmcblk2"); }
@@ -36,35 +31,17 @@ protected:
     std::string setDir(const std::string &name) const { return root("mnt/sdcard/" + name); }
     static TargetDevice emmcTarget() { return TargetDevice(TargetDeviceEMMC, "mmcblk2"); }
     static TargetDevice nvmeTarget() { return TargetDevice(TargetDeviceNVMe, "nvme0n1"); }
+    OSConfig scanSet(const std::string &name) const { return m_root.scanSet(name); }
 
-    // The set as the OS selection screen would describe it: its directory
-    // (resolved below the simulation root) and the names of its files.
-    OSConfig scanSet(const std::string &name) const;
-
-    // Runs one job to its end; checks the one-terminal-event and
-    // device-released rules every job must keep.
-    EventLog install(const OSConfig &c, const TargetDevice &boot, const TargetDevice &system,
-                     std::function<void(SDUpdateThread &)> setup = nullptr);
+    testsupport::EventLog install(const OSConfig &c, const TargetDevice &boot, const TargetDevice &system,
+                                  std::function<void(SDUpdateThread &)> setup = nullptr);
 
     // Pattern bytes written to `path`; returned for comparisons.
-    std::vector<uint8_t> putPattern(const std::string &path, size_t size, uint32_t seed) const;
+    static std::vector<uint8_t> putPattern(const std::string &path, size_t size, uint32_t seed);
     // An ext4 image of `mib` MiB with a file in it (mkfs.ext4 -d).
-    void makeExt4(const std::string &path, int mib, const std::string &label) const;
-    // True when `device` holds the whole of `file` at byte `offset` (cmp).
-    static bool holdsAt(const std::string &device, const std::string &file, int64_t offset);
-    // True when `length` bytes of `device` from `offset` are all zero.
-    static bool zeroAt(const std::string &device, int64_t offset, int64_t length);
+    static void makeExt4(const std::string &path, int mib, const std::string &label);
     // Names of the directories below `dir` whose name starts with `prefix`.
     static std::vector<std::string> entriesStartingWith(const std::string &dir, const std::string &prefix);
 
-    testsupport::TempDir m_root;
-    std::string m_oldPath;
+    testsupport::SimBoard m_root;
 };
-
-// Skips the test when a tool is missing.
-#define REQUIRE_TOOLS(...)                                                                         \
-    do {                                                                                           \
-        for (const char *t : {__VA_ARGS__})                                                        \
-            if (!testsupport::haveTool(t))                                                         \
-                GTEST_SKIP() << t << " not installed";                                             \
-    } while (0)

@@ -52,7 +52,7 @@ protected:
 
         const std::string bin = root("bin"), state = root("state");
         run("mkdir -p " + shq(bin) + " " + shq(state));
-        setenv("STANDIN_STATE", state.c_str(), 1);
+        m_root.setEnv("STANDIN_STATE", state);
         writeExecutable(bin + "/mount", "#!/bin/sh\n"
                                         "[ \"$#\" -eq 2 ] && [ -f \"$1\" ] && cd \"$2\" || exit 32\n"
                                         "debugfs -R 'rdump / .' \"$1\" >/dev/null 2>&1 || exit 32\n"
@@ -66,14 +66,8 @@ protected:
         writeExecutable(bin + "/mountpoint", "#!/bin/sh\n"
                                              "[ \"$1\" = -q ] && shift\n"
                                              "[ -f \"$STANDIN_STATE/dir\" ] && [ \"$1\" = \"$(cat \"$STANDIN_STATE/dir\")\" ]\n");
-        setenv("PATH", (bin + ":" + getenv("PATH")).c_str(), 1);
+        m_root.prependPath(bin);
     }
-    void TearDown() override
-    {
-        unsetenv("STANDIN_STATE");
-        SimBoardTest::TearDown();
-    }
-
     OSConfig rocknixSet() const
     {
         OSConfig c(QStringLiteral("/mnt/sdcard/rocknix"), QStringLiteral("ROCKNIX-RK3566.img"));

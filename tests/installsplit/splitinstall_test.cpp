@@ -211,7 +211,7 @@ TEST_F(SplitInstall, SystemNoneKeepsDefaultDevicesAndLeavesNvmeAlone)
 TEST_F(SplitInstall, OverlayBuilderFailureStopsBeforeAnyWrite)
 {
     // Without the mkdtimg stand-in the builder cannot make the image.
-    setenv("PATH", "/usr/sbin:/usr/bin:/sbin:/bin", 1);
+    m_root.setEnv("PATH", "/usr/sbin:/usr/bin:/sbin:/bin");
     if (haveTool("mkdtimg"))
         GTEST_SKIP() << "a real mkdtimg is installed";
     const EventLog rec = install(scanSet(m_set), emmcTarget(), nvmeTarget());

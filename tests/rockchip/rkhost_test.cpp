@@ -2,7 +2,7 @@
 // functions, on regular files and directories.
 #include "storage/rkimage.h"
 #include "storage/rkparm.h"
-#include "support/testsupport.h"
+#include "support/simroot.h"
 #include "util/paths.h"
 
 #include <gtest/gtest.h>
@@ -46,14 +46,10 @@ TEST(RkHost, RemoveDirectoryDoesNotFollowLinks)
 
 TEST(RkHost, AvailableSpaceAgreesWithStat)
 {
-    TempDir d;
-    setenv("IMGSMITH_ROOT", d.path().c_str(), 1);
-    imgsmith::resetSimRootCache();
+    SimRoot d;
     const int64_t mb = get_available_disksize_mb();
     // stat -f reports the same statfs fields: available blocks and block size.
     const CmdResult r = run("stat -f -c '%a %S' " + shq(d.path()));
-    unsetenv("IMGSMITH_ROOT");
-    imgsmith::resetSimRootCache();
     ASSERT_EQ(r.status, 0);
     unsigned long long blocks = 0, bsize = 0;
     ASSERT_EQ(sscanf(r.out.c_str(), "%llu %llu", &blocks, &bsize), 2);

@@ -1,7 +1,7 @@
 // RKFW/RKAF firmware packages built by an independent writer (mkrkfw.py),
 // unpacked by our code and, where valid, compared with rkunpack.
 #include "storage/rkimage.h"
-#include "support/testsupport.h"
+#include "support/simroot.h"
 #include "util/paths.h"
 
 #include <gtest/gtest.h>
@@ -28,19 +28,11 @@ protected:
     {
         if (!haveTool(python()))
             GTEST_SKIP() << "python3 is needed for the package writer";
-        // The log goes below the simulation root, where the test reads it.
-        setenv("IMGSMITH_ROOT", m_root.path().c_str(), 1);
-        imgsmith::resetSimRootCache();
-        run("mkdir -p " + shq(m_root.file("tmp")) + " " + shq(out()));
-    }
-    void TearDown() override
-    {
-        unsetenv("IMGSMITH_ROOT");
-        imgsmith::resetSimRootCache();
+        run("mkdir -p " + shq(out()));
     }
 
     std::string out() const { return m_work.file("work/out"); }
-    std::string log() const { return readFile(m_root.file("tmp/imgsmith-gui.log")); }
+    std::string log() const { return m_root.log(); }
 
     // Builds a package from a JSON description with the independent writer.
     std::string make(const std::string &json, const std::string &name = "fw.img")
@@ -66,7 +58,7 @@ protected:
         return r;
     }
 
-    TempDir m_root;
+    SimRoot m_root;   // the log goes below it, where the test reads it
     TempDir m_work;
 };
 

@@ -6,15 +6,13 @@
 #include "install/rocknixfinish.h"
 
 #include "storage/mmc.h"
-#include "support/testsupport.h"
-#include "util/paths.h"
+#include "support/simroot.h"
 
 #include <gtest/gtest.h>
 
 #include <QString>
 
 #include <cstdlib>
-#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -24,36 +22,6 @@ using testsupport::run;
 using testsupport::shq;
 
 namespace {
-
-class ScopedEnv
-{
-public:
-    ScopedEnv(const char *name, const std::string *value) : m_name(name)
-    {
-        const char *old = getenv(name);
-        m_had = old != nullptr;
-        if (m_had)
-            m_old = old;
-        if (value)
-            setenv(name, value->c_str(), 1);
-        else
-            unsetenv(name);
-        imgsmith::resetSimRootCache();
-    }
-    ~ScopedEnv()
-    {
-        if (m_had)
-            setenv(m_name, m_old.c_str(), 1);
-        else
-            unsetenv(m_name);
-        imgsmith::resetSimRootCache();
-    }
-
-private:
-    const char *m_name;
-    std::string m_old;
-    bool m_had = false;
-};
 
 void writeExecutable(const std::string &path, const std::string &text)
 {
@@ -98,28 +66,14 @@ protected:
             if (!why.empty())
                 GTEST_SKIP() << why;
         }
-        mmc_reset_state_for_test();
         BUFFER_SIZE = 1 << 20;
-        root = dir.file("sim root $HOME `id` 'q' \"dq\"");
-        setDir = root + "/mnt/sdcard/it's a $(touch PWNED); `touch PWNED2` \"set\" \\";
-        for (const char *d : {"", "/tmp", "/dev", "/mnt", "/mnt/sdcard"})
-            ASSERT_EQ(mkdir((root + d).c_str(), 0755), 0) << d;
         ASSERT_EQ(mkdir(setDir.c_str(), 0755), 0);
         testsupport::writeBytes(setDir + "/" + kDtbName, 0, testsupport::patternBytes(40000, 5));
         testsupport::writeBytes(setDir + "/board_uboot.bin", 0, testsupport::patternBytes(70000, 6));
         testsupport::makeSparseFile(root + "/dev/mmcblk2", 8 << 20);
-        m_root.reset(new ScopedEnv("IMGSMITH_ROOT", &root));
         if (GetParam() == Mount::StandIn)
             installStandIns();
     }
-    void TearDown() override
-    {
-        m_path.reset();
-        m_state.reset();
-        m_root.reset();
-        mmc_reset_state_for_test();
-    }
-
     // mount copies the image's files into the directory with debugfs,
     // umount writes the directory back into the image with mkfs.ext4 -d.
     void installStandIns()
@@ -140,15 +94,10 @@ protected:
         writeExecutable(bin + "/mountpoint", "#!/bin/sh\n"
                                              "[ \"$1\" = -q ] && shift\n"
                                              "[ -f \"$STANDIN_STATE/dir\" ] && [ \"$1\" = \"$(cat \"$STANDIN_STATE/dir\")\" ]\n");
-        m_state.reset(new ScopedEnv("STANDIN_STATE", &state));
+        m_sim.setEnv("STANDIN_STATE", state);
         prependPath(bin);
     }
-    void prependPath(const std::string &bin)
-    {
-        const std::string path = bin + ":" + getenv("PATH");
-        m_path.reset();
-        m_path.reset(new ScopedEnv("PATH", &path));
-    }
+    void prependPath(const std::string &bin) { m_sim.prependPath(bin); }
 
     // The boot partition: an ext4 image holding the boot menu.
     void makeBootPartition(bool withConfig = true)
@@ -186,9 +135,10 @@ protected:
             EXPECT_NE(run("mountpoint -q " + shq(root + "/mnt/boot")).status, 0) << "left mounted";
     }
 
+    testsupport::SimRoot m_sim{"sim root $HOME `id` 'q' \"dq\""};
     TempDir dir;
-    std::string root, setDir;
-    std::unique_ptr<ScopedEnv> m_root, m_state, m_path;
+    const std::string root = m_sim.path();
+    const std::string setDir = root + "/mnt/sdcard/it's a $(touch PWNED); `touch PWNED2` \"set\" \\";
 };
 
 } // namespace

@@ -133,7 +133,7 @@ TEST_F(LoopTest, DiscardReportsThirdsOrOneRequestAndZeroesTheRange)
         EXPECT_EQ(seen, c.want);
         // The discarded range reads back as zeros; the MiB after it is kept.
         for (int64_t at : c.marks)
-            EXPECT_TRUE(allZero(img, at, mib)) << at;
+            EXPECT_TRUE(zeroAt(img, at, mib)) << at;
         EXPECT_EQ(readBytes(img, c.len, mib), data);
     }
 }

@@ -229,7 +229,7 @@ TEST_F(DirectIoTest, EveryWriterIsByteExactOnEveryTarget)
                 EXPECT_EQ(mmc_release(), 0);
                 expectWritten(t, writer == 2 ? expanded : raw, at);
                 const std::string &ref = writer == 2 ? expanded : raw;
-                EXPECT_TRUE(cmpEqual(ref, t.contents, fileSize(ref), at)) << writer;
+                EXPECT_EQ(cmpAt(ref, 0, t.contents, at, fileSize(ref)), "") << writer;
             }
             // Back-up of what the raw writer put there, read back directly.
             prefill(t);
@@ -241,7 +241,7 @@ TEST_F(DirectIoTest, EveryWriterIsByteExactOnEveryTarget)
             EXPECT_EQ(read_raw(t.path.c_str(), at, fileSize(raw), out, fileSize(raw), "b", "p", 1, 1), 0);
             EXPECT_EQ(fclose(out), 0);
             EXPECT_EQ(mmc_release(), 0);
-            EXPECT_TRUE(cmpEqual(raw, file("backup.raw"), fileSize(raw)));
+            EXPECT_EQ(cmpAt(raw, 0, file("backup.raw"), 0, fileSize(raw)), "");
             EXPECT_EQ(fileSize(file("backup.raw")), fileSize(raw));
         }
         // The fallback is taken only where direct I/O is refused.
@@ -273,7 +273,7 @@ TEST_F(DirectIoTest, WriteErrorAndCancelOnABlockDeviceReleaseIt)
     EXPECT_EQ(write_raw(dev.c_str(), 0, 0, openRead(raw), fileSize(raw), "r", "p", 1, 1), -1);
     EXPECT_EQ(mmc_release(), 0);
     EXPECT_FALSE(deviceStillOpen(file(dev.substr(1))));
-    EXPECT_TRUE(cmpEqual(raw, file("small.img"), 3 * MiB));
+    EXPECT_EQ(cmpAt(raw, 0, file("small.img"), 0, 3 * MiB), "");
     for (int p : percents(m_progress))
         EXPECT_LT(p, 100);
 
@@ -319,7 +319,7 @@ TEST_F(DirectIoTest, WriteErrorAndCancelOnABlockDeviceReleaseIt)
         ASSERT_FALSE(m_speed.empty());
         const int64_t done = m_speed.back().done;
         EXPECT_GT(done, 0);
-        EXPECT_TRUE(cmpEqual(c.image, loop.contents, done));
+        EXPECT_EQ(cmpAt(c.image, 0, loop.contents, 0, done), "");
         const std::vector<uint8_t> rest = readBytes(loop.contents, uint64_t(done), size_t(DISK - done));
         EXPECT_TRUE(std::equal(rest.begin(), rest.end(), m_old.begin() + done));
     }
@@ -355,7 +355,7 @@ TEST_F(DirectIoTest, ZeroRunsGoToTheDeviceOnlyWhenItsQueueCanZero)
         ASSERT_GE(mmc_open(dev.c_str()), 0);
         ASSERT_EQ(write_raw(dev.c_str(), 0, 0, openRead(raw), 8 * MiB, "z", "p", 1, 1), 0);
         ASSERT_EQ(mmc_release(), 0);
-        EXPECT_TRUE(cmpEqual(raw, backing, 8 * MiB));
+        EXPECT_EQ(cmpAt(raw, 0, backing, 0, 8 * MiB), "");
         struct stat bs;
         ASSERT_EQ(stat(backing.c_str(), &bs), 0);
         const bool zeroed = run("filefrag -v " + shq(backing)).out.find("unwritten") != std::string::npos ||

@@ -169,7 +169,7 @@ TEST_F(GptTest, BadLayoutsFailWithNothingWritten)
     }
     std::vector<partinfo> many(129, part(0, 8, "x"));
     EXPECT_EQ(gpt_part_table_make("disk", DISK, 512, many.data(), 129, fileWriter(m_img)), -1);
-    EXPECT_TRUE(allZero(m_img, 0, DISK * 512));
+    EXPECT_TRUE(zeroAt(m_img, 0, DISK * 512));
     const part_write_fn shortWrite = [](const char *, int64_t, int64_t len, const void *) -> int64_t { return len - 1; };
     EXPECT_EQ(gpt_part_table_make("disk", DISK, 512, nullptr, 0, shortWrite), -EIO);
 }

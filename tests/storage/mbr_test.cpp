@@ -162,7 +162,7 @@ TEST_F(MbrTest, BadLayoutsFailWithNothingWritten)
     EXPECT_EQ(disk_part_table_make("disk", DISK * 4, tooMany.data(), 33, fileWriter(m_img, &writes)), -1);
     EXPECT_EQ(disk_part_table_make("disk", DISK, tooMany.data(), 0, fileWriter(m_img, &writes)), -1);
     EXPECT_EQ(writes, 0);
-    EXPECT_TRUE(allZero(m_img, 0, DISK * 512));
+    EXPECT_TRUE(zeroAt(m_img, 0, DISK * 512));
     EXPECT_NE(log().find("overlapped part table"), std::string::npos);
     EXPECT_EQ(disk_part_table_make("disk", DISK, tooMany.data(), 1, nullptr), -EINVAL);
     // A failing write ends the job with its result, nothing more is tried.

@@ -32,7 +32,7 @@ protected:
     void expectCopied(int64_t copied)
     {
         if (copied)
-            EXPECT_TRUE(cmpEqual(m_src, m_tgt, copied, OFFSET));
+            EXPECT_EQ(cmpAt(m_src, 0, m_tgt, OFFSET, copied), "");
         const std::vector<uint8_t> got = readBytes(m_tgt, 0, m_fill.size());
         EXPECT_TRUE(std::equal(got.begin(), got.begin() + OFFSET, m_fill.begin()));
         EXPECT_TRUE(std::equal(got.begin() + OFFSET + copied, got.end(), m_fill.begin() + OFFSET + copied));
@@ -114,7 +114,7 @@ TEST_F(CopyTest, BackupCopiesDeviceRangeAndFailsPastTheEnd)
         ASSERT_EQ(fclose(fp), 0);
         EXPECT_EQ(mmc_release(), 0);
         const int64_t want = at == 1000 ? len : 4 * CHUNK;
-        EXPECT_TRUE(cmpEqual(dev, out, want, 0, at));
+        EXPECT_EQ(cmpAt(dev, at, out, 0, want), "");
         EXPECT_EQ(fileSize(out), want);
         if (at == 1000)
             EXPECT_EQ(m_progress.back().percent, 100);

@@ -39,7 +39,7 @@ TEST_F(StorageTest, CancelBeforeStartOrBetweenChunksStopsAfterTheCurrentOne)
     stream_set_cancel_flag(&cancel);
     ASSERT_GE(mmc_open(tgt.c_str()), 0);
     EXPECT_EQ(write_raw(tgt.c_str(), 0, 0, openRead(src), 40 * CHUNK, "s", "p", 1, 1), MMC_COPY_CANCELLED);
-    EXPECT_TRUE(allZero(tgt, 0, 40 * CHUNK));
+    EXPECT_TRUE(zeroAt(tgt, 0, 40 * CHUNK));
     EXPECT_TRUE(m_progress.empty() || m_progress.back().percent < 100);
 
     cancel = false;
@@ -48,8 +48,8 @@ TEST_F(StorageTest, CancelBeforeStartOrBetweenChunksStopsAfterTheCurrentOne)
         "test", [&](bool, const std::string &, const std::string &, int, int, int) { cancel = ++reports >= 3; },
         nullptr);
     EXPECT_EQ(write_raw(tgt.c_str(), 0, 0, openRead(src), 40 * CHUNK, "s", "p", 1, 1), MMC_COPY_CANCELLED);
-    EXPECT_TRUE(cmpEqual(src, tgt, 3 * CHUNK));
-    EXPECT_TRUE(allZero(tgt, 3 * CHUNK, 37 * CHUNK));
+    EXPECT_EQ(cmpAt(src, 0, tgt, 0, 3 * CHUNK), "");
+    EXPECT_TRUE(zeroAt(tgt, 3 * CHUNK, 37 * CHUNK));
     // A cancelled sparse expansion reports the same value.
     const std::string simg = put("s.simg", SparseBuilder().fill(1, 0x01010101).bytes());
     EXPECT_EQ(write_image(tgt.c_str(), 0, CHUNK, openRead(simg), fileSize(simg), "s", "p", 1, 1), MMC_COPY_CANCELLED);
@@ -111,13 +111,13 @@ TEST_F(StorageTest, OddChunkSizesStayByteExact)
         const std::string tgt = makeTarget("target.img", 1 << 20);
         ASSERT_GE(mmc_open(tgt.c_str()), 0);
         ASSERT_EQ(write_image(tgt.c_str(), 0, 1 << 20, openRead(simg), fileSize(simg), "x", "p", 1, 1), 0);
-        EXPECT_TRUE(cmpEqual(file("x.ref"), tgt, 18 * 4096));
+        EXPECT_EQ(cmpAt(file("x.ref"), 0, tgt, 0, 18 * 4096), "");
         verified(tgt, file("x.ref"));
         ASSERT_EQ(write_raw(tgt.c_str(), 4096, 0, openRead(src), 300001, "r", "p", 1, 1), 0);
-        EXPECT_TRUE(cmpEqual(src, tgt, 300001, 4096));
+        EXPECT_EQ(cmpAt(src, 0, tgt, 4096, 300001), "");
         verified(tgt, src);
         ASSERT_EQ(write_raw_gz(tgt.c_str(), 8192, 0, openRead(gz), fileSize(gz), "g", "p", 1, 1), 0);
-        EXPECT_TRUE(cmpEqual(src, tgt, 300001, 8192));
+        EXPECT_EQ(cmpAt(src, 0, tgt, 8192, 300001), "");
         verified(tgt, src);
         EXPECT_EQ(mmc_release(), 0);
         ASSERT_FALSE(m_progress.empty());
@@ -133,7 +133,7 @@ TEST_F(StorageTest, UnusableChunkSizeFailsCleanly)
     ASSERT_GE(mmc_open(tgt.c_str()), 0);
     EXPECT_LT(write_raw(tgt.c_str(), 0, 0, openRead(src), 1000, "s", "p", 1, 1), 0);
     EXPECT_EQ(mmc_release(), 0);
-    EXPECT_TRUE(allZero(tgt, 0, 4096));
+    EXPECT_TRUE(zeroAt(tgt, 0, 4096));
 }
 
 TEST_F(StorageTest, ZeroRunsReplaceOldDataOnFileAndLoopDevice)
@@ -159,7 +159,7 @@ TEST_F(StorageTest, ZeroRunsReplaceOldDataOnFileAndLoopDevice)
             ASSERT_EQ(write_raw(t.c_str(), offset, 0, openRead(src), size, "z", "p", 1, 1), 0);
             ASSERT_EQ(mmc_release(), 0);
             const std::string back = t == targets[0] ? t : file("loop.img");
-            EXPECT_TRUE(cmpEqual(src, back, size, offset));
+            EXPECT_EQ(cmpAt(src, 0, back, offset, size), "");
             EXPECT_EQ(readBytes(back, 0, offset), std::vector<uint8_t>(old.begin(), old.begin() + offset));
             EXPECT_EQ(readBytes(back, offset + size, 1 << 20),
                       std::vector<uint8_t>(old.begin() + offset + size, old.begin() + offset + size + (1 << 20)));
@@ -189,7 +189,7 @@ TEST_F(StorageTest, BackupOfZeroRunsReadsBackTheSame)
         ASSERT_EQ(fclose(fp), 0);
         EXPECT_EQ(mmc_release(), 0);
         EXPECT_EQ(fileSize(out), len);
-        EXPECT_TRUE(cmpEqual(disk, out, len));
+        EXPECT_EQ(cmpAt(disk, 0, out, 0, len), "");
         unlink(out.c_str());
     }
 }

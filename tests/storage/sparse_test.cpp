@@ -39,7 +39,7 @@ protected:
     void expectRefused(const std::string &bytes, int64_t partSize)
     {
         EXPECT_LT(writeImage(put("bad.simg", bytes), partSize), 0);
-        EXPECT_TRUE(allZero(m_tgt, PART_OFFSET, partSize));
+        EXPECT_TRUE(zeroAt(m_tgt, PART_OFFSET, partSize));
         expectSurroundingsKept(partSize);
     }
     std::string m_tgt;
@@ -65,7 +65,7 @@ TEST_F(SparseTest, RealExt4ImageEqualsSimg2imgAndPassesFsck)
 
     const int64_t partSize = 32 << 20;
     ASSERT_EQ(writeImage(simg, partSize), 0);
-    EXPECT_TRUE(cmpEqual(file("ref.raw"), m_tgt, 24 << 20, PART_OFFSET));
+    EXPECT_EQ(cmpAt(file("ref.raw"), 0, m_tgt, PART_OFFSET, 24 << 20), "");
     expectSurroundingsKept(partSize);
     ASSERT_EQ(run("dd if=" + shq(m_tgt) + " of=" + shq(file("part.raw")) + " bs=1M skip=1 count=24 status=none").status,
               0);
@@ -86,8 +86,8 @@ TEST_F(SparseTest, ChunkKindsAsSimg2imgExpandsThem)
     ASSERT_EQ(run("simg2img " + shq(img) + " " + shq(file("ref.raw"))).status, 0);
     ASSERT_EQ(fileSize(file("ref.raw")), 21 * BLK);
     // Blocks 13-15 are don't-care (checked below with a prefilled target).
-    EXPECT_TRUE(cmpEqual(file("ref.raw"), m_tgt, 13 * BLK, PART_OFFSET));
-    EXPECT_TRUE(cmpEqual(file("ref.raw"), m_tgt, 5 * BLK, PART_OFFSET + 16 * BLK, 16 * BLK));
+    EXPECT_EQ(cmpAt(file("ref.raw"), 0, m_tgt, PART_OFFSET, 13 * BLK), "");
+    EXPECT_EQ(cmpAt(file("ref.raw"), 16 * BLK, m_tgt, PART_OFFSET + 16 * BLK, 5 * BLK), "");
     expectSurroundingsKept(partSize);
 }
 
@@ -101,7 +101,7 @@ TEST_F(SparseTest, DontCareRegionsKeepWhatTheDeviceHeld)
     EXPECT_EQ(readBytes(m_tgt, PART_OFFSET + BLK, 4 * BLK), std::vector<uint8_t>(old.begin() + BLK, old.begin() + 5 * BLK));
     EXPECT_EQ(readBytes(m_tgt, PART_OFFSET + 5 * BLK, BLK), a);
     // A zero fill replaces what was there.
-    EXPECT_TRUE(allZero(m_tgt, PART_OFFSET + 6 * BLK, 2 * BLK));
+    EXPECT_TRUE(zeroAt(m_tgt, PART_OFFSET + 6 * BLK, 2 * BLK));
     expectSurroundingsKept(8 * BLK);
 }
 
@@ -115,7 +115,7 @@ TEST_F(SparseTest, DontCareBeyondFourGiBMovesTheFull64BitLength)
                          PART_OFFSET + partSize + PART_OFFSET),
               0);
     EXPECT_EQ(readBytes(m_tgt, PART_OFFSET + 0x110000 * BLK, 2 * BLK), tail);
-    EXPECT_TRUE(allZero(m_tgt, PART_OFFSET, 1 << 20));
+    EXPECT_TRUE(zeroAt(m_tgt, PART_OFFSET, 1 << 20));
     expectSurroundingsKept(partSize);
 }
 
@@ -123,7 +123,7 @@ TEST_F(SparseTest, OtherBlockSizeIsWrittenRawHeaderIncluded)
 {
     const std::string img = put("k1.simg", SparseBuilder(1024).raw(patternBytes(3 * 1024, 3)).fill(4, 7).bytes());
     ASSERT_EQ(writeImage(img, 1 << 20), 0);
-    EXPECT_TRUE(cmpEqual(img, m_tgt, fileSize(img), PART_OFFSET));
+    EXPECT_EQ(cmpAt(img, 0, m_tgt, PART_OFFSET, fileSize(img)), "");
     expectSurroundingsKept(1 << 20);
 }
 
@@ -131,7 +131,7 @@ TEST_F(SparseTest, ImageBiggerThanPartitionIsRefused)
 {
     EXPECT_EQ(writeImage(put("big.simg", SparseBuilder().raw(patternBytes(BLK, 1)).skip(300).bytes()), 300 * BLK),
               -ENOMEM);
-    EXPECT_TRUE(allZero(m_tgt, PART_OFFSET, 300 * BLK));
+    EXPECT_TRUE(zeroAt(m_tgt, PART_OFFSET, 300 * BLK));
     expectSurroundingsKept(300 * BLK);
     EXPECT_NE(log().find("it is bigger than partition"), std::string::npos);
 }

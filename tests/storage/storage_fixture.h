@@ -1,9 +1,9 @@
-// Common set-up of the storage tests: a fresh layer state per test, a small
-// copy chunk, a simulation root holding the log, and recording sinks.
+// Common set-up of the storage tests: a simulation root (fresh layer state,
+// the log in <root>/tmp), a small copy chunk and recording sinks.
 #pragma once
 
 #include "storage/mmc.h"
-#include "support/testsupport.h"
+#include "support/simroot.h"
 
 #include <gtest/gtest.h>
 
@@ -33,10 +33,8 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Paths inside the temporary directory, which is also the simulation
-    // root (the log lands in <root>/tmp/imgsmith-gui.log).
-    std::string file(const std::string &name) const { return m_dir.file(name); }
-    std::string log() const;
+    std::string file(const std::string &name) const { return m_root.file(name); }
+    std::string log() const { return m_root.log(); }
     // Makes a block device usable below the root: <root>/dev/loopN -> /dev/loopN.
     std::string linkDevice(const std::string &dev);
     // Opens `path` for reading; closed at tear-down.
@@ -44,10 +42,9 @@ protected:
     // Creates a zero-filled target file of `size` bytes (sparse on disk).
     std::string makeTarget(const std::string &name, uint64_t size);
     // Writes `data` to file(name) and returns its path.
-    std::string put(const std::string &name, const std::vector<uint8_t> &data);
-    std::string put(const std::string &name, const std::string &data);
+    template <class T> std::string put(const std::string &name, const T &data) { return m_root.put(name, data); }
 
-    testsupport::TempDir m_dir;
+    testsupport::SimRoot m_root;
     std::vector<ProgressCall> m_progress;
     std::vector<SpeedCall> m_speed;
 
@@ -70,9 +67,3 @@ private:
 
 // Percent values seen by the progress sink.
 std::vector<int> percents(const std::vector<ProgressCall> &calls);
-// Size of a file in bytes.
-int64_t fileSize(const std::string &path);
-// True when `path` holds only zero bytes in [offset, offset + len).
-bool allZero(const std::string &path, uint64_t offset, uint64_t len);
-// `cmp` of the first `n` bytes of `a` (from aOff) with `b` from `bOff`.
-bool cmpEqual(const std::string &a, const std::string &b, int64_t n, int64_t bOff = 0, int64_t aOff = 0);

@@ -83,9 +83,9 @@ TEST_P(CompressedImage, WrittenImageEqualsTheToolsExpansion)
         m_progress.clear();
         const std::string target = makeTarget("target.img", n + 3 * OFFSET);
         ASSERT_EQ(write(both, target), 0);
-        EXPECT_TRUE(cmpEqual(ref, target, n, OFFSET));
-        EXPECT_TRUE(allZero(target, 0, OFFSET));
-        EXPECT_TRUE(allZero(target, OFFSET + n, OFFSET));
+        EXPECT_EQ(cmpAt(ref, 0, target, OFFSET, n), "");
+        EXPECT_TRUE(zeroAt(target, 0, OFFSET));
+        EXPECT_TRUE(zeroAt(target, OFFSET + n, OFFSET));
         const std::vector<int> p = percents(m_progress);
         ASSERT_FALSE(p.empty());
         EXPECT_EQ(p.back(), 100);
@@ -100,7 +100,7 @@ TEST_P(CompressedImage, WrittenImageEqualsTheToolsExpansion)
     // Larger than the partition once expanded: refused, nothing past it.
     const std::string target = makeTarget("small.img", 3 * OFFSET);
     EXPECT_EQ(write(a, target, OFFSET), -EFBIG);
-    EXPECT_TRUE(allZero(target, 2 * OFFSET, OFFSET));
+    EXPECT_TRUE(zeroAt(target, 2 * OFFSET, OFFSET));
 }
 
 TEST_P(CompressedImage, DamagedStreamsFailWithTheirCause)
@@ -128,8 +128,8 @@ TEST_P(CompressedImage, DamagedStreamsFailWithTheirCause)
         EXPECT_EQ(image_input_error().rfind(prefix, 0), 0u) << image_input_error();
         for (int p : percents(m_progress))
             EXPECT_LT(p, 100);
-        EXPECT_TRUE(allZero(target, 0, OFFSET));
-        EXPECT_TRUE(allZero(target, OFFSET + 700000, OFFSET));
+        EXPECT_TRUE(zeroAt(target, 0, OFFSET));
+        EXPECT_TRUE(zeroAt(target, OFFSET + 700000, OFFSET));
     }
 }
 

@@ -103,6 +103,11 @@ void writeFile(const std::string &path, const std::string &data)
         throw std::runtime_error("cannot write " + path);
 }
 
+void writeFile(const std::string &path, const std::vector<uint8_t> &data)
+{
+    writeFile(path, std::string(data.begin(), data.end()));
+}
+
 std::vector<uint8_t> readBytes(const std::string &path, uint64_t offset, size_t len)
 {
     std::vector<uint8_t> v(len);
@@ -145,6 +150,74 @@ std::vector<uint8_t> patternBytes(size_t len, uint32_t seed)
         v[i] = static_cast<uint8_t>(x);
     }
     return v;
+}
+
+std::string sourcePath(const std::string &rel)
+{
+    return std::string(IMGSMITH_SOURCE_DIR) + "/" + rel;
+}
+
+std::string cmpAt(const std::string &a, int64_t aOff, const std::string &b, int64_t bOff, int64_t n)
+{
+    if (n < 0)
+        n = fileSize(a) - aOff;
+    const CmdResult r = run("cmp -n " + std::to_string(n) + " -i " + std::to_string(aOff) + ":" +
+                            std::to_string(bOff) + " " + shq(a) + " " + shq(b));
+    return r.status == 0 ? std::string() : "cmp: " + r.out + r.err;
+}
+
+bool holdsAt(const std::string &device, const std::string &file, int64_t offset)
+{
+    return cmpAt(file, 0, device, offset).empty();
+}
+
+bool zeroAt(const std::string &path, int64_t offset, int64_t length)
+{
+    return fileSize(path) >= offset + length && cmpAt(path, offset, "/dev/zero", 0, length).empty();
+}
+
+int64_t fileSize(const std::string &path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? int64_t(st.st_size) : -1;
+}
+
+std::string sfdiskJson(const std::string &device)
+{
+    return run("sfdisk --json " + shq(device) + " | tr -d ' \\n\\t'").out;
+}
+
+std::string sha256(const std::string &path, int64_t offset, int64_t n)
+{
+    std::string cmd = "sha256sum " + shq(path);
+    if (offset != 0 || n >= 0)
+        cmd = "tail -c +" + std::to_string(offset + 1) + " " + shq(path) + (n >= 0 ? " | head -c " + std::to_string(n) : "") +
+              " | sha256sum";
+    const std::string out = run(cmd).out;
+    return out.substr(0, out.find(' '));
+}
+
+CmdResult mkfsExt4(const std::string &image, int mib, const std::string &label,
+                   const std::vector<std::pair<std::string, std::string>> &files)
+{
+    const std::string src = image + ".d";
+    run("rm -rf " + shq(src) + " && mkdir -p " + shq(src));
+    for (const auto &f : files) {
+        run("mkdir -p \"$(dirname " + shq(src + "/" + f.first) + ")\"");
+        writeFile(src + "/" + f.first, f.second);
+    }
+    CmdResult r = run("PATH=$PATH:/usr/sbin:/sbin mkfs.ext4 -q -F -L " + shq(label) + " -d " + shq(src) + " " +
+                      shq(image) + " " + std::to_string(mib) + "M");
+    run("rm -rf " + shq(src));
+    return r;
+}
+
+std::string missingTool(std::initializer_list<const char *> tools)
+{
+    for (const char *t : tools)
+        if (!haveTool(t))
+            return t;
+    return "";
 }
 
 std::string loopUnavailableReason()

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace testsupport {
@@ -42,12 +44,37 @@ bool haveTool(const std::string &name);
 
 std::string readFile(const std::string &path);
 void writeFile(const std::string &path, const std::string &data);
+void writeFile(const std::string &path, const std::vector<uint8_t> &data);
 std::vector<uint8_t> readBytes(const std::string &path, uint64_t offset, size_t len);
 void writeBytes(const std::string &path, uint64_t offset, const std::vector<uint8_t> &data);
 // Creates (or truncates) a sparse file of the given size.
 void makeSparseFile(const std::string &path, uint64_t size);
 // Deterministic pseudo-random bytes.
 std::vector<uint8_t> patternBytes(size_t len, uint32_t seed);
+
+// The path of a file of the source tree ("scripts/make-sim-board.sh").
+std::string sourcePath(const std::string &rel);
+
+// ---- independent tools as oracles -----------------------------------------
+// `cmp` of `n` bytes of `a` from `aOff` with `b` from `bOff`; n < 0 compares
+// the whole of `a`. "" when equal, else cmp's report.
+std::string cmpAt(const std::string &a, int64_t aOff, const std::string &b, int64_t bOff, int64_t n = -1);
+// True when `device` holds the whole of `file` at byte `offset`.
+bool holdsAt(const std::string &device, const std::string &file, int64_t offset);
+// True when `length` bytes of `path` from `offset` are all zero (cmp with /dev/zero).
+bool zeroAt(const std::string &path, int64_t offset, int64_t length);
+// Size of a file in bytes, -1 when it does not exist.
+int64_t fileSize(const std::string &path);
+// `sfdisk --json` of a device or image with all white space removed, so
+// entries read as "start":2048,"size":32768.
+std::string sfdiskJson(const std::string &device);
+// sha256sum of a file (the hex digest), or of `n` bytes of it from `offset`.
+std::string sha256(const std::string &path, int64_t offset = 0, int64_t n = -1);
+// An ext4 image of `mib` MiB labelled `label` holding `files` (mkfs.ext4 -d).
+CmdResult mkfsExt4(const std::string &image, int mib, const std::string &label,
+                   const std::vector<std::pair<std::string, std::string>> &files);
+// The first of `tools` missing from PATH, "" when all are there.
+std::string missingTool(std::initializer_list<const char *> tools);
 
 // Loop devices need root and /dev/loop-control; returns "" when available,
 // else the reason to skip.
@@ -71,3 +98,11 @@ private:
 };
 
 } // namespace testsupport
+
+// Skips the test when one of the named tools is missing.
+#define REQUIRE_TOOLS(...)                                                                         \
+    do {                                                                                           \
+        const std::string missing_ = testsupport::missingTool({__VA_ARGS__});                     \
+        if (!missing_.empty())                                                                     \
+            GTEST_SKIP() << missing_ << " not installed";                                          \
+    } while (0)

@@ -1,7 +1,7 @@
 // Whole provisioning runs against the device model on a simulated root:
 // what is written, byte for byte, and what is never written.
 #include "storage/ufs.h"
-#include "support/testsupport.h"
+#include "support/simroot.h"
 #include "support/ufsdevicemodel.h"
 #include "util/paths.h"
 
@@ -25,18 +25,8 @@ class UfsInitTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        setenv("IMGSMITH_ROOT", m_dir.path().c_str(), 1);
-        imgsmith::resetSimRootCache();
-        ASSERT_EQ(run("mkdir -p " + shq(m_dir.file("dev/bsg")) + " "
-                      + shq(m_dir.file("sys/class/scsi_host/host0")) + " " + shq(m_dir.file("tmp")))
-                      .status, 0);
-        writeFile(m_dir.file("dev/bsg/ufs-bsg0"), "");
-        writeFile(scanFile(), "");
-    }
-    void TearDown() override
-    {
-        unsetenv("IMGSMITH_ROOT");
-        imgsmith::resetSimRootCache();
+        m_dir.put("dev/bsg/ufs-bsg0", "");
+        m_dir.put("sys/class/scsi_host/host0/scan", "");
     }
     std::string scanFile() const { return m_dir.file("sys/class/scsi_host/host0/scan"); }
 
@@ -86,7 +76,7 @@ protected:
         return w;
     }
 
-    TempDir m_dir;
+    SimRoot m_dir;
     UfsDeviceModel m_model;
     UfsTransportGuard m_guard{&m_model};
     std::string m_out, m_err;

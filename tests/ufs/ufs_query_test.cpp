@@ -1,7 +1,7 @@
 // Query requests on the wire: byte layout, response codes, refusals, the
 // SG_IO retry rule, and finding the BSG node.
 #include "storage/ufs.h"
-#include "support/testsupport.h"
+#include "support/simroot.h"
 #include "support/ufsdevicemodel.h"
 #include "util/paths.h"
 
@@ -40,20 +40,6 @@ public:
             d[0] = 0x59;   // a device descriptor length the reader accepts
         }
         return 0;
-    }
-};
-
-struct RootGuard
-{
-    explicit RootGuard(const std::string &root)
-    {
-        setenv("IMGSMITH_ROOT", root.c_str(), 1);
-        imgsmith::resetSimRootCache();
-    }
-    ~RootGuard()
-    {
-        unsetenv("IMGSMITH_ROOT");
-        imgsmith::resetSimRootCache();
     }
 };
 
@@ -166,8 +152,7 @@ TEST(UfsTransport, RetriesInterruptedCallsAndReportsFailures)
 
 TEST(UfsFindDevice, FirstUfsBsgEntryAndItsHost)
 {
-    TempDir d;
-    RootGuard root(d.path());
+    SimRoot d;
     char path[UFS_PATH_SIZE];
     int host = -1;
     CaptureStderr();

@@ -4,12 +4,10 @@
 // 4 MiB file when it accepts a configuration write (the rescan's effect).
 #pragma once
 
-#include "support/testsupport.h"
+#include "support/qt/simboard.h"
 #include "support/ufsdevicemodel.h"
 
 #include <gtest/gtest.h>
-
-#include <QString>
 
 #include <cstdint>
 #include <string>
@@ -24,26 +22,19 @@ protected:
     static constexpr uint64_t kDataUnitBytes = 32u << 20;
 
     void SetUp() override;
-    void TearDown() override;
 
-    std::string root(const std::string &rel) const { return m_dir.file(rel); }
+    std::string root(const std::string &rel) const { return m_root.file(rel); }
     std::string bootUnit() const { return root("dev/sdb"); }
-    // The first table row with this boardKey (the table is built per test).
-    static BoardHardwareInfo *boardRow(const char *boardKey);
+    static BoardHardwareInfo *boardRow(const char *boardKey) { return testsupport::SimBoard::row(boardKey); }
     BoardHardwareInfo *ufsBoard() const;
-    // A directory of an image set below "/mnt/sdcard" (created).
-    std::string imageSet(const std::string &name) const;
-    // A loader-like file of `size` pattern bytes.
+    std::string imageSet(const std::string &name) const { return m_root.imageSet(name); }
     std::vector<uint8_t> putLoader(const std::string &path, size_t size, uint32_t seed = 7) const;
     // Descriptor writes the device model accepted.
     int configWrites() const;
-    std::string logText() const;
+    std::string logText() const { return m_root.log(); }
 
-    testsupport::TempDir m_dir;
+    testsupport::SimBoard m_root;
     testsupport::UfsDeviceModel m_model;
     testsupport::UfsTransportGuard m_guard{&m_model};
     bool m_bootUnitOnRescan = true;
 };
-
-// gtest prints QStrings as text.
-void PrintTo(const QString &s, std::ostream *os);

@@ -7,16 +7,10 @@
 #include "board/boardhardwareinfo.h"
 #include "board/targetdevice.h"
 #include "imageset/osconfig.h"
-#include "install/installevents.h"
-#include "install/sdupdatefinishthreadevent.h"
 #include "install/sdupdatethread.h"
-#include "install/sdupdatethreadevent.h"
 #include "storage/idbloader_builtin.h"
 #include "storage/mmc.h"
-
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QStringList>
+#include "support/qt/installrecorder.h"
 
 #include <unistd.h>
 
@@ -26,51 +20,6 @@ namespace {
 
 const int64_t kIdb = 64 * 512;
 const int64_t kCopy = 512 * 1024;
-
-// What the main controller would see of one job.
-class JobEvents : public QObject
-{
-public:
-    QStringList errors;
-    int finishes = 0;
-    QString finishedBootDevice;
-
-protected:
-    bool event(QEvent *e) override
-    {
-        if (e->type() == SDUpdateThreadEvent::SDUPDATE_EVENT_TYPE) {
-            const auto *ev = static_cast<SDUpdateThreadEvent *>(e);
-            if (ev->isError())
-                errors << ev->errorMessage();
-            return true;
-        }
-        if (e->type() == SDUpdateFinishThreadEvent::SDUPDATE_FINISH_EVENT_TYPE) {
-            finishes++;
-            finishedBootDevice = static_cast<SDUpdateFinishThreadEvent *>(e)->bootDevice().devName;
-            return true;
-        }
-        return QObject::event(e);
-    }
-};
-
-std::string cmpAt(const std::string &file, int64_t fileOffset, const std::string &device, int64_t offset,
-                  int64_t len)
-{
-    const CmdResult r = run("cmp -n " + std::to_string(len) + " -i " + std::to_string(fileOffset) + ":"
-                            + std::to_string(offset) + " " + shq(file) + " " + shq(device));
-    return r.status == 0 ? std::string() : r.out + r.err;
-}
-
-std::string cmpWhole(const std::string &file, const std::string &device, int64_t offset)
-{
-    return cmpAt(file, 0, device, offset, static_cast<int64_t>(readFile(file).size()));
-}
-
-bool allZero(const std::string &path)
-{
-    const std::string bytes = readFile(path);
-    return bytes.find_first_not_of('\0') == std::string::npos;
-}
 
 } // namespace
 
@@ -84,26 +33,17 @@ protected:
         gCurrentBoardInfo = ufsBoard();
     }
 
-    JobEvents *install(const OSConfig &config)
+    // The job's first error ("" when it finished).
+    QString install(const OSConfig &config)
     {
         const TargetDevice ufs(TargetDeviceUFS, QStringLiteral("sda"));
         SDUpdateThread job(config, ufs, ufs);
-        m_events = std::make_unique<JobEvents>();
-        job.setEventReceiver(m_events.get());
-        QEventLoop loop;
-        QObject::connect(&job, &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
         testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        job.start();
-        loop.exec();
-        job.wait();
+        const EventLog log = runInstall(job);
         m_out = testing::internal::GetCapturedStdout();
-        m_err = testing::internal::GetCapturedStderr();
-        QCoreApplication::sendPostedEvents(m_events.get());
-        setInstallEventReceiver(nullptr);
-        EXPECT_EQ(mmc_fd, -1);
-        EXPECT_EQ(m_events->errors.size() + m_events->finishes, 1) << "exactly one terminal event";
-        return m_events.get();
+        if (log.count(1111))
+            EXPECT_EQ(log.ofType(1111).first().bootDevName, "sda");
+        return log.errorText();
     }
 
     // A Rockchip GPT set: loader, boot image and an ext4 root file system.
@@ -112,10 +52,7 @@ protected:
         const std::string dir = imageSet("debian-ufs");
         m_loader = putLoader(dir + "/idbloader.img", 150 * 1024 + 5, 11);
         putLoader(dir + "/boot.img", 200 * 1024, 12);
-        const std::string src = root("rootfs-src");
-        EXPECT_EQ(run("mkdir -p " + shq(src)).status, 0);
-        writeFile(src + "/hello.txt", "hello from the data unit\n");
-        const CmdResult r = run("mkfs.ext4 -q -F -L rootfs -d " + shq(src) + " " + shq(dir + "/rootfs.img") + " 4M");
+        const CmdResult r = mkfsExt4(dir + "/rootfs.img", 4, "rootfs", {{"hello.txt", "hello from the data unit\n"}});
         EXPECT_EQ(r.status, 0) << r.err;
         writeFile(dir + "/parameter.txt", "FIRMWARE_VER: 1.0\n"
                                           "MACHINE_MODEL: RK3576\n"
@@ -135,17 +72,14 @@ protected:
     std::string setFile(const std::string &name) const { return root("mnt/sdcard/debian-ufs/" + name); }
     std::string dataUnit() const { return root("dev/sda"); }
 
-    std::unique_ptr<JobEvents> m_events;
     std::vector<uint8_t> m_loader;
-    std::string m_out, m_err;
+    std::string m_out;
 };
 
 TEST_F(UfsInstallJobTest, RockchipSetOnFactoryFreshUfs)
 {
     const OSConfig set = rockchipSet();
-    JobEvents *ev = install(set);
-    ASSERT_TRUE(ev->errors.isEmpty()) << ev->errors.join("; ").toStdString() << m_err;
-    EXPECT_EQ(ev->finishedBootDevice, "sda");
+    ASSERT_EQ(install(set), "");
 
     // Provisioned once; the rescan brought the boot unit.
     EXPECT_EQ(configWrites(), 1);
@@ -155,12 +89,12 @@ TEST_F(UfsInstallJobTest, RockchipSetOnFactoryFreshUfs)
 
     // The loader, both copies, on the boot unit.
     const std::string loader = setFile("idbloader.img");
-    EXPECT_EQ(cmpWhole(loader, bootUnit(), kIdb), "");
-    EXPECT_EQ(cmpWhole(loader, bootUnit(), kIdb + kCopy), "");
+    EXPECT_EQ(cmpAt(loader, 0, bootUnit(), kIdb), "");
+    EXPECT_EQ(cmpAt(loader, 0, bootUnit(), kIdb + kCopy), "");
 
     // The system on the data unit: images at their sectors, a sound GPT.
-    EXPECT_EQ(cmpWhole(setFile("boot.img"), dataUnit(), 0x4000 * 512), "");
-    EXPECT_EQ(cmpWhole(setFile("rootfs.img"), dataUnit(), 0x8000 * 512), "");
+    EXPECT_EQ(cmpAt(setFile("boot.img"), 0, dataUnit(), 0x4000 * 512), "");
+    EXPECT_EQ(cmpAt(setFile("rootfs.img"), 0, dataUnit(), 0x8000 * 512), "");
     const CmdResult verify = run("sgdisk -v " + shq(dataUnit()));
     EXPECT_NE(verify.out.find("No problems found"), std::string::npos) << verify.out;
     const CmdResult table = run("sfdisk --json " + shq(dataUnit()));
@@ -171,27 +105,24 @@ TEST_F(UfsInstallJobTest, RockchipSetOnFactoryFreshUfs)
     // configuration alone; the new loader replaces the old one.
     m_model.requests.clear();
     putLoader(loader, 100 * 1024, 21);
-    ev = install(set);
-    ASSERT_TRUE(ev->errors.isEmpty()) << ev->errors.join("; ").toStdString();
+    ASSERT_EQ(install(set), "");
     EXPECT_TRUE(m_model.requests.empty());
-    EXPECT_EQ(cmpWhole(loader, bootUnit(), kIdb + kCopy), "");
+    EXPECT_EQ(cmpAt(loader, 0, bootUnit(), kIdb + kCopy), "");
 }
 
 TEST_F(UfsInstallJobTest, UfsThatCannotBeBroughtUpStopsBeforeAnyWrite)
 {
     const OSConfig set = rockchipSet();
     m_model.attrs[UFS_ATTR_CONF_DESC_LOCK] = 1;
-    JobEvents *ev = install(set);
-    EXPECT_EQ(ev->errors, QStringList{"Fail to init UFS drive."});
+    EXPECT_EQ(install(set), "Fail to init UFS drive.");
     EXPECT_TRUE(m_model.writes().empty());
-    EXPECT_TRUE(allZero(dataUnit()));
+    EXPECT_TRUE(zeroAt(dataUnit(), 0, kDataUnitBytes));
 
     // Provisioned, but the boot unit never appears.
     m_model.attrs[UFS_ATTR_CONF_DESC_LOCK] = 0;
     m_bootUnitOnRescan = false;
-    ev = install(set);
-    EXPECT_EQ(ev->errors, QStringList{"Fail to init UFS drive."});
-    EXPECT_TRUE(allZero(dataUnit()));
+    EXPECT_EQ(install(set), "Fail to init UFS drive.");
+    EXPECT_TRUE(zeroAt(dataUnit(), 0, kDataUnitBytes));
 }
 
 // Provisioning cannot be undone: a set that cannot be installed must be
@@ -200,13 +131,11 @@ TEST_F(UfsInstallJobTest, SetWithoutItsMapStopsBeforeTheUfsIsConfigured)
 {
     const OSConfig set = rockchipSet();
     ASSERT_EQ(::unlink(setFile("parameter.txt").c_str()), 0);
-    JobEvents *ev = install(set);
-    ASSERT_EQ(ev->errors.size(), 1);
-    EXPECT_TRUE(ev->errors[0].startsWith("File not found: ") && ev->errors[0].endsWith("/parameter.txt"))
-        << ev->errors[0].toStdString();
+    const QString error = install(set);
+    EXPECT_TRUE(error.startsWith("File not found: ") && error.endsWith("/parameter.txt")) << error.toStdString();
     EXPECT_TRUE(m_model.writes().empty());
     EXPECT_EQ(configWrites(), 0);
-    EXPECT_TRUE(allZero(dataUnit()));
+    EXPECT_TRUE(zeroAt(dataUnit(), 0, kDataUnitBytes));
 }
 
 TEST_F(UfsInstallJobTest, SetWithoutLoaderTakesTheBuiltInOne)
@@ -218,16 +147,16 @@ TEST_F(UfsInstallJobTest, SetWithoutLoaderTakesTheBuiltInOne)
 
     uint32_t len = 0;
     const unsigned char *builtin = idbloader_builtin_find("RK3576", &len);
-    JobEvents *ev = install(set);
+    const QString error = install(set);
     if (!builtin) {
         // This build carries no RK3576 loader: nothing is touched.
-        EXPECT_EQ(ev->errors, QStringList{"Dose not support this model."});
+        EXPECT_EQ(error, "Dose not support this model.");
         EXPECT_TRUE(m_model.requests.empty());
-        EXPECT_TRUE(allZero(dataUnit()));
+        EXPECT_TRUE(zeroAt(dataUnit(), 0, kDataUnitBytes));
         return;
     }
-    ASSERT_TRUE(ev->errors.isEmpty()) << ev->errors.join("; ").toStdString();
+    ASSERT_EQ(error, "");
     EXPECT_EQ(readBytes(bootUnit(), kIdb, len), std::vector<uint8_t>(builtin, builtin + len));
     EXPECT_EQ(readBytes(bootUnit(), kIdb + kCopy, len), std::vector<uint8_t>(builtin, builtin + len));
-    EXPECT_EQ(cmpWhole(dir + "/alphav5ufs-ufs.raw", dataUnit(), 0), "");
+    EXPECT_EQ(cmpAt(dir + "/alphav5ufs-ufs.raw", 0, dataUnit(), 0), "");
 }

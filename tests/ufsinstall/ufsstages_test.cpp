@@ -24,22 +24,6 @@ const UfsPollPolicy kQuickPoll{3, 1};
 const int64_t kIdb = 64 * 512;
 const int64_t kCopy = 512 * 1024;
 
-// cmp of `len` bytes of `file` against `device` at `offset`; "" when equal.
-std::string cmpAt(const std::string &file, const std::string &device, int64_t offset, int64_t len)
-{
-    const CmdResult r = run("cmp -n " + std::to_string(len) + " -i 0:" + std::to_string(offset) + " "
-                            + shq(file) + " " + shq(device));
-    return r.status == 0 ? std::string() : r.out + r.err;
-}
-
-bool allZero(const std::string &path, int64_t offset, int64_t len)
-{
-    for (uint8_t b : readBytes(path, offset, static_cast<size_t>(len)))
-        if (b)
-            return false;
-    return true;
-}
-
 } // namespace
 
 using UfsStagesTest = UfsBoardTest;
@@ -212,18 +196,18 @@ TEST_F(UfsStagesTest, LoaderWrittenTwiceIntoTheBootUnitIdbArea)
     EXPECT_EQ(mmc_fd, -1);
 
     const std::string loader = set + "/idbloader.img";
-    EXPECT_EQ(cmpAt(loader, bootUnit(), kIdb, len), "");
-    EXPECT_EQ(cmpAt(loader, bootUnit(), kIdb + kCopy, len), "");
-    EXPECT_TRUE(allZero(bootUnit(), kIdb + len, kCopy - len));
-    EXPECT_TRUE(allZero(bootUnit(), kIdb + kCopy + len, kCopy - len));
+    EXPECT_EQ(cmpAt(loader, 0, bootUnit(), kIdb, len), "");
+    EXPECT_EQ(cmpAt(loader, 0, bootUnit(), kIdb + kCopy, len), "");
+    EXPECT_TRUE(zeroAt(bootUnit(), kIdb + len, kCopy - len));
+    EXPECT_TRUE(zeroAt(bootUnit(), kIdb + kCopy + len, kCopy - len));
     EXPECT_EQ(readBytes(bootUnit(), 0, kIdb), patternBytes(kIdb, 99));
-    EXPECT_TRUE(allZero(bootUnit(), kIdb + 2 * kCopy, kBootUnitBytes - kIdb - 2 * kCopy));
+    EXPECT_TRUE(zeroAt(bootUnit(), kIdb + 2 * kCopy, kBootUnitBytes - kIdb - 2 * kCopy));
     EXPECT_NE(logText().find("copy from: /mnt/sdcard/debian/idbloader.img to /dev/sdb\n"), std::string::npos);
 
     // No boot device: nothing to write.
     makeSparseFile(bootUnit(), kBootUnitBytes);
     ASSERT_TRUE(ufsWriteBootLoader(plan, kNone, &error));
-    EXPECT_TRUE(allZero(bootUnit(), 0, kBootUnitBytes));
+    EXPECT_TRUE(zeroAt(bootUnit(), 0, kBootUnitBytes));
 }
 
 TEST_F(UfsStagesTest, LoaderWriteFailuresLeaveTheBootUnitAlone)
@@ -248,13 +232,13 @@ TEST_F(UfsStagesTest, LoaderWriteFailuresLeaveTheBootUnitAlone)
     // Exactly one copy's worth fits.
     putLoader(loader, kCopy);
     EXPECT_TRUE(ufsWriteBootLoader(plan, kUfs, &error)) << error.toStdString();
-    EXPECT_EQ(cmpAt(loader, bootUnit(), kIdb + kCopy, kCopy), "");
+    EXPECT_EQ(cmpAt(loader, 0, bootUnit(), kIdb + kCopy, kCopy), "");
 
     // A boot unit smaller than the IDB area.
     makeSparseFile(bootUnit(), kIdb + 0x280000 - 512);
     EXPECT_FALSE(ufsWriteBootLoader(plan, kUfs, &error));
     EXPECT_EQ(error, "File too big: /mnt/sdcard/debian/idbloader.img.");
-    EXPECT_TRUE(allZero(bootUnit(), 0, kIdb + 0x280000 - 512));
+    EXPECT_TRUE(zeroAt(bootUnit(), 0, kIdb + 0x280000 - 512));
 
     makeSparseFile(bootUnit(), kBootUnitBytes);
     writeFile(loader, "");
@@ -264,7 +248,7 @@ TEST_F(UfsStagesTest, LoaderWriteFailuresLeaveTheBootUnitAlone)
     ASSERT_EQ(unlink(loader.c_str()), 0);
     EXPECT_FALSE(ufsWriteBootLoader(plan, kUfs, &error));
     EXPECT_EQ(error, "Fail to open file: /mnt/sdcard/debian/idbloader.img, errno: No such file or directory.");
-    EXPECT_TRUE(allZero(bootUnit(), 0, kBootUnitBytes));
+    EXPECT_TRUE(zeroAt(bootUnit(), 0, kBootUnitBytes));
     EXPECT_EQ(mmc_fd, -1);
 }
 
@@ -290,6 +274,6 @@ TEST_F(UfsStagesTest, LoaderOnARealBlockDeviceWith4KSectors)
     ASSERT_TRUE(ufsBringUp(plan, &error, kQuickPoll)) << error.toStdString();
     EXPECT_TRUE(m_model.requests.empty());
     ASSERT_TRUE(ufsWriteBootLoader(plan, kUfs, &error)) << error.toStdString();
-    EXPECT_EQ(cmpAt(set + "/idbloader.img", loop.dev(), kIdb, len), "");
-    EXPECT_EQ(cmpAt(set + "/idbloader.img", loop.dev(), kIdb + kCopy, len), "");
+    EXPECT_EQ(cmpAt(set + "/idbloader.img", 0, loop.dev(), kIdb, len), "");
+    EXPECT_EQ(cmpAt(set + "/idbloader.img", 0, loop.dev(), kIdb + kCopy, len), "");
 }

@@ -3,7 +3,7 @@
 #include "support/testsupport.h"
 #include "util/fsprobe.h"
 #include "util/util.h"
-#include "utiltestsupport.h"
+#include "support/qt/simboard.h"
 
 #include <gtest/gtest.h>
 
@@ -16,15 +16,6 @@ using namespace testsupport;
 namespace {
 
 QString q(const std::string &s) { return QString::fromStdString(s); }
-
-std::string missingTools(std::initializer_list<const char *> tools)
-{
-    for (const char *t : tools) {
-        if (!haveTool(t))
-            return std::string(t) + " is not installed";
-    }
-    return "";
-}
 
 // What blkid, independent of our code, reports for one field of a file or
 // an offset inside it.
@@ -42,7 +33,7 @@ std::string blkidValue(const std::string &path, const std::string &tag, long lon
 // A 40 MiB disk image: an 8 MiB FAT partition "BOOT" and an ext4 partition
 // labelled `rootLabel`, laid out by sfdisk (MBR) and filled through mkfs on
 // the image at the partition offsets.
-bool makeDiskImage(const TempDir &d, const std::string &img, const std::string &rootLabel,
+bool makeDiskImage(const std::string &img, const std::string &rootLabel,
                    std::string *why)
 {
     makeSparseFile(img, 40 << 20);
@@ -52,7 +43,7 @@ bool makeDiskImage(const TempDir &d, const std::string &img, const std::string &
         *why = "sfdisk: " + r.err;
         return false;
     }
-    const std::string p1 = d.file("p1.img"), p2 = d.file("p2.img");
+    const std::string p1 = img + ".p1", p2 = img + ".p2";
     r = run("mkfs.vfat -n BOOT -C " + shq(p1) + " 8192 >/dev/null && mkfs.ext4 -q -F -L "
             + shq(rootLabel) + " " + shq(p2) + " 31743 && dd if=" + shq(p1) + " of=" + shq(img)
             + " bs=512 seek=2048 conv=notrunc status=none && dd if=" + shq(p2) + " of=" + shq(img)
@@ -68,9 +59,7 @@ bool makeDiskImage(const TempDir &d, const std::string &img, const std::string &
 
 TEST(FsProbe, RecognisesRealExt4AndBtrfsImagesOnly)
 {
-    const std::string why = missingTools({"mkfs.ext4", "mkfs.btrfs", "mkfs.vfat"});
-    if (!why.empty())
-        GTEST_SKIP() << why;
+    REQUIRE_TOOLS("mkfs.ext4", "mkfs.btrfs", "mkfs.vfat");
     TempDir d;
     const std::string ext4 = d.file("ext4.img"), btrfs = d.file("btrfs.img"), fat = d.file("fat.img");
     makeSparseFile(ext4, 8 << 20);
@@ -102,15 +91,12 @@ TEST(FsProbe, RecognisesRealExt4AndBtrfsImagesOnly)
 
 TEST(PartitionInfo, DiskImageInSimulationRoot)
 {
-    const std::string why = missingTools({"sfdisk", "mkfs.ext4", "mkfs.vfat", "blkid"});
-    if (!why.empty())
-        GTEST_SKIP() << why;
-    TempDir d;
+    REQUIRE_TOOLS("sfdisk", "mkfs.ext4", "mkfs.vfat", "blkid");
+    SimRoot d;
     mkdir(d.file("dev").c_str(), 0755);
     const std::string img = d.file("dev/mmcblk2");
     std::string err;
-    ASSERT_TRUE(makeDiskImage(d, img, "rootfs", &err)) << err;
-    SimRootGuard g(d.path());
+    ASSERT_TRUE(makeDiskImage(img, "rootfs", &err)) << err;
 
     QMap<QString, QString> labels, types;
     labels["stale"] = "x";
@@ -142,10 +128,8 @@ TEST(PartitionInfo, DiskImageInSimulationRoot)
 
 TEST(PartitionInfo, LogicalPartitionsKeepTheirKernelNumbers)
 {
-    const std::string why = missingTools({"sfdisk", "mkfs.ext4"});
-    if (!why.empty())
-        GTEST_SKIP() << why;
-    TempDir d;
+    REQUIRE_TOOLS("sfdisk", "mkfs.ext4");
+    SimRoot d;
     mkdir(d.file("dev").c_str(), 0755);
     const std::string img = d.file("dev/sda");
     makeSparseFile(img, 40 << 20);
@@ -157,7 +141,6 @@ TEST(PartitionInfo, LogicalPartitionsKeepTheirKernelNumbers)
     ASSERT_EQ(run("mkfs.ext4 -q -F -L SYSTEM " + shq(p6) + " 4096 && dd if=" + shq(p6) + " of="
                   + shq(img) + " bs=512 seek=22528 conv=notrunc status=none").status, 0);
     ASSERT_EQ(blkidValue(img, "LABEL", 22528LL * 512), "SYSTEM");
-    SimRootGuard g(d.path());
 
     QMap<QString, QString> labels, types;
     ASSERT_GE(Util::getPartitionInfo("/dev/sda", labels, types), 3);
@@ -174,13 +157,11 @@ TEST(PartitionInfo, LoopDeviceWithPartitionScan)
     const std::string loopWhy = loopUnavailableReason();
     if (!loopWhy.empty())
         GTEST_SKIP() << loopWhy;
-    const std::string why = missingTools({"sfdisk", "mkfs.ext4", "mkfs.vfat", "blkid"});
-    if (!why.empty())
-        GTEST_SKIP() << why;
+    REQUIRE_TOOLS("sfdisk", "mkfs.ext4", "mkfs.vfat", "blkid");
     TempDir d;
     const std::string img = d.file("disk.img");
     std::string err;
-    ASSERT_TRUE(makeDiskImage(d, img, "rootfs", &err)) << err;
+    ASSERT_TRUE(makeDiskImage(img, "rootfs", &err)) << err;
     LoopDevice loop(img, 512, true);
     if (!loop.ok())
         GTEST_SKIP() << "cannot attach a loop device: " << loop.error();

@@ -1,4 +1,4 @@
-#include "support/testsupport.h"
+#include "support/simroot.h"
 #include "util/log2file.h"
 #include "util/paths.h"
 
@@ -48,8 +48,7 @@ TEST(SimRoot, PathsMapBelowRootOnlyWhenSet)
 
 TEST(SimRoot, KernelReleaseFromRootThenUname)
 {
-    TempDir d;
-    RootGuard g(d.path());
+    SimRoot d;
     const std::string unameRelease = imgsmith::kernelRelease();
     EXPECT_FALSE(unameRelease.empty());
     run("mkdir -p " + shq(d.file("proc/sys/kernel")));
@@ -59,8 +58,7 @@ TEST(SimRoot, KernelReleaseFromRootThenUname)
 
 TEST(Log2File, ConcurrentRecordsStayWhole)
 {
-    TempDir d;
-    RootGuard g(d.path());
+    SimRoot d;
     mkdir(d.file("tmp").c_str(), 0755);
     const int threads = 4, records = 500;
     std::vector<std::thread> pool;

@@ -2,7 +2,7 @@
 // modes, exit codes, failures to start, cleanResult.
 #include "support/testsupport.h"
 #include "util/runcmdthread.h"
-#include "utiltestsupport.h"
+#include "support/qt/simboard.h"
 
 #include <gtest/gtest.h>
 

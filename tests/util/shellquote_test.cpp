@@ -1,6 +1,6 @@
 #include "support/testsupport.h"
 #include "util/shellquote.h"
-#include "utiltestsupport.h"
+#include "support/qt/simboard.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // tree built like the kernel's (class links into /sys/devices).
 #include "support/testsupport.h"
 #include "util/usbdevice.h"
-#include "utiltestsupport.h"
+#include "support/qt/simboard.h"
 
 #include <gtest/gtest.h>
 
@@ -15,8 +15,7 @@ namespace {
 
 struct UsbBoard
 {
-    TempDir dir;
-    SimRootGuard guard{dir.path()};
+    SimRoot dir;
     UsbBoard()
     {
         const std::string usb = "sys/devices/platform/fc880000.usb/usb2/2-1";

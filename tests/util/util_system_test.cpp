@@ -1,8 +1,7 @@
 // Queries of the running system answered from a simulated board: mount table,
 // "/proc/partitions", device nodes, LEDs, MAC address, memory figures.
-#include "support/testsupport.h"
 #include "util/util.h"
-#include "utiltestsupport.h"
+#include "support/qt/simboard.h"
 
 #include <gtest/gtest.h>
 
@@ -38,15 +37,13 @@ const char kPartitions[] =
     "   8        0   15000000 sda\n"
     "   8        1   15000000 sda1\n";
 
-struct SimBoard
+struct MountedBoard
 {
-    TempDir dir;
-    SimRootGuard guard{dir.path()};
-    SimBoard()
+    SimRoot dir;
+    MountedBoard()
     {
-        run("mkdir -p " + shq(dir.file("proc")) + " " + shq(dir.file("dev")));
-        writeFile(dir.file("proc/mounts"), kMounts);
-        writeFile(dir.file("proc/partitions"), kPartitions);
+        dir.put("proc/mounts", kMounts);
+        dir.put("proc/partitions", kPartitions);
     }
 };
 
@@ -54,7 +51,7 @@ struct SimBoard
 
 TEST(UtilMounts, MatchesDirectoryOrDeviceFromTheSimulatedTable)
 {
-    SimBoard b;
+    MountedBoard b;
     EXPECT_EQ(Util::isMountPoint("/mnt/sdcard"), 1);
     EXPECT_EQ(Util::isMountPoint("/dev/sda1"), 1);
     // The caller may pass the path already resolved below the root.
@@ -90,7 +87,7 @@ TEST(UtilMounts, MatchesDirectoryOrDeviceFromTheSimulatedTable)
 
 TEST(UtilPartitions, LastPartitionSkipsBootAreasAndForeignDisks)
 {
-    SimBoard b;
+    MountedBoard b;
     EXPECT_EQ(Util::getLastPartitionName("mmcblk2"), "mmcblk2p8");
     EXPECT_EQ(Util::getLastPartitionName("sda"), "sda1");
     EXPECT_EQ(Util::getLastPartitionName("nvme0n1"), "");
@@ -108,7 +105,7 @@ TEST(UtilPartitions, LastPartitionSkipsBootAreasAndForeignDisks)
 
 TEST(UtilPartitions, DiskLastPartitionNumberProbesDeviceNodes)
 {
-    SimBoard b;
+    MountedBoard b;
     EXPECT_EQ(Util::getDiskLastPartitionNumber("mmcblk2p"), 1);
     for (int n = 1; n <= 5; ++n)
         writeFile(b.dir.file("dev/mmcblk2p" + std::to_string(n)), "");
@@ -118,7 +115,7 @@ TEST(UtilPartitions, DiskLastPartitionNumberProbesDeviceNodes)
 
 TEST(UtilLeds, WritesOnlyExistingAttributes)
 {
-    SimBoard b;
+    MountedBoard b;
     const std::string leds = b.dir.file("sys/class/leds");
     run("mkdir -p " + shq(leds + "/status_led") + " " + shq(leds + "/led2") + " "
         + shq(leds + "/lan_led"));
@@ -147,7 +144,7 @@ TEST(UtilLeds, WritesOnlyExistingAttributes)
 
 TEST(UtilBoard, AllwinnerBoardIdAndMacAddress)
 {
-    SimBoard b;
+    MountedBoard b;
     EXPECT_EQ(Util::readAllwinnerBoardID(), "");
     run("mkdir -p " + shq(b.dir.file("sys/class/sunxi_info")));
     writeFile(b.dir.file("sys/class/sunxi_info/sys_info"),
@@ -181,7 +178,7 @@ TEST(UtilMemory, MeminfoFiguresInMiB)
 {
     if (!haveTool("awk"))
         GTEST_SKIP() << "awk not installed";
-    SimBoard b;
+    MountedBoard b;
     writeFile(b.dir.file("proc/meminfo"),
               "MemTotal:        4028196 kB\nMemFree:          523775 kB\n");
     EXPECT_EQ(Util::GetMemInfoMB(), 3933);   // 4028196 / 1024 = 3933.78, toward zero

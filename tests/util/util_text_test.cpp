@@ -2,7 +2,7 @@
 // kernel release numbers, card readers.
 #include "support/testsupport.h"
 #include "util/util.h"
-#include "utiltestsupport.h"
+#include "support/qt/simboard.h"
 
 #include <gtest/gtest.h>
 
@@ -121,8 +121,7 @@ TEST(UtilCommand, HasCommandFoundFollowsPath)
 
 TEST(UtilKernel, VersionNumbersFromRelease)
 {
-    TempDir d;
-    SimRootGuard g(d.path());
+    SimRoot d;
     run("mkdir -p " + shq(d.file("proc/sys/kernel")));
     EXPECT_EQ(Util::getKernelVersion(nullptr, 3), -1);
 

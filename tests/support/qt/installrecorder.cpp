@@ -1,16 +1,19 @@
-#include "installsupport.h"
+#include "support/qt/installrecorder.h"
 
-#include <QCoreApplication>
 #include <QEvent>
 
 #include <gtest/gtest.h>
 
 #include "install/installevents.h"
-#include "support/testsupport.h"
 #include "install/sdupdatefinishthreadevent.h"
+#include "install/sdupdatethread.h"
 #include "install/sdupdatethreadevent.h"
 #include "install/sdupdatethreadlowformatevent.h"
 #include "install/sdupdatethreadspeedevent.h"
+#include "storage/mmc.h"
+#include "support/qt/simboard.h"
+
+namespace testsupport {
 
 int EventLog::count(int type) const
 {
@@ -82,19 +85,21 @@ bool EventRecorder::event(QEvent *e)
     return true;
 }
 
-void PrintTo(const QString &s, std::ostream *os)
+EventLog runInstall(SDUpdateThread &job, const std::function<void(const RecordedEvent &)> &onEvent)
 {
-    *os << '"' << s.toStdString() << '"';
+    EventRecorder recorder;
+    recorder.onEvent = onEvent;
+    job.setEventReceiver(&recorder);
+    runThreadToEnd(job, [&] { job.start(); }, &recorder);
+    setInstallEventReceiver(nullptr);
+    EventLog log = recorder;
+    EXPECT_EQ(mmc_fd, -1) << "the device must be released when the job ends";
+    EXPECT_EQ(log.terminal().size(), 1) << "exactly one terminal event";
+    if (!log.events.isEmpty()) {
+        const RecordedEvent &last = log.events.last();
+        EXPECT_TRUE(last.type == 1111 || (last.type == 1100 && last.isError)) << "the terminal event comes last";
+    }
+    return log;
 }
 
-std::string sfdiskJson(const std::string &device)
-{
-    return testsupport::run("sfdisk --json " + testsupport::shq(device) + " | tr -d ' \\n\\t'").out;
-}
-
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
+} // namespace testsupport

@@ -1,4 +1,6 @@
-// test_split main: QProcess (the ROCKNIX script) needs a QCoreApplication.
+// main() of the GoogleTest programs whose code under test posts events or
+// runs QProcess: a QCoreApplication lives for the whole run. Link
+// imgsmith_gtest_qcore_main instead of GTest::gtest_main.
 #include <QCoreApplication>
 
 #include <gtest/gtest.h>

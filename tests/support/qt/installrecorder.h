@@ -1,5 +1,6 @@
-// Helpers of the install tests: a receiver that records every install
-// event the way the main controller would receive it.
+// The install job seen from the main controller: a receiver that records
+// every install event, and a runner that checks the rules every job keeps
+// (one terminal event, last; the device released).
 #pragma once
 
 #include <QList>
@@ -7,10 +8,11 @@
 #include <QString>
 
 #include <functional>
-#include <ostream>
-#include <string>
 
 class QEvent;
+class SDUpdateThread;
+
+namespace testsupport {
 
 struct RecordedEvent
 {
@@ -51,16 +53,14 @@ struct EventLog
 class EventRecorder : public QObject, public EventLog
 {
 public:
-    // Called on the GUI thread for every recorded event (may be empty).
+    // Called on the GUI thread for every recorded event.
     std::function<void(const RecordedEvent &)> onEvent;
 
 protected:
     bool event(QEvent *e) override;
 };
 
-// gtest prints QStrings as text.
-void PrintTo(const QString &s, std::ostream *os);
+// Runs `job` to its end in an event loop and returns what it posted.
+EventLog runInstall(SDUpdateThread &job, const std::function<void(const RecordedEvent &)> &onEvent = nullptr);
 
-// `sfdisk --json` of a device with all white space removed, so entries read
-// as "start":2048,"size":32768.
-std::string sfdiskJson(const std::string &device);
+} // namespace testsupport
