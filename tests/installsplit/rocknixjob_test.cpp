@@ -16,12 +16,6 @@ using namespace testsupport;
 
 namespace {
 
-void writeExecutable(const std::string &path, const std::string &text)
-{
-    writeFile(path, text);
-    chmod(path.c_str(), 0755);
-}
-
 class RocknixJob : public SimBoardTest
 {
 protected:
@@ -50,23 +44,7 @@ protected:
                                                     "  APPEND boot=LABEL=ROCKNIX quiet fbcon=rotate:1\n");
         ASSERT_EQ(run("mkfs.ext4 -q -F -d " + shq(tree) + " " + shq(root("dev/mmcblk2p1")) + " 8M").status, 0);
 
-        const std::string bin = root("bin"), state = root("state");
-        run("mkdir -p " + shq(bin) + " " + shq(state));
-        m_root.setEnv("STANDIN_STATE", state);
-        writeExecutable(bin + "/mount", "#!/bin/sh\n"
-                                        "[ \"$#\" -eq 2 ] && [ -f \"$1\" ] && cd \"$2\" || exit 32\n"
-                                        "debugfs -R 'rdump / .' \"$1\" >/dev/null 2>&1 || exit 32\n"
-                                        "printf '%s' \"$1\" > \"$STANDIN_STATE/image\"\n"
-                                        "printf '%s' \"$2\" > \"$STANDIN_STATE/dir\"\n");
-        writeExecutable(bin + "/umount", "#!/bin/sh\n"
-                                         "[ -f \"$STANDIN_STATE/dir\" ] && [ \"$1\" = \"$(cat \"$STANDIN_STATE/dir\")\" ] || exit 32\n"
-                                         "mkfs.ext4 -q -F -d \"$1\" \"$(cat \"$STANDIN_STATE/image\")\" || exit 32\n"
-                                         "find \"$1\" -mindepth 1 -delete\n"
-                                         "rm -f \"$STANDIN_STATE/image\" \"$STANDIN_STATE/dir\"\n");
-        writeExecutable(bin + "/mountpoint", "#!/bin/sh\n"
-                                             "[ \"$1\" = -q ] && shift\n"
-                                             "[ -f \"$STANDIN_STATE/dir\" ] && [ \"$1\" = \"$(cat \"$STANDIN_STATE/dir\")\" ]\n");
-        m_root.prependPath(bin);
+        m_root.mountStandIns(root("bin"));
     }
     OSConfig rocknixSet() const
     {

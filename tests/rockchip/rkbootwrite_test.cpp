@@ -217,12 +217,12 @@ TEST(RkBootWrite, DeviceWritersThroughMmc)
     mmc_reset_state_for_test();
     EXPECT_EQ(readBytes(dev, 32768, loader.size()), loader);
     EXPECT_EQ(readBytes(dev, 32768 + RK_COPY_SIZE, loader.size()), loader);
-    for (int i = 0; i < 8; i++) {
-        const std::vector<uint8_t> b = readBytes(dev, 0x400000 + i * RK_COPY_SIZE, 48);
-        EXPECT_EQ(std::string(b.begin(), b.begin() + 4), "PARM");
-        EXPECT_EQ(le32(b, 4), 36u);
-        EXPECT_EQ(le32(b, 44), crc32_rk(0, b.data() + 8, 36));
-    }
+    // Every copy as rkcrc (rkflashtool) builds the block, not as our CRC would.
+    if (!haveTool("rkcrc"))
+        GTEST_SKIP() << "rkcrc (rkflashtool) is not installed";
+    ASSERT_EQ(run("rkcrc -p " + shq(d.file("parameter.txt")) + " " + shq(d.file("parm.bin"))).status, 0);
+    for (int i = 0; i < 8; i++)
+        EXPECT_EQ(cmpAt(d.file("parm.bin"), 0, dev, 0x400000 + i * RK_COPY_SIZE), "") << "copy " << i;
 }
 
 TEST(RkBootWrite, BuiltInLoaders)

@@ -23,12 +23,6 @@ using testsupport::shq;
 
 namespace {
 
-void writeExecutable(const std::string &path, const std::string &text)
-{
-    testsupport::writeFile(path, text);
-    chmod(path.c_str(), 0755);
-}
-
 bool exists(const std::string &path)
 {
     struct stat st;
@@ -72,30 +66,7 @@ protected:
         testsupport::writeBytes(setDir + "/board_uboot.bin", 0, testsupport::patternBytes(70000, 6));
         testsupport::makeSparseFile(root + "/dev/mmcblk2", 8 << 20);
         if (GetParam() == Mount::StandIn)
-            installStandIns();
-    }
-    // mount copies the image's files into the directory with debugfs,
-    // umount writes the directory back into the image with mkfs.ext4 -d.
-    void installStandIns()
-    {
-        const std::string bin = dir.file("bin"), state = dir.file("state");
-        mkdir(bin.c_str(), 0755);
-        mkdir(state.c_str(), 0755);
-        writeExecutable(bin + "/mount", "#!/bin/sh\n"
-                                        "[ \"$#\" -eq 2 ] && [ -f \"$1\" ] && cd \"$2\" || exit 32\n"
-                                        "debugfs -R 'rdump / .' \"$1\" >/dev/null 2>&1 || exit 32\n"
-                                        "printf '%s' \"$1\" > \"$STANDIN_STATE/image\"\n"
-                                        "printf '%s' \"$2\" > \"$STANDIN_STATE/dir\"\n");
-        writeExecutable(bin + "/umount", "#!/bin/sh\n"
-                                         "[ -f \"$STANDIN_STATE/dir\" ] && [ \"$1\" = \"$(cat \"$STANDIN_STATE/dir\")\" ] || exit 32\n"
-                                         "mkfs.ext4 -q -F -d \"$1\" \"$(cat \"$STANDIN_STATE/image\")\" || exit 32\n"
-                                         "find \"$1\" -mindepth 1 -delete\n"
-                                         "rm -f \"$STANDIN_STATE/image\" \"$STANDIN_STATE/dir\"\n");
-        writeExecutable(bin + "/mountpoint", "#!/bin/sh\n"
-                                             "[ \"$1\" = -q ] && shift\n"
-                                             "[ -f \"$STANDIN_STATE/dir\" ] && [ \"$1\" = \"$(cat \"$STANDIN_STATE/dir\")\" ]\n");
-        m_sim.setEnv("STANDIN_STATE", state);
-        prependPath(bin);
+            m_sim.mountStandIns(dir.file("bin"));
     }
     void prependPath(const std::string &bin) { m_sim.prependPath(bin); }
 
@@ -193,7 +164,7 @@ TEST_P(RocknixScriptFailure, FailingMountLeavesTheErrorMarker)
 {
     makeBootPartition();
     mkdir(dir.file("failbin").c_str(), 0755);
-    writeExecutable(dir.file("failbin/mount"), "#!/bin/sh\necho 'mount: wrong fs type' >&2\nexit 32\n");
+    testsupport::writeExecutable(dir.file("failbin/mount"), "#!/bin/sh\necho 'mount: wrong fs type' >&2\nexit 32\n");
     prependPath(dir.file("failbin"));
 
     EXPECT_EQ(finish().toStdString(), "Failed to update DTB settings.");
@@ -209,7 +180,7 @@ TEST_P(RocknixScriptFailure, ScriptEndingWithoutAnyMarkerIsAFailure)
     // Neither marker can be made: the script stops at "touch" under set -e.
     makeBootPartition();
     mkdir(dir.file("failbin").c_str(), 0755);
-    writeExecutable(dir.file("failbin/touch"), "#!/bin/sh\nexit 1\n");
+    testsupport::writeExecutable(dir.file("failbin/touch"), "#!/bin/sh\nexit 1\n");
     prependPath(dir.file("failbin"));
 
     EXPECT_EQ(finish().toStdString(), "Failed to update DTB settings.");

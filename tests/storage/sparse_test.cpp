@@ -166,6 +166,7 @@ TEST_F(SparseTest, BrokenChunksFailWithNothingWritten)
         {"unknown chunk type", after(0xCAC9, 1, 12).bytes()},
         {"crc32 chunk of 8 bytes", after(CHUNK_TYPE_CRC32, 0, 20).bytes() + std::string(8, '\0')},
         {"fill without word", after(CHUNK_TYPE_FILL, 1, 12).bytes()},
+        {"fill of 8 bytes", after(CHUNK_TYPE_FILL, 1, 20).bytes() + std::string(8, '\0')},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.first);

@@ -137,6 +137,26 @@ std::string SimRoot::makeBoard(const std::string &options) const
     return r.status == 0 ? std::string() : "make-sim-board.sh: " + r.err;
 }
 
+void SimRoot::mountStandIns(const std::string &dir)
+{
+    fs::create_directories(dir + "/state");
+    writeExecutable(dir + "/mount", "#!/bin/sh\n"
+                                    "[ \"$#\" -eq 2 ] && [ -f \"$1\" ] && cd \"$2\" || exit 32\n"
+                                    "debugfs -R 'rdump / .' \"$1\" >/dev/null 2>&1 || exit 32\n"
+                                    "printf '%s' \"$1\" > \"$STANDIN_STATE/image\"\n"
+                                    "printf '%s' \"$2\" > \"$STANDIN_STATE/dir\"\n");
+    writeExecutable(dir + "/umount", "#!/bin/sh\n"
+                                     "[ -f \"$STANDIN_STATE/dir\" ] && [ \"$1\" = \"$(cat \"$STANDIN_STATE/dir\")\" ] || exit 32\n"
+                                     "mkfs.ext4 -q -F -d \"$1\" \"$(cat \"$STANDIN_STATE/image\")\" || exit 32\n"
+                                     "find \"$1\" -mindepth 1 -delete\n"
+                                     "rm -f \"$STANDIN_STATE/image\" \"$STANDIN_STATE/dir\"\n");
+    writeExecutable(dir + "/mountpoint", "#!/bin/sh\n"
+                                         "[ \"$1\" = -q ] && shift\n"
+                                         "[ -f \"$STANDIN_STATE/dir\" ] && [ \"$1\" = \"$(cat \"$STANDIN_STATE/dir\")\" ]\n");
+    setEnv("STANDIN_STATE", dir + "/state");
+    prependPath(dir);
+}
+
 std::string SimRoot::log() const
 {
     return readFile(file("tmp/imgsmith-gui.log"));

@@ -54,6 +54,12 @@ public:
     // ("--board allwinner --sets none"); "" on success, else its error text.
     std::string makeBoard(const std::string &options) const;
 
+    // mount, umount and mountpoint stand-ins first in PATH, for an ext4 image
+    // file where no loop device can be had: mount copies the image's files
+    // into the directory with debugfs, umount writes the directory back with
+    // mkfs.ext4 -d. `dir` holds the programs and their state.
+    void mountStandIns(const std::string &dir);
+
     // Sets an environment variable until the root goes away.
     void setEnv(const std::string &name, const std::string &value);
     void unsetEnv(const std::string &name);

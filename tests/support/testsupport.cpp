@@ -108,6 +108,12 @@ void writeFile(const std::string &path, const std::vector<uint8_t> &data)
     writeFile(path, std::string(data.begin(), data.end()));
 }
 
+void writeExecutable(const std::string &path, const std::string &text)
+{
+    writeFile(path, text);
+    chmod(path.c_str(), 0755);
+}
+
 std::vector<uint8_t> readBytes(const std::string &path, uint64_t offset, size_t len)
 {
     std::vector<uint8_t> v(len);

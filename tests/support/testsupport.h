@@ -45,6 +45,8 @@ bool haveTool(const std::string &name);
 std::string readFile(const std::string &path);
 void writeFile(const std::string &path, const std::string &data);
 void writeFile(const std::string &path, const std::vector<uint8_t> &data);
+// A file with mode 0755.
+void writeExecutable(const std::string &path, const std::string &text);
 std::vector<uint8_t> readBytes(const std::string &path, uint64_t offset, size_t len);
 void writeBytes(const std::string &path, uint64_t offset, const std::vector<uint8_t> &data);
 // Creates (or truncates) a sparse file of the given size.
