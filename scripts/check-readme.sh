@@ -46,7 +46,7 @@ COVERED=(
     '^imgsmith-install /mnt/sdcard/debian mmcblk2$ => ^e2e_cli-refusals$'       # no --yes on a real device: plan, exit 3
     '^imgsmith-install --yes /mnt/sdcard/debian mmcblk2( nvme0n1)?$ => ^e2e_(partmap-mbr4|low-format-nvme)$'
     '^ctest --test-dir build -R [^ ]+ --output-on-failure$ => ^e2e_'   # the group it selects
-    '^sudo \./scripts/bench\.sh 512$ => ^check_readme$'             # the quick bench.sh run of a runnable block
+    '^sudo \./scripts/bench\.sh 256$ => ^check_readme$'             # the quick bench.sh run of a runnable block
     '^BUILD_DIR=build-asan \./scripts/build\.sh -DIMGSMITH_SANITIZE=ON => manual: a whole build of its own, too slow for the suite'
     '^QT_QPA_PLATFORM=offscreen ctest --test-dir build-asan => manual: the whole suite again under the sanitizers'
     '^BUILD_DIR=build-fuzz => manual: a clang build of its own'
