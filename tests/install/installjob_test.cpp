@@ -216,6 +216,8 @@ TEST_F(InstallJob, PartitionMapErrors)
     const Case cases[] = {
         {"flash=mmc,0:boot:ext4:0xQQ,0x100000:boot.img;\n",
          "Invalid partition layout, please check partmap.txt: line 1: start or size is not a hexadecimal number."},
+        {"flash=mmc,0:boot:ext4:0x100000,0xZZ:boot.img;\n",
+         "Invalid partition layout, please check partmap.txt: line 1: start or size is not a hexadecimal number."},
         {"flash=mmc,0:a:ext4:0x100000,0x400000:;\nflash=mmc,0:b:ext4:0x200000,0x400000:;\n",
          "Fail make mbr-part table, ret = -1."},
         {many.c_str(), manyMessage.c_str()},
