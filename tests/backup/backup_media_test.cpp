@@ -62,7 +62,7 @@ TEST_F(BackupMedia, UsbDriveStatesShowTheirMessageAndOnlyAGoodDriveEnablesBackUp
         if (c.drive)
             makeUsbDrive(1024, c.partitioned);
         if (c.type)
-            mount("/dev/sda1", "/mnt/udisk", c.type, c.opts);
+            m_sim->mount("/dev/sda1", "/mnt/udisk", c.type, c.opts);
         dfSays(c.df);
         const BRSelectorView v = usbView();
         EXPECT_EQ(v.status, c.status);
@@ -77,7 +77,7 @@ TEST_F(BackupMedia, UsbDriveStatesShowTheirMessageAndOnlyAGoodDriveEnablesBackUp
 TEST_F(BackupMedia, UsbDriveWithoutSizeOrSpaceIsRefused)
 {
     makeUsbDrive(1024, true);
-    mount("/dev/sda1", "/mnt/udisk", "exfat", "rw");
+    m_sim->mount("/dev/sda1", "/mnt/udisk", "exfat", "rw");
     // No size in sysfs: the drive's size cannot be told.
     writeFile(file("sys/block/sda/size"), "\n");
     dfSays("/dev/sda1 1048576 10 999999 1% /mnt/udisk\n");

@@ -6,37 +6,15 @@
 #include "backupfixture.h"
 
 #include "imageset/osconfig.h"
-#include "install/installevents.h"
 #include "install/sdupdatethread.h"
-#include "install/sdupdatethreadevent.h"
 #include "storage/mmc.h"
+#include "support/qt/installrecorder.h"
 
 using namespace testsupport;
 
 namespace {
 
 constexpr int64_t MiB = 1 << 20;
-
-// Collects the install job's error text and whether it finished.
-class InstallRecorder : public QObject
-{
-public:
-    QString error;
-    bool finished = false;
-
-protected:
-    bool event(QEvent *e) override
-    {
-        if (e->type() == SDUpdateThreadEvent::SDUPDATE_EVENT_TYPE) {
-            auto *p = static_cast<SDUpdateThreadEvent *>(e);
-            if (p->isError() && error.isEmpty())
-                error = p->errorMessage();
-            return true;
-        }
-        finished = finished || static_cast<int>(e->type()) == 1111;
-        return QObject::event(e);
-    }
-};
 
 class BackupRestore : public BackupBoard
 {
@@ -50,26 +28,18 @@ protected:
         (type == RawImage ? c.os_raw_img : c.os_partmap_txt) = file;
         c.isValid = true;
         SDUpdateThread job(c, TargetDevice(TargetDeviceEMMC, "mmcblk2"), TargetDevice());
-        InstallRecorder recorder;
-        job.setEventReceiver(&recorder);
-        runThreadToEnd(job, [&] { job.start(); }, &recorder);
-        setInstallEventReceiver(nullptr);
-        EXPECT_EQ(mmc_fd, -1);
-        EXPECT_NE(recorder.finished, !recorder.error.isEmpty()) << "one terminal event";
-        return recorder.error;
+        return testsupport::runInstall(job).errorText();
     }
     bool same(const std::string &a, const std::string &b) { return run("cmp " + shq(a) + " " + shq(b)).status == 0; }
 };
 
 TEST_F(BackupRestore, InstalledSetBacksUpWithHolesAndManifestAndRestoresByteForByte)
 {
-    CmdResult r = run(std::string(IMGSMITH_SOURCE_DIR) + "/scripts/make-sim-board.sh --emmc-mib 128 --sets linux-mbr4 " +
-                      shq(root()));
-    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(m_sim->makeBoard("--emmc-mib 128 --sets linux-mbr4"), "");
     gOnboardFlashSize = 128 * 1024;
     ASSERT_EQ(install(Linux, "linux-mbr4", "partmap.txt"), "");
 
-    run("mkdir -p " + shq(file("mnt/sdcard/backup")));
+    m_sim->mkdir("mnt/sdcard/backup");
     const std::string image = file("mnt/sdcard/backup/cv-rk3588-emmc.raw");
     BackupLog log = backUp("/mnt/sdcard/backup/cv-rk3588-emmc.raw");
     ASSERT_EQ(log.errorText(), "");
@@ -83,7 +53,7 @@ TEST_F(BackupRestore, InstalledSetBacksUpWithHolesAndManifestAndRestoresByteForB
     // The empty part of the eMMC is not stored: allocated KiB well below 128 MiB.
     const long allocatedKiB = std::stol(run("du -k " + shq(image)).out);
     EXPECT_LT(allocatedKiB, 96 * 1024);
-    r = run("cd " + shq(file("mnt/sdcard/backup")) + " && sha256sum -c cv-rk3588-emmc.raw.sha256");
+    CmdResult r = run("cd " + shq(file("mnt/sdcard/backup")) + " && sha256sum -c cv-rk3588-emmc.raw.sha256");
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.out, "cv-rk3588-emmc.raw: OK\n");
 

@@ -1,17 +1,11 @@
 #include "backupfixture.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-
-#include <cstdlib>
-
 #include "backup/onboardflashbackupandrestorefinishthreadevent.h"
 #include "backup/onboardflashbackupandrestorethread.h"
 #include "backup/onboardflashbackupandrestorethreadevent.h"
 #include "board/boardhardwareinfo.h"
 #include "startup/globals.h"
 #include "storage/mmc.h"
-#include "util/paths.h"
 
 using namespace testsupport;
 
@@ -49,47 +43,23 @@ bool BackupEventRecorder::event(QEvent *e)
     return true;
 }
 
-void runThreadToEnd(QThread &job, const std::function<void()> &start, QObject *receiver)
-{
-    QEventLoop loop;
-    QObject::connect(&job, &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
-    start();
-    loop.exec();
-    job.wait();
-    QCoreApplication::sendPostedEvents(receiver);
-}
-
 void BackupBoard::SetUp()
 {
-    mmc_reset_state_for_test();
+    // The old board first: it puts back the environment it found.
+    m_sim.reset();
+    m_sim = std::make_unique<testsupport::SimBoard>();
     BUFFER_SIZE = 4 << 20;
-    resetGlobalsForTest();
-    setenv("IMGSMITH_ROOT", root().c_str(), 1);
-    imgsmith::resetSimRootCache();
-    run("mkdir -p " + shq(file("dev")) + " " + shq(file("tmp")) + " " + shq(file("mnt/sdcard")) + " " +
-        shq(file("mnt/udisk")) + " " + shq(file("proc/sys/kernel")));
-    writeFile(file("proc/sys/kernel/osrelease"), "6.1.99-sim\n");
-    writeFile(file("proc/mounts"), "/dev/mmcblk0p1 /mnt/sdcard exfat rw,relatime 0 0\n");
-    writeFile(file("proc/partitions"), "major minor  #blocks  name\n\n 179 0 7634944 mmcblk0\n 179 1 7633920 mmcblk0p1\n");
-    m_board.reset(new BoardHardwareInfo);
+    m_sim->mkdir("mnt/udisk");
+    m_sim->setKernel("6.1.99-sim");
+    m_sim->mount("/dev/mmcblk0p1", "/mnt/sdcard", "exfat", "rw,relatime");
+    m_sim->put("proc/partitions", "major minor  #blocks  name\n\n 179 0 7634944 mmcblk0\n 179 1 7633920 mmcblk0p1\n");
+    m_board = std::make_unique<BoardHardwareInfo>();
     m_board->cpuName = "RK3588";
     m_board->boardName = "CV-RK3588";
     gCurrentBoardInfo = m_board.get();
-    setenv("IMGSMITH_SIM_TOOLS_LOG", file("tools.log").c_str(), 1);
-    static const std::string basePath = getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin";
-    setenv("PATH", (std::string(IMGSMITH_SIM_TOOLS_DIR) + ":" + basePath + ":/usr/sbin:/sbin").c_str(), 1);
-    unsetenv("IMGSMITH_SIM_DF");
-}
-
-void BackupBoard::TearDown()
-{
-    gCurrentBoardInfo = nullptr;
-    unsetenv("IMGSMITH_ROOT");
-    unsetenv("IMGSMITH_SIM_TOOLS_LOG");
-    unsetenv("IMGSMITH_SIM_DF");
-    imgsmith::resetSimRootCache();
-    mmc_reset_state_for_test();
-    resetGlobalsForTest();
+    m_sim->setEnv("IMGSMITH_SIM_TOOLS_LOG", file("tools.log"));
+    m_sim->prependPath(IMGSMITH_SIM_TOOLS_DIR);
+    m_sim->unsetEnv("IMGSMITH_SIM_DF");
 }
 
 void BackupBoard::makeEmmc(int64_t bytes)
@@ -100,37 +70,19 @@ void BackupBoard::makeEmmc(int64_t bytes)
 
 void BackupBoard::makeUsbDrive(int mib, bool partitioned)
 {
-    const std::string dev = "sys/devices/platform/fc000000.usb/xhci-hcd.0.auto/usb1/1-1/host0/block/sda";
-    run("mkdir -p " + shq(file(dev)) + " " + shq(file("sys/block")) + " " + shq(file("sys/class/block")));
-    writeFile(file(dev + "/size"), std::to_string(mib * 2048) + "\n");
-    run("ln -sfn ../../" + dev.substr(4) + " " + shq(file("sys/class/block/sda")) + " && ln -sfn ../" +
-        dev.substr(4) + " " + shq(file("sys/block/sda")));
-    makeSparseFile(file("dev/sda"), static_cast<uint64_t>(mib) << 20);
-    std::string parts = readFile(file("proc/partitions")) + "   8 0 " + std::to_string(mib * 1024) + " sda\n";
+    m_sim->blockDevice("sda", uint64_t(mib) << 20, "platform/fc000000.usb/xhci-hcd.0.auto/usb1/1-1/host0/block");
     if (partitioned)
-        parts += "   8 1 " + std::to_string(mib * 1024 - 1024) + " sda1\n";
-    writeFile(file("proc/partitions"), parts);
-}
-
-void BackupBoard::mount(const std::string &dev, const std::string &dir, const std::string &type,
-                        const std::string &opts)
-{
-    writeFile(file("proc/mounts"), readFile(file("proc/mounts")) + dev + " " + dir + " " + type + " " + opts + " 0 0\n");
-}
-
-std::string BackupBoard::toolLog() const
-{
-    return readFile(file("tools.log"));
+        m_sim->put("proc/partitions",
+                   readFile(file("proc/partitions")) + "   8 1 " + std::to_string(mib * 1024 - 1024) + " sda1\n");
 }
 
 void BackupBoard::dfSays(const std::string &lines)
 {
-    writeFile(file("df.out"), "Filesystem 1K-blocks Used Available Use% Mounted on\n" + lines);
-    setenv("IMGSMITH_SIM_DF", file("df.out").c_str(), 1);
+    m_sim->put("df.out", "Filesystem 1K-blocks Used Available Use% Mounted on\n" + lines);
+    m_sim->setEnv("IMGSMITH_SIM_DF", file("df.out"));
 }
-
 BackupLog BackupBoard::backUp(const QString &image, int mediaKind,
-                                        const std::function<void(OnboardFlashBackupAndRestoreThread &)> &setup)
+                          const std::function<void(OnboardFlashBackupAndRestoreThread &)> &setup)
 {
     BackupEventRecorder recorder;
     OnboardFlashBackupAndRestoreThread job;
@@ -140,7 +92,7 @@ BackupLog BackupBoard::backUp(const QString &image, int mediaKind,
     job.setEventReceiver(&recorder);
     if (setup)
         setup(job);
-    runThreadToEnd(job, [&] { job.startJob(); }, &recorder);
+    testsupport::runThreadToEnd(job, [&] { job.startJob(); }, &recorder);
     EXPECT_EQ(mmc_fd, -1) << "the device is released when the job ends";
     EXPECT_TRUE(job.isFinished());
     return recorder;   // the events, sliced off the recorder

@@ -1,13 +1,12 @@
-// A simulated board for the back-up tests: IMGSMITH_ROOT below a fresh
-// temporary directory, an RK3588 board record as gCurrentBoardInfo (onboard
-// eMMC "mmcblk2"), the stand-in tools first on PATH recording into a log,
-// and a recorder of the back-up events.
+// A simulated board for the back-up tests: the shared simulated root with an
+// RK3588 board record as gCurrentBoardInfo (onboard eMMC "mmcblk2"), the
+// stand-in tools first on PATH recording into a log, and a recorder of the
+// back-up events.
 #pragma once
 
 #include <QList>
 #include <QObject>
 #include <QString>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -18,9 +17,8 @@
 #include "board/boardhardwareinfo.h"
 #include "startup/globals.h"
 #include "storage/mmc.h"
-#include "support/testsupport.h"
+#include "support/qt/simboard.h"
 
-class BoardHardwareInfo;
 class OnboardFlashBackupAndRestoreThread;
 
 struct BackupEvent
@@ -45,30 +43,23 @@ protected:
     bool event(QEvent *e) override;
 };
 
-// Starts `job` through `start`, runs an event loop until the thread has
-// finished, the way the main controller lives, then delivers what it posted
-// to `receiver`.
-void runThreadToEnd(QThread &job, const std::function<void()> &start, QObject *receiver);
-
 class BackupBoard : public ::testing::Test
 {
 protected:
+    // Also called again by tests that go through several boards.
     void SetUp() override;
-    void TearDown() override;
+    void TearDown() override { m_sim.reset(); }
 
-    std::string root() const { return m_dir.path(); }
-    std::string file(const std::string &rel) const { return m_dir.file(rel); }
+    std::string root() const { return m_sim->path(); }
+    std::string file(const std::string &rel) const { return m_sim->file(rel); }
     std::string emmc() const { return file("dev/mmcblk2"); }
     // A blank (all-zero, sparse) onboard eMMC of `bytes`; gOnboardFlashSize follows.
     void makeEmmc(int64_t bytes);
     // A USB drive "sda" of `mib` MiB on a USB host in sysfs, listed in
     // /proc/partitions (with its first partition when `partitioned`).
     void makeUsbDrive(int mib, bool partitioned);
-    // Adds a line to the board's /proc/mounts.
-    void mount(const std::string &dev, const std::string &dir, const std::string &type,
-               const std::string &opts);
     // Lines the stand-in tools recorded so far.
-    std::string toolLog() const;
+    std::string toolLog() const { return testsupport::readFile(file("tools.log")); }
     // The df stand-in prints these lines under its header instead of
     // looking at the board.
     void dfSays(const std::string &lines);
@@ -76,8 +67,8 @@ protected:
     // Runs one back-up of the eMMC into `image` (a system path) to `mediaKind`
     // and delivers its events; `setup` may adjust the thread first.
     BackupLog backUp(const QString &image, int mediaKind = 1,
-                               const std::function<void(OnboardFlashBackupAndRestoreThread &)> &setup = nullptr);
+                     const std::function<void(OnboardFlashBackupAndRestoreThread &)> &setup = nullptr);
 
-    testsupport::TempDir m_dir;
+    std::unique_ptr<testsupport::SimBoard> m_sim;
     std::unique_ptr<BoardHardwareInfo> m_board;
 };

@@ -7,7 +7,6 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include <cstdlib>
 #include <unistd.h>
 #include <memory>
 
@@ -15,11 +14,10 @@
 #include "board/boardhardwareinfo.h"
 #include "startup/globals.h"
 #include "storage/mmc.h"
-#include "support/testsupport.h"
+#include "support/qt/simboard.h"
 #include "ui/backuprestoremodemainwidget.h"
 #include "ui/brprogresswidget.h"
 #include "ui/myinputdialog.h"
-#include "util/paths.h"
 
 using namespace testsupport;
 
@@ -30,22 +28,16 @@ class BackupScreenTest : public QObject
 private slots:
     void init()
     {
-        mmc_reset_state_for_test();
+        m_sim = std::make_unique<SimBoard>();
         BUFFER_SIZE = 1 << 20;
-        resetGlobalsForTest();
-        m_dir.reset(new TempDir);
-        setenv("IMGSMITH_ROOT", m_dir->path().c_str(), 1);
-        imgsmith::resetSimRootCache();
-        run("mkdir -p " + shq(file("dev")) + " " + shq(file("tmp")) + " " + shq(file("mnt/sdcard")) + " " +
-            shq(file("proc/sys/kernel")) + " " + shq(file("sys/block/mmcblk0")));
-        writeFile(file("proc/sys/kernel/osrelease"), "6.1.99-sim\n");
-        writeFile(file("proc/mounts"), "/dev/mmcblk0p1 /mnt/sdcard exfat rw,relatime 0 0\n");
-        writeFile(file("proc/partitions"), "major minor  #blocks  name\n\n 179 0 7634944 mmcblk0\n");
-        writeFile(file("sys/block/mmcblk0/size"), "15269888\n");
-        writeFile(file("df.out"), "Filesystem 1K-blocks Used Available Use% Mounted on\n"
-                                  "/dev/mmcblk0p1 7634944 10 7000000 1% /mnt/sdcard\n");
-        setenv("IMGSMITH_SIM_DF", file("df.out").c_str(), 1);
-        setenv("PATH", (std::string(IMGSMITH_SIM_TOOLS_DIR) + ":/usr/bin:/bin:/usr/sbin:/sbin").c_str(), 1);
+        m_sim->setKernel("6.1.99-sim");
+        m_sim->mount("/dev/mmcblk0p1", "/mnt/sdcard", "exfat", "rw,relatime");
+        m_sim->put("proc/partitions", "major minor  #blocks  name\n\n 179 0 7634944 mmcblk0\n");
+        m_sim->put("sys/block/mmcblk0/size", "15269888\n");
+        m_sim->put("df.out", "Filesystem 1K-blocks Used Available Use% Mounted on\n"
+                             "/dev/mmcblk0p1 7634944 10 7000000 1% /mnt/sdcard\n");
+        m_sim->setEnv("IMGSMITH_SIM_DF", file("df.out"));
+        m_sim->prependPath(IMGSMITH_SIM_TOOLS_DIR);
         // A Linux system on the eMMC: a table and an ext4 root file system.
         makeSparseFile(file("dev/mmcblk2"), 24 << 20);
         run("printf 'label: dos\\nstart=2048\\n' | sfdisk -q " + shq(file("dev/mmcblk2")) + " && mkfs.ext4 -q -F -L rootfs "
@@ -64,12 +56,7 @@ private slots:
     void cleanup()
     {
         m_screen.reset();
-        gCurrentBoardInfo = nullptr;
-        unsetenv("IMGSMITH_ROOT");
-        unsetenv("IMGSMITH_SIM_DF");
-        imgsmith::resetSimRootCache();
-        mmc_reset_state_for_test();
-        m_dir.reset();
+        m_sim.reset();
     }
     void backUpFromTheButtonToAllDone()
     {
@@ -143,7 +130,7 @@ private slots:
     }
 
 private:
-    std::string file(const std::string &rel) const { return m_dir->file(rel); }
+    std::string file(const std::string &rel) const { return m_sim->file(rel); }
     template <typename T> T *child(const char *name) const
     {
         T *w = m_screen->findChild<T *>(QLatin1String(name));
@@ -152,7 +139,7 @@ private:
         return w;
     }
 
-    std::unique_ptr<TempDir> m_dir;
+    std::unique_ptr<SimBoard> m_sim;
     std::unique_ptr<BoardHardwareInfo> m_board;
     std::unique_ptr<BackupRestoreModeMainWidget> m_screen;
 };

@@ -4,7 +4,7 @@
 
 #include <QStringList>
 
-#include <cstdlib>
+#include <algorithm>
 
 #include "board/boardhardwareinfo.h"
 #include "simboard.h"
@@ -241,55 +241,38 @@ TEST(StorageDiscovery, EmmcModelTableAndCache)
     EXPECT_EQ(b->getEMMCModel(), "KLMAG1JENB-B041");
 }
 
-namespace {
-// Puts a stand-in ethtool first in PATH for the lifetime of the object.
-struct FakeEthtool
-{
-    FakeEthtool(const SimBoard &sim, const std::string &output)
-        : dir(sim.root() + "/fakebin"), counter(sim.root() + "/ethtool.calls")
-    {
-        sim.put("fakebin/ethtool", "#!/bin/sh\necho \"$*\" >> '" + counter + "'\nprintf '%s' '" + output + "'\n");
-        testsupport::run("chmod +x " + testsupport::shq(dir + "/ethtool"));
-        const char *p = std::getenv("PATH");
-        oldPath = p ? p : "";
-        setenv("PATH", (dir + ":" + oldPath).c_str(), 1);
-    }
-    ~FakeEthtool() { setenv("PATH", oldPath.c_str(), 1); }
-    int calls() const
-    {
-        const std::string s = readFile(counter);
-        return int(std::count(s.begin(), s.end(), '\n'));
-    }
-    std::string dir, counter, oldPath;
-};
-} // namespace
-
 TEST(StorageDiscovery, WifiAddressProbedUntilFound)
 {
     SimBoard sim;
     BoardHardwareInfo *b = SimBoard::row("Alpha-R4");
-    {
-        FakeEthtool tool(sim, "Cannot get permanent address\n");
-        EXPECT_FALSE(b->isWiFiChipExist());
-        EXPECT_EQ(b->getWiFiMacAddress(), "");
-        EXPECT_EQ(b->getWiFiMacAddress(), "");
-        EXPECT_EQ(tool.calls(), 2);
-        EXPECT_EQ(readFile(tool.counter), "-P wlan0\n-P wlan0\n");
-    }
-    {
-        // The interface address stands in when ethtool knows none.
-        sim.put("sys/class/net/wlan0/address", "12:34:56:78:9a:bc\n");
-        FakeEthtool tool(sim, "");
-        EXPECT_TRUE(b->isWiFiChipExist());
-        EXPECT_EQ(b->getWiFiMacAddress(), "12:34:56:78:9a:bc");
-        b->wifiMacCache.clear();
-    }
-    {
-        FakeEthtool tool(sim, "Permanent address: 02:00:00:aa:bb:cc \n");
-        const int before = tool.calls();
-        EXPECT_EQ(b->getWiFiMacAddress(), "02:00:00:aa:bb:cc");
-        EXPECT_EQ(b->getWiFiMacAddress(), "02:00:00:aa:bb:cc");
-        EXPECT_EQ(tool.calls(), before + 1);
-    }
+    // A stand-in ethtool first in PATH: records its arguments, prints ethtool.out.
+    const std::string calls = sim.file("ethtool.calls");
+    sim.put("fakebin/ethtool", "#!/bin/sh\necho \"$*\" >> '" + calls + "'\ncat '" + sim.file("ethtool.out") + "'\n");
+    testsupport::run("chmod +x " + testsupport::shq(sim.file("fakebin/ethtool")));
+    sim.prependPath(sim.file("fakebin"));
+    const auto callCount = [&] {
+        const std::string s = readFile(calls);
+        return std::count(s.begin(), s.end(), '\n');
+    };
+
+    sim.put("ethtool.out", "Cannot get permanent address\n");
+    EXPECT_FALSE(b->isWiFiChipExist());
+    EXPECT_EQ(b->getWiFiMacAddress(), "");
+    EXPECT_EQ(b->getWiFiMacAddress(), "");
+    EXPECT_EQ(readFile(calls), "-P wlan0\n-P wlan0\n");
+
+    // The interface address stands in when ethtool knows none.
+    sim.put("sys/class/net/wlan0/address", "12:34:56:78:9a:bc\n");
+    sim.put("ethtool.out", "");
+    EXPECT_TRUE(b->isWiFiChipExist());
+    EXPECT_EQ(b->getWiFiMacAddress(), "12:34:56:78:9a:bc");
+    b->wifiMacCache.clear();
+
+    // Found once, asked no more.
+    sim.put("ethtool.out", "Permanent address: 02:00:00:aa:bb:cc \n");
+    const auto before = callCount();
+    EXPECT_EQ(b->getWiFiMacAddress(), "02:00:00:aa:bb:cc");
+    EXPECT_EQ(b->getWiFiMacAddress(), "02:00:00:aa:bb:cc");
+    EXPECT_EQ(callCount(), before + 1);
     b->wifiMacCache.clear();
 }

@@ -3,61 +3,24 @@
 #include <QDir>
 #include <QFile>
 
-#include <cstdlib>
-
-#include "board/boardhardwareinfo.h"
-#include "startup/globals.h"
-#include "storage/mmc.h"
-#include "util/paths.h"
+#include <cstdio>
 
 using namespace testsupport;
 
-SimulatedBoard::SimulatedBoard(const QString &options) : m_oldPath(qgetenv("PATH"))
+SimulatedBoard::SimulatedBoard(const QString &options)
 {
-    const std::string root = m_dir.file("board");
-    const CmdResult r = run(sourceDir().toStdString() + "/scripts/make-sim-board.sh " + options.toStdString() + " "
-                            + shq(root));
-    m_ok = r.status == 0;
+    const std::string error = makeBoard(options.toStdString());
+    m_ok = error.empty();
     if (!m_ok)
-        fprintf(stderr, "make-sim-board.sh failed: %s\n", r.err.c_str());
-    qputenv("IMGSMITH_ROOT", QByteArray::fromStdString(root));
-    qputenv("IMGSMITH_SIM_TOOLS_LOG", QByteArray::fromStdString(m_dir.file("tools.log")));
-    qputenv("PATH", (sourceDir() + QStringLiteral("/scripts/sim-tools:")).toLocal8Bit() + m_oldPath);
-    imgsmith::resetSimRootCache();
-    resetGlobalsForTest();
-    resetBoardStateForTest();
-    initBoardType();
-    gCurrentBoardInfo = GetBoardType();
-    mmc_reset_state_for_test();
-}
-
-SimulatedBoard::~SimulatedBoard()
-{
-    qputenv("PATH", m_oldPath);
-    qunsetenv("IMGSMITH_ROOT");
-    qunsetenv("IMGSMITH_SIM_TOOLS_LOG");
-    imgsmith::resetSimRootCache();
-    resetGlobalsForTest();
-    resetBoardStateForTest();
-}
-
-QString SimulatedBoard::sourceDir()
-{
-    return QStringLiteral(IMGSMITH_SOURCE_DIR);
-}
-
-void SimulatedBoard::put(const QString &rel, const QByteArray &content) const
-{
-    const QString file = path(rel);
-    QDir().mkpath(file.section(QLatin1Char('/'), 0, -2));
-    QFile f(file);
-    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        f.write(content);
+        fprintf(stderr, "%s\n", error.c_str());
+    setEnv("IMGSMITH_SIM_TOOLS_LOG", file("sim-tools.log"));
+    prependPath(sourcePath("scripts/sim-tools"));
+    identify();
 }
 
 QStringList SimulatedBoard::toolCalls() const
 {
-    QFile f(QString::fromStdString(m_dir.file("tools.log")));
+    QFile f(QString::fromStdString(file("sim-tools.log")));
     if (!f.open(QIODevice::ReadOnly))
         return {};
     return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -102,9 +65,4 @@ bool SimulatedBoard::sh(const QString &commandLine) const
     if (r.status != 0)
         fprintf(stderr, "%s: %s\n", qPrintable(commandLine), r.err.c_str());
     return r.status == 0;
-}
-
-void PrintTo(const QString &s, std::ostream *os)
-{
-    *os << '"' << s.toStdString() << '"';
 }

@@ -1,27 +1,24 @@
 // A simulated board made by scripts/make-sim-board.sh for the front-end
-// tests: IMGSMITH_ROOT points at it, the board is identified anew, the
-// recording stand-ins of scripts/sim-tools come first on PATH and log to
-// toolLog().
+// tests: the shared simulated board, identified, with the recording
+// stand-ins of scripts/sim-tools first on PATH; QString in and out.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
-#include <ostream>
+#include "support/qt/simboard.h"
 
-#include "support/testsupport.h"
-
-class SimulatedBoard
+class SimulatedBoard : public testsupport::SimBoard
 {
 public:
     // `options` go to make-sim-board.sh ("--board allwinner --sets none").
     explicit SimulatedBoard(const QString &options);
-    ~SimulatedBoard();
 
     bool ok() const { return m_ok; }
-    QString root() const { return QString::fromStdString(m_dir.path()) + QStringLiteral("/board"); }
+    QString root() const { return QString::fromStdString(SimRoot::path()); }
     QString path(const QString &rel) const { return root() + QLatin1Char('/') + rel; }
-    void put(const QString &rel, const QByteArray &content) const;
+    void put(const QString &rel, const QByteArray &content) const { SimRoot::put(rel.toStdString(), content.toStdString()); }
     // The tool stand-ins' calls, one "tool args" line each.
     QStringList toolCalls() const;
     // Adds a USB drive (sdX) below a USB host with a product text.
@@ -34,13 +31,8 @@ public:
     // Runs a shell command line with the board's root in $ROOT; true on exit 0.
     bool sh(const QString &commandLine) const;
 
-    static QString sourceDir();
+    static QString sourceDir() { return QStringLiteral(IMGSMITH_SOURCE_DIR); }
 
 private:
-    testsupport::TempDir m_dir;
     bool m_ok = false;
-    QByteArray m_oldPath;
 };
-
-// gtest prints QStrings as text.
-void PrintTo(const QString &s, std::ostream *os);

@@ -2,12 +2,9 @@
 // settings, which a process run cannot show.
 #include "startup/cmdline.h"
 #include "startup/globals.h"
-#include "support/testsupport.h"
-#include "util/paths.h"
+#include "support/qt/simboard.h"
 
 #include <gtest/gtest.h>
-
-#include <cstdlib>
 
 using namespace testsupport;
 
@@ -18,19 +15,8 @@ class ArgumentPasses : public ::testing::Test
 protected:
     void SetUp() override
     {
-        resetGlobalsForTest();
-        setenv("IMGSMITH_ROOT", m_dir.path().c_str(), 1);
-        imgsmith::resetSimRootCache();
-        ASSERT_EQ(run("cd " + shq(m_dir.path()) + " && mkdir -p mnt/sdcard/debian && "
-                      "touch mnt/sdcard/debian/a.img mnt/sdcard/debian/b.img mnt/sdcard/my.conf")
-                      .status,
-                  0);
-    }
-    void TearDown() override
-    {
-        unsetenv("IMGSMITH_ROOT");
-        imgsmith::resetSimRootCache();
-        resetGlobalsForTest();
+        for (const char *f : {"mnt/sdcard/debian/a.img", "mnt/sdcard/debian/b.img", "mnt/sdcard/my.conf"})
+            m_sim.put(f, "");
     }
 
     int passes(QStringList args)
@@ -40,7 +26,7 @@ protected:
         return runArgumentPasses(args, m_request, QStringLiteral("eMMC Flash"), nullptr);
     }
 
-    TempDir m_dir;
+    SimBoard m_sim;   // the process-wide settings are reset with it
     CommandLineRequest m_request;
 };
 

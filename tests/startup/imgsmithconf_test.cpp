@@ -3,14 +3,12 @@
 #include "board/boardhardwareinfo.h"
 #include "startup/globals.h"
 #include "startup/imgsmithconf.h"
-#include "support/testsupport.h"
-#include "util/paths.h"
+#include "support/qt/simboard.h"
 
 #include <QSettings>
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -23,23 +21,12 @@ class ConfFile : public ::testing::Test
 protected:
     void SetUp() override
     {
-        resetGlobalsForTest();
-        setenv("IMGSMITH_ROOT", m_dir.path().c_str(), 1);
-        imgsmith::resetSimRootCache();
-        ASSERT_EQ(run("cd " + shq(root()) + " && mkdir -p proc tmp mnt/sdcard mnt/udisk "
-                      "sys/class/drm/card0-HDMI-A-1 sys/class/switch/hdmi")
-                      .status,
-                  0);
+        for (const char *dir : {"mnt/udisk", "sys/class/drm/card0-HDMI-A-1", "sys/class/switch/hdmi"})
+            m_sim.mkdir(dir);
         mounts("");
     }
-    void TearDown() override
-    {
-        unsetenv("IMGSMITH_ROOT");
-        imgsmith::resetSimRootCache();
-        resetGlobalsForTest();
-    }
 
-    const std::string &root() const { return m_dir.path(); }
+    const std::string &root() const { return m_sim.path(); }
     // The INI reader skips re-reading a file whose size and time stamp are
     // unchanged; rewrites within one millisecond get distinct stamps.
     void sdConf(const std::string &text)
@@ -57,11 +44,11 @@ protected:
             table += "/dev/mmcblk0p1 /mnt/sdcard vfat rw 0 0\n";
         if (dirs.find("usb") != std::string::npos)
             table += "/dev/sda1 /mnt/udisk exfat rw 0 0\n";
-        writeFile(root() + "/proc/mounts", table);
+        m_sim.put("proc/mounts", table);
     }
-    void mkdirs(const std::string &rel) { ASSERT_EQ(run("mkdir -p " + shq(root() + rel)).status, 0); }
+    void mkdirs(const std::string &rel) { m_sim.mkdir(rel.substr(1)); }
 
-    TempDir m_dir;
+    SimBoard m_sim;   // the process-wide settings are reset with it
 };
 
 } // namespace
