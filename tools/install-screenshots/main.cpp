@@ -4,7 +4,7 @@
 // chooses the image set <set> (a directory as the board names it) and saves
 // the preview, or the progress view of a real install held in the middle of
 // a later image once the speed is shown; that install is then cancelled.
-#include "board/boardhardwareinfo.h"
+#include "../screenshots/screenshotboard.h"
 #include "imageset/osconfig.h"
 #include "install/sdupdatethread.h"
 #include "startup/globals.h"
@@ -55,10 +55,7 @@ int main(int argc, char **argv)
         fprintf(stderr, "usage: imgsmith-install-screenshot <width>x<height> preview|progress <set> <out.png>\n");
         return 2;
     }
-    initBoardType();
-    gCurrentBoardInfo = GetBoardType();
-    gOnboardFlashSize = gCurrentBoardInfo->getOnboardFlashSize();
-    QApplication::setFont(QFont(QStringLiteral("Droid Sans Fallback"), 12, QFont::Normal, false));
+    identifyScreenshotBoard();
 
     TMainWidget main;
     main.resize(size.at(0).toInt(), size.at(1).toInt());

@@ -3,7 +3,7 @@
 // Starts the screens as imgsmith-gui does (board identified below
 // IMGSMITH_ROOT, the main controller at the given size, offscreen), waits for
 // the first scan and saves QWidget::grab() of the window.
-#include "board/boardhardwareinfo.h"
+#include "screenshotboard.h"
 #include "startup/globals.h"
 #include "ui/tmainwidget.h"
 #include "ui/tosselectwidget.h"
@@ -24,10 +24,7 @@ int main(int argc, char **argv)
         fprintf(stderr, "usage: imgsmith-screenshot <width>x<height> icon|list <out.png>\n");
         return 2;
     }
-    initBoardType();
-    gCurrentBoardInfo = GetBoardType();
-    gOnboardFlashSize = gCurrentBoardInfo->getOnboardFlashSize();
-    QApplication::setFont(QFont(QStringLiteral("Droid Sans Fallback"), 12, QFont::Normal, false));
+    identifyScreenshotBoard();
 
     TMainWidget main;
     main.resize(size.at(0).toInt(), size.at(1).toInt());
