@@ -198,7 +198,8 @@ setup_throttle() {
 cat "$IMG" "$GZ" "$XZ" "$ZST" "$SIMG" "$DCIMG" "$MFIMG" > /dev/null
 
 # --- cases: group|who|command (@T@ target, @S@ back-up source)|expected -----
-# (no "|" inside a command: a pipe into dd is written as dd if=<(...))
+# (a pipe inside a command is written @P@: "|" separates the fields; a
+# pipeline, unlike dd if=<(...), is waited for, so no decoder outlives its case)
 CASES=(
 "raw|imgsmith|$BENCH raw '$IMG' @T@ $BUFFER|$IMG"
 "raw|verify|$BENCH raw-verify '$IMG' @T@ $BUFFER|$IMG"
@@ -209,9 +210,9 @@ CASES=(
 "gzip|igzip|igzip -dc '$GZ' 1<>@T@ && sync -d @T@|$IMG"
 "gzip|pigz|pigz -dc '$GZ' 1<>@T@ && sync -d @T@|$IMG"
 "xz|imgsmith|$BENCH xz '$XZ' @T@ $BUFFER|$IMG"
-"xz|xz|dd if=<(xz -dc -T0 '$XZ') of=@T@ bs=64M iflag=fullblock conv=notrunc,fdatasync status=none|$IMG"
+"xz|xz|xz -dc -T0 '$XZ' @P@ dd of=@T@ bs=64M iflag=fullblock conv=notrunc,fdatasync status=none|$IMG"
 "zstd|imgsmith|$BENCH zst '$ZST' @T@ $BUFFER|$IMG"
-"zstd|zstd|dd if=<(zstd -dc '$ZST') of=@T@ bs=64M iflag=fullblock conv=notrunc,fdatasync status=none|$IMG"
+"zstd|zstd|zstd -dc '$ZST' @P@ dd of=@T@ bs=64M iflag=fullblock conv=notrunc,fdatasync status=none|$IMG"
 "sparse|imgsmith|$BENCH image '$SIMG' @T@ $BUFFER|$IMG"
 "sparse|simg2img|simg2img '$SIMG' @T@ && sync -d @T@|$IMG"
 "many-fills|imgsmith|$BENCH image '$MFIMG' @T@ $BUFFER|$MF"
@@ -246,6 +247,7 @@ run_case() {
     [ "$who" = before ] && [ "$kind" != file ] && return 0
     cmd=${cmd//@T@/$t}
     cmd=${cmd//@S@/${SRCDEV[$kind]}}
+    cmd=${cmd//@P@/|}
     out=$t
     # simg2img opens a file with O_TRUNC: its don't-care areas read as zeros.
     [ "$who/$group" = simg2img/dontcare ] && [ ! -b "$t" ] && ref=$IMG
@@ -256,9 +258,9 @@ run_case() {
     fi
     sync
     tf=$WORK/time.out
-    local runner=(bash -c "$cmd")
+    local runner=(bash -o pipefail -c "$cmd")
     if [ "$load" = throttled ]; then
-        runner=(bash -c "echo \$\$ > '$CG/cgroup.procs' && exec bash -c \"\$0\"" "$cmd")
+        runner=(bash -c "echo \$\$ > '$CG/cgroup.procs' && exec bash -o pipefail -c \"\$0\"" "$cmd")
     fi
     if ! /usr/bin/time -f '%e %U %S %M' -o "$tf" "${runner[@]}" > /dev/null; then
         echo "FAILED: $load/$kind/$group/$who: $cmd" >&2

@@ -70,7 +70,7 @@ done
 README=$(realpath "${README:-$SRC/README.md}")
 NAME=$(basename "$README")
 BUILD=$(cd "$SRC" && realpath "$BUILD")
-for tool in python3 setsid pgrep ctest mkfs.ext4 img2simg sfdisk; do
+for tool in python3 setsid ps ctest mkfs.ext4 img2simg sfdisk; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool not installed"; exit 77; }
 done
 
@@ -151,7 +151,8 @@ run_block() {
     pid=$!
     wait "$pid"
     rc=$?
-    left=$(pgrep -g "$pid" 2>/dev/null | tr '\n' ' ')
+    # A zombie has finished; it only waits for an init that may never reap it.
+    left=$(ps -e -o pid=,pgid=,stat= | awk -v g="$pid" '$2 == g && $3 !~ /^Z/ { printf "%s ", $1 }')
     if [ -n "$left" ]; then
         kill -- "-$pid" 2>/dev/null
         echo "$NAME:$first: the block left processes running ($left)" >> "$WORK/out-$n"
