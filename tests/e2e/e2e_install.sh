@@ -97,14 +97,13 @@ else:
 print("  ok    the partition table as sfdisk reads it")' "$CASE" || fail "partition table" ;;
     esac
     ;;
-raw-disk | raw-gz | raw-img)
+raw-disk | raw-gz)
     make_board "${CASE}"
     # An old GPT on the device whose backup header must not survive.
     printf 'label: gpt\nstart=2048, size=8192\n' | sfdisk -q "$SIM/dev/mmcblk2" || fail "old GPT"
     case "$CASE" in
         raw-disk) img=raw-disk/disk.raw ;;
         raw-gz) img=raw-gz/disk.raw.gz ;;
-        raw-img) img=raw-img/system.img ;;
     esac
     # The gzip image is also read back (--verify): the hash it reports is
     # what gzip -dc gives.

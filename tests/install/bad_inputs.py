@@ -6,6 +6,9 @@ that must be refused. Before each case both disks are filled with a known
 pattern; a refusal must leave both byte-identical, an install must put every
 image where it belongs (checked with cmp, gzip, simg2img and sgdisk), and a
 failure in the middle of a write may change nothing outside its target range.
+Nothing but the disks, the log and the report may change below the root: no
+unpacked package left behind, nothing written beside the set. The device
+checks come before a package is unpacked and before the low format.
 
 usage: bad_inputs.py <imgsmith-install> <source dir>
 """
@@ -88,16 +91,17 @@ def parameter_set(name, cmdline, gpt=True, files=None):
     return "/mnt/sdcard/" + name
 
 
-def package(name, extra=(), damage_magic=False):
-    """A firmware package made by the tests' independent RKFW/RKAF writer."""
+def package(name, extra=(), damage_magic=False, rkfw=None, param_file="Image/parameter.txt", packer=None, **top):
+    """A firmware package made by the tests' independent RKFW/RKAF writer;
+    `rkfw` and `top` are the writer's damage options, `packer` a compressor."""
     param = ("FIRMWARE_VER: 1.0\nMACHINE_MODEL: RK3588\nMANUFACTURER: RK3588\nTYPE: GPT\n"
              "CMDLINE: mtdparts=rk29xxnand:0x00000800@0x00004000(boot),-@0x00005000(rootfs:grow)\n")
     entries = [{"name": "parameter", "file": "Image/parameter.txt", "parameter": True, "data": param},
                {"name": "package-file", "file": "package-file",
-                "data": "package-file package-file\nparameter Image/parameter.txt\n"},
+                "data": "package-file package-file\nparameter %s\n" % param_file},
                {"name": "idbloader", "file": "Image/idbloader.img", "size": 200000},
                {"name": "boot", "file": "Image/boot.img", "size": 300000}] + list(extra)
-    put(WORK + "/layout.json", json.dumps({"entries": entries, "rkfw": {}}).encode())
+    put(WORK + "/layout.json", json.dumps(dict(top, entries=entries, rkfw=rkfw or {})).encode())
     out = os.path.join(SD, name, "update.img")
     os.makedirs(os.path.dirname(out), exist_ok=True)
     subprocess.run([sys.executable, os.path.join(SRC, "tests/rockchip/mkrkfw.py"), WORK + "/layout.json", out],
@@ -105,7 +109,22 @@ def package(name, extra=(), damage_magic=False):
     if damage_magic:
         with open(out, "r+b") as f:
             f.write(b"RKFX")
-    return "/mnt/sdcard/%s/update.img" % name
+    if packer:
+        data = open(out, "rb").read()
+        os.unlink(out)
+        out += {"gzip": ".gz", "cut": ".gz"}[packer]
+        data = gzip.compress(data, mtime=0)
+        put(out, data[:len(data) // 2] if packer == "cut" else data)
+    return out[len(ROOT):]
+
+
+def on_disk(path, size):
+    """Runs before the driver: the eMMC file is `size` bytes long (None: gone)."""
+    if size is None:
+        os.unlink(EMMC)
+    else:
+        os.truncate(EMMC, size)
+    return path
 
 
 def raw_set(name, data, file="disk.img"):
@@ -201,8 +220,31 @@ CASES = [
      "size": 100, "offset": 1 << 30}]), [], "its data lies outside the package", None),
     ("package entries", "entry leaving its directory", lambda: package("fw-esc", [{"name": "evil",
      "file": "../../x.img", "size": 100}]), [], "leaves the package directory", None),
+    ("package entries", "more than 16 entries", lambda: package("fw-n17", num_parts=17), [], "more than 16 entries",
+     None),
+    ("package entries", "parameter named outside the package", lambda: package("fw-pesc", param_file="../parameter.txt"),
+     [], "Not found parameter file in this package.", None),
+    ("package entries", "parameter not in the package", lambda: package("fw-pmiss", param_file="Image/none.txt"), [],
+     "Not found parameter file in this package.", None),
+    ("package entries", "entry with an absolute path", lambda: package("fw-abs", [{"name": "abs",
+     "file": "/tmp/abs-escape.img", "size": 1000}]), [], "leaves the package directory", None),
     ("package magic", "damaged RKFW magic", lambda: package("fw-magic", damage_magic=True), [],
      "without an RKFW header", None),
+    ("package magic", "package cut short", lambda: package("fw-cut", rkfw={"truncate": 3000}), [],
+     "Failed to unpack rk firmware. /mnt/sdcard/fw-cut/update.img: ", None),
+    ("package magic", "gzip package with a wrong checksum", lambda: package("fw-crc", bad_crc=True, packer="gzip"), [],
+     "checksum mismatch.", None),
+    ("package magic", "cut-short gzip package", lambda: package("fw-gzcut", packer="cut"), [],
+     "Failed to decompress file, ret = -1. /mnt/sdcard/fw-gzcut/update.img.gz: gzip: unexpected end of file", None),
+    # A refused package on a device whose check fails reports the device: it
+    # was never unpacked. Neither is the low format run.
+    ("device checks first", "refused package, empty eMMC",
+     lambda: on_disk(package("dc-empty", rkfw={"digest": "bad"}), 0), ["--low-format"],
+     "Invalid disk size (0) /dev/mmcblk2", None),
+    ("device checks first", "package, eMMC too small", lambda: on_disk(package("dc-small"), 4 * MIB), ["--low-format"],
+     "lies beyond the end of /dev/mmcblk2", None),
+    ("device checks first", "package, eMMC missing", lambda: on_disk(package("dc-gone"), None), ["--low-format"],
+     "/dev/mmcblk2: no such device", None),
     ("no partitions", "one partition", lambda: partmap_set("pm-ok", "flash=mmc,0:boot:raw:0x100000,0x100000:boot.img;\n"),
      [], OK, holds(MIB, BOOT)),
     ("no partitions", "empty map", lambda: partmap_set("pm-empty", ""), [], "no partitions", None),
@@ -333,16 +375,35 @@ def fill_disks():
             f.write(PATTERN * mib)
 
 
-def digest(path):
-    return hashlib.sha256(open(path, "rb").read()).hexdigest()
+def unchanged(dev):
+    """cmp of a disk against its copy taken before the run (both missing: unchanged)."""
+    copy = WORK + "/" + os.path.basename(dev) + ".before"
+    return os.path.exists(dev) == os.path.exists(copy) and (
+        not os.path.exists(dev) or subprocess.run(["cmp", "-s", dev, copy]).returncode == 0)
+
+
+def tree():
+    """Files below the root with size and time, directories by name; the disks, log and report left out."""
+    out = {}
+    for d, dirs, files in os.walk(ROOT):
+        for n in dirs + files:
+            p = os.path.join(d, n)
+            st = os.lstat(p)
+            out[os.path.relpath(p, ROOT)] = None if n in dirs else (st.st_size, st.st_mtime_ns)
+    for skip in ("dev/mmcblk2", "dev/nvme0n1", "tmp/imgsmith-gui.log", "mnt/sdcard/imgsmith-report.jsonl"):
+        out.pop(skip, None)
+    return out
 
 
 failures = 0
 for family, name, build, options, expect, check in CASES:
     fill_disks()
-    before = (digest(EMMC), digest(NVME))
     seen = len(records())
     setpath = build()
+    for dev in (EMMC, NVME):
+        copy = WORK + "/" + os.path.basename(dev) + ".before"
+        shutil.copyfile(dev, copy) if os.path.exists(dev) else os.path.exists(copy) and os.unlink(copy)
+    files = tree()
     env = dict(os.environ, IMGSMITH_ROOT=ROOT)
     try:
         r = subprocess.run([DRIVER] + options + [os.fsencode(setpath), "mmcblk2", "none"],
@@ -361,14 +422,16 @@ for family, name, build, options, expect, check in CASES:
             problems.append("exit status %s" % status)
         if expect not in out:
             problems.append("no '%s' in the output" % expect)
-        if digest(NVME) != before[1]:
+        if not unchanged(NVME):
             problems.append("the NVMe drive changed")
-        if check is None and digest(EMMC) != before[0]:
+        if check is None and not unchanged(EMMC):
             problems.append("the eMMC changed after a refusal")
         if check is not None and not check():
             problems.append("bytes outside the target range changed")
-        if "Low format done" in out:
+        if "Low format done" in out or "Low format: erasing" in out:
             problems.append("the low format ran before the refusal")
+    if tree() != files:
+        problems.append("written beside the disks: %s" % sorted(set(tree().items()) ^ set(files.items())))
     if problems:
         failures += 1
         print("FAIL  %-16s %-40s %s\n%s" % (family, name, "; ".join(problems), out))
@@ -397,6 +460,9 @@ for setpath, status in ((raw_set("ro-ok", SMALL_RAW), 0), (damaged(".gz", "cut")
     if r.returncode != status or added or open(LOG, "rb").read().count(why) != before + 1:
         failures += 1
         print("FAIL  report skipped for %s: exit %d, %d report lines" % (setpath, r.returncode, added))
+if os.path.isfile("/tmp/abs-escape.img") and os.path.getsize("/tmp/abs-escape.img") == 1000:
+    failures += 1
+    print("FAIL  a package entry was written to /tmp/abs-escape.img")
 shutil.rmtree(WORK)
 print("%d of %d cases failed" % (failures, len(CASES)))
 sys.exit(1 if failures else 0)
