@@ -269,23 +269,28 @@ TEST_F(UfsInitTest, LockedOrUnreadableDeviceNeverWritten)
 
 TEST_F(UfsInitTest, FailedWritesEndTheRun)
 {
-    m_model.forcedResponse[{UFS_QUERY_OP_WRITE_DESC, 1}] = 0xF9;
-    EXPECT_EQ(init(0), -1);
-    EXPECT_NE(m_err.find("Err: Invalid LENGTH, for idn 0x01\n"), std::string::npos) << m_err;
-    EXPECT_TRUE(attrWrites().empty());
-    EXPECT_EQ(m_out, "");
-
-    m_model = UfsDeviceModel();
-    m_model.forcedResponse[{UFS_QUERY_OP_WRITE_ATTR, 0}] = 0xFA;
-    EXPECT_EQ(init(0), -1);
-    EXPECT_NE(m_err.find("ufs: set bBootLunEn fail. ret = -1\n"), std::string::npos) << m_err;
-    EXPECT_EQ(readFile(scanFile()), "");
-
-    m_model = UfsDeviceModel();
-    m_model.forcedResponse[{UFS_QUERY_OP_WRITE_ATTR, 0x0A}] = 0xF7;
-    EXPECT_EQ(init(0), -1);
-    EXPECT_NE(m_err.find("Err: Parameter not written, for idn 0x0a\n"), std::string::npos) << m_err;
-    EXPECT_NE(m_err.find("ufs: set bRefClkFreq fail. ret = -1\n"), std::string::npos) << m_err;
+    // The configuration write, then each attribute write, refused: nothing
+    // after it is sent, no rescan, no summary.
+    const struct
+    {
+        uint8_t opcode, idn, status;
+        const char *message;
+        size_t attrWrites;
+    } cases[] = {
+        {UFS_QUERY_OP_WRITE_DESC, 1, 0xF9, "Err: Invalid LENGTH, for idn 0x01\n", 0},
+        {UFS_QUERY_OP_WRITE_ATTR, 0, 0xFA, "ufs: set bBootLunEn fail. ret = -1\n", 1},
+        {UFS_QUERY_OP_WRITE_ATTR, 0x0A, 0xF7, "Err: Parameter not written, for idn 0x0a\n"
+                                              "ufs: set bRefClkFreq fail. ret = -1\n", 2},
+    };
+    for (const auto &c : cases) {
+        m_model = UfsDeviceModel();
+        m_model.forcedResponse[{c.opcode, c.idn}] = c.status;
+        EXPECT_EQ(init(0), -1);
+        EXPECT_NE(m_err.find(c.message), std::string::npos) << m_err;
+        EXPECT_EQ(m_model.writes().size() - descWrites().size(), c.attrWrites) << c.idn;
+        EXPECT_EQ(m_out, "");
+        EXPECT_EQ(readFile(scanFile()), "");
+    }
 }
 
 TEST_F(UfsInitTest, RescanFailureStillSummarised)

@@ -37,37 +37,21 @@ ufs_layout_plan plan(const std::vector<uint8_t> &g, int *ret)
 
 } // namespace
 
+// The 64 GiB and 61071360-sector geometries are worked out in
+// ufs_init_test.cpp, in the bytes of the descriptor written.
 TEST(UfsLayoutPlan, HandComputedGeometries)
 {
     int ret = 0;
-    // 64 GiB raw, AU 8 x 1024 = 8192 sectors (4 MiB), factor 1:
-    // boot 8192/8192 = 1, small 16384/8192 = 2, data 16384 - 2 - 2 = 16380.
-    ufs_layout_plan p = plan(geometry(64ull << 21, 1024, 8, 1, 0x100), &ret);
-    ASSERT_EQ(ret, 0);
-    EXPECT_EQ(p.au, 8192u);
-    EXPECT_EQ(p.n_boot, 1u);
-    EXPECT_EQ(p.n_small, 2u);
-    EXPECT_EQ(p.n_data, 16380u);
-    EXPECT_EQ(p.wb_units, 0x100u);
-
     // AU 2 x 1500 = 3000 sectors, factor 3: boot ceil(24576/3000) = 9,
     // small ceil(49152/3000) = 17; 10^9 sectors / 3000 = 333333 AUs,
     // data 333333 - 18 - 17 = 333298.
-    p = plan(geometry(1000000000ull, 1500, 2, 3, 0), &ret);
+    ufs_layout_plan p = plan(geometry(1000000000ull, 1500, 2, 3, 0), &ret);
     ASSERT_EQ(ret, 0);
     EXPECT_EQ(p.au, 3000u);
     EXPECT_EQ(p.n_boot, 9u);
     EXPECT_EQ(p.n_small, 17u);
     EXPECT_EQ(p.n_data, 333298u);
     EXPECT_EQ(p.wb_units, 0u);
-
-    // AU 1024 sectors (512 KiB), factor 2: boot 16, small 32;
-    // 61071360 sectors / 1024 = 59640 AUs, data 59640 - 32 - 32 = 59576.
-    p = plan(geometry(61071360ull, 1024, 1, 2, 0), &ret);
-    ASSERT_EQ(ret, 0);
-    EXPECT_EQ(p.n_boot, 16u);
-    EXPECT_EQ(p.n_small, 32u);
-    EXPECT_EQ(p.n_data, 59576u);
 
     // A short (72-byte) geometry has no write-booster field; nothing past
     // its end is read.
@@ -88,16 +72,14 @@ TEST(UfsLayoutPlan, RefusesGeometryThatCannotHoldTheLayout)
 {
     int ret = 0;
     testing::internal::CaptureStderr();
-    plan(geometry(64ull << 21, 0, 8, 1, 0), &ret);        // AU 0
-    EXPECT_EQ(ret, -1);
-    plan(geometry(64ull << 21, 1024, 0, 1, 0), &ret);     // AU 0
-    EXPECT_EQ(ret, -1);
-    plan(geometry(64ull << 21, 1024, 8, 0, 0), &ret);     // factor 0: empty boot LUs
-    EXPECT_EQ(ret, -1);
-    plan(geometry(4ull * 8192, 1024, 8, 1, 0), &ret);     // boot + small take all 4 AUs
-    EXPECT_EQ(ret, -1);
-    plan(geometry(3ull * 8192, 1024, 8, 1, 0), &ret);     // would underflow
-    EXPECT_EQ(ret, -1);
+    // AU 0 twice, factor 0 (empty boot LUs), boot + small taking all 4 AUs,
+    // and 3 AUs (would underflow).
+    for (const auto &g : {geometry(64ull << 21, 0, 8, 1, 0), geometry(64ull << 21, 1024, 0, 1, 0),
+                          geometry(64ull << 21, 1024, 8, 0, 0), geometry(4ull * 8192, 1024, 8, 1, 0),
+                          geometry(3ull * 8192, 1024, 8, 1, 0)}) {
+        plan(g, &ret);
+        EXPECT_EQ(ret, -1);
+    }
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("Err: invalid geometry: allocation unit 0 sectors"), std::string::npos) << err;
     EXPECT_NE(err.find("cannot hold the layout"), std::string::npos) << err;
