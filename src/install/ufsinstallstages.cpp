@@ -148,6 +148,11 @@ bool ufsBringUp(const UfsBootPlan &plan, QString *error, const UfsPollPolicy &po
 {
     if (!plan.isRockchipUfs)
         return true;
+    // Before provisioning: the device's configuration cannot be taken back
+    // when the loader turns out to be missing.
+    if (!isFile(plan.loaderPath))
+        return fail(error, QStringLiteral("File not found: %1, this file is required to boot system from UFS.")
+                               .arg(shown(plan.loaderPath)));
     if (!bootUnitPresent(plan.bootUnit)) {
         log2file("not found %s, will call ufs_init\n", qPrintable(plan.bootUnit));
         const int ret = ufs_init(0);
@@ -170,9 +175,6 @@ bool ufsBringUp(const UfsBootPlan &plan, QString *error, const UfsPollPolicy &po
             return fail(error, QStringLiteral("Fail to init UFS drive."));
         }
     }
-    if (!isFile(plan.loaderPath))
-        return fail(error, QStringLiteral("File not found: %1, this file is required to boot system from UFS.")
-                               .arg(shown(plan.loaderPath)));
     return true;
 }
 

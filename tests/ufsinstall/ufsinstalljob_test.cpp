@@ -86,6 +86,7 @@ TEST_F(UfsInstallJobTest, RockchipSetOnFactoryFreshUfs)
     EXPECT_EQ(readFile(root("sys/class/scsi_host/host0/scan")), "0 - -\n");
     EXPECT_NE(m_out.find("UFS initialized: 4 LUs, boot LU-1\n"), std::string::npos);
     EXPECT_NE(logText().find("not found /dev/sdb, will call ufs_init\n"), std::string::npos);
+    EXPECT_NE(logText().find("ufs_init return 0\n"), std::string::npos);
 
     // The loader, both copies, on the boot unit.
     const std::string loader = setFile("idbloader.img");

@@ -26,7 +26,21 @@ const int64_t kCopy = 512 * 1024;
 
 } // namespace
 
-using UfsStagesTest = UfsBoardTest;
+class UfsStagesTest : public UfsBoardTest
+{
+protected:
+    // The set "debian" with a loader of `len` bytes, and its plan.
+    void prepare(size_t len, UfsBootPlan *plan)
+    {
+        putLoader(loader(), len);
+        EXPECT_TRUE(ufsPrepareBootLoader(*ufsBoard(), QString::fromStdString(imageSet("debian")), "idbloader.img",
+                                         kUfs, plan, &m_error))
+            << m_error.toStdString();
+    }
+    std::string loader() const { return imageSet("debian") + "/idbloader.img"; }
+
+    QString m_error;
+};
 
 TEST_F(UfsStagesTest, OnlyRockchipUfsBoardsBootingFromUfsTakePart)
 {
@@ -124,80 +138,47 @@ TEST_F(UfsStagesTest, LoaderIsGeneratedForTheSocWhenTheSetHasNone)
     EXPECT_EQ(error, "Failed to mkdtemp.");
 }
 
-TEST_F(UfsStagesTest, BringUpProvisionsOnlyWhenTheBootUnitIsMissing)
+// Provisioning a fresh device and leaving a provisioned one alone are run
+// through the whole job in ufsinstalljob_test.cpp.
+TEST_F(UfsStagesTest, BringUpRefusals)
 {
-    const std::string set = imageSet("debian");
-    putLoader(set + "/idbloader.img", 4096);
     UfsBootPlan plan;
-    QString error;
-    ASSERT_TRUE(ufsPrepareBootLoader(*ufsBoard(), QString::fromStdString(set), "idbloader.img", kUfs, &plan,
-                                     &error));
-
-    testing::internal::CaptureStdout();
-    const bool ok = ufsBringUp(plan, &error, kQuickPoll);
-    const std::string out = testing::internal::GetCapturedStdout();
-    ASSERT_TRUE(ok) << error.toStdString();
-    EXPECT_EQ(configWrites(), 1);
-    EXPECT_EQ(out, "UFS initialized: 4 LUs, boot LU-1\n");
-    EXPECT_EQ(readFile(root("sys/class/scsi_host/host0/scan")), "0 - -\n");
-    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(bootUnit())));
-    const std::string log = logText();
-    EXPECT_NE(log.find("not found /dev/sdb, will call ufs_init\n"), std::string::npos);
-    EXPECT_NE(log.find("ufs_init return 0\n"), std::string::npos);
-
-    // With the boot unit present the device is not even asked.
-    m_model.requests.clear();
-    ASSERT_TRUE(ufsBringUp(plan, &error, kQuickPoll));
+    prepare(4096, &plan);
+    // The loader vanished from the card in between: refused before the
+    // device's configuration is written (it used to be provisioned first).
+    ASSERT_EQ(unlink(loader().c_str()), 0);
+    EXPECT_FALSE(ufsBringUp(plan, &m_error, kQuickPoll));
+    EXPECT_EQ(m_error, "File not found: /mnt/sdcard/debian/idbloader.img, this file is required to boot "
+                       "system from UFS.");
     EXPECT_TRUE(m_model.requests.empty());
-
-    // The loader vanished from the card in between.
-    ASSERT_EQ(unlink((set + "/idbloader.img").c_str()), 0);
-    EXPECT_FALSE(ufsBringUp(plan, &error, kQuickPoll));
-    EXPECT_EQ(error, "File not found: /mnt/sdcard/debian/idbloader.img, this file is required to boot "
-                     "system from UFS.");
-}
-
-TEST_F(UfsStagesTest, BringUpWithoutBsgNodeFails)
-{
-    // A locked configuration and a boot unit that never appears are run
-    // through the whole job in ufsinstalljob_test.
-    const std::string set = imageSet("debian");
-    putLoader(set + "/idbloader.img", 4096);
-    UfsBootPlan plan;
-    QString error;
-    ASSERT_TRUE(ufsPrepareBootLoader(*ufsBoard(), QString::fromStdString(set), "idbloader.img", kUfs, &plan,
-                                     &error));
+    // No BSG node to provision through.
+    putLoader(loader(), 4096);
     ASSERT_EQ(unlink(root("dev/bsg/ufs-bsg0").c_str()), 0);
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(ufsBringUp(plan, &error, kQuickPoll));
+    EXPECT_FALSE(ufsBringUp(plan, &m_error, kQuickPoll));
     testing::internal::GetCapturedStderr();
-    EXPECT_EQ(error, "Fail to init UFS drive.");
+    EXPECT_EQ(m_error, "Fail to init UFS drive.");
     EXPECT_TRUE(m_model.requests.empty());
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(bootUnit())));
 }
 
 TEST_F(UfsStagesTest, LoaderWrittenTwiceIntoTheBootUnitIdbArea)
 {
-    const std::string set = imageSet("debian");
     const size_t len = 300 * 1024 + 17;
-    putLoader(set + "/idbloader.img", len);
+    UfsBootPlan plan;
+    prepare(len, &plan);
     makeSparseFile(bootUnit(), kBootUnitBytes);
     // Bytes before the IDB area belong to no one we know of; they stay.
     writeBytes(bootUnit(), 0, patternBytes(kIdb, 99));
-    UfsBootPlan plan;
-    QString error;
-    ASSERT_TRUE(ufsPrepareBootLoader(*ufsBoard(), QString::fromStdString(set), "idbloader.img", kUfs, &plan,
-                                     &error));
 
     // The system device the job wrote before is still open: it is released
     // (synced), not dropped.
     ASSERT_GE(mmc_open("/dev/sda"), 0);
-    ASSERT_TRUE(ufsWriteBootLoader(plan, kUfs, &error)) << error.toStdString();
+    ASSERT_TRUE(ufsWriteBootLoader(plan, kUfs, &m_error)) << m_error.toStdString();
     EXPECT_EQ(mmc_fd, -1);
 
-    const std::string loader = set + "/idbloader.img";
-    EXPECT_EQ(cmpAt(loader, 0, bootUnit(), kIdb, len), "");
-    EXPECT_EQ(cmpAt(loader, 0, bootUnit(), kIdb + kCopy, len), "");
+    EXPECT_EQ(cmpAt(loader(), 0, bootUnit(), kIdb, len), "");
+    EXPECT_EQ(cmpAt(loader(), 0, bootUnit(), kIdb + kCopy, len), "");
     EXPECT_TRUE(zeroAt(bootUnit(), kIdb + len, kCopy - len));
     EXPECT_TRUE(zeroAt(bootUnit(), kIdb + kCopy + len, kCopy - len));
     EXPECT_EQ(readBytes(bootUnit(), 0, kIdb), patternBytes(kIdb, 99));
@@ -206,19 +187,16 @@ TEST_F(UfsStagesTest, LoaderWrittenTwiceIntoTheBootUnitIdbArea)
 
     // No boot device: nothing to write.
     makeSparseFile(bootUnit(), kBootUnitBytes);
-    ASSERT_TRUE(ufsWriteBootLoader(plan, kNone, &error));
+    ASSERT_TRUE(ufsWriteBootLoader(plan, kNone, &m_error));
     EXPECT_TRUE(zeroAt(bootUnit(), 0, kBootUnitBytes));
 }
 
 TEST_F(UfsStagesTest, LoaderWriteFailuresLeaveTheBootUnitAlone)
 {
-    const std::string set = imageSet("debian");
-    const std::string loader = set + "/idbloader.img";
-    putLoader(loader, 2048);
     UfsBootPlan plan;
-    QString error;
-    ASSERT_TRUE(ufsPrepareBootLoader(*ufsBoard(), QString::fromStdString(set), "idbloader.img", kUfs, &plan,
-                                     &error));
+    prepare(2048, &plan);
+    const std::string loader = this->loader();
+    QString &error = m_error;
 
     // No boot unit.
     EXPECT_FALSE(ufsWriteBootLoader(plan, kUfs, &error));
@@ -264,16 +242,12 @@ TEST_F(UfsStagesTest, LoaderOnARealBlockDeviceWith4KSectors)
         GTEST_SKIP() << "loop device: " << loop.error();
     ASSERT_EQ(symlink(loop.dev().c_str(), bootUnit().c_str()), 0);
 
-    const std::string set = imageSet("debian");
     const size_t len = 200 * 1024 + 3;
-    putLoader(set + "/idbloader.img", len);
     UfsBootPlan plan;
-    QString error;
-    ASSERT_TRUE(ufsPrepareBootLoader(*ufsBoard(), QString::fromStdString(set), "idbloader.img", kUfs, &plan,
-                                     &error));
-    ASSERT_TRUE(ufsBringUp(plan, &error, kQuickPoll)) << error.toStdString();
+    prepare(len, &plan);
+    ASSERT_TRUE(ufsBringUp(plan, &m_error, kQuickPoll)) << m_error.toStdString();
     EXPECT_TRUE(m_model.requests.empty());
-    ASSERT_TRUE(ufsWriteBootLoader(plan, kUfs, &error)) << error.toStdString();
-    EXPECT_EQ(cmpAt(set + "/idbloader.img", 0, loop.dev(), kIdb, len), "");
-    EXPECT_EQ(cmpAt(set + "/idbloader.img", 0, loop.dev(), kIdb + kCopy, len), "");
+    ASSERT_TRUE(ufsWriteBootLoader(plan, kUfs, &m_error)) << m_error.toStdString();
+    EXPECT_EQ(cmpAt(loader(), 0, loop.dev(), kIdb, len), "");
+    EXPECT_EQ(cmpAt(loader(), 0, loop.dev(), kIdb + kCopy, len), "");
 }
