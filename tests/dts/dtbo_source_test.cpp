@@ -17,6 +17,9 @@ QString qs(const std::string &s)
 }
 
 const std::string kCgroup = " cgroup_enable=cpuset cgroup_memory=1 cgroup_enable=memory";
+const std::pair<const char *, const char *> kRebootModes[] = {
+    {"normal", "5242c300"},     {"fastboot", "5242c303"}, {"recovery", "5242c303"},
+    {"bootloader", "5242c309"}, {"charge", "5242c30b"},   {"loader", "5242c301"}};
 
 std::string args(const QString &root, const QString &data, const QString &flags,
                  const QString &extra, const QMap<QString, QString> &map = {},
@@ -151,13 +154,9 @@ TEST(DtboSource, EveryVariantCompilesWithDtc)
             const std::string blob = d.file("check.dtbo");
             const std::string nodes = run("fdtget -l " + shq(blob) + " /").out;
             if (v.rebootModes) {
-                const std::string q = "fdtget -t x " + shq(blob) + " /fragment@1/__overlay__ ";
-                EXPECT_EQ(trimmed(run(q + "mode-normal").out), "5242c300") << v.name;
-                EXPECT_EQ(trimmed(run(q + "mode-fastboot").out), "5242c303") << v.name;
-                EXPECT_EQ(trimmed(run(q + "mode-recovery").out), "5242c303") << v.name;
-                EXPECT_EQ(trimmed(run(q + "mode-bootloader").out), "5242c309") << v.name;
-                EXPECT_EQ(trimmed(run(q + "mode-charge").out), "5242c30b") << v.name;
-                EXPECT_EQ(trimmed(run(q + "mode-loader").out), "5242c301") << v.name;
+                const std::string q = "fdtget -t x " + shq(blob) + " /fragment@1/__overlay__ mode-";
+                for (const auto &[mode, value] : kRebootModes)
+                    EXPECT_EQ(trimmed(run(q + mode).out), value) << v.name << " " << mode;
                 EXPECT_EQ(trimmed(run("fdtget " + shq(blob) + " /__fixups__ reboot_mode").out),
                           "/fragment@1:target:0") << v.name;
             } else {
