@@ -12,29 +12,14 @@
 
 using namespace testsupport;
 
-namespace {
-struct RootGuard
-{
-    explicit RootGuard(const std::string &root)
-    {
-        setenv("IMGSMITH_ROOT", root.c_str(), 1);
-        imgsmith::resetSimRootCache();
-    }
-    ~RootGuard()
-    {
-        unsetenv("IMGSMITH_ROOT");
-        imgsmith::resetSimRootCache();
-    }
-};
-} // namespace
-
 TEST(SimRoot, PathsMapBelowRootOnlyWhenSet)
 {
-    unsetenv("IMGSMITH_ROOT");
+    SimRoot g;
+    g.unsetEnv("IMGSMITH_ROOT");
     imgsmith::resetSimRootCache();
     EXPECT_EQ(imgsmith::sysPath("/proc/cpuinfo"), "/proc/cpuinfo");
 
-    RootGuard g("/sim/board/");
+    g.setEnv("IMGSMITH_ROOT", "/sim/board/");
     EXPECT_EQ(imgsmith::simRoot(), "/sim/board");
     EXPECT_EQ(imgsmith::sysPath("/proc/cpuinfo"), "/sim/board/proc/cpuinfo");
     // Resolving twice must not nest the root.
@@ -85,7 +70,8 @@ TEST(Log2File, ConcurrentRecordsStayWhole)
 TEST(Log2File, UnopenableFileIsIgnored)
 {
     TempDir d;
-    RootGuard g(d.path() + "/no-such-dir");
+    SimRoot g;
+    g.setEnv("IMGSMITH_ROOT", d.path() + "/no-such-dir");
     log2file("dropped %d\n", 1); // must not crash or create anything
     EXPECT_NE(access((d.path() + "/no-such-dir").c_str(), F_OK), 0);
 }

@@ -113,9 +113,9 @@ TEST(RunCmdThread, EventModePostsLinesToTheReceiverThread)
     EXPECT_TRUE(t->lines().isEmpty());
 }
 
-TEST(RunCmdThread, EventModeDeliversEveryLineInOrder)
+TEST(RunCmdThread, NoLineIsLostOrReordered)
 {
-    Receiver r;
+    Receiver r, e;
     std::unique_ptr<RunCmdThread> t(shell("i=1; while [ $i -le 200 ]; do echo line$i; i=$((i+1)); done",
                                           false, kType, &r));
     runToEnd(*t);
@@ -124,15 +124,12 @@ TEST(RunCmdThread, EventModeDeliversEveryLineInOrder)
     ASSERT_EQ(got.size(), 200);
     for (int i = 0; i < 200; ++i)
         EXPECT_EQ(got[i], QString("line%1").arg(i + 1));
-}
 
-TEST(RunCmdThread, StandardErrorOnlyIsNotLost)
-{
-    Receiver r;
-    std::unique_ptr<RunCmdThread> t(shell("echo only-error >&2; exit 1", false, kType, &r));
-    runToEnd(*t);
-    EXPECT_EQ(flatten(r.events), QStringList({"only-error", ""}));
-    EXPECT_EQ(t->exitCode(), 1);
+    // Standard error alone, in event and in line mode.
+    std::unique_ptr<RunCmdThread> errOnly(shell("echo only-error >&2; exit 1", false, kType, &e));
+    runToEnd(*errOnly);
+    EXPECT_EQ(flatten(e.events), QStringList({"only-error", ""}));
+    EXPECT_EQ(errOnly->exitCode(), 1);
 
     std::unique_ptr<RunCmdThread> lines(shell("echo e1 >&2; echo e2 >&2", true));
     runToEnd(*lines);
