@@ -85,15 +85,6 @@ TEST(BoardIdentify, KernelReportsPickTheirRow)
     }
 }
 
-TEST(BoardIdentify, AllwinnerBoardIdLine)
-{
-    SimBoard sim;
-    sim.put("sys/class/sunxi_info/sys_info", "sunxi_platform    : Sun8iw7p1\nsunxi_board_id    : 7(0)\n");
-    EXPECT_EQ(readAllwinnerBoardID(), "7(0)");
-    sim.put("sys/class/sunxi_info/sys_info", "sunxi_board_id : 4(0) : x\nSUNXI_BOARD_ID:   2(0)\n");
-    EXPECT_EQ(readAllwinnerBoardID(), "2(0)");
-}
-
 TEST(BoardIdentify, UnknownRevisionWithoutCatchAllGivesARecordNamedAfterTheHardware)
 {
     SimBoard sim;
