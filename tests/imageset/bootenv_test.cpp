@@ -32,8 +32,7 @@ TEST_F(ImageSetTest, EnvConfRewriteDropsDataArgument)
     EXPECT_EQ(os.getEnvConf(false), path + "/env.conf");
 
     const QString tmp = s2q(m_root + "/tmp/mntsdcarddebiannexell");
-    ASSERT_EQ(run("mkdir -p " + shq(q2s(tmp))).status, 0);
-    writeFile(q2s(tmp + "/env.conf"), "stale contents that must go\n");
+    m_sim.put("tmp/mntsdcarddebiannexell/env.conf", "stale contents that must go\n");
     const QString out = os.getEnvConf(true);
     EXPECT_EQ(out, tmp + "/env.conf");
     EXPECT_EQ(readFile(q2s(out)),
@@ -75,7 +74,7 @@ TEST_F(ImageSetTest, EnvConfFallsBackToTheSource)
     EXPECT_TRUE(debugHas("Fail to open \"" + broken + "/env.conf\""));
 
     const QString blocked = makeSet("blocked", {{"partmap.txt", "p"}, {"env.conf", kEnvConf}});
-    ASSERT_EQ(run("mkdir -p " + shq(m_root + "/tmp/mntsdcardblocked/env.conf")).status, 0);
+    m_sim.mkdir("tmp/mntsdcardblocked/env.conf");
     EXPECT_EQ(OSConfig(blocked, files).getEnvConf(true), blocked + "/env.conf");
     EXPECT_TRUE(debugHas("Fail to create and open \"" + s2q(m_root) + "/tmp/mntsdcardblocked/env.conf\""));
 

@@ -184,8 +184,7 @@ TEST_F(ImageSetTest, RawImageGetsIdbloaderOnUfsRockchipBoard)
 
 TEST_F(ImageSetTest, TmpImagePathUnderTheRoot)
 {
-    const std::string setDir = m_root + "/mnt/sd/ubuntu-22";
-    ASSERT_EQ(run("mkdir -p " + shq(setDir)).status, 0);
+    const std::string setDir = m_sim.mkdir("mnt/sd/ubuntu-22");
     OSConfig os;
     os.imagePath = s2q(setDir);
     const QString expected = s2q(m_root + "/tmp/mntsdubuntu22");
@@ -228,8 +227,7 @@ TEST_F(ImageSetTest, AutoStartMatchesDirectoryOrRawFile)
     // Through the configuration file: relative to the mounted SD card.
     EXPECT_FALSE(dir.isAutoStart());
     writeFile(m_root + "/mnt/sdcard/imgsmith.conf", "[General]\nautoStart=ubuntu/\n");
-    ASSERT_EQ(run("mkdir -p " + shq(m_root + "/proc")).status, 0);
-    writeFile(m_root + "/proc/mounts", "/dev/mmcblk0p1 /mnt/sdcard vfat rw 0 0\n");
+    m_sim.put("proc/mounts", "/dev/mmcblk0p1 /mnt/sdcard vfat rw 0 0\n");
     EXPECT_TRUE(dir.isAutoStart());
     writeFile(m_root + "/proc/mounts", "");
     EXPECT_FALSE(dir.isAutoStart());

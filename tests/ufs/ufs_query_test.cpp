@@ -159,10 +159,10 @@ TEST(UfsFindDevice, FirstUfsBsgEntryAndItsHost)
     EXPECT_EQ(bsg_find_device(path, sizeof path, &host), -ENODEV);
     EXPECT_EQ(GetCapturedStderr(), "Err: Directory cannot be opened!\n");
 
-    ASSERT_EQ(run("mkdir -p " + shq(d.file("dev/bsg")) + " && touch " + shq(d.file("dev/bsg/0:0:0:0"))).status, 0);
+    d.put("dev/bsg/0:0:0:0", "");
     EXPECT_EQ(bsg_find_device(path, sizeof path, &host), -ENODEV);
 
-    writeFile(d.file("dev/bsg/ufs-bsg3"), "");
+    d.put("dev/bsg/ufs-bsg3", "");
     ASSERT_EQ(bsg_find_device(path, sizeof path, &host), 0);
     EXPECT_STREQ(path, "/dev/bsg/ufs-bsg3");
     EXPECT_EQ(host, 3);

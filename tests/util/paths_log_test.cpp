@@ -36,8 +36,7 @@ TEST(SimRoot, KernelReleaseFromRootThenUname)
     SimRoot d;
     const std::string unameRelease = imgsmith::kernelRelease();
     EXPECT_FALSE(unameRelease.empty());
-    run("mkdir -p " + shq(d.file("proc/sys/kernel")));
-    writeFile(d.file("proc/sys/kernel/osrelease"), "4.4.179-custom\n");
+    d.put("proc/sys/kernel/osrelease", "4.4.179-custom\n");
     EXPECT_EQ(imgsmith::kernelRelease(), "4.4.179-custom");
 }
 

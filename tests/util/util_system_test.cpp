@@ -117,12 +117,10 @@ TEST(UtilLeds, WritesOnlyExistingAttributes)
 {
     MountedBoard b;
     const std::string leds = b.dir.file("sys/class/leds");
-    run("mkdir -p " + shq(leds + "/status_led") + " " + shq(leds + "/led2") + " "
-        + shq(leds + "/lan_led"));
-    writeFile(leds + "/status_led/trigger", "none");
-    writeFile(leds + "/status_led/delay_on", "500");
-    writeFile(leds + "/led2/trigger", "none");   // no delay files: timer attributes missing
-    writeFile(leds + "/lan_led/trigger", "none");
+    b.dir.put("sys/class/leds/status_led/trigger", "none");
+    b.dir.put("sys/class/leds/status_led/delay_on", "500");
+    b.dir.put("sys/class/leds/led2/trigger", "none");   // no delay files: timer attributes missing
+    b.dir.put("sys/class/leds/lan_led/trigger", "none");
 
     Util::setStatusLEDQuickFlash();
     EXPECT_EQ(readFile(leds + "/status_led/trigger"), "timer");
@@ -146,17 +144,13 @@ TEST(UtilBoard, AllwinnerBoardIdAndMacAddress)
 {
     MountedBoard b;
     EXPECT_EQ(Util::readAllwinnerBoardID(), "");
-    run("mkdir -p " + shq(b.dir.file("sys/class/sunxi_info")));
-    writeFile(b.dir.file("sys/class/sunxi_info/sys_info"),
-              "sunxi_chipid      : 2c21020e:786b6a62:5c000000\n"
-              "  SUNXI_Board_ID  :  Board_Ab1 \n");
+    b.dir.put("sys/class/sunxi_info/sys_info", "sunxi_chipid      : 2c21020e:786b6a62:5c000000\n"
+                                               "  SUNXI_Board_ID  :  Board_Ab1 \n");
     EXPECT_EQ(Util::readAllwinnerBoardID(), "board_ab1");
 
     char mac[32];
-    const std::string net = b.dir.file("sys/class/net");
-    run("mkdir -p " + shq(net + "/eth0") + " " + shq(net + "/bad"));
-    writeFile(net + "/eth0/address", "8a:2b:3c:4d:5e:6f\n");
-    writeFile(net + "/bad/address", "8a:2b\n");
+    b.dir.put("sys/class/net/eth0/address", "8a:2b:3c:4d:5e:6f\n");
+    b.dir.put("sys/class/net/bad/address", "8a:2b\n");
     ASSERT_EQ(Util::getMacAddress("eth0", mac, sizeof mac), 0);
     EXPECT_STREQ(mac, "8a:2b:3c:4d:5e:6f");
     EXPECT_EQ(Util::getMacAddress("bad", mac, sizeof mac), -1);
@@ -179,8 +173,7 @@ TEST(UtilMemory, MeminfoFiguresInMiB)
     if (!haveTool("awk"))
         GTEST_SKIP() << "awk not installed";
     MountedBoard b;
-    writeFile(b.dir.file("proc/meminfo"),
-              "MemTotal:        4028196 kB\nMemFree:          523775 kB\n");
+    b.dir.put("proc/meminfo", "MemTotal:        4028196 kB\nMemFree:          523775 kB\n");
     EXPECT_EQ(Util::GetMemInfoMB(), 3933);   // 4028196 / 1024 = 3933.78, toward zero
     EXPECT_EQ(Util::GetFreeMemMB(), 511);
 }

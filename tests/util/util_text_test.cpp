@@ -122,20 +122,19 @@ TEST(UtilCommand, HasCommandFoundFollowsPath)
 TEST(UtilKernel, VersionNumbersFromRelease)
 {
     SimRoot d;
-    run("mkdir -p " + shq(d.file("proc/sys/kernel")));
     EXPECT_EQ(Util::getKernelVersion(nullptr, 3), -1);
 
     int v[3] = {9, 9, 9};
-    writeFile(d.file("proc/sys/kernel/osrelease"), "4.4.179-rockchip\n");
+    d.put("proc/sys/kernel/osrelease", "4.4.179-rockchip\n");
     ASSERT_EQ(Util::getKernelVersion(v, 3), 0);
     EXPECT_EQ(v[0], 4); EXPECT_EQ(v[1], 4); EXPECT_EQ(v[2], 0);
     EXPECT_TRUE(Util::isKernelVersionAtLeast4());
-    writeFile(d.file("proc/sys/kernel/osrelease"), "3.4.39\n");
+    d.put("proc/sys/kernel/osrelease", "3.4.39\n");
     EXPECT_FALSE(Util::isKernelVersionAtLeast4());
 
     // More numbers than room: only `count` entries are touched.
     int two[3] = {7, 7, 7};
-    writeFile(d.file("proc/sys/kernel/osrelease"), "6.1.57.1\n");
+    d.put("proc/sys/kernel/osrelease", "6.1.57.1\n");
     ASSERT_EQ(Util::getKernelVersion(two, 2), 0);
     EXPECT_EQ(two[0], 6); EXPECT_EQ(two[1], 1); EXPECT_EQ(two[2], 7);
 }
