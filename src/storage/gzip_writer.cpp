@@ -4,6 +4,8 @@
 #include "storage/copy_pipeline.h"
 #include "storage/imagewriter.h"
 #include "storage/input_error.h"
+#include "storage/write_verify.h"
+#include "storage/xz_block_writer.h"
 #include "util/log2file.h"
 
 #include <cstdlib>
@@ -55,6 +57,35 @@ int write_raw_gz(const char *device, int64_t offset, int64_t partitionSize, FILE
                                 fileCount, fileIndex);
 }
 
+static void log_too_big(int64_t partitionSize)
+{
+    log2file("\ninflated image runs past the end of the partition (%lld bytes)\n", static_cast<long long>(partitionSize));
+}
+
+// The size is in the index: an image too big for the partition is refused
+// before anything is written.
+static int write_xz_blocks(xz_block_writer &blocks, const char *device, int64_t offset, int64_t partitionSize,
+                           int64_t fileSize)
+{
+    log2file(">     ");
+    if (partitionSize > 0 && blocks.uncompressed_size() > partitionSize) {
+        log_too_big(partitionSize);
+        return -EFBIG;
+    }
+    device_sink sink(device);
+    int ret = blocks.run(sink, offset, [fileSize](int64_t done) { pipeline_progress(std::min(done, fileSize - 1)); });
+    if (ret == 0) {
+        pipeline_progress(fileSize);
+    } else if (ret == -1 && !blocks.error().empty()) {
+        log2file("xz decoding failed: %s\n", blocks.error().c_str());
+        image_input_record("xz: %s after %lld compressed bytes", blocks.error().c_str(),
+                           static_cast<long long>(blocks.failed_at()));
+    } else if (ret != MMC_COPY_CANCELLED) {
+        ret = -1;
+    }
+    return ret;
+}
+
 int write_raw_compressed(image_compression kind, const char *device, int64_t offset, int64_t partitionSize,
                          FILE *fp, int64_t fileSize, const char *imageName, const char *partitionName,
                          int fileCount, int fileIndex)
@@ -65,6 +96,17 @@ int write_raw_compressed(image_compression kind, const char *device, int64_t off
         log2file(": out of memory");
         stream_release();
         return -1;
+    }
+    // A multi-block xz file goes block by block, out of order. Not while
+    // verifying: the record of what was written needs device order.
+    if (kind == IMAGE_XZ && !stream_verify_enabled()) {
+        const int fd = fileno(fp);
+        std::unique_ptr<xz_block_writer> blocks = xz_block_writer::open(fd, lseek(fd, 0, SEEK_CUR), fileSize);
+        if (blocks) {
+            const int ret = write_xz_blocks(*blocks, device, offset, partitionSize, fileSize);
+            stream_release();
+            return ret;
+        }
     }
     std::unique_ptr<codec_source> src = open_source(kind, fp, false);
     if (!src) {
@@ -99,8 +141,7 @@ int write_raw_compressed(image_compression kind, const char *device, int64_t off
         if (n == 0)
             return 0;
         if (n > limit - out) {
-            log2file("\ninflated image runs past the end of the partition (%lld bytes)\n",
-                     static_cast<long long>(partitionSize));
+            log_too_big(partitionSize);
             tooBig = true;
             return -1;
         }

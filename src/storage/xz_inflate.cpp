@@ -3,6 +3,7 @@
 // one block goes through a single thread as with the plain decoder.
 #include "storage/codec_source.h"
 #include "storage/mmc.h"
+#include "storage/xz_block_writer.h"
 
 #include <algorithm>
 #include <cstring>
@@ -11,27 +12,6 @@
 namespace storage_internal {
 
 namespace {
-
-const char *lzma_message(lzma_ret r)
-{
-    // The texts the xz tool prints for the same conditions.
-    switch (r) {
-    case LZMA_FORMAT_ERROR:
-        return "file format not recognized";
-    case LZMA_DATA_ERROR:
-        return "compressed data is corrupt";
-    case LZMA_BUF_ERROR:
-        return "unexpected end of input";
-    case LZMA_MEM_ERROR:
-        return "out of memory";
-    case LZMA_MEMLIMIT_ERROR:
-        return "memory usage limit reached";
-    case LZMA_OPTIONS_ERROR:
-        return "unsupported options";
-    default:
-        return "internal error";
-    }
-}
 
 class xz_source : public codec_source
 {
@@ -43,10 +23,8 @@ public:
     {
         if (!m_in.valid())
             return false;
-        const uint64_t phys = lzma_physmem();
-        // A file that needs more than half the memory even on one thread
-        // would push the board into the OOM killer: refuse it instead.
-        const uint64_t stop = phys > 0 ? std::max<uint64_t>(phys / 2, uint64_t(128) << 20) : UINT64_MAX;
+        uint64_t stop = 0, threading = 0;
+        xz_memory_limits(&stop, &threading);
         // The peek wants the first bytes only: the plain decoder stops there,
         // where a decoder thread would expand its whole first block.
         if (peek)
@@ -58,13 +36,9 @@ public:
         // data rather than as the end of input it is.
         mt.flags = LZMA_CONCATENATED;
         mt.threads = std::max<uint32_t>(1, lzma_cputhreads());
-        // Each decoder thread holds a whole block and its dictionary. The
-        // copy slots already take BUFFER_SIZE: the threads may use a few
-        // times that, never more than a quarter of the memory; beyond that
-        // the decoder runs fewer threads, down to one.
-        mt.memlimit_threading = uint64_t(4) * static_cast<uint64_t>(BUFFER_SIZE);
-        if (phys > 0)
-            mt.memlimit_threading = std::min(mt.memlimit_threading, phys / 4);
+        // Each decoder thread holds a whole block and its dictionary; beyond
+        // the limit the decoder runs fewer threads, down to one.
+        mt.memlimit_threading = threading;
         mt.memlimit_stop = stop;
         return lzma_stream_decoder_mt(&m_strm, &mt) == LZMA_OK;
     }
@@ -90,7 +64,7 @@ public:
             if (r == LZMA_STREAM_END)
                 m_done = true;
             else if (r != LZMA_OK)
-                return fail(lzma_message(r));
+                return fail(xz_message(r));
         }
         return static_cast<int64_t>(cap - m_strm.avail_out);
     }

@@ -117,8 +117,13 @@ TEST_P(CompressedImage, DamagedStreamsFailWithTheirCause)
         {"wrong magic", magic},
         {"empty", ""}};
     const std::string prefix = std::string(image_compression_name(kind())) + ": ";
-    for (const auto &c : bad) {
-        SCOPED_TRACE(c.first);
+    // With slots large enough, a multi-block xz file is decoded block by
+    // block on several threads instead: it must fail the same way.
+    const int small = BUFFER_SIZE;
+    for (const auto &c : bad)
+      for (int bs : {small, 16 << 20}) {
+        SCOPED_TRACE(c.first + " " + std::to_string(bs));
+        BUFFER_SIZE = bs;
         const std::string path = put("bad" + std::string(GetParam().ext), c.second);
         // The tool itself agrees that the stream is broken.
         EXPECT_NE(run(std::string(GetParam().tool) + " -t -q " + shq(path) + " 2>/dev/null").status, 0);
@@ -130,7 +135,38 @@ TEST_P(CompressedImage, DamagedStreamsFailWithTheirCause)
             EXPECT_LT(p, 100);
         EXPECT_TRUE(zeroAt(target, 0, OFFSET));
         EXPECT_TRUE(zeroAt(target, OFFSET + 700000, OFFSET));
+      }
+}
+
+// The threads of the block-by-block decoder stop on a cancel and on a
+// device that fails mid-copy; neither reports success.
+TEST_F(StorageTest, XzBlocksStopOnCancelAndOnAFailingDevice)
+{
+    if (!haveTool("xz"))
+        GTEST_SKIP() << "xz missing";
+    BUFFER_SIZE = 16 << 20;
+    const std::string raw = put("img", imageData(4 << 20, 7)), packed = raw + ".xz";
+    ASSERT_EQ(run("xz -1 -T2 --block-size=1048576 -c < " + shq(raw) + " > " + shq(packed)).status, 0);
+    const auto write = [&](const std::string &target) {
+        EXPECT_GE(mmc_open(target.c_str()), 0);
+        const int ret = write_raw_compressed(IMAGE_XZ, target.c_str(), 0, 0, openRead(packed), fileSize(packed),
+                                             "img", "root", 1, 1);
+        EXPECT_EQ(mmc_release(), 0);
+        return ret;
+    };
+    std::atomic<bool> cancel{false};
+    stream_set_cancel_flag(&cancel);
+    gui_setup_progress_report_function(
+        "test", [&](bool, const std::string &, const std::string &, int, int, int) { cancel = true; }, nullptr);
+    EXPECT_EQ(write(makeTarget("cancelled.img", 4 << 20)), MMC_COPY_CANCELLED);
+    stream_set_cancel_flag(nullptr);
+    {
+        FileSizeLimit limit(2 << 20);
+        EXPECT_EQ(write(makeTarget("full.img", 0)), -1);
     }
+    EXPECT_NE(log().find("errno=27"), std::string::npos);
+    for (int p : percents(m_progress))
+        EXPECT_LT(p, 100);
 }
 
 INSTANTIATE_TEST_SUITE_P(Codecs, CompressedImage, ::testing::ValuesIn(CODECS),
