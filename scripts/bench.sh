@@ -203,6 +203,7 @@ cat "$IMG" "$GZ" "$XZ" "$ZST" "$SIMG" "$DCIMG" "$MFIMG" > /dev/null
 CASES=(
 "raw|imgsmith|$BENCH raw '$IMG' @T@ $BUFFER|$IMG"
 "raw|verify|$BENCH raw-verify '$IMG' @T@ $BUFFER|$IMG"
+"raw|read|dd if=@T@ of=/dev/null iflag=direct bs=16M count=$(((BYTES + 16777215) / 16777216)) status=none|$IMG"
 "raw|cat|cat '$IMG' 1<>@T@ && sync -d @T@|$IMG"
 "raw|dd|dd if='$IMG' of=@T@ bs=64M conv=notrunc,fdatasync status=none|$IMG"
 "raw|dd-direct|dd if='$IMG' of=@T@ bs=16M oflag=direct conv=notrunc,fdatasync status=none|$IMG"
@@ -253,6 +254,12 @@ run_case() {
     [ "$who/$group" = simg2img/dontcare ] && [ ! -b "$t" ] && ref=$IMG
     if [ "$group" = backup ]; then
         out=$OUT
+    elif [ "$who" = read ]; then
+        # The device's own time to read back what imgsmith raw leaves there
+        # (zeroed ranges included), which the read-back verification cannot
+        # beat.
+        prefill "$t"
+        $BENCH raw "$IMG" "$t" "$BUFFER" > /dev/null
     else
         prefill "$t"
     fi
@@ -295,7 +302,7 @@ report() {
         if [ "$who" = imgsmith ]; then
             for ((j = 0; j < n; j++)); do
                 IFS='|' read -r g2 w2 _ _ <<< "${CASES[$j]}"
-                [ "$g2" = "$group" ] && [ "$w2" != imgsmith ] && [ "$w2" != before ] && [ "$w2" != verify ] || continue
+                [ "$g2" = "$group" ] && [ "$w2" != imgsmith ] && [ "$w2" != before ] && [ "$w2" != verify ] && [ "$w2" != read ] || continue
                 local tj
                 tj=$(echo "${WALL[$load/$kind/$j]}" | median)
                 if [ -z "$best" ] || awk -v a="$tj" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$tj; fi
@@ -304,6 +311,11 @@ report() {
         elif [ "$who" = verify ]; then
             # The install with read-back against the install alone (case 0).
             ratio=$(awk -v a="$t" -v b="$(echo "${WALL[$load/$kind/0]}" | median)" 'BEGIN { if (b > 0) printf "%.2fv", a / b }')
+        elif [ "$who" = read ]; then
+            # What verifying adds to the install (cases 1 and 0) against
+            # this read.
+            ratio=$(awk -v r="$t" -v v="$(echo "${WALL[$load/$kind/1]}" | median)" \
+                        -v i="$(echo "${WALL[$load/$kind/0]}" | median)" 'BEGIN { if (r > 0) printf "%.2fr", (v - i) / r }')
         fi
         printf '%-11s %-9s %8s %7s %7s %6s %7s\n' "$group" "$who" "$t" \
             "$(awk -v s="$BYTES" -v t="$t" 'BEGIN { if (t > 0) printf "%.0f", s / 1e6 / t }')" \
@@ -357,3 +369,5 @@ echo
 echo "MB/s = image bytes (${BYTES}) / median wall seconds; CPU s = median user + system seconds;"
 echo "ratio = best peer's median wall time / imgsmith's; every output compared with cmp."
 echo "verify = imgsmith raw with read-back verification; its ratio (v) = its wall time / imgsmith raw's."
+echo "read = dd iflag=direct bs=16M reading back what imgsmith raw wrote (the target's read time);"
+echo "its ratio (r) = (verify's wall time - imgsmith raw's) / this read time."

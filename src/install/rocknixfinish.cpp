@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "install/writtenimage.h"
 #include "storage/imagewriter.h"
 #include "storage/mmc.h"
 #include "util/log2file.h"
@@ -88,6 +89,8 @@ QString writeUbootOpen(const QByteArray &dev, const QString &ubootPath, int64_t 
         if (ret < 0) {
             log2file("write_image %s returned %d\n", file.constData(), ret);
             error = QStringLiteral("Failed to write image file %1 to %2.").arg(ubootPath, QString::fromLocal8Bit(dev));
+        } else {
+            error = verifyWrittenLoader(dev.constData(), ubootPath, QStringLiteral("uboot"));
         }
     }
     if (fclose(fp) != 0 && error.isEmpty())

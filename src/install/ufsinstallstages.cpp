@@ -2,6 +2,7 @@
 
 #include "board/boardhardwareinfo.h"
 #include "board/targetdevice.h"
+#include "install/writtenimage.h"
 #include "storage/mmc.h"
 #include "storage/rkparm.h"
 #include "storage/ufs.h"
@@ -220,6 +221,10 @@ bool ufsWriteBootLoader(const UfsBootPlan &plan, const TargetDevice &bootDevice,
             if (ret != 0)
                 log2file("write_rk_idb return %d\n", ret);
             ok = ret == 0;
+            if (ok) {
+                message = verifyWrittenLoader(unit.constData(), loaderShown, QStringLiteral("boot LU"));
+                ok = message.isEmpty();
+            }
         }
         if (fclose(fp) != 0)
             log2file("closing %s failed: %s\n", qPrintable(loaderShown), strerror(errno));

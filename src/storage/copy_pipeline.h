@@ -143,6 +143,9 @@ private:
 // Bytes a writer puts on the device around the pipeline go in by
 // write_record_add, in device order with the rest.
 void write_record_reset();
+// For a writer that puts copies of a loader or parameter block on the
+// device itself: starts a record whose summary says so (written_summary).
+void write_record_copies_begin();
 void write_record_add(const uint8_t *data, int64_t dst, int64_t len, size_t patternLen);
 void write_record_chunk(const pipe_chunk &c);
 void write_record_sink_active(bool on);

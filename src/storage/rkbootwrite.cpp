@@ -1,6 +1,7 @@
 // Writers of the Rockchip IDB loader copies and the parameter block copies.
 #include "storage/rkparm.h"
 
+#include "storage/copy_pipeline.h"
 #include "storage/mmc.h"
 #include "util/log2file.h"
 
@@ -51,9 +52,17 @@ std::unique_ptr<uint8_t[]> read_area_source(const char *what, int64_t areaSize, 
     return buf;
 }
 
+// Writes through mmc_write and records each whole copy for the read-back
+// (write_verify.h): these copies do not go through the copy stream.
 part_write_fn mmc_writer()
 {
-    return [](const char *dev, int64_t off, int64_t len, const void *buf) { return mmc_write(dev, off, len, buf); };
+    storage_internal::write_record_copies_begin();
+    return [](const char *dev, int64_t off, int64_t len, const void *buf) {
+        const int64_t r = mmc_write(dev, off, len, buf);
+        if (r == len)
+            storage_internal::write_record_add(static_cast<const uint8_t *>(buf), off, len, static_cast<size_t>(len));
+        return r;
+    };
 }
 
 } // namespace

@@ -308,10 +308,23 @@ TEST_F(InstallJob, VerifiedInstallsReadBackEveryImage)
         });
         ASSERT_EQ(rec.errorText(), "");
         ASSERT_EQ(written.size(), 2);
+        // Each verifying percent after the first is followed by its speed
+        // event, as in the copy; the last one has checked it all.
         QMap<int, QList<int>> checks;
-        for (const RecordedEvent &e : rec.ofType(1100))
-            if (e.verifying)
-                checks[e.fileIndex].append(e.percent);
+        for (int k = 0; k < rec.events.size(); ++k) {
+            const RecordedEvent &e = rec.events[k];
+            if (e.type != 1100 || !e.verifying)
+                continue;
+            checks[e.fileIndex].append(e.percent);
+            if (e.percent == 0)
+                continue;
+            ASSERT_LT(k + 1, rec.events.size());
+            const RecordedEvent &s = rec.events[k + 1];
+            EXPECT_EQ(s.type, 1101);
+            EXPECT_EQ(s.imageName, e.imageName);
+            EXPECT_EQ(s.bytesDone * 100 / s.bytesTotal, e.percent);
+            EXPECT_EQ(s.bytesDone == s.bytesTotal, e.percent == 100);
+        }
         EXPECT_EQ(checks.size(), verify ? 2 : 0);
         for (int i = 0; i < 2; ++i) {
             EXPECT_TRUE(deviceRangeEquals(sources[i], offsets[i]));
@@ -325,18 +338,36 @@ TEST_F(InstallJob, VerifiedInstallsReadBackEveryImage)
     }
 
     // A byte that changes on the device after the flush fails the install,
-    // naming the image, the partition and where the differing MiB starts.
-    makeDevice(16 * MiB);
-    write_verify_set_test_hook([&] {
-        std::vector<uint8_t> b = readBytes(device(), 0x100000 + MiB + 50, 1);
-        b[0] ^= 1;
-        writeBytes(device(), 0x100000 + MiB + 50, b);
-    });
-    EventLog rec = install(mapSet(), [](SDUpdateThread &job) { job.setVerifyAfterWrite(true); });
-    write_verify_set_test_hook(nullptr);
-    EXPECT_EQ(rec.errorText(), "Verification failed: /mnt/sdcard/set/boot.img (partition boot) differs from what "
-                               "was written at device offset 2097152.");
-    EXPECT_EQ(rec.count(1111), 0);
+    // naming the image, the partition and where the differing MiB starts:
+    // in an image, and in the second IDB loader copy, which its writer puts
+    // on the device itself.
+    blob(setFile("idbloader.img"), 100000, 4);
+    writeFile(setFile("rk.txt"), "FIRMWARE_VER: 1.0\nMACHINE_MODEL: RK3399\nMANUFACTURER: RK3399\n"
+                                 "CMDLINE: mtdparts=rk29xxnand:-@0x00004000(boot)\n");
+    struct Fault
+    {
+        OSConfig set;
+        int64_t flip;
+        const char *error;
+    };
+    const Fault faults[] = {
+        {mapSet(), 0x100000 + MiB + 50, "/mnt/sdcard/set/boot.img (partition boot) differs from what was written "
+                                        "at device offset 2097152."},
+        {rawSet("rk.txt"), 64 * 512 + 0x80000 + 99, "/mnt/sdcard/set/idbloader.img (partition idbloader.img) differs "
+                                                    "from what was written at device offset 32768."},
+    };
+    for (const Fault &f : faults) {
+        makeDevice(16 * MiB);
+        write_verify_set_test_hook([&] {
+            std::vector<uint8_t> b = readBytes(device(), f.flip, 1);
+            b[0] ^= 1;
+            writeBytes(device(), f.flip, b);
+        });
+        EventLog rec = install(f.set, [](SDUpdateThread &job) { job.setVerifyAfterWrite(true); });
+        write_verify_set_test_hook(nullptr);
+        EXPECT_EQ(rec.errorText(), QStringLiteral("Verification failed: ") + f.error);
+        EXPECT_EQ(rec.count(1111), 0);
+    }
 }
 
 TEST_F(InstallJob, FullDeviceFailsTheWrite)
@@ -400,9 +431,11 @@ TEST_F(InstallJob, NullSystemDeviceIsSkippedAndParameterTextClassifiedAsMap)
     blob(setFile("kernel.img"), 300000, 5);
     writeFile(setFile("rk.txt"), "FIRMWARE_VER: 1.0\nMACHINE_MODEL: RK3399\nMANUFACTURER: RK3399\n"
                                  "CMDLINE: mtdparts=rk29xxnand:0x00001000@0x00002000(kernel),-@0x00004000(rootfs)\n");
-    rec = install(rawSet("rk.txt"));
+    // Verified: the loader and parameter copies are read back too.
+    rec = install(rawSet("rk.txt"), [](SDUpdateThread &job) { job.setVerifyAfterWrite(true); });
     ASSERT_EQ(rec.errorText(), "");
     EXPECT_TRUE(deviceRangeEquals(setFile("idbloader.img"), 64 * 512));
+    EXPECT_TRUE(deviceRangeEquals(setFile("idbloader.img"), 64 * 512 + 0x80000));
     EXPECT_TRUE(deviceRangeEquals(setFile("kernel.img"), (0x2000 + 8192) * 512));
     EXPECT_EQ(std::string(reinterpret_cast<const char *>(readBytes(device(), 8192 * 512, 4).data()), 4), "PARM");
 }

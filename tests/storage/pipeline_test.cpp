@@ -1,6 +1,7 @@
 // What overlapping reads and writes could break: stopping on either side's
 // failure, cancelling between chunks, byte-exact output for odd chunk sizes.
 #include "sparse_builder.h"
+#include "storage/rkparm.h"
 #include "storage/write_verify.h"
 #include "storage_fixture.h"
 
@@ -182,11 +183,14 @@ TEST_F(StorageTest, ReadBackNamesTheFirstDifferingMiB)
     const std::vector<uint8_t> d = patternBytes(2 * MiB, 5);
     const std::string raw = put("r.img", patternBytes(5 * MiB + 777, 6));
     const std::string simg = put("s.simg", SparseBuilder().raw(d).fill(512, 0).fill(256, 0x01020304).skip(512).raw(d).bytes());
+    // The IDB loader's writer puts its two copies on the device itself.
+    const std::string idb = put("idb.img", patternBytes(200000, 8));
     struct Case
     {
         std::string image;
         int64_t base, flip;   // image offset on the device, changed byte from there
         int64_t expected;     // -1: no difference
+        decltype(&write_image) writer = write_image;
     };
     const Case cases[] = {
         {raw, odd, 3 * MiB + 100, 3 * MiB},
@@ -196,6 +200,7 @@ TEST_F(StorageTest, ReadBackNamesTheFirstDifferingMiB)
         {simg, even, 4 * MiB + 4095, 4 * MiB},
         {simg, even, 5 * MiB + 17, -1},
         {simg, even, 7 * MiB + 9, 7 * MiB + even},
+        {idb, MiB - 4096, 0x80000 + 199999, MiB, write_rk_idb},
     };
     stream_set_verify(true);
     for (const Case &c : cases) {
@@ -207,10 +212,10 @@ TEST_F(StorageTest, ReadBackNamesTheFirstDifferingMiB)
             writeBytes(tgt, c.base + c.flip, b);
         });
         ASSERT_GE(mmc_open(tgt.c_str()), 0);
-        ASSERT_EQ(write_image(tgt.c_str(), c.base, 9 * MiB, openRead(c.image), fileSize(c.image), "v", "p", 1, 1), 0);
+        ASSERT_EQ(c.writer(tgt.c_str(), c.base, 9 * MiB, openRead(c.image), fileSize(c.image), "v", "p", 1, 1), 0);
         std::vector<int> pct;
         int64_t named = -1;
-        const int rc = write_verify_readback(tgt.c_str(), [&](int p) { pct.push_back(p); }, &named);
+        const int rc = write_verify_readback(tgt.c_str(), [&](int p, int64_t, int64_t) { pct.push_back(p); }, &named);
         EXPECT_EQ(mmc_release(), 0);
         EXPECT_EQ(rc, c.expected < 0 ? 0 : WRITE_VERIFY_MISMATCH);
         EXPECT_EQ(named, c.expected);

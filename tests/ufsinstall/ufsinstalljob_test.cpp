@@ -8,6 +8,7 @@
 #include "board/targetdevice.h"
 #include "imageset/osconfig.h"
 #include "install/sdupdatethread.h"
+#include "storage/write_verify.h"
 #include "storage/idbloader_builtin.h"
 #include "storage/mmc.h"
 #include "support/qt/installrecorder.h"
@@ -34,10 +35,11 @@ protected:
     }
 
     // The job's first error ("" when it finished).
-    QString install(const OSConfig &config)
+    QString install(const OSConfig &config, bool verify = false)
     {
         const TargetDevice ufs(TargetDeviceUFS, QStringLiteral("sda"));
         SDUpdateThread job(config, ufs, ufs);
+        job.setVerifyAfterWrite(verify);
         testing::internal::CaptureStdout();
         const EventLog log = runInstall(job);
         m_out = testing::internal::GetCapturedStdout();
@@ -102,13 +104,23 @@ TEST_F(UfsInstallJobTest, RockchipSetOnFactoryFreshUfs)
     EXPECT_NE(table.out.find("\"start\": 32768"), std::string::npos) << table.out;
     EXPECT_NE(table.out.find("\"name\": \"rootfs\""), std::string::npos) << table.out;
 
-    // The next install finds the boot unit and leaves the device's
-    // configuration alone; the new loader replaces the old one.
+    // The next install, verified, finds the boot unit and leaves the
+    // device's configuration alone; the new loader replaces the old one, and
+    // a byte of it changed behind the writer's back fails the install.
     m_model.requests.clear();
     putLoader(loader, 100 * 1024, 21);
-    ASSERT_EQ(install(set), "");
+    ASSERT_EQ(install(set, true), "");
     EXPECT_TRUE(m_model.requests.empty());
+    EXPECT_EQ(cmpAt(loader, 0, bootUnit(), kIdb), "");
     EXPECT_EQ(cmpAt(loader, 0, bootUnit(), kIdb + kCopy), "");
+    write_verify_set_test_hook([&] {
+        std::vector<uint8_t> b = readBytes(bootUnit(), kIdb + kCopy + 7, 1);
+        b[0] ^= 1;
+        writeBytes(bootUnit(), kIdb + kCopy + 7, b);
+    });
+    EXPECT_EQ(install(set, true), "Verification failed: /mnt/sdcard/debian-ufs/idbloader.img (partition boot LU) "
+                                  "differs from what was written at device offset 32768.");
+    write_verify_set_test_hook(nullptr);
 }
 
 TEST_F(UfsInstallJobTest, UfsThatCannotBeBroughtUpStopsBeforeAnyWrite)
