@@ -97,7 +97,11 @@ TEST_F(RkBootWrite, IdbAndParameterRefusals)
               -1);
     EXPECT_EQ(write_rk_parm_to(m_dev.c_str(), 0x400000, RK_PARM_AREA_BYTES - 512, p.get(), 10, recorder()), -1);
     EXPECT_TRUE(m_calls.empty());
+    // Exactly the largest text fits, in all eight copies.
+    EXPECT_EQ(write_rk_parm_to(m_dev.c_str(), 0x400000, RK_PARM_AREA_BYTES, p.get(), RK_PARM_MAX_TEXT, recorder()), 0);
+    EXPECT_EQ(m_calls.size(), 8u);
     // A short device write is a failure (negative), and it stops at once.
+    m_calls.clear();
     EXPECT_LT(write_rk_parm_to(m_dev.c_str(), 0x400000, RK_PARM_AREA_BYTES, p.get(), 100, recorder(1)), 0);
     EXPECT_EQ(m_calls.size(), 2u);
 }
