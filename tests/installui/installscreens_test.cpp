@@ -271,9 +271,10 @@ private slots:
                 cancelled.tryAcquire(1, 30000);
         });
         m_router.after = [&](QEvent *e) {
+            if (e->type() != SDUpdateThreadEvent::SDUPDATE_EVENT_TYPE)
+                return;
             auto *p = static_cast<SDUpdateThreadEvent *>(e);
-            if (e->type() == SDUpdateThreadEvent::SDUPDATE_EVENT_TYPE && !p->isError() && p->fileIndex() == 3
-                && !requested) {
+            if (!p->isError() && p->fileIndex() == 3 && !requested) {
                 requested = true;
                 onModal([](QWidget *box) {
                     auto *mb = qobject_cast<QMessageBox *>(box);
