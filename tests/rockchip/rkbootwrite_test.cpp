@@ -102,6 +102,7 @@ TEST_F(RkBootWrite, IdbAndParameterRefusals)
     EXPECT_EQ(m_calls.size(), 8u);
     // A short device write is a failure (negative), and it stops at once.
     m_calls.clear();
+    rewind(p.get());
     EXPECT_LT(write_rk_parm_to(m_dev.c_str(), 0x400000, RK_PARM_AREA_BYTES, p.get(), 100, recorder(1)), 0);
     EXPECT_EQ(m_calls.size(), 2u);
 }
