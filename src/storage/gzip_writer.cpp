@@ -4,7 +4,6 @@
 #include "storage/copy_pipeline.h"
 #include "storage/imagewriter.h"
 #include "storage/input_error.h"
-#include "storage/write_verify.h"
 #include "storage/xz_block_writer.h"
 #include "util/log2file.h"
 
@@ -97,9 +96,8 @@ int write_raw_compressed(image_compression kind, const char *device, int64_t off
         stream_release();
         return -1;
     }
-    // A multi-block xz file goes block by block, out of order. Not while
-    // verifying: the record of what was written needs device order.
-    if (kind == IMAGE_XZ && !stream_verify_enabled()) {
+    // A multi-block xz file goes block by block, out of order.
+    if (kind == IMAGE_XZ) {
         const int fd = fileno(fp);
         std::unique_ptr<xz_block_writer> blocks = xz_block_writer::open(fd, lseek(fd, 0, SEEK_CUR), fileSize);
         if (blocks) {

@@ -78,8 +78,9 @@ struct write_record
 
     void feed(const uint8_t *p, size_t n) { XXH3_64bits_update(current.get(), p, n); }
 
-    // Writers produce in rising device order, so a run that continues the
-    // open piece inside its MiB extends it; anything else starts a new one.
+    // Writers mostly produce in rising device order, so a run that
+    // continues the open piece inside its MiB extends it; anything else
+    // starts a new one.
     void add(const uint8_t *data, int64_t dst, int64_t len, size_t patternLen)
     {
         bytes += len;
@@ -397,6 +398,11 @@ int write_verify_readback(const char *path, const std::function<void(int, int64_
                           int64_t *firstBad)
 {
     g_record.close_piece();
+    // A writer that puts pieces on the device as they are ready (the blocks
+    // of an xz image) records them out of order; the read-back, and the
+    // image's hash taken from it, go in device order.
+    std::stable_sort(g_record.pieces.begin(), g_record.pieces.end(),
+                     [](const piece &a, const piece &b) { return a.off < b.off; });
     const std::vector<piece> &pieces = g_record.pieces;
     if (!g_record.hashing || pieces.empty())
         return 0;
