@@ -29,12 +29,12 @@ constexpr int64_t PIECE_GRAIN = 1 << 20;
 // Read-back: SLOTS windows of the copy memory, at most WINDOW_MAX each,
 // read and checked by READERS threads; pieces further apart than GAP_MAX
 // are read separately instead of reading the gap between them. Four reads
-// of 2 to 16 MiB in flight read a loop device or an image file as fast as
-// dd with 16 MiB blocks does; 8 MiB windows keep the memory to fault in
-// (32 MiB) and the wait of a cancel on a slow card small.
+// of 4 MiB in flight read a loop device or an image file as fast as dd with
+// 16 MiB blocks does (2 MiB as fast, 8 and 16 MiB slower: more fresh memory
+// to fault in), and a cancel waits for little on a slow card.
 constexpr int SLOTS = 4;
 constexpr int READERS = 4;
-constexpr int64_t WINDOW_MAX = 8 << 20;
+constexpr int64_t WINDOW_MAX = 4 << 20;
 constexpr int64_t GAP_MAX = 64 << 10;
 
 struct piece
