@@ -1,5 +1,6 @@
 #include "storage/backup_manifest.h"
 
+#include "storage/evp_md_ctx_free.h"
 #include "storage/mmc.h"
 #include "util/log2file.h"
 
@@ -8,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <openssl/evp.h>
 #include <unistd.h>
 #include <vector>
 
@@ -20,7 +20,7 @@ sha256_digest::sha256_digest() : m_ctx(EVP_MD_CTX_new()), m_ok(false)
 
 sha256_digest::~sha256_digest()
 {
-    EVP_MD_CTX_free(m_ctx);
+    evp_md_ctx_free()(m_ctx);
 }
 
 void sha256_digest::update(const void *data, size_t length)

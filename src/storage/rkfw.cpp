@@ -2,6 +2,7 @@
 // image), and the MD5 of everything before it as 32 hexadecimal characters.
 #include "storage/rkimage.h"
 
+#include "storage/evp_md_ctx_free.h"
 #include "storage/file_ptr.h"
 #include "util/log2file.h"
 
@@ -10,17 +11,11 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
-#include <openssl/evp.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr size_t PIECE = 1024;
-
-struct md_ctx_free
-{
-    void operator()(EVP_MD_CTX *c) const { EVP_MD_CTX_free(c); }
-};
 
 } // namespace
 
@@ -92,7 +87,7 @@ int check_md5sum(FILE *fp, int64_t length)
 {
     if (length < 0 || fseeko(fp, 0, SEEK_SET) != 0)
         return -1;
-    std::unique_ptr<EVP_MD_CTX, md_ctx_free> ctx(EVP_MD_CTX_new());
+    evp_md_ctx_ptr ctx(EVP_MD_CTX_new());
     if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1)
         return -1;
     unsigned char buf[PIECE];
