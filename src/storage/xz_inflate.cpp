@@ -1,6 +1,7 @@
-// xz images through liblzma's multi-threaded decoder: the blocks of a
-// multi-block file (xz -T) are decoded on several cores at once; a file of
-// one block goes through a single thread as with the plain decoder.
+// xz images through liblzma's multi-threaded decoder, in order: the blocks
+// of a multi-block file (xz -T) are decoded on several cores at once; a file
+// of one block goes through a single thread as with the plain decoder. Onto
+// the device, a multi-block file goes through xz_block_writer.h instead.
 #include "storage/codec_source.h"
 #include "storage/mmc.h"
 #include "storage/xz_block_writer.h"
