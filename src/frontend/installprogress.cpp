@@ -51,7 +51,7 @@ InstallProgress::InstallProgress(const OSConfig &os) : m_os(os)
 void InstallProgress::reset()
 {
     m_lastStep.clear();
-    m_startTaken = m_endTaken = false;
+    m_startTaken = m_endTaken = m_verifying = false;
     m_startNs = m_endNs = 0;
     m_fileBytes.clear();
 }
@@ -99,6 +99,7 @@ InstallScreenUpdate InstallProgress::progress(const SDUpdateThreadEvent &e)
         u.consoleInputs = returnConsoleInputs();
         return u;
     }
+    m_verifying = e.isVerifying();
     if (e.isVerifying()) {
         // The read-back of the image just written: its own step and bar,
         // outside the copy's times.
@@ -136,8 +137,10 @@ InstallScreenUpdate InstallProgress::progress(const SDUpdateThreadEvent &e)
 InstallScreenUpdate InstallProgress::speed(const SDUpdateThreadSpeedEvent &e, qint64 sinceStartMs)
 {
     InstallScreenUpdate u;
-    // The last report of each file carries its whole size.
-    m_fileBytes[e.imageName() + QLatin1Char(0x0a) + e.partitionName()] = e.bytesTotal();
+    // The last report of each file's copy carries its whole size; the
+    // read-back's speed is shown, but its bytes are not the copy's.
+    if (!m_verifying)
+        m_fileBytes[e.imageName() + QLatin1Char(0x0a) + e.partitionName()] = e.bytesTotal();
     if (sinceStartMs <= kSpeedDelayMs || e.elapsedMs() <= 0 || e.bytesDone() <= 0)
         return u;
     const qint64 rate = qint64(double(e.bytesDone()) * 1000.0 / e.elapsedMs());

@@ -82,5 +82,6 @@ private:
     bool m_endTaken = false;
     qint64 m_startNs = 0;
     qint64 m_endNs = 0;
+    bool m_verifying = false;            // the last progress was a read-back's
     QMap<QString, qint64> m_fileBytes;   // image and partition -> bytes of that file
 };

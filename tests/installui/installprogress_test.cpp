@@ -50,12 +50,16 @@ TEST(InstallProgressTexts, StepsErrorsAndCopyTimes)
     EXPECT_EQ(p.progress(SDUpdateThreadEvent(true, QString(), "cache", 5, 2, 1)).status,
               "(Step 1/2) Erasing [cache] partition ...");
     EXPECT_FALSE(p.timesTaken());
+    p.speed(SDUpdateThreadSpeedEvent("boot.img", "boot", 1000, 1000, 10), 0);
     SDUpdateThreadEvent check(false, "boot.img", "boot", 40, 2, 1);
     check.setVerifying(true);
     const InstallScreenUpdate verify = p.progress(check);
     EXPECT_EQ(verify.status, "(Step 1/2) Verifying boot.img ...");
     EXPECT_EQ(verify.percent, 40);
     EXPECT_EQ(verify.lcdLines, (QStringList{"Verifying", "boot.img", "40%"}));
+    // The read-back's speed is shown, and its bytes are not counted as copied.
+    EXPECT_TRUE(p.speed(SDUpdateThreadSpeedEvent("boot.img", "boot", 4000, 10000, 10), 6000).speed.startsWith("Speed: "));
+    EXPECT_EQ(p.transferredBytes(), 1000);
     const InstallScreenUpdate end = p.progress(SDUpdateThreadEvent(false, "rootfs.img", "rootfs", 100, 2, 2));
     EXPECT_EQ(end.percent, 100);
     EXPECT_TRUE(end.status.isEmpty());
