@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <unistd.h>
@@ -131,17 +132,14 @@ std::atomic<bool> g_sinkActive{false};
 write_record g_record;
 std::function<void()> g_testHook;
 
-struct aligned_buffer
+// Page-aligned memory for direct reads, owned like the pipeline's zeros.
+std::unique_ptr<uint8_t, void (*)(void *)> aligned_buffer(size_t n)
 {
-    uint8_t *p = nullptr;
-    explicit aligned_buffer(size_t n)
-    {
-        void *v = nullptr;
-        if (posix_memalign(&v, 4096, n) == 0)
-            p = static_cast<uint8_t *>(v);
-    }
-    ~aligned_buffer() { free(p); }
-};
+    void *v = nullptr;
+    if (posix_memalign(&v, 4096, n) != 0)
+        v = nullptr;
+    return {static_cast<uint8_t *>(v), free};
+}
 
 } // namespace
 
@@ -273,10 +271,10 @@ public:
 
     int run(const std::function<void(int, int64_t, int64_t)> &progress, int64_t *firstBad)
     {
-        aligned_buffer mem(SLOTS * m_stride);
-        if (!mem.p)
+        const auto mem = aligned_buffer(SLOTS * m_stride);
+        if (!mem)
             return -ENOMEM;
-        m_mem = mem.p;
+        m_mem = mem.get();
         int64_t total = 0, checked = 0;
         for (const piece &p : m_pieces)
             total += p.len;
