@@ -21,13 +21,6 @@ const std::pair<const char *, const char *> kRebootModes[] = {
     {"normal", "5242c300"},     {"fastboot", "5242c303"}, {"recovery", "5242c303"},
     {"bootloader", "5242c309"}, {"charge", "5242c30b"},   {"loader", "5242c301"}};
 
-std::string args(const QString &root, const QString &data, const QString &flags,
-                 const QString &extra, const QMap<QString, QString> &map = {},
-                 const QStringList &list = {}, bool noData = false)
-{
-    return dtbo_bootargs(root, data, flags, extra, map, list, noData).toStdString();
-}
-
 std::string trimmed(std::string s)
 {
     while (!s.empty() && (s.back() == '\n' || s.back() == ' '))
@@ -50,53 +43,52 @@ std::string compiledArgs(const TempDir &d, const std::string &dts, std::string *
 
 } // namespace
 
-TEST(DtboArgs, ShortForm)
-{
-    EXPECT_EQ(args("/dev/mmcblk2p8", "/dev/mmcblk2p9", "discard", ""),
-              "root=/dev/mmcblk2p8 rw rootfstype=ext4 rootflags=discard data=/dev/mmcblk2p9 "
-              "consoleblank=0 cgroup_enable=cpuset cgroup_memory=1 cgroup_enable=memory");
-    EXPECT_EQ(args("/dev/mmcblk0p8", "/dev/mmcblk0p9", "", "console=ttyFIQ0 consoleblank=0"),
-              "root=/dev/mmcblk0p8 rw rootfstype=ext4 data=/dev/mmcblk0p9 console=ttyFIQ0 "
-              "consoleblank=0" + kCgroup);
-    // Without a user map the user list is not consulted.
-    EXPECT_EQ(args("/dev/a", "/dev/b", "", "", {}, {"ro", "quiet"}),
-              "root=/dev/a rw rootfstype=ext4 data=/dev/b consoleblank=0" + kCgroup);
-}
-
-TEST(DtboArgs, MergedForm)
+TEST(DtboArgs, ShortAndMergedForms)
 {
     const QString fiq = "console=ttyFIQ0 consoleblank=0";
-    // Default map in key order, "rw", then the user's arguments.
-    EXPECT_EQ(args("/dev/nvme0n1p1", "/dev/nvme0n1p2", "discard", fiq, {{"bootdev", "mmc0"}}),
-              "cgroup_enable=memory cgroup_memory=1 console=ttyFIQ0 consoleblank=0 "
-              "data=/dev/nvme0n1p2 root=/dev/nvme0n1p1 rootflags=discard rootfstype=ext4 rw "
-              "bootdev=mmc0");
-    // "ro" from the user drops the default "rw".
-    EXPECT_EQ(args("/dev/a", "/dev/b", "", "", {{"bootdev", "x"}}, {"ro"}),
-              "cgroup_enable=memory cgroup_memory=1 consoleblank=0 data=/dev/b root=/dev/a "
-              "rootfstype=ext4 bootdev=x ro");
-    // "rw" from the user appears once, at the user's place.
-    EXPECT_EQ(args("/dev/a", "/dev/b", "", "", {{"k", "v"}}, {"rw"}),
-              "cgroup_enable=memory cgroup_memory=1 consoleblank=0 data=/dev/b root=/dev/a "
-              "rootfstype=ext4 k=v rw");
-    // A user console replaces the default one; a user rootfstype too.
-    EXPECT_EQ(args("/dev/a", "/dev/b", "", fiq, {{"console", "ttyS0,115200"}, {"rootfstype", "auto"}}),
-              "cgroup_enable=memory cgroup_memory=1 consoleblank=0 data=/dev/b root=/dev/a rw "
-              "console=ttyS0,115200 rootfstype=auto");
-    // noDataArg: no data= at all, not even the user's.
-    EXPECT_EQ(args("/dev/a", "/dev/b", "", "", {{"data", "/dev/c"}, {"bootdev", "y"}}, {}, true),
-              "cgroup_enable=memory cgroup_memory=1 consoleblank=0 root=/dev/a rootfstype=ext4 rw "
-              "bootdev=y");
-    EXPECT_EQ(args("/dev/a", "/dev/b", "", "", {}, {}, true),
-              "cgroup_enable=memory cgroup_memory=1 consoleblank=0 root=/dev/a rootfstype=ext4 rw");
-    // quiet/debug/loglevel from the user remove all three defaults; bare
-    // tokens of the extra arguments carry no value and are left out.
-    EXPECT_EQ(args("/dev/a", "", "", "loglevel=7 splash consoleblank=0", {{"k", "v"}}, {"quiet"}),
-              "cgroup_enable=memory cgroup_memory=1 consoleblank=0 root=/dev/a rootfstype=ext4 rw "
-              "k=v quiet");
-    // A token with two '=' keeps its whole text as a key without value.
-    EXPECT_EQ(args("/dev/a", "", "", "a=b=c", {{"k", "v"}}),
-              "cgroup_enable=memory cgroup_memory=1 root=/dev/a rootfstype=ext4 rw k=v");
+    const std::string head = "cgroup_enable=memory cgroup_memory=1 consoleblank=0 ";
+    const struct
+    {
+        const char *root, *data, *flags;
+        QString extra;
+        QMap<QString, QString> map;
+        QStringList list;
+        bool noData;
+        std::string expected;
+    } cases[] = {
+        // Without a user map: the short form, and the user list is not consulted.
+        {"/dev/mmcblk2p8", "/dev/mmcblk2p9", "discard", "", {}, {}, false,
+         "root=/dev/mmcblk2p8 rw rootfstype=ext4 rootflags=discard data=/dev/mmcblk2p9 consoleblank=0" + kCgroup},
+        {"/dev/mmcblk0p8", "/dev/mmcblk0p9", "", fiq, {}, {}, false,
+         "root=/dev/mmcblk0p8 rw rootfstype=ext4 data=/dev/mmcblk0p9 console=ttyFIQ0 consoleblank=0" + kCgroup},
+        {"/dev/a", "/dev/b", "", "", {}, {"ro", "quiet"}, false,
+         "root=/dev/a rw rootfstype=ext4 data=/dev/b consoleblank=0" + kCgroup},
+        // Merged: default map in key order, "rw", then the user's arguments.
+        {"/dev/nvme0n1p1", "/dev/nvme0n1p2", "discard", fiq, {{"bootdev", "mmc0"}}, {}, false,
+         "cgroup_enable=memory cgroup_memory=1 console=ttyFIQ0 consoleblank=0 data=/dev/nvme0n1p2 "
+         "root=/dev/nvme0n1p1 rootflags=discard rootfstype=ext4 rw bootdev=mmc0"},
+        // "ro" from the user drops the default "rw"; a user "rw" appears once, at the user's place.
+        {"/dev/a", "/dev/b", "", "", {{"bootdev", "x"}}, {"ro"}, false,
+         head + "data=/dev/b root=/dev/a rootfstype=ext4 bootdev=x ro"},
+        {"/dev/a", "/dev/b", "", "", {{"k", "v"}}, {"rw"}, false, head + "data=/dev/b root=/dev/a rootfstype=ext4 k=v rw"},
+        // A user console replaces the default one; a user rootfstype too.
+        {"/dev/a", "/dev/b", "", fiq, {{"console", "ttyS0,115200"}, {"rootfstype", "auto"}}, {}, false,
+         head + "data=/dev/b root=/dev/a rw console=ttyS0,115200 rootfstype=auto"},
+        // noDataArg: no data= at all, not even the user's.
+        {"/dev/a", "/dev/b", "", "", {{"data", "/dev/c"}, {"bootdev", "y"}}, {}, true,
+         head + "root=/dev/a rootfstype=ext4 rw bootdev=y"},
+        {"/dev/a", "/dev/b", "", "", {}, {}, true, head + "root=/dev/a rootfstype=ext4 rw"},
+        // quiet/debug/loglevel from the user remove all three defaults; bare
+        // tokens of the extra arguments carry no value and are left out.
+        {"/dev/a", "", "", "loglevel=7 splash consoleblank=0", {{"k", "v"}}, {"quiet"}, false,
+         head + "root=/dev/a rootfstype=ext4 rw k=v quiet"},
+        // A token with two '=' keeps its whole text as a key without value.
+        {"/dev/a", "", "", "a=b=c", {{"k", "v"}}, {}, false,
+         "cgroup_enable=memory cgroup_memory=1 root=/dev/a rootfstype=ext4 rw k=v"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(dtbo_bootargs(c.root, c.data, c.flags, c.extra, c.map, c.list, c.noData).toStdString(), c.expected)
+            << c.root << " " << c.extra.toStdString();
 }
 
 TEST(DtboSource, Rk35xxRegeneratesAndReportsUnwritableDirectory)
@@ -116,7 +108,7 @@ TEST(DtboSource, Rk35xxRegeneratesAndReportsUnwritableDirectory)
     EXPECT_FALSE(append_reboot_mode(QString::fromStdString(d.file("missing/x.dts"))));
 }
 
-TEST(DtboSource, EveryVariantCompilesWithDtc)
+TEST(DtboSource, EveryVariantAndHostileUserTextCompileWithDtc)
 {
     if (!haveTool("dtc") || !haveTool("fdtget"))
         GTEST_SKIP() << "dtc/fdtget not installed (device-tree-compiler)";
@@ -166,19 +158,13 @@ TEST(DtboSource, EveryVariantCompilesWithDtc)
         if (v.files.size() == 2)
             EXPECT_FALSE(QFile::exists(QString::fromStdString(d.file("dto-ufs.dts")))) << v.name;
     }
-}
 
-TEST(DtboSource, UserTextStaysOneStringInTheOverlay)
-{
-    if (!haveTool("dtc") || !haveTool("fdtget"))
-        GTEST_SKIP() << "dtc/fdtget not installed (device-tree-compiler)";
-    TempDir d;
     // Quotes, backslashes and a would-be node from info.conf must end up as
     // argument text, not as device tree syntax.
+    TempDir d;
     const QMap<QString, QString> map{{"k", "a\"b"}, {"p", "c\\d"}};
-    const QStringList list{"x\";};&foo{y=\"1"};
-    const QString path = QString::fromStdString(d.file("o.dts"));
-    ASSERT_TRUE(generate_core_dts("rk3588*/", "/dev/a", "/dev/b", path, "", "", map, list, false));
+    ASSERT_TRUE(generate_core_dts("rk3588*/", "/dev/a", "/dev/b", qs(d.file("o.dts")), "", "", map,
+                                  {"x\";};&foo{y=\"1"}, false));
     std::string err;
     EXPECT_EQ(compiledArgs(d, d.file("o.dts"), &err),
               "cgroup_enable=memory cgroup_memory=1 consoleblank=0 data=/dev/b root=/dev/a "
