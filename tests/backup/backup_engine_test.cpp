@@ -23,103 +23,74 @@ protected:
     std::string image() const { return file("mnt/sdcard/cv-rk3588-emmc.raw"); }
 };
 
-TEST_F(BackupEngine, FreeSpaceAsDfReportsItDecidesBeforeAnythingIsWritten)
+// Free space as df reports it, and devices and files that cannot be used:
+// each decides before anything is written, with its message.
+TEST_F(BackupEngine, FreeSpaceAndUnusableDevicesDecideBeforeAnythingIsWritten)
 {
-    makeEmmc(8 * MiB);
-    writeBytes(emmc(), 3 * MiB, patternBytes(4096, 5));
     makeUsbDrive(64, true);
-    const qint64 kib = gOnboardFlashSize;
+    const int64_t kib = 8 * 1024;
     const QString need = Util::size_human(kib * 1024);
     struct Case
     {
+        int64_t emmcBytes;   // -1: no device
         int media;
         std::string df;
+        QString image;
         QString error;   // empty: the copy goes ahead
     } cases[] = {
-        {1, "/dev/mmcblk0p1 7633920 100 " + std::to_string(kib) + " 1% /mnt/sdcard\n", ""},
-        {1, "/dev/mmcblk0p1 7633920 100 " + std::to_string(kib - 1) + " 1% /mnt/sdcard\n",
-         "There is not enough free disk space on your tf card, it requires at least " + need +
-             " of free disk space. "},
-        {2, "/dev/sda1 65536 100 " + std::to_string(kib - 1) + " 1% /mnt/udisk\n",
+        {8 * MiB, 1, "/dev/mmcblk0p1 7633920 100 " + std::to_string(kib) + " 1% /mnt/sdcard\n", "/mnt/sdcard/a.raw", ""},
+        {8 * MiB, 1, "/dev/mmcblk0p1 7633920 100 " + std::to_string(kib - 1) + " 1% /mnt/sdcard\n", "/mnt/sdcard/a.raw",
+         "There is not enough free disk space on your tf card, it requires at least " + need + " of free disk space. "},
+        {8 * MiB, 2, "/dev/sda1 65536 100 " + std::to_string(kib - 1) + " 1% /mnt/udisk\n", "/mnt/sdcard/a.raw",
          "There is not enough free disk space on your removable disk, it requires at least " + need +
              " of free disk space. "},
-        {2, "/dev/sda1 65536 100 " + std::to_string(kib) + " 1% /mnt/udisk\n", ""},
+        {8 * MiB, 2, "/dev/sda1 65536 100 " + std::to_string(kib) + " 1% /mnt/udisk\n", "/mnt/sdcard/a.raw", ""},
         // Not a number: df says nothing usable, the copy proceeds.
-        {1, "/dev/mmcblk0p1 7633920 100 unknown 1% /mnt/sdcard\n", ""},
+        {8 * MiB, 1, "/dev/mmcblk0p1 7633920 100 unknown 1% /mnt/sdcard\n", "/mnt/sdcard/a.raw", ""},
         // Another card's partition only: no line for ours.
-        {1, "/dev/mmcblk1p1 7633920 100 1 1% /mnt/other\n", ""},
+        {8 * MiB, 1, "/dev/mmcblk1p1 7633920 100 1 1% /mnt/other\n", "/mnt/sdcard/a.raw", ""},
+        {-1, 1, "", "/mnt/sdcard/a.raw", "Fail to open device: /dev/mmcblk2"},
+        {0, 1, "", "/mnt/sdcard/a.raw", "Invalid disk size (0) /dev/mmcblk2"},
+        {511, 1, "", "/mnt/sdcard/a.raw", "Invalid disk size (0) /dev/mmcblk2"},
+        {MiB, 1, "", "/mnt/sdcard/missing/a.raw", "Failed to create file: /mnt/sdcard/missing/a.raw, errno: 2."},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.df);
-        unlink(image().c_str());
+        SCOPED_TRACE(c.df + c.error.toStdString());
+        unlink(emmc().c_str());
+        unlink(file("mnt/sdcard/a.raw").c_str());
+        if (c.emmcBytes >= 0)
+            makeEmmc(c.emmcBytes);
+        if (c.emmcBytes > 4 * MiB)
+            writeBytes(emmc(), 3 * MiB, patternBytes(4096, 5));
         dfSays(c.df);
-        BackupLog log = backUp("/mnt/sdcard/cv-rk3588-emmc.raw", c.media);
+        BackupLog log = backUp(c.image, c.media);
         EXPECT_EQ(log.errorText(), c.error);
         EXPECT_EQ(log.count(1202), c.error.isEmpty() ? 1 : 0);
         if (c.error.isEmpty())
-            EXPECT_EQ(run("cmp " + shq(emmc()) + " " + shq(image())).status, 0);
+            EXPECT_EQ(cmpAt(emmc(), 0, file("mnt/sdcard/a.raw"), 0), "");
         else
-            EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(image())));
+            EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(file(c.image.mid(1).toStdString()))));
         EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(file("tmp/udiskfreesize"))));
         EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(file("tmp/tfcardfreesize"))));
     }
     EXPECT_NE(toolLog().find("df"), std::string::npos);
 }
 
-TEST_F(BackupEngine, DevicesAndFilesThatCannotBeUsedEndTheRunWithTheirMessage)
-{
-    struct Case
-    {
-        int64_t emmcBytes;   // -1: no device
-        QString image;
-        QString error;
-    } cases[] = {
-        {-1, "/mnt/sdcard/a.raw", "Fail to open device: /dev/mmcblk2"},
-        {0, "/mnt/sdcard/a.raw", "Invalid disk size (0) /dev/mmcblk2"},
-        {511, "/mnt/sdcard/a.raw", "Invalid disk size (0) /dev/mmcblk2"},
-        {MiB, "/mnt/sdcard/missing/a.raw", "Failed to create file: /mnt/sdcard/missing/a.raw, errno: 2."},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.error.toStdString());
-        unlink(emmc().c_str());
-        if (c.emmcBytes >= 0)
-            makeEmmc(c.emmcBytes);
-        BackupLog log = backUp(c.image);
-        EXPECT_EQ(log.errorText(), c.error);
-        EXPECT_EQ(log.count(1202), 0);
-        EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(file("mnt/sdcard/a.raw"))));
-    }
-}
-
-TEST_F(BackupEngine, ReadErrorInTheMiddleOfTheCopyFailsWithItsCode)
+// A sound back-up, one cancelled, one that meets a read error in the middle
+// of the copy and one without its device: no partial file or manifest is
+// left, and each leaves its line on the card, read back with Python's json.
+TEST_F(BackupEngine, EveryEndLeavesItsRecordAndNoPartialFile)
 {
     makeEmmc(32 * MiB);
     BUFFER_SIZE = 1 << 20;
     writeBytes(emmc(), 20 * MiB, patternBytes(MiB, 3));
-    bool truncated = false;
-    BackupLog log = backUp("/mnt/sdcard/cv-rk3588-emmc.raw", 1, [&](OnboardFlashBackupAndRestoreThread &job) {
-        job.setProgressObserver([&](int percent) {
-            // The device shrinks under the job, as a failing card would stop answering.
-            if (percent >= 10 && !truncated)
-                truncated = truncate(emmc().c_str(), 16 * MiB) == 0;
-        });
-    });
-    ASSERT_TRUE(truncated);
-    EXPECT_EQ(log.errorText(), "Failed to write image file: /mnt/sdcard/cv-rk3588-emmc.raw, retcode: -1.");
-    EXPECT_EQ(log.count(1202), 0);
-    EXPECT_FALSE(log.events.last().type == 1200 && log.events.last().percent == 100 && !log.events.last().isError);
-    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(image() + ".sha256")));
-}
+    ASSERT_EQ(backUp("/mnt/sdcard/cv-rk3588-emmc.raw").count(1202), 1);
+    const std::string sha = sha256(image());
 
-TEST_F(BackupEngine, CancelStopsTheCopyAndDeletesThePartialFile)
-{
-    makeEmmc(32 * MiB);
-    BUFFER_SIZE = 1 << 20;
-    writeBytes(emmc(), 30 * MiB, patternBytes(MiB, 4));
     // A manifest of an earlier back-up of the same name must not survive.
-    writeFile(image() + ".sha256", std::string(64, 'a') + "  cv-rk3588-emmc.raw\n");
+    writeFile(file("mnt/sdcard/b.raw.sha256"), std::string(64, 'a') + "  b.raw\n");
     int lastPercent = 0;
-    BackupLog log = backUp("/mnt/sdcard/cv-rk3588-emmc.raw", 1, [&](OnboardFlashBackupAndRestoreThread &job) {
+    BackupLog log = backUp("/mnt/sdcard/b.raw", 1, [&](OnboardFlashBackupAndRestoreThread &job) {
         job.setProgressObserver([&](int percent) {
             lastPercent = percent;
             if (percent >= 25)
@@ -129,30 +100,25 @@ TEST_F(BackupEngine, CancelStopsTheCopyAndDeletesThePartialFile)
     EXPECT_LT(lastPercent, 100);
     EXPECT_EQ(log.count(1202), 0);
     EXPECT_EQ(log.errorText(), "");
-    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(image())));
-    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(image() + ".sha256")));
-}
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(file("mnt/sdcard/b.raw"))));
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(file("mnt/sdcard/b.raw.sha256"))));
 
-} // namespace
-
-// Every back-up leaves one line on the card it wrote to, read back with
-// Python's json: a sound one, one that could not read the device, one
-// cancelled.
-TEST_F(BackupEngine, EveryBackUpLeavesItsRecordOnTheCard)
-{
-    makeEmmc(8 * MiB);
-    BUFFER_SIZE = 1 << 20;
-    writeBytes(emmc(), 5 * MiB, patternBytes(MiB, 6));
-    ASSERT_EQ(backUp("/mnt/sdcard/cv-rk3588-emmc.raw").count(1202), 1);
-    const std::string sha = run("sha256sum " + shq(image())).out.substr(0, 64);
-    backUp("/mnt/sdcard/b.raw", 1, [](OnboardFlashBackupAndRestoreThread &job) {
-        job.setProgressObserver([&job](int percent) {
-            if (percent >= 25)
-                job.cancel();
+    bool truncated = false;
+    log = backUp("/mnt/sdcard/c.raw", 1, [&](OnboardFlashBackupAndRestoreThread &job) {
+        job.setProgressObserver([&](int percent) {
+            // The device shrinks under the job, as a failing card would stop answering.
+            if (percent >= 10 && !truncated)
+                truncated = truncate(emmc().c_str(), 16 * MiB) == 0;
         });
     });
+    ASSERT_TRUE(truncated);
+    EXPECT_EQ(log.errorText(), "Failed to write image file: /mnt/sdcard/c.raw, retcode: -1.");
+    EXPECT_EQ(log.count(1202), 0);
+    EXPECT_FALSE(log.events.last().type == 1200 && log.events.last().percent == 100 && !log.events.last().isError);
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(file("mnt/sdcard/c.raw.sha256"))));
+
     unlink(emmc().c_str());
-    backUp("/mnt/sdcard/c.raw");
+    backUp("/mnt/sdcard/d.raw");
 
     const char *fields = "import json,sys\n"
                          "for l in open(sys.argv[1]):\n"
@@ -163,9 +129,13 @@ TEST_F(BackupEngine, EveryBackUpLeavesItsRecordOnTheCard)
     const CmdResult r = run("python3 -c " + shq(fields) + " " + shq(file("mnt/sdcard/imgsmith-report.jsonl")));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out,
-              "backup CV-RK3588 /mnt/sdcard/cv-rk3588-emmc.raw /dev/mmcblk2 eMMC 8388608 [('/mnt/sdcard/cv-rk3588-emmc.raw', "
-              "8388608, '" + sha + "')] ok '' False True True\n"
-              "backup CV-RK3588 /mnt/sdcard/b.raw /dev/mmcblk2 eMMC 8388608 [] cancelled '' False True True\n"
-              "backup CV-RK3588 /mnt/sdcard/c.raw /dev/mmcblk2 eMMC 0 [] failed 'Fail to open device: /dev/mmcblk2' "
+              "backup CV-RK3588 /mnt/sdcard/cv-rk3588-emmc.raw /dev/mmcblk2 eMMC 33554432 [('/mnt/sdcard/cv-rk3588-emmc.raw', "
+              "33554432, '" + sha + "')] ok '' False True True\n"
+              "backup CV-RK3588 /mnt/sdcard/b.raw /dev/mmcblk2 eMMC 33554432 [] cancelled '' False True True\n"
+              "backup CV-RK3588 /mnt/sdcard/c.raw /dev/mmcblk2 eMMC 33554432 [] failed "
+              "'Failed to write image file: /mnt/sdcard/c.raw, retcode: -1.' False True True\n"
+              "backup CV-RK3588 /mnt/sdcard/d.raw /dev/mmcblk2 eMMC 0 [] failed 'Fail to open device: /dev/mmcblk2' "
               "False True True\n");
 }
+
+} // namespace

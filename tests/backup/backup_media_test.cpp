@@ -36,34 +36,37 @@ protected:
 
 TEST_F(BackupMedia, UsbDriveStatesShowTheirMessageAndOnlyAGoodDriveEnablesBackUp)
 {
-    const std::string enough = "/dev/sda1 1048576 10 " + std::to_string(gOnboardFlashSize) + " 1% /mnt/udisk\n";
     struct Case
     {
         const char *name;
-        bool drive, partitioned;
+        bool drive;
         const char *type, *opts;   // type null: not mounted
-        std::string df;
+        const char *sysSize;       // null: the drive's own
         QString status;
     } cases[] = {
-        {"absent", false, false, nullptr, nullptr, enough, "No removable disk were found!"},
-        {"unmounted", true, true, nullptr, nullptr, enough,
+        {"absent", false, nullptr, nullptr, nullptr, "No removable disk were found!"},
+        {"unmounted", true, nullptr, nullptr, nullptr,
          "Can not mount your removable disk, it is recommended that you format the disk to ext4 format."},
-        {"read-only", true, true, "ext4", "ro,relatime", enough,
+        {"read-only", true, "ext4", "ro,relatime", nullptr,
          "USB Disk's file system mounted as read-only, please repair your disk with fsck on a linux/windows pc."},
-        {"vfat", true, true, "vfat", "rw,relatime", enough,
+        {"vfat", true, "vfat", "rw,relatime", nullptr,
          "USB Disk's file system is FAT, it dose not support that big files, please format it to exFAT or NTFS."},
-        {"vfat read-only", true, true, "VFAT", "rw,ro", enough,
+        {"vfat read-only", true, "VFAT", "rw,ro", nullptr,
          "USB Disk's file system is FAT, it dose not support that big files, please format it to exFAT or NTFS."},
-        {"good", true, true, "ext4", "rw,relatime", enough, ""},
+        // No size in sysfs: the drive's size cannot be told.
+        {"sizeless", true, "exfat", "rw", "\n", "Unable to check removable disk size."},
+        {"good", true, "ext4", "rw,relatime", nullptr, ""},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         SetUp();
         if (c.drive)
-            makeUsbDrive(1024, c.partitioned);
+            makeUsbDrive(1024, true);
         if (c.type)
             m_sim->mount("/dev/sda1", "/mnt/udisk", c.type, c.opts);
-        dfSays(c.df);
+        if (c.sysSize)
+            writeFile(file("sys/block/sda/size"), c.sysSize);
+        dfSays("/dev/sda1 1048576 10 " + std::to_string(gOnboardFlashSize) + " 1% /mnt/udisk\n");
         const BRSelectorView v = usbView();
         EXPECT_EQ(v.status, c.status);
         EXPECT_EQ(v.statusIsError, !c.status.isEmpty());
@@ -74,16 +77,10 @@ TEST_F(BackupMedia, UsbDriveStatesShowTheirMessageAndOnlyAGoodDriveEnablesBackUp
     }
 }
 
-TEST_F(BackupMedia, UsbDriveWithoutSizeOrSpaceIsRefused)
+TEST_F(BackupMedia, UsbDriveShortOfSpaceIsRefused)
 {
     makeUsbDrive(1024, true);
     m_sim->mount("/dev/sda1", "/mnt/udisk", "exfat", "rw");
-    // No size in sysfs: the drive's size cannot be told.
-    writeFile(file("sys/block/sda/size"), "\n");
-    dfSays("/dev/sda1 1048576 10 999999 1% /mnt/udisk\n");
-    EXPECT_EQ(usbView().status, "Unable to check removable disk size.");
-
-    writeFile(file("sys/block/sda/size"), "2097152\n");
     dfSays("/dev/sda1 1048576 10 " + std::to_string(gOnboardFlashSize - 1) + " 1% /mnt/udisk\n");
     BRSelectorView v = usbView();
     EXPECT_TRUE(v.backupEnabled);
@@ -156,19 +153,6 @@ TEST_F(BackupMedia, ProposedNamesCountUpAndTypedPathsChooseTheirMedium)
     EXPECT_EQ(BackupFileNames::mediumOfPath("/root/a.raw"), 0);
 }
 
-// Records the calls of the tools a wrapper uses that no stand-in provides
-// here, and pretends nothing is mounted yet.
-void stubTools(const std::string &bin)
-{
-    run("mkdir -p " + shq(bin));
-    for (const char *tool : {"mount", "umount", "mountpoint"}) {
-        writeFile(bin + "/" + tool, std::string("#!/bin/bash\n{ printf '%s' ") + tool +
-                                        "; printf ' %q' \"$@\"; echo; } >> \"$IMGSMITH_SIM_TOOLS_LOG\"\n" +
-                                        (std::string(tool) == "mountpoint" ? "exit 1\n" : "exit 0\n"));
-        run("chmod +x " + shq(bin + "/" + tool));
-    }
-}
-
 TEST_F(BackupMedia, ScriptsBesideABackUpRunAgainstTheRestoredLinuxInOrder)
 {
     // A restored Linux system: boot, rootfs and userdata partitions made by sfdisk and mkfs.ext4.
@@ -190,9 +174,14 @@ TEST_F(BackupMedia, ScriptsBesideABackUpRunAgainstTheRestoredLinuxInOrder)
     EXPECT_NE(readFile(file("mnt/sdcard/cv-rk3588-emmc.raw.d/README.txt")).find(image.toStdString()), std::string::npos);
     writeFile(file("mnt/sdcard/cv-rk3588-emmc.raw.d/a-first.sh"), "echo \"first $ROOTDIR\" >> \"$ORDER\"\n");
     writeFile(file("mnt/sdcard/cv-rk3588-emmc.raw.d/not-a-script.txt"), "echo never >> \"$ORDER\"\n");
-    setenv("ORDER", file("order").c_str(), 1);
-    stubTools(file("bin"));
-    setenv("PATH", (file("bin") + ":" + getenv("PATH")).c_str(), 1);
+    m_sim->setEnv("ORDER", file("order"));
+    // The tools a wrapper uses that no stand-in provides here record their
+    // calls; nothing is mounted yet.
+    for (const std::string tool : {"mount", "umount", "mountpoint"})
+        m_sim->put("bin/" + tool, "#!/bin/bash\n{ printf '%s' " + tool + "; printf ' %q' \"$@\"; echo; } >> "
+                                  "\"$IMGSMITH_SIM_TOOLS_LOG\"\nexit " + (tool == "mountpoint" ? "1\n" : "0\n"));
+    ASSERT_EQ(run("chmod +x " + shq(file("bin")) + "/*").status, 0);
+    m_sim->prependPath(file("bin"));
 
     QString ranWrapper;
     const int rc = BoardServices::doScriptsInPath(image + ".d", "/tmp/imgsmith-restore-custome-script.sh",
