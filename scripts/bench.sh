@@ -160,7 +160,12 @@ declare -A TGT SRCDEV
 if [[ " $TARGETS " == *" file "* ]]; then
     TGT[file]=$WORK/target.img
     fallocate -l "$BYTES" "${TGT[file]}"
-    SRCDEV[file]=$IMG
+    # The back-up source is a copy of the image of its own: its page cache is
+    # dropped before every back-up case (a board's storage is not in memory
+    # when it is backed up), while the image the install cases read stays warm.
+    BSRC=$WORK/backup-source.img
+    cp "$IMG" "$BSRC"
+    SRCDEV[file]=$BSRC
 fi
 if [[ " $TARGETS " == *" loop "* ]]; then
     if [ "$(id -u)" -ne 0 ] || [ ! -e /dev/loop-control ]; then
@@ -169,7 +174,7 @@ if [[ " $TARGETS " == *" loop "* ]]; then
         fallocate -l "$BYTES" "$WORK/loop-backing.img"
         TGT[loop]=$(losetup --find --show --direct-io=on "$WORK/loop-backing.img")
         LOOPS+=("${TGT[loop]}")
-        # The back-up source: the image itself as a read-only device.
+        # The back-up source: the image as a read-only device.
         SRCDEV[loop]=$(losetup --find --show --read-only --direct-io=on "$IMG")
         LOOPS+=("${SRCDEV[loop]}")
     fi
@@ -254,6 +259,8 @@ run_case() {
     [ "$who/$group" = simg2img/dontcare ] && [ ! -b "$t" ] && ref=$IMG
     if [ "$group" = backup ]; then
         out=$OUT
+        [ -b "${SRCDEV[$kind]}" ] && blockdev --flushbufs "${SRCDEV[$kind]}"
+        dd if="${SRCDEV[$kind]}" iflag=nocache count=0 status=none
     elif [ "$who" = read ]; then
         # The device's own time to read back what imgsmith raw leaves there
         # (zeroed ranges included), which the read-back verification cannot
