@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <sys/mman.h>
 #include <thread>
 
 namespace storage_internal {
@@ -105,6 +106,18 @@ int pipeline_run(const pipe_producer &producer, const pipe_consumer &consumer)
     }
     reader.join();
     return result;
+}
+
+void *io_memory(size_t bytes)
+{
+    constexpr size_t huge = size_t(2) << 20;
+    void *p = nullptr;
+    if (posix_memalign(&p, bytes >= huge ? huge : 4096, bytes) != 0)
+        return nullptr;
+    // Advice only: a kernel without transparent huge pages keeps small ones.
+    if (bytes >= huge)
+        madvise(p, bytes / huge * huge, MADV_HUGEPAGE);
+    return p;
 }
 
 bool is_zero(const uint8_t *p, size_t len)

@@ -82,7 +82,9 @@ public:
                 continue;
             }
             st.next_out = out + produced;
-            st.avail_out = static_cast<uint32_t>(std::min<size_t>(cap - produced, UINT32_MAX));
+            // At most 256 KiB per call: the checksum ISA-L takes over each
+            // call's output then reads it from the cache.
+            st.avail_out = static_cast<uint32_t>(std::min<size_t>(cap - produced, size_t(256) << 10));
             const uint32_t before = st.avail_out;
             const uint32_t inBefore = st.avail_in;
             const int ret = isal_inflate(&st);

@@ -123,18 +123,25 @@ int write_raw_compressed(image_compression kind, const char *device, int64_t off
     // before the first write (and writing the last one after the inflater
     // is done) left the device idle for a measurable share of the run.
     const size_t piece = size_t(16) << 20;
+    device_sink sink(device);
+    const bool markZeros = sink.zeroes_runs();
     const pipe_producer producer = [&](pipe_chunk &c) -> int {
         // Whole pieces: a chunk that ends at an odd byte would leave the
         // next one's device offset unaligned, and so out of direct I/O.
         const size_t want = std::min(c.cap, piece);
         int64_t n = 0;
+        // A grain at a time: the zero check reads output that is still in
+        // the cache instead of the whole piece again from memory.
         while (static_cast<size_t>(n) < want) {
-            const int64_t k = src->read(c.buf + n, want - static_cast<size_t>(n));
+            const int64_t grainEnd = std::min<int64_t>(static_cast<int64_t>(want), (n / ZERO_GRAIN + 1) * ZERO_GRAIN);
+            const int64_t k = src->read(c.buf + n, static_cast<size_t>(grainEnd - n));
             if (k < 0)
                 return inflate_failed(kind, *src);
             if (k == 0)
                 break;
             n += k;
+            if (markZeros && n % ZERO_GRAIN == 0)
+                c.zero_grains.push_back(is_zero(c.buf + n - ZERO_GRAIN, ZERO_GRAIN));
         }
         if (n == 0)
             return 0;
@@ -150,7 +157,6 @@ int write_raw_compressed(image_compression kind, const char *device, int64_t off
         c.progress_pos = std::min<int64_t>(src->consumed(), fileSize - 1);
         return 1;
     };
-    device_sink sink(device);
     const pipe_consumer consumer = [&](const pipe_chunk &c) -> int {
         if (sink.write_chunk(c) != 0)
             return -1;
