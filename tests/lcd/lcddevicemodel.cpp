@@ -14,7 +14,6 @@ const uint8_t kFirmwareMinor = 9;
 LcdDeviceModel::Hd44780::Hd44780()
 {
     memset(ddram, ' ', sizeof ddram);
-    memset(cgram, 0, sizeof cgram);
 }
 
 void LcdDeviceModel::Hd44780::command(uint8_t byte)
@@ -46,13 +45,9 @@ void LcdDeviceModel::Hd44780::command(uint8_t byte)
 
 void LcdDeviceModel::Hd44780::data(uint8_t byte)
 {
-    if (toCgram) {
-        cgram[address & 0x3F] = byte;
-        address = (address + (increment ? 1 : -1)) & 0x3F;
-    } else {
+    if (!toCgram)
         ddram[address & 0x7F] = byte;
-        address = (address + (increment ? 1 : -1)) & 0x7F;
-    }
+    address = (address + (increment ? 1 : -1)) & (toCgram ? 0x3F : 0x7F);
 }
 
 QStringList LcdDeviceModel::rows() const
@@ -92,18 +87,6 @@ bool LcdDeviceModel::displayOn(int controller) const
     return m_controller[controller].displayOn;
 }
 
-int LcdDeviceModel::contrast() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_contrast;
-}
-
-int LcdDeviceModel::brightness() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_brightness;
-}
-
 std::vector<LcdDeviceModel::Transfer> LcdDeviceModel::transfers() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -114,17 +97,6 @@ void LcdDeviceModel::clearTransfers()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_transfers.clear();
-}
-
-std::vector<LcdDeviceModel::Transfer> LcdDeviceModel::lcdRequests() const
-{
-    std::vector<Transfer> result;
-    for (const Transfer &t : transfers()) {
-        const uint8_t function = t.request & 0xE0;
-        if (t.requestType == 0x40 && (function == 0x20 || function == 0x40))
-            result.push_back(t);
-    }
-    return result;
 }
 
 void LcdDeviceModel::setKeys(uint8_t bits)
@@ -140,28 +112,10 @@ void LcdDeviceModel::scriptKeys(std::initializer_list<uint8_t> bitsPerQuery)
     m_keyScript.assign(bitsPerQuery.begin(), bitsPerQuery.end());
 }
 
-int LcdDeviceModel::keyQueries() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_keyQueries;
-}
-
-void LcdDeviceModel::setPlugged(bool plugged)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_plugged = plugged;
-}
-
-void LcdDeviceModel::setControllers(uint8_t bits)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_installed = bits;
-}
-
 int LcdDeviceModel::open_device()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_open = m_plugged;
+    m_open = plugged;
     return m_open ? 0 : -1;
 }
 
@@ -182,7 +136,7 @@ int LcdDeviceModel::control_out(uint8_t request_type, uint8_t request, uint16_t 
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_transfers.push_back({request_type, request, value, index, 0, timeout_ms});
-    if (!m_open || !m_plugged)
+    if (!m_open || !plugged)
         return LIBUSB_ERROR_NO_DEVICE;
     if (request_type != 0x40)
         return LIBUSB_ERROR_PIPE;
@@ -190,9 +144,9 @@ int LcdDeviceModel::control_out(uint8_t request_type, uint8_t request, uint16_t 
     const uint8_t selector = request & 0x18;
     if (function == 0x60) {
         if (selector == 0x00)
-            m_contrast = value;
+            contrast = value;
         else if (selector == 0x08)
-            m_brightness = value;
+            brightness = value;
         else
             return LIBUSB_ERROR_PIPE;
         return 0;
@@ -204,7 +158,7 @@ int LcdDeviceModel::control_out(uint8_t request_type, uint8_t request, uint16_t 
     if (count > 4)
         return 0;   // the firmware ignores counts it cannot carry
     for (int c = 0; c < 2; ++c) {
-        if (!(selector & (0x08 << c)) || !(m_installed & (1 << c)))
+        if (!(selector & (0x08 << c)) || !(controllers & (1 << c)))
             continue;
         for (int i = 0; i < count; ++i) {
             if (function == 0x20)
@@ -221,7 +175,7 @@ int LcdDeviceModel::control_in(uint8_t request_type, uint8_t request, uint16_t v
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_transfers.push_back({request_type, request, value, index, length, timeout_ms});
-    if (!m_open || !m_plugged)
+    if (!m_open || !plugged)
         return LIBUSB_ERROR_NO_DEVICE;
     if (request_type != 0xC0)
         return LIBUSB_ERROR_PIPE;
@@ -231,14 +185,14 @@ int LcdDeviceModel::control_in(uint8_t request_type, uint8_t request, uint16_t v
     } else if (request == 0x80) {
         answer = uint16_t(kFirmwareMinor | (kFirmwareMajor << 8));
     } else if (request == 0x88) {
-        ++m_keyQueries;
+        ++keyQueries;
         if (!m_keyScript.empty()) {
             m_keys = m_keyScript.front();
             m_keyScript.pop_front();
         }
         answer = m_keys;
     } else if (request == 0x90) {
-        answer = m_installed;
+        answer = controllers;
     } else {
         return LIBUSB_ERROR_PIPE;
     }

@@ -5,7 +5,8 @@
 // pick the function, bits 3-4 the controllers, bits 0-2 the byte count minus
 // one, and the bytes travel in wValue and wIndex, low byte first. Each
 // controller is an HD44780 with 128 bytes of display memory and an address
-// counter (clear, home, entry mode, display control, set CGRAM/DDRAM address).
+// counter (clear, home, entry mode, display control, set DDRAM address;
+// character memory writes are dropped).
 // The four visible rows of 20 cells start at 0x00, 0x28, 0x14 and 0x54 of
 // controller 0 (row commands 0x80, 0xA8, 0x94, 0xD4); everything else written
 // is kept but not visible. Keys and unplugging are scriptable. Thread-safe:
@@ -16,6 +17,7 @@
 
 #include <QStringList>
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -42,23 +44,22 @@ public:
     // Whole display memory of one controller (128 bytes).
     QByteArray ddram(int controller) const;
     bool displayOn(int controller) const;
-    int contrast() const;
-    int brightness() const;
 
     std::vector<Transfer> transfers() const;
     void clearTransfers();
-    // OUT requests whose function is HD44780 command or data, in order.
-    std::vector<Transfer> lcdRequests() const;
 
     // Key bits (bit 0 key 0, bit 1 key 1) answered from now on.
     void setKeys(uint8_t bits);
     // Key bits for the next key queries, one per query; afterwards the last
     // one stays.
     void scriptKeys(std::initializer_list<uint8_t> bitsPerQuery);
-    int keyQueries() const;
+
+    std::atomic<int> keyQueries{0};
     // Unplugged: opening fails and every transfer fails with "no device".
-    void setPlugged(bool plugged);
-    void setControllers(uint8_t bits);
+    std::atomic<bool> plugged{true};
+    std::atomic<uint8_t> controllers{0x01};   // bit 0: controller 0 installed
+    std::atomic<int> contrast{-1};
+    std::atomic<int> brightness{-1};
 
     int open_device() override;
     void close_device() override;
@@ -72,7 +73,6 @@ private:
     struct Hd44780
     {
         uint8_t ddram[128];
-        uint8_t cgram[64];
         uint8_t address = 0;
         bool toCgram = false;
         bool increment = true;
@@ -87,12 +87,7 @@ private:
     std::vector<Transfer> m_transfers;
     std::deque<uint8_t> m_keyScript;
     uint8_t m_keys = 0;
-    int m_keyQueries = 0;
-    uint8_t m_installed = 0x01;
-    bool m_plugged = true;
     bool m_open = false;
-    int m_contrast = -1;
-    int m_brightness = -1;
 };
 
 // Installs a transport for the scope and restores the previous one afterwards.

@@ -145,12 +145,12 @@ private slots:
     {
         auto *thread = m_main->findChild<USBLCDKeyThread *>();
         QSignalSpy keys(m_main, &TMainWidget::usblcdKeyPressed);
-        const int answered = m_lcd.keyQueries();
+        const int answered = m_lcd.keyQueries;
         m_lcd.setKeys(0x01);
-        m_lcd.setPlugged(false);
+        m_lcd.plugged = false;
         const int transfers = int(m_lcd.transfers().size());
         QTRY_VERIFY(int(m_lcd.transfers().size()) >= transfers + 3);   // polls go on, and fail
-        QCOMPARE(m_lcd.keyQueries(), answered);
+        QCOMPARE(m_lcd.keyQueries.load(), answered);
         QCoreApplication::processEvents();
         QCOMPARE(keys.count(), 0);
 
@@ -163,7 +163,7 @@ private slots:
         QCOMPARE(m_lcd.transfers().size(), after);
 
         m_lcd.setKeys(0x00);
-        m_lcd.setPlugged(true);
+        m_lcd.plugged = true;
         m_main->usbDevicesStateChanged();
         QVERIFY(m_main->isUSBLCDPresent());
         QVERIFY(thread->isRunning());
@@ -195,8 +195,8 @@ private:
     }
     void waitForPolls(int polls)
     {
-        const int target = m_lcd.keyQueries() + polls;
-        QTRY_VERIFY_WITH_TIMEOUT(m_lcd.keyQueries() >= target, 10000);
+        const int target = m_lcd.keyQueries + polls;
+        QTRY_VERIFY_WITH_TIMEOUT(m_lcd.keyQueries >= target, 10000);
     }
 
     std::unique_ptr<SimulatedBoard> m_board;

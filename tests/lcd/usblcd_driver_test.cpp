@@ -1,5 +1,5 @@
 // The LCD2USB driver against the display model, and once against libusb.
-#include "opendisplaytest.h"
+#include "lcddevicemodel.h"
 
 #include "ui/usblcd.h"
 #include "util/debugmode.h"
@@ -13,50 +13,57 @@ using testing::internal::GetCapturedStdout;
 
 namespace {
 
-class UsbLcdDriver : public OpenDisplayTest
+// The display model installed and opened by the driver; the set-up chatter
+// of init_usblcd() is swallowed.
+class UsbLcdDriver : public testing::Test
 {
 protected:
+    void SetUp() override
+    {
+        CaptureStdout();
+        const int rc = init_usblcd();
+        GetCapturedStdout();
+        ASSERT_EQ(rc, 0);
+        lcd.clearTransfers();
+    }
     void TearDown() override
     {
-        OpenDisplayTest::TearDown();
+        release_usblcd();
         gLCD4USBDebug = 0;
     }
+
+    LcdDeviceModel lcd;
+    LcdTransportGuard guard{&lcd};
 };
 
-TEST_F(UsbLcdDriver, PacksFourDataBytesPerRequestAndFlushesTheRest)
+TEST_F(UsbLcdDriver, PacksFourBytesPerRequestAndACommandFlushesWaitingDataFirst)
 {
     lcd_write("ABCDE");
-    const auto requests = lcd.transfers();
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0].request, 0x4B);
-    EXPECT_EQ(requests[0].value, 'A' | ('B' << 8));
-    EXPECT_EQ(requests[0].index, 'C' | ('D' << 8));
-    EXPECT_EQ(requests[1].request, 0x48);
-    EXPECT_EQ(requests[1].value & 0xFF, 'E');
-    for (const auto &t : requests) {
-        EXPECT_EQ(t.requestType, 0x40);
-        EXPECT_EQ(t.timeoutMs, 1000u);
-    }
-    // The display's own view: the text at the start of the first row.
-    EXPECT_EQ(lcd.rows()[0], QStringLiteral("ABCDE               "));
-}
-
-TEST_F(UsbLcdDriver, ACommandFlushesWaitingDataFirst)
-{
     lcd_enqueue(LCD_DATA | LCD_CTRL_0, 'x');
     lcd_enqueue(LCD_DATA | LCD_CTRL_0, 'y');
     lcd_command(LCD_CTRL_0, 0xA8);
-    EXPECT_EQ(lcd.transfers().size(), 1u);   // the command still waits
+    EXPECT_EQ(lcd.transfers().size(), 3u);   // the command still waits
     lcd_write("z");
     const auto requests = lcd.transfers();
-    ASSERT_EQ(requests.size(), 3u);
-    EXPECT_EQ(requests[0].request, 0x49);
-    EXPECT_EQ(requests[0].value, 'x' | ('y' << 8));
-    EXPECT_EQ(requests[1].request, 0x28);
-    EXPECT_EQ(requests[1].value & 0xFF, 0xA8);
-    EXPECT_EQ(requests[2].request, 0x48);
-    // "xy" at the home address, "z" at the start of the second row.
-    EXPECT_EQ(lcd.rows()[0].left(2), QStringLiteral("xy"));
+    ASSERT_EQ(requests.size(), 5u);
+    const struct
+    {
+        uint8_t request;
+        uint16_t value, index;
+    } expected[] = {{0x4B, 'A' | ('B' << 8), 'C' | ('D' << 8)}, {0x48, 'E', 0}, {0x49, 'x' | ('y' << 8), 0},
+                    {0x28, 0xA8, 0}, {0x48, 'z', 0}};
+    for (size_t i = 0; i < requests.size(); ++i) {
+        // Bytes beyond the count (the low three bits, minus one) are stale.
+        EXPECT_EQ(requests[i].request, expected[i].request) << i;
+        EXPECT_EQ(requests[i].value & (expected[i].request & 7 ? 0xFFFF : 0xFF), expected[i].value) << i;
+        if (expected[i].index)
+            EXPECT_EQ(requests[i].index, expected[i].index) << i;
+        EXPECT_EQ(requests[i].requestType, 0x40);
+        EXPECT_EQ(requests[i].timeoutMs, 1000u);
+    }
+    // The display's own view: "ABCDExy" from the home address, "z" at the
+    // start of the second row.
+    EXPECT_EQ(lcd.rows()[0], QStringLiteral("ABCDExy             "));
     EXPECT_EQ(lcd.rows()[1].left(1), QStringLiteral("z"));
 }
 
@@ -78,19 +85,18 @@ TEST_F(UsbLcdDriver, RowsFollowTheAddressCommandsAndHiddenMemoryStaysHidden)
     lcd_command(LCD_CTRL_0, 0x80);
     lcd_write("abcdefghijklmnopqrstu");
     EXPECT_EQ(lcd.rows()[2].left(1), QStringLiteral("u"));
-}
 
-TEST_F(UsbLcdDriver, ClearAndHomeGoToBothControllers)
-{
-    lcd.setControllers(0x03);
+    // Clear and home go to both controllers, as one request of two commands.
+    lcd.controllers = 0x03;
+    lcd.clearTransfers();
     lcd_enqueue(LCD_DATA | LCD_BOTH, '#');
     lcd_clear();
     lcd_flush();
     EXPECT_EQ(lcd.ddram(0), QByteArray(128, ' '));
     EXPECT_EQ(lcd.ddram(1), QByteArray(128, ' '));
-    const auto requests = lcd.lcdRequests();
+    const auto requests = lcd.transfers();
     ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[1].request, 0x39);   // two command bytes, both controllers
+    EXPECT_EQ(requests[1].request, 0x39);
 }
 
 TEST_F(UsbLcdDriver, QueriesReadTheAnswerAndFailuresReadAsNothing)
@@ -105,7 +111,7 @@ TEST_F(UsbLcdDriver, QueriesReadTheAnswerAndFailuresReadAsNothing)
     EXPECT_EQ(query.length, 2);
     EXPECT_EQ(query.timeoutMs, 1000u);
 
-    lcd.setPlugged(false);
+    lcd.plugged = false;
     EXPECT_EQ(is_key_pressed(), 0);
     EXPECT_EQ(lcd_get(LCD_GET_KEYS), -1);
     EXPECT_EQ(lcd_send(LCD_CMD | LCD_CTRL_0, 0x01, 0), 1);
@@ -116,18 +122,20 @@ TEST_F(UsbLcdDriver, QueriesReadTheAnswerAndFailuresReadAsNothing)
     EXPECT_EQ(GetCapturedStderr(), "lcd_get: handle is NULL\n");
 }
 
-TEST(UsbLcdInit, SetsUpTheDisplayAndReportsIt)
+// Set-up of a display with two controllers; a missing display fails
+// silently unless tracing is on.
+TEST(UsbLcdInit, SetsUpTheDisplayOrReportsItMissing)
 {
     LcdDeviceModel lcd;
     LcdTransportGuard guard(&lcd);
-    lcd.setControllers(0x03);
+    lcd.controllers = 0x03;
     lcd.setKeys(0x02);
     CaptureStdout();
     ASSERT_EQ(init_usblcd(), 0);
     EXPECT_EQ(GetCapturedStdout(), "Echo test successful!\nFirmware version 1.9\n"
                                    "Installed controllers: CTRL0 CTRL1\nKeys: 0:off 1:on\n");
-    EXPECT_EQ(lcd.contrast(), 200);
-    EXPECT_EQ(lcd.brightness(), 255);
+    EXPECT_EQ(lcd.contrast.load(), 200);
+    EXPECT_EQ(lcd.brightness.load(), 255);
     EXPECT_TRUE(lcd.displayOn(0));
     EXPECT_TRUE(lcd.displayOn(1));
     int echoes = 0;
@@ -135,13 +143,9 @@ TEST(UsbLcdInit, SetsUpTheDisplayAndReportsIt)
         echoes += t.request == LCD_ECHO;
     EXPECT_EQ(echoes, 100);
     release_usblcd();
-}
 
-TEST(UsbLcdInit, MissingDisplayFailsWithTheMessageOnlyWhenTracing)
-{
-    LcdDeviceModel lcd;
-    LcdTransportGuard guard(&lcd);
-    lcd.setPlugged(false);
+    lcd.clearTransfers();
+    lcd.plugged = false;
     CaptureStderr();
     EXPECT_EQ(init_usblcd(), -1);
     EXPECT_EQ(GetCapturedStderr(), "");
