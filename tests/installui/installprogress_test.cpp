@@ -70,6 +70,10 @@ TEST(InstallProgressTexts, StepsErrorsAndCopyTimes)
     EXPECT_EQ(err.status, "Error: rootfs.img is larger than its partition rootfs");
     EXPECT_EQ(err.lcdLines, (QStringList{"Error", "rootfs.img is larger", " than its partition ", "rootfs"}));
     EXPECT_EQ(err.consoleInputs, (QStringList{"reboot", "poweroff", "c"}));
+
+    const InstallProgress::Completion done = p.completion(false, TargetDevice());
+    EXPECT_TRUE(done.consoleLines.join('\n').contains("Installation Complete"));
+    EXPECT_EQ(done.consoleInputs, (QStringList{"poweroff", "reboot", "c"}));
 }
 
 } // namespace

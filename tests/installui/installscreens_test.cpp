@@ -23,17 +23,13 @@
 #include "install/sdupdatefinishthreadevent.h"
 #include "install/sdupdatethread.h"
 #include "install/sdupdatethreadevent.h"
-#include "install/sdupdatethreadlowformatevent.h"
 #include "install/sdupdatethreadspeedevent.h"
 #include "simulatedboard.h"
 #include "startup/globals.h"
 #include "storage/mmc.h"
 #include "ui/deviceselectdialog.h"
 #include "ui/targetdevicebutton.h"
-#include "ui/osbutton.h"
 #include "ui/tdownloaddetailwidget.h"
-#include "ui/tmainwidget.h"
-#include "ui/tosselectwidget.h"
 #include "ui/tpreviewwidget.h"
 #include "ui/tprogresswidget.h"
 #include "util/util.h"
@@ -47,7 +43,7 @@ class Router : public QObject
 public:
     TDownloadDetailWidget *detail = nullptr;
     std::function<void(QEvent *)> after;
-    int progressEvents = 0, speedEvents = 0, finishEvents = 0, errorEvents = 0;
+    int progressEvents = 0, finishEvents = 0, errorEvents = 0;
 
 protected:
     bool event(QEvent *e) override
@@ -59,14 +55,8 @@ protected:
             detail->handleProgressEvent(e);
             break;
         case SDUpdateThreadSpeedEvent::SDUPDATE_SPEED_EVENT_TYPE:
-            ++speedEvents;
             detail->handleSpeedEvent(e);
             break;
-        case SDUpdateThreadLowFormatEvent::SDUPDATE_LOWFORMAT_EVENT_TYPE: {
-            auto *l = static_cast<SDUpdateThreadLowFormatEvent *>(e);
-            detail->handleLowFormating(l->inProgress(), l->percent());
-            break;
-        }
         case SDUpdateFinishThreadEvent::SDUPDATE_FINISH_EVENT_TYPE:
             ++finishEvents;
             detail->handleFinishEvent(e);
@@ -326,35 +316,6 @@ private slots:
         QVERIFY(m_detail->progressWidget()->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(m_detail->progressWidget()->job() == nullptr, 120000);
         QVERIFY(m_router.progressEvents > before);
-    }
-
-    // The whole path through the main controller: a set tapped on the OS
-    // list, its summary, "Next", the events routed by the controller, and
-    // the console's "Installation Complete" screen.
-    void touchedSetInstallsThroughTheController()
-    {
-        m_detail->hide();
-        TMainWidget main;
-        main.resize(800, 480);
-        QSignalSpy reloaded(main.osSelectWidget(), &TOSSelectWidget::imageFilesReloaded);
-        main.show();
-        QVERIFY(reloaded.wait(10000));
-        OSButton *button = nullptr;
-        for (OSButton *b : main.findChildren<OSButton *>())
-            if (b->osConfig().imagePath == "/mnt/sdcard/linux-mbr4")
-                button = b;
-        QVERIFY(button);
-        QTest::mouseClick(button, Qt::LeftButton);
-        TDownloadDetailWidget *detail = main.downloadDetailWidget();
-        QVERIFY(detail->isVisible());
-        QVERIFY(detail->findChild<QTextEdit *>("logView")->toPlainText().contains(QString::fromUtf8("[√] rootfs.img")));
-        QTRY_VERIFY(main.consoleLines().contains(">>> Do you wish to continue? (yes/no) :"));
-        QTest::mouseClick(detail->findChild<QPushButton *>("nextButton"), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(detail->isInstallDone(), 120000);
-        QCOMPARE(detail->findChild<QLabel *>("statusLabel")->text(),
-                 QString("All done, please eject the SD card, the device will reboot and startup from eMMC Flash."));
-        QTRY_VERIFY(main.consoleLines().contains("Installation Complete"));
-        QCOMPARE(main.consoleAcceptedInputs(), (QStringList{"poweroff", "reboot", "c"}));
     }
 };
 
