@@ -1,11 +1,9 @@
-// The automatic-install decision (the selection screen checks the target
-// again before it starts, so its own rule is tested here), the hot-plug
-// filter with its coalescing timer fed through a socketpair, and the list of
-// board addresses kept on a drive.
+// The hot-plug filter with its coalescing timer fed through a socketpair,
+// and the list of board addresses kept on a drive. (The automatic-install
+// rule is driven through the selection screen in tests/ui.)
 #include "frontendboard.h"
 
 #include "board/boardhardwareinfo.h"
-#include "frontend/autoinstallplanner.h"
 #include "frontend/hotplugmonitor.h"
 #include "frontend/macaddresslist.h"
 #include "support/testsupport.h"
@@ -21,27 +19,6 @@
 using namespace testsupport;
 
 namespace {
-
-TEST(AutoInstall, OncePerScanNeverAfterRefreshAndOnlyWithATarget)
-{
-    AutoInstallPlanner p;
-    EXPECT_FALSE(p.scanFinished(false));
-    EXPECT_FALSE(p.timerFired(true));
-
-    EXPECT_TRUE(p.scanFinished(true));
-    EXPECT_FALSE(p.timerFired(false));   // no target: attempted, no retry
-    EXPECT_EQ(p.autoTaskState(), 1);
-    EXPECT_FALSE(p.timerFired(true));
-
-    EXPECT_TRUE(p.scanFinished(true));
-    EXPECT_TRUE(p.timerFired(true));
-    EXPECT_EQ(p.autoTaskState(), 2);
-    EXPECT_FALSE(p.timerFired(true));    // once per scan
-
-    p.manualRefreshUsed();
-    EXPECT_FALSE(p.scanFinished(true));
-    EXPECT_FALSE(p.scanFinished(true));  // for the rest of the run
-}
 
 TEST(HotPlug, ABurstOfUsbEventsGivesOneCheck)
 {

@@ -1,11 +1,9 @@
 // The main controller and the OS selection screen as widgets, offscreen:
-// construction, the scan on show, event routing and the screen flow.
+// construction, the scan on show, the screen flow and the menu entries.
+// (Console and LCD key routing: tests/e2e and the USB LCD controller test.)
 #include "simulatedboard.h"
 
 #include "frontend/boardservices.h"
-#include "frontend/consolelinkevent.h"
-#include "frontend/consolelinkmessageevent.h"
-#include "frontend/usblcdkeyevent.h"
 #include "startup/globals.h"
 #include "ui/osbutton.h"
 #include "ui/tdownloaddetailwidget.h"
@@ -92,27 +90,6 @@ private slots:
         QTest::mouseClick(back, Qt::LeftButton);
         QVERIFY(m_main->osSelectWidget()->isVisible());
         QVERIFY(!m_main->downloadDetailWidget()->isVisible());
-    }
-    void eventsAreRouted()
-    {
-        // A console screen from another thread's point of view: posted, then
-        // its accepted inputs are what the interpreter checks against.
-        ConsoleLinkEvent::showTextToConsoleLink({QStringLiteral("x")}, {QStringLiteral("2"), QStringLiteral("c")});
-        QTRY_COMPARE(m_main->consoleAcceptedInputs(), QStringList({QStringLiteral("2"), QStringLiteral("c")}));
-        QCOMPARE(m_main->consoleLines(), QStringList{QStringLiteral("x")});
-
-        QSignalSpy fromConsole(m_main->osSelectWidget(), &TOSSelectWidget::osSelectedFromConsole);
-        ConsoleLinkMessageEvent::sendConsoleLinkMessageEvent(QStringLiteral("3"));   // not accepted
-        ConsoleLinkMessageEvent::sendConsoleLinkMessageEvent(QStringLiteral(" 2 "));
-        QTRY_COMPARE(fromConsole.count(), 1);
-        QCOMPARE(fromConsole.at(0).at(0).value<OSConfig>().imagePath, QStringLiteral("/mnt/sdcard/a-ubuntu-jammy"));
-        QVERIFY(m_main->downloadDetailWidget()->isVisible());
-
-        // Back on the list, an LCD key moves the highlight.
-        m_main->downloadDetailWidgetBackButtonPressed();
-        const int before = m_main->osSelectWidget()->selectedIndex();
-        QCoreApplication::postEvent(m_main, new USBLCDKeyEvent(1));
-        QTRY_COMPARE(m_main->osSelectWidget()->selectedIndex(), before + 1);
     }
     void dhcpMenuItemWritesEth0AndOffersReboot()
     {
