@@ -46,7 +46,9 @@ protected:
         writeFile(root() + "/proc/sys/kernel/osrelease", "6.1.75\n");
     }
     std::string log() const { return readFile(root() + "/tmp/imgsmith-gui.log"); }
-    std::string conf() const { return readFile(root() + "/tmp/imgsmith.conf"); }
+    // The settings of the generated configuration file, comments and blank
+    // lines left out: the values and their order, duplicate keys included.
+    std::string settings() const { return run("grep -v -e '^;' -e '^$' " + shq(root() + "/tmp/imgsmith.conf")).out; }
     bool confExists() const { return run("test -e " + shq(root() + "/tmp/imgsmith.conf")).status == 0; }
 
     // `env` is prepended to the command as NAME=value words. A start that
@@ -88,34 +90,13 @@ const BoardHardwareInfo *firstRowWhere(bool (*pred)(const BoardHardwareInfo *))
     return rows.empty() ? nullptr : rows.front();
 }
 
-// The usage text, as far as it depends on the board: the storage an install
-// writes to.
-std::string usageFor(const char *storage)
-{
-    return std::string("\"-i, --install <path>:  Install OS to ") + storage + " without UI operation\"\n";
-}
-
+// The usage text, with the storage an install writes to.
 bool isUsage(const std::string &err, const char *storage = "eMMC Flash")
 {
     return err.rfind(std::string(55, '-') + "\nUSAGE: imgsmith [-i, --install <arg>]\n", 0) == 0
-        && err.find(usageFor(storage)) != std::string::npos
+        && err.find(std::string("\"-i, --install <path>:  Install OS to ") + storage + " without UI operation\"\n")
+               != std::string::npos
         && err.find("-h, --help:            Show this usage\n") != std::string::npos;
-}
-
-// The settings of a generated configuration file, comments and blank lines
-// left out: the values and their order, duplicate keys included.
-std::string settingsOf(const std::string &text)
-{
-    std::string out;
-    size_t start = 0;
-    while (start < text.size()) {
-        const size_t end = text.find('\n', start);
-        const std::string line = text.substr(start, end - start);
-        if (!line.empty() && line[0] != ';')
-            out += line + "\n";
-        start = end == std::string::npos ? text.size() : end + 1;
-    }
-    return out;
 }
 
 // What the full file holds: the early autoExit line is only used by the
@@ -154,57 +135,35 @@ TEST_F(GuiProcess, HelpVersionAndListEndWithStatusZero)
         EXPECT_EQ(r.err.substr(r.err.size() - 5), "\"}}\"\n");
     }
     EXPECT_FALSE(confExists());
-}
-
-TEST_F(GuiProcess, UsageNamesTheOnboardStorageOfTheBoard)
-{
+    // The usage names the onboard storage of the board.
     boardInfoFor(firstRowWhere([](const BoardHardwareInfo *b) { return b->onboardIsUFS; }));
     EXPECT_TRUE(isUsage(gui("-h").err, "UFS Device"));
     boardInfoFor(firstRowWhere([](const BoardHardwareInfo *b) { return !b->onboardIsUFS && b->emmcMode > 0; }));
     EXPECT_TRUE(isUsage(gui("-h").err));
 }
 
-// The identified board's SoC picks the copy buffer (the rule itself:
-// CopyBuffer in cmdline_test.cpp).
-TEST_F(GuiProcess, LowMemoryAllwinnerBoardsCopyInEightMiBChunks)
-{
-    writeFile(root() + "/proc/cpuinfo", "Hardware\t: Allwinnersun50iw2Family\nRevision\t: 0\n");   // H5
-    ASSERT_EQ(gui("").status, 0);
-    EXPECT_NE(log().find("copy buffer size: 8388608 bytes\n"), std::string::npos) << log();
-}
-
 TEST_F(GuiProcess, OnboardStorageAndCurrentOsAreReadAtStart)
 {
-    for (const char *tool : {"sfdisk", "mkfs.ext4", "dd"})
+    for (const char *tool : {"sfdisk", "mkfs.ext4"})
         if (!haveTool(tool))
             GTEST_SKIP() << tool << " is not installed";
     boardInfoFor(firstRowWhere([](const BoardHardwareInfo *b) { return b->cpuName == "RK3588"; }));
     const std::string disk = root() + "/dev/mmcblk2";
-    const std::string part = root() + "/part.img";
     ASSERT_EQ(run("mkdir -p " + shq(root() + "/dev") + " " + shq(root() + "/sys/block/mmcblk2")).status, 0);
     writeFile(root() + "/sys/block/mmcblk2/size", "32768\n");
     // A 16 MiB eMMC with one partition from 1 MiB on, laid out by sfdisk and
-    // filled with a file system made by mkfs.ext4.
+    // filled with a file system made by mkfs.ext4; its label names the OS.
     makeSparseFile(disk, 16 << 20);
-    CmdResult r = run("echo 'start=2048, type=83' | sfdisk -q " + shq(disk));
-    ASSERT_EQ(r.status, 0) << r.err;
-    const auto fillPartition = [&](const std::string &label) {
-        makeSparseFile(part, 15 << 20);
-        CmdResult m = run("mkfs.ext4 -q -F -L " + label + " " + shq(part) + " && dd if=" + shq(part) + " of="
-                          + shq(disk) + " bs=1M seek=1 conv=notrunc,sparse status=none");
-        ASSERT_EQ(m.status, 0) << m.err;
-        ASSERT_EQ(run("rm -f " + shq(root() + "/tmp/imgsmith-gui.log")).status, 0);
-    };
-
-    fillPartition("rootfs");
-    ASSERT_EQ(gui("").status, 0);
-    EXPECT_NE(log().find("onboard storage /dev/mmcblk2: 16384 KiB, current OS: linux\n"), std::string::npos)
-        << log();
-
-    fillPartition("system");
-    ASSERT_EQ(gui("").status, 0);
-    EXPECT_NE(log().find("onboard storage /dev/mmcblk2: 16384 KiB, current OS: android\n"), std::string::npos)
-        << log();
+    for (const auto &[label, os] : {std::pair{"rootfs", "linux"}, {"system", "android"}}) {
+        const CmdResult r = run("echo 'start=2048, type=83' | sfdisk -q " + shq(disk) + " && mkfs.ext4 -q -F -L "
+                                + label + " -E offset=1048576 " + shq(disk) + " 15360k && rm -f "
+                                + shq(root() + "/tmp/imgsmith-gui.log"));
+        ASSERT_EQ(r.status, 0) << r.err;
+        ASSERT_EQ(gui("").status, 0);
+        EXPECT_NE(log().find(std::string("onboard storage /dev/mmcblk2: 16384 KiB, current OS: ") + os + "\n"),
+                  std::string::npos)
+            << log();
+    }
 }
 
 TEST_F(GuiProcess, ShortConfigurationOfTheSingledOutBoards)
@@ -215,7 +174,7 @@ TEST_F(GuiProcess, ShortConfigurationOfTheSingledOutBoards)
         boardInfoFor(row);
         const CmdResult r = gui("-i /mnt/sdcard/debian --auto-exit");
         ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(settingsOf(conf()),
+        EXPECT_EQ(settings(),
                   "[General]\nautoStart=/mnt/sdcard/debian\nautoExit=true\ndisableLowFormatting=false\n")
             << row->boardName.toStdString();
 
@@ -228,9 +187,13 @@ TEST_F(GuiProcess, PlainStartRunsUntilStoppedAndEndsWithStatusZero)
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_FALSE(confExists());
-    const std::string log = readFile(root() + "/tmp/imgsmith-gui.log");
-    EXPECT_EQ(log.rfind("imgsmith-gui started (build: ", 0), 0u) << log;
-    EXPECT_NE(log.find("copy buffer size: 67108864 bytes\n"), std::string::npos) << log;
+    EXPECT_EQ(log().rfind("imgsmith-gui started (build: ", 0), 0u) << log();
+    EXPECT_NE(log().find("copy buffer size: 67108864 bytes\n"), std::string::npos) << log();
+    // The identified board's SoC picks the copy buffer (the rule itself:
+    // CopyBuffer in cmdline_test.cpp): a low-memory Allwinner H5.
+    writeFile(root() + "/proc/cpuinfo", "Hardware\t: Allwinnersun50iw2Family\nRevision\t: 0\n");
+    ASSERT_EQ(gui("").status, 0);
+    EXPECT_NE(log().find("copy buffer size: 8388608 bytes\n"), std::string::npos) << log();
 }
 
 TEST_F(GuiProcess, CommandLineErrorsPrintOneLineAndEndWithStatusTwo)
@@ -272,7 +235,7 @@ TEST_F(GuiProcess, CommandLineErrorsPrintOneLineAndEndWithStatusTwo)
     }
 }
 
-TEST_F(GuiProcess, PassOrderAcceptsOptionsInAnyPosition)
+TEST_F(GuiProcess, InstallConfigurationForInstallAndForAutoExitAlone)
 {
     // -g ends the pre-scan from the end: what stands after it is examined.
     EXPECT_EQ(gui("-g --low-format --disable-overlayfs").status, 0);
@@ -280,27 +243,26 @@ TEST_F(GuiProcess, PassOrderAcceptsOptionsInAnyPosition)
     // the next start is to see a card without one.
     ASSERT_EQ(run("rm " + shq(root() + "/mnt/sdcard/imgsmith.conf")).status, 0);
     // The install pass runs before -e is examined.
-    const CmdResult r = gui("-e ' boot.img , ,rootfs.img' -i /mnt/sdcard/debian");
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(settingsOf(conf()), installConf("/mnt/sdcard/debian", "false", kEmptyUI));
-}
-
-TEST_F(GuiProcess, InstallConfigurationForInstallAndForAutoExitAlone)
-{
-    CmdResult r = gui("-i /mnt/sdcard/debian");
+    CmdResult r = gui("-e ' boot.img , ,rootfs.img' -i /mnt/sdcard/debian");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(settingsOf(conf()), installConf("/mnt/sdcard/debian", "false", kEmptyUI));
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(settings(), installConf("/mnt/sdcard/debian", "false", kEmptyUI));
+
+    // A relative path is resolved against the media, not the directory
+    // imgsmith-gui was started in.
+    r = gui("-i debian/", "", root() + "/mnt/sdcard");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(settings(), installConf("/mnt/sdcard/debian", "false", kEmptyUI));
 
     r = gui("--auto-exit");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(settingsOf(conf()), installConf("", "true", kEmptyUI));
+    EXPECT_EQ(settings(), installConf("", "true", kEmptyUI));
 
     // A raw image file is accepted as well; a stale file is replaced.
     writeFile(root() + "/tmp/imgsmith.conf", "stale\n");
     r = gui("--install /mnt/sdcard/other.raw --auto-exit");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(settingsOf(conf()), installConf("/mnt/sdcard/other.raw", "true", kEmptyUI));
+    EXPECT_EQ(settings(), installConf("/mnt/sdcard/other.raw", "true", kEmptyUI));
 }
 
 TEST_F(GuiProcess, UnwritableInstallConfigurationFailsTheStart)
@@ -324,7 +286,7 @@ TEST_F(GuiProcess, InstallConfigurationKeepsUiKeysOfTheConfigurationInForce)
 
     CmdResult r = gui("-i /mnt/sdcard/debian");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(settingsOf(conf()), installConf("/mnt/sdcard/debian", "false",
+    EXPECT_EQ(settings(), installConf("/mnt/sdcard/debian", "false",
                                   "screenSizePercent=85\nwelcomeMessage=Hello\nhideMenuButton=true\n"
                                   "hideBackupAndRestoreButton=false\nhideStatusBar=false\n",
                                   "true"));
@@ -332,18 +294,9 @@ TEST_F(GuiProcess, InstallConfigurationKeepsUiKeysOfTheConfigurationInForce)
     // -c replaces the SD card file as the source; its missing keys default.
     r = gui("-c /mnt/udisk/my.conf --auto-exit");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(settingsOf(conf()), installConf("", "true",
+    EXPECT_EQ(settings(), installConf("", "true",
                                   "screenSizePercent=auto\nwelcomeMessage=\nhideMenuButton=false\n"
                                   "hideBackupAndRestoreButton=false\nhideStatusBar=true\n"));
-}
-
-TEST_F(GuiProcess, RelativeInstallPathIsStoredAbsolute)
-{
-    // autoStart values that are relative get resolved against the media,
-    // not the directory imgsmith-gui was started in.
-    const CmdResult r = gui("-i debian/", "", root() + "/mnt/sdcard");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(settingsOf(conf()), installConf("/mnt/sdcard/debian", "false", kEmptyUI));
 }
 
 TEST_F(GuiProcess, DebugVariables)
