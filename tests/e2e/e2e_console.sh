@@ -80,12 +80,8 @@ screen() {
 
 # The key of autoStart in the configuration file on the simulated SD card.
 auto_start() {
-    python3 - "$SIM/mnt/sdcard/imgsmith.conf" <<'PY'
-import configparser, sys
-c = configparser.ConfigParser(interpolation=None)
-c.read(sys.argv[1], encoding="utf-8")
-print(c.get("General", "autoStart", fallback="<missing>"))
-PY
+    local f=$SIM/mnt/sdcard/imgsmith.conf
+    grep -q '^autoStart=' "$f" && sed -n 's/^autoStart=//p' "$f" || echo "<missing>"
 }
 
 # menu_number <set directory name>: the number the main menu shows for it.
@@ -168,7 +164,8 @@ cancel)
     kill -0 "$GUI_PID" || fail "the installer died"
     ok "the device was released and the installer runs on"
     ;;
-auto-start)
+menu-settings)
+    # The automatic-install menu, then the back-up target.
     make_board --sets linux-mbr4,linux-mbr6
     start_gui
     wait_for "$MENU"
@@ -194,10 +191,7 @@ auto-start)
     wait_for 'Automatic installing" has been turned off'
     [ -z "$(auto_start)" ] || fail "ioff left autoStart=$(auto_start)"
     ok "\"aui\" then \"ioff\" emptied autoStart"
-    ;;
-backup-target)
-    make_board --sets linux-mbr4
-    start_gui
+    send c
     wait_for "$MENU"
     send usb
     wait_for 'changed to "USB disk"'
