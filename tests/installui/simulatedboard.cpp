@@ -44,15 +44,6 @@ void SimulatedBoard::addUsbDrive(const QString &name, const QString &product, in
         parts.write(QStringLiteral("   8        0 %1 %2\n").arg(qint64(mib) * 1024).arg(name).toUtf8());
 }
 
-void SimulatedBoard::addPartitions(const QString &disk, int count) const
-{
-    QFile parts(path(QStringLiteral("proc/partitions")));
-    if (!parts.open(QIODevice::Append))
-        return;
-    for (int i = 1; i <= count; ++i)
-        parts.write(QStringLiteral(" 179 %1 1024 %2p%1\n").arg(i).arg(disk).toUtf8());
-}
-
 bool SimulatedBoard::addScanTree(bool withUDisk) const
 {
     return sh(sourceDir() + QStringLiteral("/tests/ui/make-scan-tree.sh ")

@@ -23,8 +23,6 @@ public:
     QStringList toolCalls() const;
     // Adds a USB drive (sdX) below a USB host with a product text.
     void addUsbDrive(const QString &name, const QString &product, int mib) const;
-    // Lists a partition of the onboard storage in proc/partitions.
-    void addPartitions(const QString &disk, int count) const;
     // The image sets of the scan tests (tests/ui/make-scan-tree.sh), with the
     // USB drive holding a copied root file system when `withUDisk`.
     bool addScanTree(bool withUDisk = true) const;

@@ -1,5 +1,6 @@
 // The status line that mirrors the display on standard output.
 #include "frontend/usblcdstatusline.h"
+#include "support/testsupport.h"
 
 #include <gtest/gtest.h>
 
@@ -8,36 +9,30 @@
 #include <thread>
 #include <vector>
 
-namespace {
+using testsupport::readFile;
+using testsupport::TempDir;
 
-std::string readAll(FILE *f)
-{
-    std::string text;
-    rewind(f);
-    char chunk[4096];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)
-        text.append(chunk, n);
-    return text;
-}
+namespace {
 
 TEST(UsbLcdStatusLine, PadsToTheLongestStatusAndPrefersTerminalLines)
 {
-    FILE *out = tmpfile();
+    const TempDir dir;
+    FILE *out = fopen(dir.file("out").c_str(), "w");
     ASSERT_NE(out, nullptr);
     const QString longest(300, QLatin1Char('x'));   // longer than any other test's
     writeUSBLCDStatusLine({longest}, {}, false, out);
     writeUSBLCDStatusLine({"Finish!", "Speed: 1 MB/s"}, {}, false, out);
     writeUSBLCDStatusLine({"ignored"}, {"Writing", "50%"}, true, out);
-    const std::string text = readAll(out);
     fclose(out);
+    const std::string text = readFile(dir.file("out"));
     EXPECT_EQ(text, std::string(300, 'x') + "\r" + "Finish!,Speed: 1 MB/s" + std::string(279, ' ')
                         + "\r" + "Writing,50%" + std::string(289, ' ') + "\n");
 }
 
 TEST(UsbLcdStatusLine, WritersOnSeveralThreadsDoNotInterleave)
 {
-    FILE *out = tmpfile();
+    const TempDir dir;
+    FILE *out = fopen(dir.file("out").c_str(), "w");
     ASSERT_NE(out, nullptr);
     writeUSBLCDStatusLine({QString(400, QLatin1Char('-'))}, {}, true, out);
     std::vector<std::thread> writers;
@@ -48,8 +43,8 @@ TEST(UsbLcdStatusLine, WritersOnSeveralThreadsDoNotInterleave)
         });
     for (auto &w : writers)
         w.join();
-    const std::string text = readAll(out);
     fclose(out);
+    const std::string text = readFile(dir.file("out"));
     size_t lines = 0;
     for (size_t start = 0; start < text.size(); ++lines) {
         const size_t end = text.find('\n', start);
