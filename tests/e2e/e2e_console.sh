@@ -61,10 +61,6 @@ start_gui() {
     GUI_PID=$!
 }
 
-stop_gui() {
-    gui_status || exit 1
-}
-
 # wait_for <regex> [seconds]
 wait_for() {
     "$CONSOLE" --timeout "${2:-30}" --wait "$1" > "$WORK/wait.out" 2>&1 || fail "screen never matched /$1/"
@@ -115,7 +111,7 @@ menu-install)
     grep -q 'bk is not allowed' "$WORK/gui.log" || fail "\"bk\" during the install was not refused"
     ok "\"bk\" during the install was refused"
     ok "\"2\", \"yes\" installed $dir and the screen reached Installation Complete"
-    stop_gui
+    gui_status || exit 1
     "$SRC/scripts/verify-install.py" "$SIM/dev/mmcblk2" "$SIM/mnt/sdcard/$dir" || fail "verification of $dir"
     ;;
 cancel)

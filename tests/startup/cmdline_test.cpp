@@ -45,15 +45,6 @@ TEST_F(ArgumentPasses, FlagsExcludesAndConfigurationFile)
     EXPECT_TRUE(m_request.installConfNeeded);
 }
 
-TEST_F(ArgumentPasses, GuiOptionHidesEarlierFlagsFromThePreScan)
-{
-    EXPECT_EQ(passes({"-g", "--low-format"}), kContinueStartup);
-    EXPECT_TRUE(isNeedLowFormat);
-    resetGlobalsForTest();
-    EXPECT_EQ(passes({"--low-format", "-g"}), kExitUsageError);
-    EXPECT_FALSE(isNeedLowFormat);
-}
-
 TEST(CopyBuffer, LowMemoryAllwinnerSocsGetEightMiB)
 {
     for (const char *cpu : {"h3", "A64", "h6"})
