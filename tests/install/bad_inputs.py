@@ -112,8 +112,9 @@ def package(name, extra=(), damage_magic=False, rkfw=None, param_file="Image/par
     if packer:
         data = open(out, "rb").read()
         os.unlink(out)
-        out += {"gzip": ".gz", "cut": ".gz"}[packer]
-        data = gzip.compress(data, mtime=0)
+        ext = {"gzip": ".gz", "cut": ".gz", "xz": ".xz", "zstd": ".zst"}[packer]
+        out += ext
+        data = packed(data, ext)
         put(out, data[:len(data) // 2] if packer == "cut" else data)
     return out[len(ROOT):]
 
@@ -213,9 +214,19 @@ SMALL_RAW = blob(2 * MIB, 4)
 FS = blob(1 * MIB, 5) + bytes(3 * MIB) + blob(64 * 1024, 6)
 
 # (family, name, set builder, options, expected text, check after an install)
+def package_installed():
+    """The writer's entry bytes: the loader at sector 64, boot at 0x4000, in a sound GPT."""
+    def entry(name, size):
+        return bytes((i * 7 + len(name)) & 0xFF for i in range(size))
+    return (at(EMMC, 64 * 512, entry("Image/idbloader.img", 200000)) and
+            at(EMMC, 0x4000 * 512, entry("Image/boot.img", 300000)) and sgdisk_ok())
+
+
 CASES = [
-    ("package entries", "sound package", lambda: package("fw-ok"), [], OK,
-     holds(0x4000 * 512, bytes((i * 7 + len("Image/boot.img")) & 0xFF for i in range(300000)))),
+    ("package entries", "sound package", lambda: package("fw-ok", rkfw={"digest": "upper"}), [], OK, package_installed),
+    ("package entries", "sound gzip package", lambda: package("fw-gz", packer="gzip"), [], OK, package_installed),
+    ("package entries", "sound xz package", lambda: package("fw-xz", packer="xz"), [], OK, package_installed),
+    ("package entries", "sound zstd package", lambda: package("fw-zst", packer="zstd"), [], OK, package_installed),
     ("package entries", "entry past the end", lambda: package("fw-past", [{"name": "evil", "file": "x.img",
      "size": 100, "offset": 1 << 30}]), [], "its data lies outside the package", None),
     ("package entries", "entry leaving its directory", lambda: package("fw-esc", [{"name": "evil",
