@@ -1,7 +1,5 @@
 #include "installsplitfixture.h"
 
-#include <dirent.h>
-
 #include "board/boardhardwareinfo.h"
 #include "install/sdupdatethread.h"
 #include "storage/mmc.h"
@@ -39,17 +37,7 @@ void SimBoardTest::makeExt4(const std::string &path, int mib, const std::string 
     ASSERT_EQ(r.status, 0) << r.err;
 }
 
-std::vector<std::string> SimBoardTest::entriesStartingWith(const std::string &dir, const std::string &prefix)
+std::string SimBoardTest::entriesStartingWith(const std::string &dir, const std::string &prefix)
 {
-    std::vector<std::string> out;
-    DIR *d = opendir(dir.c_str());
-    if (!d)
-        return out;
-    while (const dirent *e = readdir(d)) {
-        const std::string n = e->d_name;
-        if (n.compare(0, prefix.size(), prefix) == 0)
-            out.push_back(n);
-    }
-    closedir(d);
-    return out;
+    return run("cd " + shq(dir) + " && ls -d " + shq(prefix) + "* 2>/dev/null").out;
 }

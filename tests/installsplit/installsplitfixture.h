@@ -40,8 +40,8 @@ protected:
     static std::vector<uint8_t> putPattern(const std::string &path, size_t size, uint32_t seed);
     // An ext4 image of `mib` MiB with a file in it (mkfs.ext4 -d).
     static void makeExt4(const std::string &path, int mib, const std::string &label);
-    // Names of the directories below `dir` whose name starts with `prefix`.
-    static std::vector<std::string> entriesStartingWith(const std::string &dir, const std::string &prefix);
+    // Names of the entries of `dir` whose name starts with `prefix`, a line each.
+    static std::string entriesStartingWith(const std::string &dir, const std::string &prefix);
 
     testsupport::SimBoard m_root;
 };

@@ -8,6 +8,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "install/sdupdatethread.h"
@@ -78,6 +79,10 @@ TEST_F(RocknixJob, UbootAtItsOffsetAndBootMenuPointedAtTheBoardTree)
     ASSERT_EQ(rec.errorText(), "");
     EXPECT_EQ(rec.count(1111), 1);
     expectImageAndUboot();
+    const QList<RecordedEvent> steps = rec.ofType(1100);
+    EXPECT_TRUE(std::any_of(steps.begin(), steps.end(), [](const RecordedEvent &e) {
+        return e.imageName.endsWith("/u-boot-board.bin") && e.fileIndex == 1 && e.fileCount == 1;
+    }));
     EXPECT_EQ(bootFile("/extlinux/extlinux.conf"), "LABEL ROCKNIX\n  LINUX /KERNEL\n  FDT /rk3566-board.dtb\n"
                                                    "  APPEND boot=LABEL=ROCKNIX quiet\n");
     writeFile(root("dtb.back"), bootFile("/rk3566-board.dtb"));

@@ -123,135 +123,113 @@ protected:
                    "for p in t['partitions']))\"")
             .out;
     }
-    bool emmcHolds(const std::string &file, int64_t sector) { return holdsAt(emmc(), setDir(m_set) + "/" + file, sector * 512); }
-    bool nvmeHolds(const std::string &file, int64_t sector) { return holdsAt(nvme(), setDir(m_set) + "/" + file, sector * 512); }
-    void expectBootPartitions()
+    // The boot partitions and the rebuilt overlay image on `dev`, in a sound GPT.
+    void expectBootPartitions(const std::string &dev)
     {
-        EXPECT_TRUE(holdsAt(emmc(), setDir(m_set) + "/idbloader.img", 64 * 512));
-        EXPECT_TRUE(emmcHolds("uboot.img", kUboot));
-        EXPECT_TRUE(emmcHolds("misc.img", kMisc));
-        EXPECT_TRUE(emmcHolds("dtbo.img", kDtbo)) << "the rebuilt overlay image is the one installed";
-        EXPECT_TRUE(emmcHolds("boot.img", kBoot));
-        expectSgdiskClean(emmc());
-        EXPECT_EQ(layout(emmc()), "gpt uboot@16384+2048 misc@18432+256 dtbo@18688+2048 boot@20736+8192\n");
+        EXPECT_TRUE(holdsAt(dev, setDir(m_set) + "/idbloader.img", 64 * 512));
+        const std::pair<const char *, int64_t> parts[] = {
+            {"uboot.img", kUboot}, {"misc.img", kMisc}, {"dtbo.img", kDtbo}, {"boot.img", kBoot}};
+        for (const auto &[file, sector] : parts)
+            EXPECT_TRUE(holdsAt(dev, setDir(m_set) + "/" + file, sector * 512)) << file;
+        expectSgdiskClean(dev);
+        EXPECT_EQ(layout(dev), "gpt uboot@16384+2048 misc@18432+256 dtbo@18688+2048 boot@20736+8192\n");
     }
 };
 
 } // namespace
 
-TEST_F(SplitInstall, BootOnEmmcSystemOnNvmeWithUserArguments)
+// One install per row on the same set, the devices blanked in between: the
+// boot device gets the boot partitions, the system device (if any) the root
+// file system, and each overlay of the rebuilt image says where they are.
+// Last, a builder that fails stops the install before any write.
+TEST_F(SplitInstall, EveryDeviceChoice)
 {
-    setBootArgs("console=ttyS9,115200 quiet");
-    const EventLog rec = install(scanSet(m_set), emmcTarget(), nvmeTarget());
-    ASSERT_EQ(rec.errorText(), "");
-    ASSERT_EQ(rec.count(1111), 1);
+    const TargetDevice sda(TargetDeviceSDCard, "sda"), sdb(TargetDeviceSDCard, "sdb");
+    const std::string common = "cgroup_enable=memory cgroup_memory=1 consoleblank=0 ";
+    const std::string nvmeLayout = "gpt rootfs@16384+32768 userdata@49152+81887\n";
+    struct Row
+    {
+        TargetDevice boot, system;
+        const char *bootArgs;   // nullptr: the set has no info.conf yet
+        bool overlayOff, btrfs;
+        std::string systemLayout, args0, args1;   // "": not checked
+    };
+    const Row rows[] = {
+        // The set's root image probed as btrfs, no overlay: the root file
+        // system grows over the whole drive, no data= anywhere.
+        {emmcTarget(), nvmeTarget(), nullptr, true, true, "gpt rootfs@16384+114655\n",
+         "root=/dev/nvme0n1p1 rootflags=discard rw bootdev=/dev/mmcblk2 rootfstype=auto",
+         "root=/dev/nvme0n1p1 rw bootdev=/dev/mmcblk2 rootfstype=auto"},
+        // A card in a USB reader is named as the board's own SD slot, which an
+        // RK3588 kernel calls mmcblk0, as system and as boot device.
+        {emmcTarget(), sda, nullptr, false, false, nvmeLayout, "",
+         "data=/dev/mmcblk0p2 root=/dev/mmcblk0p1 rootfstype=ext4 rw bootdev=/dev/mmcblk2"},
+        {sdb, nvmeTarget(), nullptr, false, false, nvmeLayout,
+         "data=/dev/nvme0n1p2 root=/dev/nvme0n1p1 rootflags=discard rootfstype=ext4 rw bootdev=/dev/mmcblk0", ""},
+        {emmcTarget(), nvmeTarget(), "console=ttyS9,115200 quiet", false, false, nvmeLayout,
+         "data=/dev/nvme0n1p2 root=/dev/nvme0n1p1 rootflags=discard rootfstype=ext4 rw bootdev=/dev/mmcblk2 "
+         "console=ttyS9,115200 quiet",
+         "data=/dev/nvme0n1p2 root=/dev/nvme0n1p1 rootfstype=ext4 rw bootdev=/dev/mmcblk2 console=ttyS9,115200 quiet"},
+        // A second install rebuilds from the set's own image again.
+        {emmcTarget(), nvmeTarget(), "loglevel=3", false, false, nvmeLayout, "",
+         "data=/dev/nvme0n1p2 root=/dev/nvme0n1p1 rootfstype=ext4 rw bootdev=/dev/mmcblk2 loglevel=3"},
+        // System "none": the default devices, and the NVMe drive left alone.
+        {emmcTarget(), TargetDevice(), "loglevel=7 ro", false, false, "",
+         "data=/dev/mmcblk2p9 root=/dev/mmcblk2p8 rootflags=discard rootfstype=ext4 bootdev=/dev/mmcblk2 loglevel=7 ro",
+         "data=/dev/mmcblk0p9 root=/dev/mmcblk0p8 rootfstype=ext4 bootdev=/dev/mmcblk2 loglevel=7 ro"},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.boot.devName.toStdString() + " + " + r.system.devName.toStdString() + " " + (r.bootArgs ? r.bootArgs : ""));
+        for (const char *dev : {"mmcblk2", "nvme0n1", "sda", "sdb"})
+            makeSparseFile(root("dev/") + dev, 64 * MiB);
+        if (r.bootArgs)
+            setBootArgs(r.bootArgs);
+        OSConfig c = scanSet(m_set);
+        if (r.btrfs)
+            c.rootfsFsTypes = QStringList{"BTRFS"};
+        const EventLog rec = install(c, r.boot, r.system, [&](SDUpdateThread &j) { j.setOverlayfsDisabled(r.overlayOff); });
+        ASSERT_EQ(rec.errorText(), "");
+        ASSERT_EQ(rec.count(1111), 1);
 
-    expectBootPartitions();
-    expectSgdiskClean(nvme());
-    EXPECT_EQ(layout(nvme()), "gpt rootfs@16384+32768 userdata@49152+81887\n");
-    EXPECT_TRUE(nvmeHolds("rootfs.img", kSysRoot));
-    EXPECT_TRUE(nvmeHolds("userdata.img", kSysData));
-
-    const std::vector<std::string> args = overlayArgs(setDir(m_set) + "/dtbo.img");
-    ASSERT_EQ(args.size(), 2u);
-    EXPECT_EQ(args[0], "cgroup_enable=memory cgroup_memory=1 consoleblank=0 data=/dev/nvme0n1p2 "
-                       "root=/dev/nvme0n1p1 rootflags=discard rootfstype=ext4 rw bootdev=/dev/mmcblk2 "
-                       "console=ttyS9,115200 quiet");
-    EXPECT_EQ(args[1], "cgroup_enable=memory cgroup_memory=1 consoleblank=0 data=/dev/nvme0n1p2 "
-                       "root=/dev/nvme0n1p1 rootfstype=ext4 rw bootdev=/dev/mmcblk2 console=ttyS9,115200 quiet");
-
-    // The set's own image is kept untouched beside it, also across a second
-    // install that rebuilds again.
-    const std::string bak = setDir(m_set) + "/dtbo.img.bak";
-    EXPECT_EQ(run("cmp " + shq(bak) + " " + shq(root("dtbo.orig"))).status, 0);
-    setBootArgs("loglevel=3");
-    const EventLog again = install(scanSet(m_set), emmcTarget(), nvmeTarget());
-    ASSERT_EQ(again.errorText(), "");
-    EXPECT_EQ(run("cmp " + shq(bak) + " " + shq(root("dtbo.orig"))).status, 0);
-    EXPECT_EQ(overlayArgs(setDir(m_set) + "/dtbo.img")[1],
-              "cgroup_enable=memory cgroup_memory=1 consoleblank=0 data=/dev/nvme0n1p2 root=/dev/nvme0n1p1 "
-              "rootfstype=ext4 rw bootdev=/dev/mmcblk2 loglevel=3");
-    EXPECT_TRUE(emmcHolds("dtbo.img", kDtbo));
+        const std::string bootDev = root("dev/" + r.boot.devName.toStdString());
+        expectBootPartitions(bootDev);
+        if (bootDev != emmc())
+            EXPECT_TRUE(zeroAt(emmc(), 0, 64 * MiB)) << "the eMMC was not chosen";
+        if (r.system.isNone()) {
+            EXPECT_TRUE(zeroAt(nvme(), 0, 64 * MiB)) << "nothing may be written to a device that was not chosen";
+        } else {
+            const std::string sys = root("dev/" + r.system.devName.toStdString());
+            expectSgdiskClean(sys);
+            EXPECT_EQ(layout(sys), r.systemLayout);
+            EXPECT_TRUE(holdsAt(sys, setDir(m_set) + "/rootfs.img", kSysRoot * 512));
+            if (!r.overlayOff)
+                EXPECT_TRUE(holdsAt(sys, setDir(m_set) + "/userdata.img", kSysData * 512));
+        }
+        const std::vector<std::string> args = overlayArgs(setDir(m_set) + "/dtbo.img");
+        ASSERT_EQ(args.size(), 2u);
+        if (!r.args0.empty())
+            EXPECT_EQ(args[0], common + r.args0);
+        if (!r.args1.empty())
+            EXPECT_EQ(args[1], common + r.args1);
+        // The set's own image is kept untouched beside it.
+        EXPECT_EQ(run("cmp " + shq(setDir(m_set) + "/dtbo.img.bak") + " " + shq(root("dtbo.orig"))).status, 0);
+    }
     // Wherever an injected command would have run: here, the simulated
     // root (the work directory lies below it), the real /tmp.
     EXPECT_EQ(run("ls pwned /tmp/pwned 2>/dev/null; find " + shq(root("")) + " -name pwned").out, "");
-}
 
-TEST_F(SplitInstall, WithoutOverlayFilesystemNoDataArgumentAndBtrfsRoot)
-{
-    OSConfig c = scanSet(m_set);
-    // The set's root image is probed as btrfs by the scanner.
-    c.rootfsFsTypes = QStringList{"BTRFS"};
-    const EventLog rec = install(c, emmcTarget(), nvmeTarget(), [](SDUpdateThread &j) { j.setOverlayfsDisabled(true); });
-    ASSERT_EQ(rec.errorText(), "");
-
-    expectBootPartitions();
-    expectSgdiskClean(nvme());
-    // The root file system grows over the whole drive; no userdata anywhere.
-    EXPECT_EQ(layout(nvme()), "gpt rootfs@16384+114655\n");
-    EXPECT_TRUE(nvmeHolds("rootfs.img", kSysRoot));
-    const std::vector<std::string> args = overlayArgs(setDir(m_set) + "/dtbo.img");
-    ASSERT_EQ(args.size(), 2u);
-    EXPECT_EQ(args[0], "cgroup_enable=memory cgroup_memory=1 consoleblank=0 root=/dev/nvme0n1p1 "
-                       "rootflags=discard rw bootdev=/dev/mmcblk2 rootfstype=auto");
-    EXPECT_EQ(args[1], "cgroup_enable=memory cgroup_memory=1 consoleblank=0 root=/dev/nvme0n1p1 rw "
-                       "bootdev=/dev/mmcblk2 rootfstype=auto");
-}
-
-TEST_F(SplitInstall, SystemNoneKeepsDefaultDevicesAndLeavesNvmeAlone)
-{
-    setBootArgs("loglevel=7 ro");
-    const EventLog rec = install(scanSet(m_set), emmcTarget(), TargetDevice());
-    ASSERT_EQ(rec.errorText(), "");
-    expectBootPartitions();
-    EXPECT_TRUE(zeroAt(nvme(), 0, 64 * MiB)) << "nothing may be written to a device that was not chosen";
-    const std::vector<std::string> args = overlayArgs(setDir(m_set) + "/dtbo.img");
-    ASSERT_EQ(args.size(), 2u);
-    EXPECT_EQ(args[0], "cgroup_enable=memory cgroup_memory=1 consoleblank=0 data=/dev/mmcblk2p9 "
-                       "root=/dev/mmcblk2p8 rootflags=discard rootfstype=ext4 bootdev=/dev/mmcblk2 loglevel=7 ro");
-    EXPECT_EQ(args[1], "cgroup_enable=memory cgroup_memory=1 consoleblank=0 data=/dev/mmcblk0p9 "
-                       "root=/dev/mmcblk0p8 rootfstype=ext4 bootdev=/dev/mmcblk2 loglevel=7 ro");
-}
-
-TEST_F(SplitInstall, OverlayBuilderFailureStopsBeforeAnyWrite)
-{
-    // Without the mkdtimg stand-in the builder cannot make the image.
+    // Without the mkdtimg stand-in the builder cannot make the image: the
+    // install stops before any write and keeps the set's image as it was.
     m_root.setEnv("PATH", "/usr/sbin:/usr/bin:/sbin:/bin");
     if (haveTool("mkdtimg"))
-        GTEST_SKIP() << "a real mkdtimg is installed";
+        return;
+    for (const char *dev : {"mmcblk2", "nvme0n1"})
+        makeSparseFile(root("dev/") + dev, 64 * MiB);
+    ASSERT_EQ(run("cp " + shq(setDir(m_set) + "/dtbo.img") + " " + shq(root("dtbo.before"))).status, 0);
     const EventLog rec = install(scanSet(m_set), emmcTarget(), nvmeTarget());
     EXPECT_EQ(rec.errorText(), "Failed to create dtbo.img, ret code: -2.");
     EXPECT_EQ(rec.count(1111), 0);
     EXPECT_TRUE(zeroAt(emmc(), 0, 64 * MiB));
     EXPECT_TRUE(zeroAt(nvme(), 0, 64 * MiB));
-    EXPECT_EQ(run("cmp " + shq(setDir(m_set) + "/dtbo.img") + " " + shq(root("dtbo.orig"))).status, 0);
-}
-
-TEST_F(SplitInstall, SystemOnACardInAReaderIsNamedAsTheBoardsSlot)
-{
-    // The card is written in a USB reader ("sda") but boots from the
-    // board's own SD slot, which an RK3588 kernel calls mmcblk0.
-    makeSparseFile(root("dev/sda"), 64 * MiB);
-    const EventLog rec = install(scanSet(m_set), emmcTarget(), TargetDevice(TargetDeviceSDCard, "sda"));
-    ASSERT_EQ(rec.errorText(), "");
-    expectBootPartitions();
-    EXPECT_TRUE(holdsAt(root("dev/sda"), setDir(m_set) + "/rootfs.img", kSysRoot * 512));
-    const std::vector<std::string> args = overlayArgs(setDir(m_set) + "/dtbo.img");
-    ASSERT_EQ(args.size(), 2u);
-    EXPECT_EQ(args[1], "cgroup_enable=memory cgroup_memory=1 consoleblank=0 data=/dev/mmcblk0p2 "
-                       "root=/dev/mmcblk0p1 rootfstype=ext4 rw bootdev=/dev/mmcblk2");
-}
-
-TEST_F(SplitInstall, BootFromACardInAReaderNamesTheBoardsSlotAsBootDevice)
-{
-    makeSparseFile(root("dev/sdb"), 64 * MiB);
-    const EventLog rec = install(scanSet(m_set), TargetDevice(TargetDeviceSDCard, "sdb"), nvmeTarget());
-    ASSERT_EQ(rec.errorText(), "");
-    EXPECT_TRUE(holdsAt(root("dev/sdb"), setDir(m_set) + "/boot.img", kBoot * 512));
-    EXPECT_TRUE(nvmeHolds("rootfs.img", kSysRoot));
-    EXPECT_TRUE(zeroAt(emmc(), 0, 64 * MiB)) << "the eMMC was not chosen";
-    const std::vector<std::string> args = overlayArgs(setDir(m_set) + "/dtbo.img");
-    ASSERT_EQ(args.size(), 2u);
-    EXPECT_EQ(args[0], "cgroup_enable=memory cgroup_memory=1 consoleblank=0 data=/dev/nvme0n1p2 "
-                       "root=/dev/nvme0n1p1 rootflags=discard rootfstype=ext4 rw bootdev=/dev/mmcblk0");
+    EXPECT_EQ(run("cmp " + shq(setDir(m_set) + "/dtbo.img") + " " + shq(root("dtbo.before"))).status, 0);
 }
