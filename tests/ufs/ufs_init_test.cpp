@@ -132,11 +132,38 @@ TEST_F(UfsInitTest, ProvisionsFactoryDeviceIn230ByteLayout)
     EXPECT_LT(lockRead, confWrite);
     EXPECT_EQ(m_model.requests.back().opcode, UFS_QUERY_OP_WRITE_ATTR);
 
-    // The next start finds the device provisioned and sends no write.
+    // The next start finds the device provisioned and sends no write; it
+    // reads neither geometry nor configuration.
     m_model.requests.clear();
     ASSERT_EQ(init(0), 0);
     EXPECT_TRUE(m_model.writes().empty());
     EXPECT_EQ(m_out, "UFS device stat: 4 LUs, boot LU-1\n");
+    for (const auto &r : m_model.requests)
+        EXPECT_FALSE(r.opcode == UFS_QUERY_OP_READ_DESC && r.idn != UFS_DESC_DEVICE);
+
+    // Boot LU and clock reset, the LU count not yet updated (as before a
+    // reset): the identical configuration is not rewritten, the attributes are.
+    m_model.attrs[0x00] = 0;
+    m_model.attrs[0x0A] = 2;
+    m_model.deviceDesc[ufsdesc::kNumberLU] = 1;
+    m_model.requests.clear();
+    ASSERT_EQ(init(0), 0) << m_err;
+    EXPECT_TRUE(descWrites().empty());
+    EXPECT_EQ(attrWrites(), (AttrWrites{{0x00, 1}, {0x0A, 1}}));
+    EXPECT_EQ(m_out, "UFS initialized: 4 LUs, boot LU-1\n");
+    // A set boot LU and four LUs alone do not make it provisioned.
+    m_model.deviceDesc[ufsdesc::kNumberLU] = 4;
+    m_model.deviceDesc[ufsdesc::kBootEnable] = 0;
+    ASSERT_EQ(init(0), 0);
+    EXPECT_EQ(m_out, "UFS initialized: 4 LUs, boot LU-1\n");
+
+    // Forced, a factory configuration is rewritten.
+    m_model.requests.clear();
+    m_model.configDesc.assign(230, 0);
+    m_model.configDesc[0] = 0xE6;
+    m_model.configDesc[1] = 0x01;
+    ASSERT_EQ(init(1), 0);
+    EXPECT_EQ(descWrites().size(), 1u);
 }
 
 TEST_F(UfsInitTest, ProvisionsShortLayoutWithoutLosingBytes)
@@ -170,50 +197,6 @@ TEST_F(UfsInitTest, ProvisionsShortLayoutWithoutLosingBytes)
     m_model.requests.clear();
     ASSERT_EQ(init(1), 0) << m_err;
     EXPECT_TRUE(m_model.writes().empty());
-}
-
-TEST_F(UfsInitTest, ProvisionedDeviceLeftUntouchedUnlessForced)
-{
-    m_model.attrs[0x00] = 1;
-    m_model.deviceDesc[ufsdesc::kNumberLU] = 4;
-    m_model.deviceDesc[ufsdesc::kBootEnable] = 1;
-    ASSERT_EQ(init(0), 0);
-    EXPECT_EQ(m_out, "UFS device stat: 4 LUs, boot LU-1\n");
-    EXPECT_TRUE(m_model.writes().empty());
-    // Neither geometry nor configuration was even read.
-    for (const auto &r : m_model.requests)
-        EXPECT_FALSE(r.opcode == UFS_QUERY_OP_READ_DESC && r.idn != UFS_DESC_DEVICE);
-    EXPECT_EQ(readFile(scanFile()), "");
-
-    // Each condition alone is not enough.
-    m_model.deviceDesc[ufsdesc::kBootEnable] = 0;
-    ASSERT_EQ(init(0), 0);
-    EXPECT_EQ(m_out, "UFS initialized: 4 LUs, boot LU-1\n");
-    EXPECT_EQ(descWrites().size(), 1u);
-
-    // Forced, the factory configuration is rewritten.
-    m_model.requests.clear();
-    m_model.configDesc.assign(230, 0);
-    m_model.configDesc[0] = 0xE6;
-    m_model.configDesc[1] = 0x01;
-    ASSERT_EQ(init(1), 0);
-    EXPECT_EQ(descWrites().size(), 1u);
-}
-
-TEST_F(UfsInitTest, IdenticalConfigurationNotRewrittenButAttributesCorrected)
-{
-    ASSERT_EQ(init(0), 0);
-    ASSERT_EQ(descWrites().size(), 1u);
-    // Same layout, but boot LU and clock reset (and the LU count not yet
-    // updated, as before a reset).
-    m_model.attrs[0x00] = 0;
-    m_model.attrs[0x0A] = 2;
-    m_model.deviceDesc[ufsdesc::kNumberLU] = 1;
-    m_model.requests.clear();
-    ASSERT_EQ(init(0), 0) << m_err;
-    EXPECT_TRUE(descWrites().empty());
-    EXPECT_EQ(attrWrites(), (AttrWrites{{0x00, 1}, {0x0A, 1}}));
-    EXPECT_EQ(m_out, "UFS initialized: 4 LUs, boot LU-1\n");
 }
 
 TEST_F(UfsInitTest, LockedOrUnreadableDeviceNeverWritten)

@@ -81,7 +81,14 @@ protected:
 TEST_F(UfsInstallJobTest, RockchipSetOnFactoryFreshUfs)
 {
     const OSConfig set = rockchipSet();
+    // Bytes before the IDB area of the boot unit belong to no one we know
+    // of; they stay.
+    m_model.onConfigWritten = [this] {
+        makeSparseFile(bootUnit(), kBootUnitBytes);
+        writeBytes(bootUnit(), 0, patternBytes(kIdb, 99));
+    };
     ASSERT_EQ(install(set), "");
+    EXPECT_EQ(mmc_fd, -1);
 
     // Provisioned once; the rescan brought the boot unit.
     EXPECT_EQ(configWrites(), 1);
@@ -90,10 +97,16 @@ TEST_F(UfsInstallJobTest, RockchipSetOnFactoryFreshUfs)
     EXPECT_NE(logText().find("not found /dev/sdb, will call ufs_init\n"), std::string::npos);
     EXPECT_NE(logText().find("ufs_init return 0\n"), std::string::npos);
 
-    // The loader, both copies, on the boot unit.
+    // The loader, both copies, on the boot unit, each padded with zeros.
     const std::string loader = setFile("idbloader.img");
-    EXPECT_EQ(cmpAt(loader, 0, bootUnit(), kIdb), "");
-    EXPECT_EQ(cmpAt(loader, 0, bootUnit(), kIdb + kCopy), "");
+    const int64_t len = static_cast<int64_t>(m_loader.size());
+    EXPECT_EQ(readBytes(bootUnit(), 0, kIdb), patternBytes(kIdb, 99));
+    for (int64_t copy : {kIdb, kIdb + kCopy}) {
+        EXPECT_EQ(cmpAt(loader, 0, bootUnit(), copy), "");
+        EXPECT_TRUE(zeroAt(bootUnit(), copy + len, kCopy - len));
+    }
+    EXPECT_TRUE(zeroAt(bootUnit(), kIdb + 2 * kCopy, kBootUnitBytes - kIdb - 2 * kCopy));
+    EXPECT_NE(logText().find("idbloader.img to /dev/sdb\n"), std::string::npos);
 
     // The system on the data unit: images at their sectors, a sound GPT.
     EXPECT_EQ(cmpAt(setFile("boot.img"), 0, dataUnit(), 0x4000 * 512), "");
