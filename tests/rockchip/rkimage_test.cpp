@@ -111,101 +111,72 @@ TEST_F(RkPackage, ValidPackageUnpacksLikeRkunpack)
     }
 }
 
-TEST_F(RkPackage, RkfwRefusals)
+// Each damaged package is refused with its message, and nothing is
+// extracted: not the payload of an RKFW file, not even the sound entries of
+// an update image, and nothing above the output directory.
+TEST_F(RkPackage, Refusals)
 {
-    const std::string good = "{\"entries\":" + validEntries() + ",\"rkfw\":{}}";
-    const std::string payload = m_work.file("work/unpack.img");
-    struct stat st;
-
-    const std::string notFw = make("{\"entries\":" + validEntries() + "}", "plain.img");   // an RKAF, no RKFW
-    EXPECT_EQ(unpack_rom(notFw.c_str(), payload.c_str()), -1);
-    EXPECT_NE(log().find("The file is not a rockchip firmware format file: " + notFw), std::string::npos);
-
-    const std::string bad = make("{\"entries\":" + validEntries() + ",\"rkfw\":{\"digest\":\"bad\"}}", "bad.img");
-    EXPECT_EQ(unpack_rom(bad.c_str(), payload.c_str()), -1);
-    EXPECT_NE(log().find("Not match!\n"), std::string::npos);
-    EXPECT_NE(stat(payload.c_str(), &st), 0) << "nothing is exported after a digest mismatch";
-
-    const std::string full = make(good, "full.img");
-    const off_t size = [&] { stat(full.c_str(), &st); return st.st_size; }();
-    // Cut inside the digest, inside the payload, inside the header.
-    for (off_t cut : {size - 1, size - 32 - 100, off_t(50)}) {
-        const std::string t = make("{\"entries\":" + validEntries() + ",\"rkfw\":{\"truncate\":" +
-                                       std::to_string(cut) + "}}",
-                                   "cut.img");
-        EXPECT_EQ(unpack_rom(t.c_str(), payload.c_str()), -1) << cut;
-        EXPECT_NE(stat(payload.c_str(), &st), 0) << cut;
-    }
-    EXPECT_EQ(unpack_rom(m_work.file("nope.img").c_str(), payload.c_str()), -1);
-    EXPECT_NE(log().find("Can't open file " + m_work.file("nope.img")), std::string::npos);
-    // An output that cannot be created.
-    EXPECT_EQ(unpack_rom(full.c_str(), m_work.file("no/such/dir/unpack.img").c_str()), -1);
-    EXPECT_NE(log().find("can't open output file"), std::string::npos);
-}
-
-TEST_F(RkPackage, RkafRefusals)
-{
-    std::string err;
-    const std::string crc = make("{\"entries\":" + validEntries() + ",\"bad_crc\":true}");
-    EXPECT_EQ(unpackUpdate(crc, &err), -1);
-    EXPECT_NE(log().find("Check file...Fail\n"), std::string::npos);
-
-    const std::string cut = make("{\"entries\":" + validEntries() + ",\"truncate\":20000}");
-    EXPECT_EQ(unpackUpdate(cut, &err), -1);
-    EXPECT_EQ(err, "Can't read crc checksum\n");
-    const std::string tiny = make("{\"entries\":[],\"truncate\":2000}");
-    EXPECT_EQ(unpackUpdate(tiny, &err), -1);
-    EXPECT_EQ(err, "Can't read image header\n");
-
-    // More than 16 entries: the table cannot hold them, the package is refused.
-    const std::string many = make("{\"entries\":" + validEntries() + ",\"num_parts\":17}");
-    EXPECT_EQ(unpackUpdate(many, &err), -1);
-    EXPECT_EQ(err, "Invalid entry count 17 (at most 16)\n");
-    const std::string huge = make("{\"entries\":[],\"num_parts\":4294967295}");
-    EXPECT_EQ(unpackUpdate(huge, &err), -1);
-
-    // An RKFW file is not an update image.
-    const std::string fw = make("{\"entries\":[],\"rkfw\":{}}");
-    EXPECT_EQ(unpackUpdate(fw, &err), -1);
-    EXPECT_EQ(err, "Invalid header magic\n");
-    EXPECT_EQ(tree(out()), "");
-
-    // Zero entries: the CRC checks and nothing is extracted.
-    const std::string empty = make("{\"entries\":[]}");
-    EXPECT_EQ(unpackUpdate(empty, &err), 0);
-    EXPECT_EQ(tree(out()), "");
-}
-
-TEST_F(RkPackage, OneBadEntryRefusesThePackageBeforeAnythingIsExtracted)
-{
-    // A canary beside the output directory and one absolute target.
+    const std::string entries = "{\"entries\":" + validEntries();
+    const off_t size = fileSize(make(entries + ",\"rkfw\":{}}", "full.img"));
     const std::string abs = m_work.file("abs-target.img");
-    const std::string bad[] = {
-        "{\"name\":\"escape\",\"file\":\"../escaped.img\",\"size\":100}",
-        "{\"name\":\"deep\",\"file\":\"Image/../../../deep.img\",\"size\":100}",
-        "{\"name\":\"absolute\",\"file\":\"" + abs + "\",\"size\":100}",
-        "{\"name\":\"empty\",\"file\":\"\",\"size\":10}",
-        "{\"name\":\"past\",\"file\":\"past.img\",\"size\":100,\"offset\":1000000}",
-        "{\"name\":\"parameter\",\"file\":\"parameter.txt\",\"hex\":\"0102030405\"}",
-    };
     const std::string sound = "{\"name\":\"ok\",\"file\":\"Image/ok.img\",\"size\":3000},"
                               "{\"name\":\"dots\",\"file\":\"a..b/..c\",\"size\":10}";
-    for (const std::string &entry : bad) {
-        SCOPED_TRACE(entry);
-        const std::string pkg = make("{\"entries\":[" + sound + "," + entry + "]}");
+    struct Refusal
+    {
+        bool rkfw;           // unpack_rom on an RKFW file, else unpack_update
+        std::string json;    // "" for a file that does not exist
+        std::string text;    // in the messages or the log
+    };
+    std::vector<Refusal> cases = {
+        {true, entries + "}", "The file is not a rockchip firmware format file: "},
+        {true, entries + ",\"rkfw\":{\"digest\":\"bad\"}}", "Not match!\n"},
+        {true, "", "Can't open file " + m_work.file("fw.img")},
+        {false, entries + ",\"bad_crc\":true}", "Check file...Fail\n"},
+        {false, entries + ",\"truncate\":20000}", "Can't read crc checksum\n"},
+        {false, "{\"entries\":[],\"truncate\":2000}", "Can't read image header\n"},
+        // More than 16 entries: the table cannot hold them.
+        {false, entries + ",\"num_parts\":17}", "Invalid entry count 17 (at most 16)\n"},
+        {false, "{\"entries\":[],\"num_parts\":4294967295}", ""},
+        {false, "{\"entries\":[],\"rkfw\":{}}", "Invalid header magic\n"},
+    };
+    // Cut inside the digest, inside the payload, inside the header.
+    for (off_t cut : {size - 1, size - 32 - 100, off_t(50)})
+        cases.push_back({true, entries + ",\"rkfw\":{\"truncate\":" + std::to_string(cut) + "}}", ""});
+    for (const std::string &bad : std::vector<std::string>{"\"escape\",\"file\":\"../escaped.img\",\"size\":100",
+                                   "\"deep\",\"file\":\"Image/../../../deep.img\",\"size\":100",
+                                   "\"absolute\",\"file\":\"" + abs + "\",\"size\":100",
+                                   "\"empty\",\"file\":\"\",\"size\":10",
+                                   "\"past\",\"file\":\"past.img\",\"size\":100,\"offset\":1000000",
+                                   "\"parameter\",\"file\":\"parameter.txt\",\"hex\":\"0102030405\""})
+        cases.push_back({false, "{\"entries\":[" + sound + ",{\"name\":" + bad + "}]}",
+                         "Invalid part: " + bad.substr(1, bad.find('"', 1) - 1) + "\n"});
+    for (const Refusal &c : cases) {
+        SCOPED_TRACE(c.json);
+        unlink(m_work.file("fw.img").c_str());
+        const std::string pkg = c.json.empty() ? m_work.file("fw.img") : make(c.json);
+        const size_t logBefore = log().size();
         std::string err;
-        ASSERT_EQ(unpackUpdate(pkg, &err), -1);
-        const std::string name = entry.substr(9, entry.find('"', 9) - 9);
-        EXPECT_EQ(err, "Invalid part: " + name + "\n");
-        // Not even the sound entries, and nothing above the output directory.
+        if (c.rkfw) {
+            testing::internal::CaptureStderr();
+            EXPECT_EQ(unpack_rom(pkg.c_str(), m_work.file("work/unpack.img").c_str()), -1);
+            err = testing::internal::GetCapturedStderr();
+        } else {
+            EXPECT_EQ(unpackUpdate(pkg, &err), -1);
+        }
+        EXPECT_NE((err + log().substr(logBefore)).find(c.text), std::string::npos) << err << log();
         EXPECT_EQ(tree(m_work.file("work")), "./out\n");
     }
-    struct stat st;
-    EXPECT_NE(stat(abs.c_str(), &st), 0);
-    EXPECT_NE(stat(m_work.file("escaped.img").c_str(), &st), 0);
-    EXPECT_NE(stat(m_work.file("deep.img").c_str(), &st), 0);
-    // Without them the same entries are extracted whole.
+    for (const std::string &escaped : {abs, m_work.file("escaped.img"), m_work.file("deep.img")})
+        EXPECT_EQ(fileSize(escaped), -1) << escaped;
+    // An output that cannot be created.
+    EXPECT_EQ(unpack_rom(make(entries + ",\"rkfw\":{}}").c_str(), m_work.file("no/such/dir/unpack.img").c_str()), -1);
+    EXPECT_NE(log().find("can't open output file"), std::string::npos);
+
+    // Zero entries: the CRC checks and nothing is extracted. Without the bad
+    // entries the same sound ones are extracted whole.
     std::string err;
+    EXPECT_EQ(unpackUpdate(make("{\"entries\":[]}"), &err), 0);
+    EXPECT_EQ(tree(out()), "");
     ASSERT_EQ(unpackUpdate(make("{\"entries\":[" + sound + "]}"), &err), 0);
     EXPECT_EQ(tree(out()), "./Image\n./Image/ok.img\n./a..b\n./a..b/..c\n");
     EXPECT_EQ(readFile(out() + "/Image/ok.img").size(), 3000u);
