@@ -153,13 +153,13 @@ struct xz_block_writer::state
         cv.notify_all();
     }
 
-    bool decode(const block_info &b, uint8_t *in, int64_t dstBase);
+    bool decode(const block_info &b, uint8_t *in, int64_t dstBase, lzma_stream &strm);
     void worker(int64_t dstBase, bool feeder);
 };
 
 // Decodes block b into slots and hands them over; false on a damaged block
 // or a read error (recorded), or when told to stop.
-bool xz_block_writer::state::decode(const block_info &b, uint8_t *in, int64_t dstBase)
+bool xz_block_writer::state::decode(const block_info &b, uint8_t *in, int64_t dstBase, lzma_stream &strm)
 {
     const int64_t at = base + b.comp;
     uint8_t header[LZMA_BLOCK_HEADER_SIZE_MAX];
@@ -196,12 +196,13 @@ bool xz_block_writer::state::decode(const block_info &b, uint8_t *in, int64_t ds
     block.uncompressed_size = static_cast<lzma_vli>(b.usize);
     if (r == LZMA_OK && mem > memStop)
         r = LZMA_MEMLIMIT_ERROR;
-    lzma_stream strm = LZMA_STREAM_INIT;
+    // The thread's decoder is set up again for each block: it keeps its
+    // dictionary memory when the size is the same, instead of taking fresh
+    // pages from the kernel for every block.
     if (r == LZMA_OK)
         r = lzma_block_decoder(&strm, &block);
     lzma_filters_free(filters, nullptr);
     if (r != LZMA_OK) {
-        lzma_end(&strm);
         fail(xz_message(r), b.comp);
         return false;
     }
@@ -273,7 +274,6 @@ bool xz_block_writer::state::decode(const block_info &b, uint8_t *in, int64_t ds
         std::lock_guard<std::mutex> lk(mu);
         freeSlots.push_back(slot);
     }
-    lzma_end(&strm);
     return ok;
 }
 
@@ -288,6 +288,7 @@ void xz_block_writer::state::worker(int64_t dstBase, bool feeder)
     std::unique_ptr<uint8_t[]> in(new (std::nothrow) uint8_t[INPUT_PIECE]);
     if (!in)
         fail(xz_message(LZMA_MEM_ERROR), 0);
+    lzma_stream strm = LZMA_STREAM_INIT;
     for (;;) {
         size_t k;
         {
@@ -297,9 +298,10 @@ void xz_block_writer::state::worker(int64_t dstBase, bool feeder)
             const block_info &cheapest = blocks[order[back - 1]];
             k = feeder && cheapest.total * CHEAP_RATIO < cheapest.usize ? order[--back] : order[front++];
         }
-        if (!decode(blocks[k], in.get(), dstBase))
+        if (!decode(blocks[k], in.get(), dstBase, strm))
             break;
     }
+    lzma_end(&strm);
     std::lock_guard<std::mutex> lk(mu);
     --active;
     cv.notify_all();
