@@ -78,24 +78,6 @@ private slots:
         QTest::mouseClick(child<QPushButton>("brProgressButton"), Qt::LeftButton);
         QCOMPARE(back.count(), 1);
     }
-    void refusedMediumKeepsTheButtonDisabled()
-    {
-        // The USB drive is chosen but there is none.
-        QTest::mouseClick(child<QPushButton>("brUSBDiskButton"), Qt::LeftButton);
-        QCOMPARE(child<QLabel>("brStatusLabel")->text(), QStringLiteral("No removable disk were found!"));
-        QVERIFY(!child<QPushButton>("brBackupButton")->isEnabled());
-        // Back to the card, which has too little free space: the tap is refused.
-        writeFile(file("df.out"), "Filesystem 1K-blocks Used Available Use% Mounted on\n"
-                                  "/dev/mmcblk0p1 7634944 10 1000 1% /mnt/sdcard\n");
-        m_screen->resetView();
-        QTest::mouseClick(child<QPushButton>("brTFCardButton"), Qt::LeftButton);
-        auto *backup = child<QPushButton>("brBackupButton");
-        QVERIFY(backup->isEnabled());
-        QTest::mouseClick(backup, Qt::LeftButton);
-        QVERIFY(child<QLabel>("brStatusLabel")->text().startsWith("There is not enough free disk space on your TF card"));
-        QVERIFY(!backup->isEnabled());
-        QVERIFY(!child<MyInputDialog>("backupFileNameDialog")->isVisible());
-    }
     void cancelInTheMiddleReturnsAndRemovesTheFile()
     {
         QSignalSpy cancelled(m_screen.get(), &BackupRestoreModeMainWidget::cancelButtonClicked);
@@ -116,7 +98,9 @@ private slots:
         QVERIFY(!QFile::exists(QString::fromStdString(file("mnt/sdcard/x.raw"))));
         QVERIFY(child<QWidget>("brSelectorWidget")->isVisible());
     }
-    void engineErrorIsShownAndFinishReturns()
+    // An engine error is shown and "Finish" returns; a refused medium keeps
+    // the button disabled.
+    void engineErrorAndRefusedMedia()
     {
         unlink(file("dev/mmcblk2").c_str());
         m_screen->startBackupToFile("/mnt/sdcard/x.raw");
@@ -127,6 +111,23 @@ private slots:
         QSignalSpy back(m_screen.get(), &BackupRestoreModeMainWidget::backButtonPressed);
         QTest::mouseClick(child<QPushButton>("brProgressButton"), Qt::LeftButton);
         QCOMPARE(back.count(), 1);
+
+        m_screen->resetView();
+        // The USB drive is chosen but there is none.
+        QTest::mouseClick(child<QPushButton>("brUSBDiskButton"), Qt::LeftButton);
+        QCOMPARE(child<QLabel>("brStatusLabel")->text(), QStringLiteral("No removable disk were found!"));
+        QVERIFY(!child<QPushButton>("brBackupButton")->isEnabled());
+        // Back to the card, which has too little free space: the tap is refused.
+        writeFile(file("df.out"), "Filesystem 1K-blocks Used Available Use% Mounted on\n"
+                                  "/dev/mmcblk0p1 7634944 10 1000 1% /mnt/sdcard\n");
+        m_screen->resetView();
+        QTest::mouseClick(child<QPushButton>("brTFCardButton"), Qt::LeftButton);
+        auto *backup = child<QPushButton>("brBackupButton");
+        QVERIFY(backup->isEnabled());
+        QTest::mouseClick(backup, Qt::LeftButton);
+        QVERIFY(child<QLabel>("brStatusLabel")->text().startsWith("There is not enough free disk space on your TF card"));
+        QVERIFY(!backup->isEnabled());
+        QVERIFY(!child<MyInputDialog>("backupFileNameDialog")->isVisible());
     }
 
 private:

@@ -1,9 +1,11 @@
-// The hot-plug filter with its coalescing timer fed through a socketpair,
-// and the list of board addresses kept on a drive. (The automatic-install
-// rule is driven through the selection screen in tests/ui.)
+// The automatic-install rule's one attempt per scan (the rest of it is
+// driven through the selection screen in tests/ui), the hot-plug filter with
+// its coalescing timer fed through a socketpair, and the list of board
+// addresses kept on a drive.
 #include "frontendboard.h"
 
 #include "board/boardhardwareinfo.h"
+#include "frontend/autoinstallplanner.h"
 #include "frontend/hotplugmonitor.h"
 #include "frontend/macaddresslist.h"
 #include "support/testsupport.h"
@@ -19,6 +21,16 @@
 using namespace testsupport;
 
 namespace {
+
+// The screen's timer is single-shot; the rule holds without it.
+TEST(AutoInstall, OneAttemptPerScan)
+{
+    AutoInstallPlanner p;
+    EXPECT_FALSE(p.scanFinished(false));   // nothing marked
+    EXPECT_TRUE(p.scanFinished(true));
+    EXPECT_TRUE(p.timerFired(true));
+    EXPECT_FALSE(p.timerFired(true));
+}
 
 TEST(HotPlug, ABurstOfUsbEventsGivesOneCheck)
 {
