@@ -45,7 +45,7 @@ TEST_F(BackupRestore, InstalledSetBacksUpWithHolesAndManifestAndRestoresByteForB
     ASSERT_EQ(log.errorText(), "");
     ASSERT_GE(log.events.size(), 2);
     EXPECT_EQ(log.events.last().type, 1202);
-    const BackupEvent &done = log.events[log.events.size() - 2];
+    const RecordedEvent &done = log.events[log.events.size() - 2];
     EXPECT_TRUE(done.type == 1200 && done.action == 1 && done.percent == 100 && !done.isError);
     EXPECT_GT(log.count(1201), 0);
 

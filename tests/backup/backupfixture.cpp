@@ -1,47 +1,11 @@
 #include "backupfixture.h"
 
-#include "backup/onboardflashbackupandrestorefinishthreadevent.h"
 #include "backup/onboardflashbackupandrestorethread.h"
-#include "backup/onboardflashbackupandrestorethreadevent.h"
 #include "board/boardhardwareinfo.h"
 #include "startup/globals.h"
 #include "storage/mmc.h"
 
 using namespace testsupport;
-
-int BackupLog::count(int type) const
-{
-    int n = 0;
-    for (const BackupEvent &e : events)
-        n += e.type == type;
-    return n;
-}
-
-QString BackupLog::errorText() const
-{
-    for (const BackupEvent &e : events)
-        if (e.isError)
-            return e.message;
-    return QString();
-}
-
-bool BackupEventRecorder::event(QEvent *e)
-{
-    const int type = static_cast<int>(e->type());
-    if (type < 1200 || type > 1202)
-        return QObject::event(e);
-    BackupEvent r;
-    r.type = type;
-    if (type == 1200) {
-        auto *p = static_cast<OnboardFlashBackupAndRestoreThreadEvent *>(e);
-        r.action = p->action();
-        r.percent = p->percent();
-        r.isError = p->isError();
-        r.message = p->message();
-    }
-    events << r;
-    return true;
-}
 
 void BackupBoard::SetUp()
 {
@@ -84,7 +48,7 @@ void BackupBoard::dfSays(const std::string &lines)
 BackupLog BackupBoard::backUp(const QString &image, int mediaKind,
                           const std::function<void(OnboardFlashBackupAndRestoreThread &)> &setup)
 {
-    BackupEventRecorder recorder;
+    EventRecorder recorder;
     OnboardFlashBackupAndRestoreThread job;
     OnboardFlashBackupAndRestoreThread::currentAction = 1;
     job.setImageFilePath(image);

@@ -1,11 +1,9 @@
 // A simulated board for the back-up tests: the shared simulated root with an
 // RK3588 board record as gCurrentBoardInfo (onboard eMMC "mmcblk2"), the
-// stand-in tools first on PATH recording into a log, and a recorder of the
-// back-up events.
+// stand-in tools first on PATH recording into a log; back-up events recorded
+// by the install jobs' recorder.
 #pragma once
 
-#include <QList>
-#include <QObject>
 #include <QString>
 
 #include <gtest/gtest.h>
@@ -17,31 +15,12 @@
 #include "board/boardhardwareinfo.h"
 #include "startup/globals.h"
 #include "storage/mmc.h"
+#include "support/qt/installrecorder.h"
 #include "support/qt/simboard.h"
 
 class OnboardFlashBackupAndRestoreThread;
 
-struct BackupEvent
-{
-    int type = 0;
-    int action = 0;
-    int percent = 0;
-    bool isError = false;
-    QString message;
-};
-
-struct BackupLog
-{
-    QList<BackupEvent> events;
-    int count(int type) const;
-    QString errorText() const;   // the first error message, "" when none
-};
-
-class BackupEventRecorder : public QObject, public BackupLog
-{
-protected:
-    bool event(QEvent *e) override;
-};
+using BackupLog = testsupport::EventLog;
 
 class BackupBoard : public ::testing::Test
 {

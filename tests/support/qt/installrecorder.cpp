@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "backup/onboardflashbackupandrestorethreadevent.h"
 #include "install/installevents.h"
 #include "install/sdupdatefinishthreadevent.h"
 #include "install/sdupdatethread.h"
@@ -41,7 +42,7 @@ QList<RecordedEvent> EventLog::terminal() const
 QString EventLog::errorText() const
 {
     for (const RecordedEvent &e : events)
-        if (e.type == 1100 && e.isError)
+        if (e.isError)
             return e.errorMessage;
     return QString();
 }
@@ -72,6 +73,14 @@ bool EventRecorder::event(QEvent *e)
         auto *ev = static_cast<SDUpdateThreadLowFormatEvent *>(e);
         r.inProgress = ev->inProgress();
         r.percent = ev->percent();
+    } else if (e->type() == OnboardFlashBackupAndRestoreThreadEvent::ONBOARDFLASH_BR_EVENT_TYPE) {
+        auto *ev = static_cast<OnboardFlashBackupAndRestoreThreadEvent *>(e);
+        r.action = ev->action();
+        r.percent = ev->percent();
+        r.isError = ev->isError();
+        r.errorMessage = ev->message();
+    } else if (r.type == 1201 || r.type == 1202) {
+        // The back-up's speed and finish: their arrival is what counts.
     } else if (e->type() == SDUpdateFinishThreadEvent::SDUPDATE_FINISH_EVENT_TYPE) {
         auto *ev = static_cast<SDUpdateFinishThreadEvent *>(e);
         r.bootDevName = ev->bootDevice().devName;

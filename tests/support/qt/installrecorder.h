@@ -1,6 +1,6 @@
-// The install job seen from the main controller: a receiver that records
-// every install event, and a runner that checks the rules every job keeps
-// (one terminal event, last; the device released).
+// The install and back-up jobs seen from the main controller: a receiver
+// that records every event they post, and a runner that checks the rules
+// every install job keeps (one terminal event, last; the device released).
 #pragma once
 
 #include <QList>
@@ -17,7 +17,8 @@ namespace testsupport {
 struct RecordedEvent
 {
     int type = 0;
-    // progress / error (1100)
+    // progress / error (1100), back-up progress / error (1200)
+    int action = 0;   // 1200 only
     bool erasing = false;
     bool verifying = false;
     int percent = 0;
@@ -45,7 +46,7 @@ struct EventLog
 
     int count(int type) const;
     QList<RecordedEvent> ofType(int type) const;
-    // Terminal events: errors and finishes.
+    // Terminal events of an install: errors and finishes.
     QList<RecordedEvent> terminal() const;
     QString errorText() const;   // the first error message, "" when none
 };
