@@ -85,7 +85,7 @@ TEST(BoardIdentify, KernelReportsPickTheirRow)
     }
 }
 
-TEST(BoardIdentify, UnknownRevisionWithoutCatchAllGivesARecordNamedAfterTheHardware)
+TEST(BoardIdentify, UnknownRevisionRecordCpuIdAndCopiesOfRows)
 {
     SimBoard sim;
     // RK3576 has no catch-all row.
@@ -109,11 +109,8 @@ TEST(BoardIdentify, UnknownRevisionWithoutCatchAllGivesARecordNamedAfterTheHardw
     b = GetBoardType();
     EXPECT_EQ(b->boardKey, "unknow");
     EXPECT_EQ(b->cpuName, "Unknow");
-}
 
-TEST(BoardIdentify, CpuSerialAndId)
-{
-    SimBoard sim;
+    // The CPU's id, by each row's rule.
     sim.put("proc/cpuinfo", "Serial : 1111\nprocessor : 0\nSerial\t: 02C000815E3F  \n");
     EXPECT_EQ(BoardHardwareInfo::getCPUSerialNum("/nonexistent"), "");
     EXPECT_EQ(SimBoard::row("Quill-H1")->getCPUID(), "02c000815e3f");
@@ -125,11 +122,8 @@ TEST(BoardIdentify, CpuSerialAndId)
     sim.put("sys/devices/platform/cpu/uuid", "1a2b:3c4d:5e6f:7a8b\n");
     EXPECT_EQ(SimBoard::row("Tern-Q4")->getCPUID(), "1a2b3c4d5e6f7a8b");
     EXPECT_EQ(SimBoard::row("BCM2837 Board")->getCPUID(), "");   // no rule
-}
 
-TEST(BoardRecord, CopyLeavesTheWifiAddressCacheBehind)
-{
-    SimBoard sim;
+    // A copy of a row leaves the Wi-Fi address cache behind.
     BoardHardwareInfo *src = SimBoard::row("Alpha-G1");
     src->wifiMacCache = "00:11:22:33:44:55";
     BoardHardwareInfo *copy = BoardHardwareInfo::newOne(src);

@@ -8,7 +8,7 @@
 #include "board/boardhardwareinfo.h"
 #include "simboard.h"
 
-TEST(BoardTable, SingledOutRowsAreUnique)
+TEST(BoardTable, SingledOutRowsAreUniqueAndEveryRowIsIdentifiedFromItsOwnKernelReport)
 {
     SimBoard sim;
     int ufsRows = 0, noUfs = 0;
@@ -22,13 +22,9 @@ TEST(BoardTable, SingledOutRowsAreUnique)
     }
     EXPECT_EQ(ufsRows, 1);
     EXPECT_EQ(noUfs, 1);
-}
 
-// Every row must be reachable: a duplicate (hardware, revision) or board id
-// would hide a model behind an earlier row.
-TEST(BoardTable, EveryRowIsIdentifiedFromItsOwnKernelReport)
-{
-    SimBoard sim;
+    // Every row must be reachable: a duplicate (hardware, revision) or board
+    // id would hide a model behind an earlier row.
     for (BoardHardwareInfo *b : std::as_const(gAllBoardHardwareInfo)) {
         const std::string hw = b->cpuinfoHardware.toStdString();
         const bool viaBoardInfo = b->isRockchipCPU();

@@ -83,7 +83,7 @@ TEST(StorageDiscovery, DrivesAreToldApartByTheirSysfsPath)
     EXPECT_EQ(b->getUdiskDevName(), "sdz");
 }
 
-TEST(StorageDiscovery, SizesFromSectorCounts)
+TEST(StorageDiscovery, SizesAndOnboardStorageByCpuKernelAndUfs)
 {
     SimBoard sim;
     BoardHardwareInfo *b = SimBoard::row("Alpha-R2");
@@ -100,11 +100,7 @@ TEST(StorageDiscovery, SizesFromSectorCounts)
     sim.put("sys/block/sde/size", "36028797018963968\n");
     EXPECT_EQ(b->getDiskSize("sde"), 18014398509481984LL);
     EXPECT_EQ(b->getDiskSize("missing"), 0);
-}
 
-TEST(StorageDiscovery, OnboardDeviceByCpuAndKernel)
-{
-    SimBoard sim;
     BoardHardwareInfo *rk = SimBoard::row("Alpha-R4");
     BoardHardwareInfo *rk35 = SimBoard::row("Alpha-X9");
     BoardHardwareInfo *h3 = SimBoard::row("Quill-H1 Plus");
@@ -138,12 +134,7 @@ TEST(StorageDiscovery, OnboardDeviceByCpuAndKernel)
     sim.setKernel("5.10.160");
     sim.put("sys/block/mmcblk2/size", "30535680\n");
     EXPECT_EQ(rk->getOnboardFlashSize(), 15267840);
-}
 
-TEST(StorageDiscovery, UfsPresenceCapacityAndId)
-{
-    SimBoard sim;
-    BoardHardwareInfo *ufs = SimBoard::row("Alpha-V5 UFS");
     BoardHardwareInfo *plain = SimBoard::row("Alpha-V5");
     BoardHardwareInfo *lite = SimBoard::row("Alpha-V5 Lite");
     EXPECT_EQ(lite->boardKey, kRK3576NoUFSBoardKey);
@@ -170,7 +161,7 @@ TEST(StorageDiscovery, UfsPresenceCapacityAndId)
     // No row of the table sets storageInterface, so the id stays empty.
     sim.put(dev + "/string_descriptors/serial_number", "  5A3B 77  \n");
     EXPECT_EQ(ufs->getUFSID(), "");
-    BoardHardwareInfo *copy = BoardHardwareInfo::newOne(ufs);
+    copy = BoardHardwareInfo::newOne(ufs);
     copy->storageInterface = 1;
     EXPECT_EQ(copy->getUFSID(), "5A3B 77");
     copy->boardKey = kRK3576NoUFSBoardKey;
@@ -178,7 +169,7 @@ TEST(StorageDiscovery, UfsPresenceCapacityAndId)
     delete copy;
 }
 
-TEST(StorageDiscovery, SdCardNames)
+TEST(StorageDiscovery, CardAndEmmcNamesIdsAndModels)
 {
     SimBoard sim;
     BoardHardwareInfo *r4 = SimBoard::row("Alpha-R4");
@@ -192,11 +183,7 @@ TEST(StorageDiscovery, SdCardNames)
     EXPECT_EQ(SimBoard::row("Tern-210")->getSDCardFatPartitionFullName(), "/dev/sdcard");
     sim.put("sys/class/block/mmcblk0/device/cid", "035344534331364780 8a0e1b0b0143\n");
     EXPECT_EQ(r4->getSDCardID(), "035344534331364780 8a0e1b0b0143");
-}
 
-TEST(StorageDiscovery, EmmcCidBySoc)
-{
-    SimBoard sim;
     sim.setKernel("5.10.160");
     sim.put("sys/class/block/mmcblk2/device/cid", " 150100384754463442 \n");
     sim.put("sys/devices/platform/fe330000.sdhci/mmc_host/mmc1/mmc1:0001/cid", "rk3399cid\n");
@@ -208,11 +195,7 @@ TEST(StorageDiscovery, EmmcCidBySoc)
     EXPECT_EQ(SimBoard::row("Alpha-C1")->getEMMCID(), "");          // no onboard eMMC
     sim.setKernel("3.4.39");
     EXPECT_EQ(SimBoard::row("Quill-H1 Plus")->getEMMCID(), "h3old");
-}
 
-TEST(StorageDiscovery, EmmcModelTableAndCache)
-{
-    SimBoard sim;
     sim.setKernel("5.10.160");
     BoardHardwareInfo *b = SimBoard::row("Alpha-R2");
     const std::string nameFile = "sys/class/block/mmcblk2/device/name";
@@ -247,8 +230,8 @@ TEST(StorageDiscovery, WifiAddressProbedUntilFound)
     BoardHardwareInfo *b = SimBoard::row("Alpha-R4");
     // A stand-in ethtool first in PATH: records its arguments, prints ethtool.out.
     const std::string calls = sim.file("ethtool.calls");
-    sim.put("fakebin/ethtool", "#!/bin/sh\necho \"$*\" >> '" + calls + "'\ncat '" + sim.file("ethtool.out") + "'\n");
-    testsupport::run("chmod +x " + testsupport::shq(sim.file("fakebin/ethtool")));
+    testsupport::writeExecutable(sim.mkdir("fakebin") + "/ethtool",
+                                 "#!/bin/sh\necho \"$*\" >> '" + calls + "'\ncat '" + sim.file("ethtool.out") + "'\n");
     sim.prependPath(sim.file("fakebin"));
     const auto callCount = [&] {
         const std::string s = readFile(calls);

@@ -111,10 +111,14 @@ protected:
     {
         return run("ls -A " + shq(m_root + "/tmp") + " | grep -v '^imgsmith-gui.log$'").out;
     }
-    int build(const QString &cpu, const std::string &outPath, bool useMain = false)
+    // With the user's devices and arguments (the install job's form), or
+    // without any (the selection screen's: each variant's default devices).
+    int build(const QString &cpu, const std::string &outPath, bool useMain = false, bool user = true)
     {
-        return build_dtbo_img(cpu, QString::fromStdString(outPath), useMain, "/dev/nvme0n1p1", "/dev/nvme0n1p2",
-                              {{"bootdev", "mmc0"}}, {}, false);
+        return build_dtbo_img(cpu, QString::fromStdString(outPath), useMain, user ? "/dev/nvme0n1p1" : "",
+                              user ? "/dev/nvme0n1p2" : "", user ? QMap<QString, QString>{{"bootdev", "mmc0"}}
+                                                                 : QMap<QString, QString>{},
+                              {}, false);
     }
     // Replaces a program of the test's bin directory (the link to the
     // stand-in goes first, so the source file is never written through it).
@@ -136,45 +140,70 @@ const std::string kMerged1 = "cgroup_enable=memory cgroup_memory=1 consoleblank=
 
 } // namespace
 
-// Both the work directory (below the root) and the output directory carry
-// spaces, quotes, ';', '$(...)' and backquotes: they must stay paths.
-TEST_F(DtboBuild, ImageForEverySocInHostilelyNamedDirectoriesTakenApartWithFdtget)
+// Every variant of every SoC, its overlays compiled by the real dtc and read
+// back with fdtget. Both the work directory (below the root) and the output
+// directory carry spaces, quotes, ';', '$(...)' and backquotes: they must
+// stay paths.
+TEST_F(DtboBuild, ImageForEveryVariantInHostilelyNamedDirectoriesTakenApartWithFdtget)
 {
     const std::string evil = "a b'c\";d$(touch PWNED)`touch PWNED2`";
     setRoot(m_dir.file("root " + evil));
     const std::string target = m_root + "/mnt/sdcard/set " + evil + "/dtbo.img";
     ASSERT_EQ(run("mkdir " + shq(m_root + "/mnt/sdcard/set " + evil)).status, 0);
+    const std::string cgroup = " cgroup_enable=cpuset cgroup_memory=1 cgroup_enable=memory";
+    const std::string m2 = "root=/dev/mmcblk2p8 rw rootfstype=ext4 rootflags=discard data=/dev/mmcblk2p9 ";
+    const std::string m0 = "root=/dev/mmcblk0p8 rw rootfstype=ext4 data=/dev/mmcblk0p9 ";
+    const std::string m1 = "root=/dev/mmcblk1p8 rw rootfstype=ext4 data=/dev/mmcblk1p9 ";
+    const std::string ufs = "root=/dev/sda8 rw rootfstype=ext4 rootflags=discard data=/dev/sda9 ";
+    const std::string fiq = "console=ttyFIQ0 consoleblank=0" + cgroup;
+    const std::string blank = "consoleblank=0" + cgroup;
+    const std::string s3328 = "console=ttyS2,1500000 earlycon=uart8250,mmio32,0xff130000 consoleblank=0" + cgroup;
+    const std::string s3399 = "cgroup_enable=memory cgroup_memory=1 console=ttyS2,1500000 consoleblank=0 "
+                              "data=/dev/nvme0n1p2 earlycon=uart8250,mmio32,0xff1a0000 root=/dev/nvme0n1p1 ";
+    const std::string fiqMerged = "cgroup_enable=memory cgroup_memory=1 console=ttyFIQ0 consoleblank=0 "
+                                  "data=/dev/nvme0n1p2 root=/dev/nvme0n1p1 ";
     struct Case
     {
         const char *cpu;
-        bool useMain;
+        bool useMain, user, rebootModes;
         std::vector<std::string> expected;
     };
-    const std::string s3399 = "cgroup_enable=memory cgroup_memory=1 console=ttyS2,1500000 consoleblank=0 "
-                              "data=/dev/nvme0n1p2 earlycon=uart8250,mmio32,0xff1a0000 root=/dev/nvme0n1p1 ";
     const std::vector<Case> cases = {
-        {"rk3576", false, {kMerged0, kMerged1, kMerged0}},
-        {"RK3566", false, {kMerged0, kMerged1}},
-        {"rk3568", false, {kMerged0, kMerged1}},
-        {"Rk3588", false, {kMerged0, kMerged1}},
-        {"rk3528", false, {kMerged0, kMerged1}},
-        {"rk3399", true, {s3399 + "rootflags=discard rootfstype=ext4 rw bootdev=mmc0",
-                          s3399 + "rootfstype=ext4 rw bootdev=mmc0"}},
-        {"RK3328", false, {"cgroup_enable=memory cgroup_memory=1 console=ttyFIQ0 consoleblank=0 "
-                           "data=/dev/nvme0n1p2 root=/dev/nvme0n1p1 rootflags=discard rootfstype=ext4 rw "
-                           "bootdev=mmc0",
-                           "cgroup_enable=memory cgroup_memory=1 console=ttyFIQ0 consoleblank=0 "
-                           "data=/dev/nvme0n1p2 root=/dev/nvme0n1p1 rootfstype=ext4 rw bootdev=mmc0"}},
+        {"rk3576", false, true, false, {kMerged0, kMerged1, kMerged0}},
+        {"rk3576", false, false, false, {m2 + blank, m0 + blank, ufs + blank}},
+        {"RK3566", false, false, true, {m2 + blank, m0 + blank}},
+        {"rk3568", false, true, true, {kMerged0, kMerged1}},
+        {"Rk3588", false, false, true, {m2 + blank, m0 + blank}},
+        {"rk3528", false, true, true, {kMerged0, kMerged1}},
+        {"rk3399", true, true, true,
+         {s3399 + "rootflags=discard rootfstype=ext4 rw bootdev=mmc0", s3399 + "rootfstype=ext4 rw bootdev=mmc0"}},
+        {"rk3399", false, false, false, {m2 + fiq, m1 + fiq}},
+        {"RK3328", false, true, false,
+         {fiqMerged + "rootflags=discard rootfstype=ext4 rw bootdev=mmc0", fiqMerged + "rootfstype=ext4 rw bootdev=mmc0"}},
+        {"rk3328", true, false, false, {m2 + s3328, m0 + s3328}},
     };
+    // One fdtget for all reboot modes: normal, fastboot, recovery, bootloader, charge, loader.
+    std::string modes;
+    for (const char *m : {"normal", "fastboot", "recovery", "bootloader", "charge", "loader"})
+        modes += std::string(" /fragment@1/__overlay__ mode-") + m;
     for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.cpu) + (c.useMain ? " main" : "") + (c.user ? " user" : ""));
         unlink(target.c_str());
-        ASSERT_EQ(build(c.cpu, target, c.useMain), DTBO_OK) << c.cpu << "\n" << log();
+        ASSERT_EQ(build(c.cpu, target, c.useMain, c.user), DTBO_OK) << log();
         const std::vector<std::string> blobs = dtTableEntries(readFile(target));
-        ASSERT_EQ(blobs.size(), c.expected.size()) << c.cpu;
-        for (size_t i = 0; i < blobs.size(); i++)
-            EXPECT_EQ(overlayArgs(m_dir, blobs[i]), c.expected[i]) << c.cpu << " entry " << i;
+        ASSERT_EQ(blobs.size(), c.expected.size());
+        for (size_t i = 0; i < blobs.size(); i++) {
+            EXPECT_EQ(overlayArgs(m_dir, blobs[i]), c.expected[i]) << " entry " << i;
+            const std::string blob = shq(m_dir.file("entry.dtbo"));
+            if (!c.rebootModes) {
+                EXPECT_EQ(run("fdtget -l " + blob + " /").out, "fragment@0\n__fixups__\n");
+                continue;
+            }
+            EXPECT_EQ(run("fdtget -t x " + blob + modes).out, "5242c300\n5242c303\n5242c303\n5242c309\n5242c30b\n5242c301\n");
+            EXPECT_EQ(run("fdtget " + blob + " /__fixups__ reboot_mode").out, "/fragment@1:target:0\n");
+        }
         // The work directory is gone after success.
-        EXPECT_EQ(tmpEntries(), "") << c.cpu;
+        EXPECT_EQ(tmpEntries(), "");
     }
     EXPECT_EQ(run("find " + shq(m_dir.path()) + " . -name 'PWNED*'").out, "");
 }

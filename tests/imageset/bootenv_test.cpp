@@ -22,7 +22,7 @@ const char *const kEnvConf =
 
 } // namespace
 
-TEST_F(ImageSetTest, EnvConfRewriteDropsDataArgument)
+TEST_F(ImageSetTest, EnvConfRewriteDropsDataArgumentOrFallsBackToTheSource)
 {
     const QStringList files = {"boot.img", "rootfs.img", "partmap.txt", "env.conf"};
     const QString path = makeSet("debian-nexell", {{"boot.img", "b"}, {"rootfs.img", "r"},
@@ -49,10 +49,8 @@ TEST_F(ImageSetTest, EnvConfRewriteDropsDataArgument)
     EXPECT_EQ(readFile(q2s(path + "/env.conf")), kEnvConf);
     os.cleanTmpImagePath();
     EXPECT_FALSE(QFileInfo::exists(out));
-}
 
-TEST_F(ImageSetTest, EnvConfFallsBackToTheSource)
-{
+    // No env.conf: nothing to hand over.
     EXPECT_TRUE(OSConfig(makeSet("noenv", {{"partmap.txt", "p"}}), QStringList{"partmap.txt"})
                     .getEnvConf(true).isEmpty());
 
@@ -65,17 +63,17 @@ TEST_F(ImageSetTest, EnvConfFallsBackToTheSource)
     EXPECT_EQ(raw.getEnvConf(true), ap + "/env.conf");
 
     // An unreadable source, and a target that cannot be created.
-    const QStringList files = {"partmap.txt", "env.conf"};
+    const QStringList mapAndEnv = {"partmap.txt", "env.conf"};
     const QString broken = makeSet("broken", {{"partmap.txt", "p"}});
     ASSERT_EQ(run("ln -s nowhere " + shq(q2s(broken + "/env.conf"))).status, 0);
-    OSConfig b(broken, files);
+    OSConfig b(broken, mapAndEnv);
     takeDebugLines();
     EXPECT_EQ(b.getEnvConf(true), broken + "/env.conf");
     EXPECT_TRUE(debugHas("Fail to open \"" + broken + "/env.conf\""));
 
     const QString blocked = makeSet("blocked", {{"partmap.txt", "p"}, {"env.conf", kEnvConf}});
     m_sim.mkdir("tmp/mntsdcardblocked/env.conf");
-    EXPECT_EQ(OSConfig(blocked, files).getEnvConf(true), blocked + "/env.conf");
+    EXPECT_EQ(OSConfig(blocked, mapAndEnv).getEnvConf(true), blocked + "/env.conf");
     EXPECT_TRUE(debugHas("Fail to create and open \"" + s2q(m_root) + "/tmp/mntsdcardblocked/env.conf\""));
 
     // A path that yields no working directory.
@@ -88,17 +86,14 @@ TEST_F(ImageSetTest, EnvConfFallsBackToTheSource)
     EXPECT_TRUE(debugHas("Fail to create tmpImgPath: imagePath=\"/\""));
 }
 
-TEST(BootEnv, DataTokensRemovedSpacingKept)
+TEST(BootEnv, DataTokensRemovedAndBootArgsExtParsedAndDumped)
 {
     const std::pair<const char *, const char *> cases[] = {
         {"console=ttyS0 data=/dev/mmcblk0p4 rootwait", "console=ttyS0 rootwait"}, {"a  b data=x  c", "a  b  c"},
         {"data=1 data=2", ""}, {"mydata=1 xdata=2", "mydata=1 xdata=2"}, {"", ""}};
     for (const auto &c : cases)
         EXPECT_EQ(getNexellNewCmdLineRemovedUserData(c.first), c.second) << c.first;
-}
 
-TEST(BootEnv, BootArgsExtParseAndDump)
-{
     QMap<QString, QString> args;
     QStringList flags;
     parseBootArgsExt("quiet a=1 b=x=y  a=2 splash =v", args, flags);
@@ -115,45 +110,37 @@ TEST(BootEnv, BootArgsExtParseAndDump)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "## OSConfig::dumpBootArgsExt()\na:2\nb:x=y\nquiet\n##\n");
 }
 
-TEST(BootEnv, RockchipCommandLineRewrite)
+TEST(BootEnv, RockchipCommandLineRewriteAndItsMalformedInputs)
 {
-    QString rootfs, userdata;
-    bool hasOpt = true;
-    EXPECT_EQ(getRKNewCmdLineResetTargetDevice(
-                  "console=ttyFIQ0 data=/dev/mmcblk0p7 mtdparts=rk29xxnand:0x2000@0x4000(uboot),"
-                  "0x8000@0x8000(rootfs),-@0x10000(userdata:grow)",
-                  rootfs, userdata, hasOpt),
-              "console=ttyFIQ0 mtdparts=rk29xxnand:0x2000@0x4000(uboot)");
-    EXPECT_EQ(rootfs, "0x8000");
-    EXPECT_EQ(userdata, "-");
-    EXPECT_FALSE(hasOpt);
+    const struct
+    {
+        QString cmd, result, rootfs, userdata;
+        bool hasOpt;
+    } cases[] = {
+        {"console=ttyFIQ0 data=/dev/mmcblk0p7 mtdparts=rk29xxnand:0x2000@0x4000(uboot),0x8000@0x8000(rootfs),"
+         "-@0x10000(userdata:grow)",
+         "console=ttyFIQ0 mtdparts=rk29xxnand:0x2000@0x4000(uboot)", "0x8000", "-", false},
+        // A parameter file's line: opt after userdata overwrites userdata's
+        // size, colons inside kept partitions survive, rootfs first in the list.
+        {"CMDLINE: console=ttyFIQ0 earlycon=uart8250,mmio32,0xfeb50000 root=PARTUUID=614e0000-0000 rw rootwait "
+         "mtdparts=rk29xxnand:0x01c00000@0x00028000(rootfs),0x00002000@0x00004000(uboot),"
+         "0x00020000@0x00008000(boot:bootable),0x00400000@0x01c28000(userdata),-@0x02028000(opt:grow)",
+         "CMDLINE: console=ttyFIQ0 earlycon=uart8250,mmio32,0xfeb50000 root=PARTUUID=614e0000-0000 rw "
+         "rootwait mtdparts=rk29xxnand:0x00002000@0x00004000(uboot),0x00020000@0x00008000(boot:bootable)",
+         "0x01c00000", "-", true},
+        // opt before userdata: userdata's size is the one left.
+        {"mtdparts=rk29xxnand:0x100@0x200(opt),0x2000@0x4000(boot),-@0x9000(userdata:grow)",
+         "mtdparts=rk29xxnand:0x2000@0x4000(boot)", "", "-", true},
+    };
+    for (const auto &c : cases) {
+        QString rootfs, userdata;
+        bool hasOpt = !c.hasOpt;
+        EXPECT_EQ(getRKNewCmdLineResetTargetDevice(c.cmd, rootfs, userdata, hasOpt), c.result);
+        EXPECT_EQ(rootfs, c.rootfs) << q2s(c.cmd);
+        EXPECT_EQ(userdata, c.userdata) << q2s(c.cmd);
+        EXPECT_EQ(hasOpt, c.hasOpt) << q2s(c.cmd);
+    }
 
-    // A parameter file's line: opt after userdata overwrites userdata's size,
-    // colons inside kept partitions survive, rootfs first in the list.
-    const QString line = "CMDLINE: console=ttyFIQ0 earlycon=uart8250,mmio32,0xfeb50000 root=PARTUUID=614e0000-0000 "
-                         "rw rootwait mtdparts=rk29xxnand:0x01c00000@0x00028000(rootfs),"
-                         "0x00002000@0x00004000(uboot),0x00020000@0x00008000(boot:bootable),"
-                         "0x00400000@0x01c28000(userdata),-@0x02028000(opt:grow)";
-    EXPECT_EQ(getRKNewCmdLineResetTargetDevice(line, rootfs, userdata, hasOpt),
-              "CMDLINE: console=ttyFIQ0 earlycon=uart8250,mmio32,0xfeb50000 root=PARTUUID=614e0000-0000 rw "
-              "rootwait mtdparts=rk29xxnand:0x00002000@0x00004000(uboot),0x00020000@0x00008000(boot:bootable)");
-    EXPECT_EQ(rootfs, "0x01c00000");
-    EXPECT_EQ(userdata, "-");
-    EXPECT_TRUE(hasOpt);
-
-    // opt before userdata: userdata's size is the one left.
-    rootfs.clear();
-    EXPECT_EQ(getRKNewCmdLineResetTargetDevice(
-                  "mtdparts=rk29xxnand:0x100@0x200(opt),0x2000@0x4000(boot),-@0x9000(userdata:grow)",
-                  rootfs, userdata, hasOpt),
-              "mtdparts=rk29xxnand:0x2000@0x4000(boot)");
-    EXPECT_EQ(userdata, "-");
-    EXPECT_TRUE(hasOpt);
-    EXPECT_TRUE(rootfs.isEmpty());
-}
-
-TEST(BootEnv, RockchipCommandLineMalformedGivesEmpty)
-{
     QString rootfs, userdata;
     bool hasOpt = false;
     const char *bad[] = {

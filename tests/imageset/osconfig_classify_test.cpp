@@ -11,7 +11,7 @@ using namespace testsupport;
 
 using L = QStringList;
 
-TEST_F(ImageSetTest, MinimalLinuxSetAndItsRejectionWithoutMap)
+TEST_F(ImageSetTest, MinimalLinuxSetItsRejectionWithoutMapAndTheExcludeList)
 {
     const QStringList files = L({"boot.img", "rootfs.img", "partmap.txt"});
     OSConfig ok(makeSetOf("plain", files), files);
@@ -37,9 +37,21 @@ TEST_F(ImageSetTest, MinimalLinuxSetAndItsRejectionWithoutMap)
     OSConfig quiet(path, L({"boot.img", "rootfs.img", "info.conf"}));
     EXPECT_FALSE(quiet.isValid);
     EXPECT_TRUE(takeDebugLines().isEmpty());
+
+    // The exclude list is exact and keeps the sizes aligned.
+    excludeFilesList = L({"userdata.img", "Boot.img", "partmap.txt"});
+    const QString exclPath = makeSet("excl", {{"boot.img", std::string(3000, 'b')}, {"rootfs.img", "r"},
+                                          {"userdata.img", "u"}, {"partmap.txt", "p"}});
+    OSConfig excl(exclPath, L({"boot.img", "rootfs.img", "userdata.img", "partmap.txt"}));
+    ASSERT_TRUE(excl.isValid);
+    EXPECT_EQ(excl.imageFiles, L({"boot.img", "rootfs.img"}));
+    EXPECT_EQ(excl.imageFileSizes, (QList<qint64>{3000, 1}));
+    EXPECT_EQ(excl.imageFileSizeTexts, L({"3 KB", "1 bytes"}));
+    // The group lists keep what the set holds.
+    EXPECT_EQ(excl.linuxUserdataImages, L({"userdata.img"}));
 }
 
-TEST_F(ImageSetTest, ParameterTxtCountsOnlyOnRockchip)
+TEST_F(ImageSetTest, ParameterTxtAndIdbloaderRulesByBoard)
 {
     const QStringList files = L({"boot.img", "rootfs.img", "parameter.txt"});
     const QString path = makeSetOf("rkset", files);
@@ -55,9 +67,31 @@ TEST_F(ImageSetTest, ParameterTxtCountsOnlyOnRockchip)
     // Android sets follow the same rule.
     const QStringList android = L({"system.img", "boot.img", "parameter.txt"});
     EXPECT_FALSE(OSConfig(makeSetOf("android-h3", android), android).isValid);
+
+    // An IDB loader is required on Rockchip boards that boot from UFS.
+    const QStringList linuxSet = L({"rootfs.img", "boot.img", "parameter.txt"});
+    const QString ap = makeSetOf("android-ufs", android);
+    const QString lp = makeSetOf("linux-ufs", linuxSet);
+
+    setBoard("RK3576", "Beta-U", true);
+    takeDebugLines();
+    EXPECT_FALSE(OSConfig(ap, android).isValid);
+    EXPECT_TRUE(debugHas("\t\t!!! skip android \"" + ap + "\", because os_idbloader_img is empty."));
+    EXPECT_FALSE(OSConfig(lp, linuxSet).isValid);
+    EXPECT_TRUE(debugHas("\t\t!!! skip linux \"" + lp + "\", because os_idbloader_img is empty."));
+    EXPECT_TRUE(OSConfig(lp, linuxSet + L({"idbloader.img"})).isValid);
+
+    // storageInterface 1 or 2 also means UFS boot; a non-Rockchip CPU never
+    // needs the loader.
+    setBoard("RK3588", "Gamma");
+    m_board.storageInterface = 2;
+    EXPECT_FALSE(OSConfig(lp, linuxSet).isValid);
+    setBoard("H618", "Delta", true);
+    const QStringList sunxi = L({"rootfs.img", "boot.img", "partmap.txt"});
+    EXPECT_TRUE(OSConfig(makeSetOf("sunxi-ufs", sunxi), sunxi).isValid);
 }
 
-TEST_F(ImageSetTest, LinuxGroupsOrderMarkersAndIgnoredNames)
+TEST_F(ImageSetTest, LinuxAndAndroidGroupsOrderMarkersAndIgnoredNames)
 {
     // Scanner order is deliberately not the writing order.
     const QStringList files = L({"storage.img", "userdata.img", "rootfs.img", "boot.img", "opt.img",
@@ -79,37 +113,20 @@ TEST_F(ImageSetTest, LinuxGroupsOrderMarkersAndIgnoredNames)
     EXPECT_TRUE(debugHas("\t\tTODO: unsupport image name: logo.png"));
     EXPECT_FALSE(debugHas("\t\tTODO: unsupport image name: NO_RESIZEFS"));
     EXPECT_FALSE(debugHas("\t\tTODO: unsupport image name: imgsmith.conf"));
-}
 
-TEST_F(ImageSetTest, ExcludeListIsExactAndKeepsSizesAligned)
-{
-    excludeFilesList = L({"userdata.img", "Boot.img", "partmap.txt"});
-    const QString path = makeSet("excl", {{"boot.img", std::string(3000, 'b')}, {"rootfs.img", "r"},
-                                          {"userdata.img", "u"}, {"partmap.txt", "p"}});
-    OSConfig os(path, L({"boot.img", "rootfs.img", "userdata.img", "partmap.txt"}));
-    ASSERT_TRUE(os.isValid);
-    EXPECT_EQ(os.imageFiles, L({"boot.img", "rootfs.img"}));
-    EXPECT_EQ(os.imageFileSizes, (QList<qint64>{3000, 1}));
-    EXPECT_EQ(os.imageFileSizeTexts, L({"3 KB", "1 bytes"}));
-    // The group lists keep what the set holds.
-    EXPECT_EQ(os.linuxUserdataImages, L({"userdata.img"}));
-}
-
-TEST_F(ImageSetTest, AndroidSetGroupsAndOpenHarmony)
-{
-    const QStringList files = L({"userdata.img", "system.img", "vbmeta.img", "cache.img", "boot.img",
+    const QStringList androidFiles = L({"userdata.img", "system.img", "vbmeta.img", "cache.img", "boot.img",
                                  "uboot.img", "idbloader.img", "parameter.txt", "misc.img", "kernel.img",
                                  "resource.img", "super.img", "recovery.img", "dtbo.img", "trust.img",
                                  "env.conf", "logo.jpg", "info.conf", "rootfs.img"});
-    OSConfig os(makeSetOf("android12", files), files);
-    ASSERT_TRUE(os.isValid);
-    EXPECT_EQ(os.osType, Android);
-    EXPECT_EQ(os.imageFiles, L({"idbloader.img", "uboot.img", "trust.img", "boot.img", "kernel.img",
+    OSConfig android(makeSetOf("android12", androidFiles), androidFiles);
+    ASSERT_TRUE(android.isValid);
+    EXPECT_EQ(android.osType, Android);
+    EXPECT_EQ(android.imageFiles, L({"idbloader.img", "uboot.img", "trust.img", "boot.img", "kernel.img",
                                 "resource.img", "dtbo.img", "cache.img", "system.img", "vbmeta.img",
                                 "misc.img", "super.img", "recovery.img", "userdata.img"}));
-    EXPECT_EQ(os.os_idbloader_img, "idbloader.img");
-    EXPECT_EQ(os.os_env_conf, "env.conf");
-    EXPECT_TRUE(os.linuxRootfsImages.isEmpty());
+    EXPECT_EQ(android.os_idbloader_img, "idbloader.img");
+    EXPECT_EQ(android.os_env_conf, "env.conf");
+    EXPECT_TRUE(android.linuxRootfsImages.isEmpty());
     EXPECT_TRUE(debugHas("\t\tTODO: unsupport image name: rootfs.img"));
     EXPECT_FALSE(debugHas("\t\tTODO: unsupport image name: logo.jpg"));
 
@@ -118,31 +135,6 @@ TEST_F(ImageSetTest, AndroidSetGroupsAndOpenHarmony)
     ASSERT_TRUE(harmony.isValid);
     EXPECT_EQ(harmony.osType, OpenHarmony);
     EXPECT_EQ(harmony.imageFiles, L({"boot.img", "super.img"}));
-}
-
-TEST_F(ImageSetTest, IdbloaderRequiredOnUfsRockchipBoards)
-{
-    const QStringList android = L({"system.img", "boot.img", "parameter.txt"});
-    const QStringList linuxSet = L({"rootfs.img", "boot.img", "parameter.txt"});
-    const QString ap = makeSetOf("android-ufs", android);
-    const QString lp = makeSetOf("linux-ufs", linuxSet);
-
-    setBoard("RK3576", "Beta-U", true);
-    takeDebugLines();
-    EXPECT_FALSE(OSConfig(ap, android).isValid);
-    EXPECT_TRUE(debugHas("\t\t!!! skip android \"" + ap + "\", because os_idbloader_img is empty."));
-    EXPECT_FALSE(OSConfig(lp, linuxSet).isValid);
-    EXPECT_TRUE(debugHas("\t\t!!! skip linux \"" + lp + "\", because os_idbloader_img is empty."));
-    EXPECT_TRUE(OSConfig(lp, linuxSet + L({"idbloader.img"})).isValid);
-
-    // storageInterface 1 or 2 also means UFS boot; a non-Rockchip CPU never
-    // needs the loader.
-    setBoard("RK3588", "Gamma");
-    m_board.storageInterface = 2;
-    EXPECT_FALSE(OSConfig(lp, linuxSet).isValid);
-    setBoard("H618", "Delta", true);
-    const QStringList sunxi = L({"rootfs.img", "boot.img", "partmap.txt"});
-    EXPECT_TRUE(OSConfig(makeSetOf("sunxi-ufs", sunxi), sunxi).isValid);
 }
 
 TEST_F(ImageSetTest, RocknixSetsAndTheirRejections)
@@ -178,18 +170,15 @@ TEST_F(ImageSetTest, RocknixSetsAndTheirRejections)
     EXPECT_FALSE(none.isValid);
     EXPECT_TRUE(none.imageFiles.isEmpty());
     EXPECT_TRUE(debugHas("\t\t!!! skip rocknix \"" + path + "\", because info->RocknixSubDeviceName is empty."));
-}
 
-TEST_F(ImageSetTest, BoardWithoutRocknixNamesIgnoresBareSuffixFiles)
-{
     // Empty board names would otherwise make "_uboot.bin" a boot image and
     // ".dtb" the ROCKNIX device tree of any set.
-    const QStringList files = L({"boot.img", "rootfs.img", "partmap.txt", "_uboot.bin", ".dtb"});
-    OSConfig os(makeSetOf("bare", files), files);
-    ASSERT_TRUE(os.isValid);
-    EXPECT_EQ(os.imageFiles, L({"boot.img", "rootfs.img"}));
-    EXPECT_TRUE(os.os_rocknix_uboot_bin.isEmpty());
-    EXPECT_TRUE(os.os_rocknix_dtb.isEmpty());
+    const QStringList bareFiles = L({"boot.img", "rootfs.img", "partmap.txt", "_uboot.bin", ".dtb"});
+    OSConfig bare(makeSetOf("bare", bareFiles), bareFiles);
+    ASSERT_TRUE(bare.isValid);
+    EXPECT_EQ(bare.imageFiles, L({"boot.img", "rootfs.img"}));
+    EXPECT_TRUE(bare.os_rocknix_uboot_bin.isEmpty());
+    EXPECT_TRUE(bare.os_rocknix_dtb.isEmpty());
 }
 
 TEST_F(ImageSetTest, OsKindFromPathLaterMatchWins)

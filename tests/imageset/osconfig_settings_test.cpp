@@ -17,7 +17,7 @@ const QStringList kMinimal = {"boot.img", "rootfs.img", "partmap.txt", "info.con
 
 } // namespace
 
-TEST_F(ImageSetTest, InfoConfQuotingAndKeys)
+TEST_F(ImageSetTest, InfoConfQuotingKeysTargetDeviceSettingAndSmallHelpers)
 {
     const QString path = makeSet("ubuntu-noble", {
         {"boot.img", "b"}, {"rootfs.img", "r"}, {"partmap.txt", "p"},
@@ -73,10 +73,49 @@ TEST_F(ImageSetTest, InfoConfQuotingAndKeys)
     untouched.reSetTitleFromConfFile("dir.conf");
     EXPECT_EQ(untouched.icon, again.icon);
     EXPECT_EQ(untouched.title, again.title);
+
+    // The target device setting, and the small helpers.
+    const QStringList files = {"boot.img", "rootfs.img", "parameter.txt", "dtbo.img"};
+    OSConfig split(makeSetOf("split", files), files);
+    ASSERT_TRUE(split.isValid);
+    EXPECT_TRUE(isSupportTargetDeviceSetting(split));
+    // Without dtbo.img, with partmap.txt, or Android: no target setting.
+    for (const QStringList &other : {QStringList{"boot.img", "rootfs.img", "parameter.txt"},
+                                     QStringList{"boot.img", "rootfs.img", "partmap.txt", "dtbo.img"},
+                                     QStringList{"system.img", "parameter.txt", "dtbo.img"}})
+        EXPECT_FALSE(isSupportTargetDeviceSetting(OSConfig(makeSetOf(q2s(other.join('-')), other), other)));
+    OSConfig raw = split;
+    raw.osType = RawImage;
+    EXPECT_FALSE(isSupportTargetDeviceSetting(raw));
+
+    const std::pair<const char *, const char *> ext[] = {
+        {"rootfs.tar.gz", "gz"}, {"bootloader", ""}, {"dir.d/file", ""}, {"logo.", ""}};
+    for (const auto &e : ext)
+        EXPECT_EQ(getFileExtension(e.first), e.second) << e.first;
+    const std::pair<const char *, const char *> quoted[] = {
+        {"\"", ""}, {"\"\"", ""}, {"\"a b\"", "a b"}, {"\"a", "\"a"}, {"\"\"x\"\"", "\"x\""}};
+    for (const auto &q : quoted)
+        EXPECT_EQ(removeQuotes(q.first), q.second) << q.first;
 }
 
-TEST_F(ImageSetTest, RequireBoardMatching)
+TEST_F(ImageSetTest, S5PKernelVersionAndRequiredBoards)
 {
+    setBoard("S5P6818", "Epsilon");
+    const QStringList files = {"bl1-mmcboot.bin", "boot.img", "rootfs.img", "partmap.txt"};
+    EXPECT_EQ(OSConfig(makeSetOf("k4", files), files).s5pxx18KernelVersion, 4);
+    const QStringList with2nd = files + QStringList{"2ndboot.bin"};
+    OSConfig k3(makeSetOf("k3", with2nd), with2nd);
+    EXPECT_EQ(k3.s5pxx18KernelVersion, 3);
+    EXPECT_EQ(k3.imageFiles.first(), "bl1-mmcboot.bin");
+
+    // The first require-board entry names the CPU when there is one.
+    setBoard("RK3399", "Zeta");
+    const QString path = makeSet("req4418", {{"boot.img", "b"}, {"partmap.txt", "p"},
+                                             {"info.conf", "require-board=S5P4418,RK3399\n"}});
+    EXPECT_EQ(OSConfig(path, QStringList{"boot.img", "partmap.txt", "info.conf"}).s5pxx18KernelVersion, 4);
+    EXPECT_EQ(OSConfig(makeSetOf("rk", kMinimal), kMinimal).s5pxx18KernelVersion, -1);
+
+    // Which boards a set requires.
     OSConfig os;
     auto match = [&](QStringList boards, const QString &cpu, const QString &model) {
         setBoard(cpu, model);
@@ -107,24 +146,6 @@ TEST_F(ImageSetTest, RequireBoardMatching)
     EXPECT_FALSE(os.isMatchBoard());
 }
 
-TEST_F(ImageSetTest, S5PKernelVersionFromSecondBootLoader)
-{
-    setBoard("S5P6818", "Epsilon");
-    const QStringList files = {"bl1-mmcboot.bin", "boot.img", "rootfs.img", "partmap.txt"};
-    EXPECT_EQ(OSConfig(makeSetOf("k4", files), files).s5pxx18KernelVersion, 4);
-    const QStringList with2nd = files + QStringList{"2ndboot.bin"};
-    OSConfig k3(makeSetOf("k3", with2nd), with2nd);
-    EXPECT_EQ(k3.s5pxx18KernelVersion, 3);
-    EXPECT_EQ(k3.imageFiles.first(), "bl1-mmcboot.bin");
-
-    // The first require-board entry names the CPU when there is one.
-    setBoard("RK3399", "Zeta");
-    const QString path = makeSet("req4418", {{"boot.img", "b"}, {"partmap.txt", "p"},
-                                             {"info.conf", "require-board=S5P4418,RK3399\n"}});
-    EXPECT_EQ(OSConfig(path, QStringList{"boot.img", "partmap.txt", "info.conf"}).s5pxx18KernelVersion, 4);
-    EXPECT_EQ(OSConfig(makeSetOf("rk", kMinimal), kMinimal).s5pxx18KernelVersion, -1);
-}
-
 TEST_F(ImageSetTest, RawImageSetsTitleConfAndIdbloader)
 {
     const QString path = makeSet("images", {{"rocknix-rk3326.img", std::string(5000, 'r')},
@@ -149,10 +170,8 @@ TEST_F(ImageSetTest, RawImageSetsTitleConfAndIdbloader)
     EXPECT_EQ(OSConfig(bare, QString("rocknix-rk3326.img")).title, "ROCKNIX");
     EXPECT_EQ(OSConfig(bare, QString("plain.gz")).title, "plain.gz");
     EXPECT_EQ(OSConfig(bare, QString("plain.gz")).imageFileSizes, QList<qint64>{0});
-}
 
-TEST_F(ImageSetTest, RawImageGetsIdbloaderOnUfsRockchipBoard)
-{
+    // On a Rockchip board booting from UFS the IDB loader is appended.
     const QString withOwn = makeSet("own", {{"disk.raw", "d"}, {"idbloader.img", std::string(4321, 'i')}});
     const QString without = makeSet("builtin", {{"disk.raw", "d"}});
     setBoard("RK3588", "Alpha-U", true);
@@ -182,7 +201,7 @@ TEST_F(ImageSetTest, RawImageGetsIdbloaderOnUfsRockchipBoard)
     EXPECT_EQ(OSConfig(withOwn, QString("disk.raw")).imageFiles, QStringList{"disk.raw"});
 }
 
-TEST_F(ImageSetTest, TmpImagePathUnderTheRoot)
+TEST_F(ImageSetTest, TmpImagePathUnderTheRootAndAutoStart)
 {
     const std::string setDir = m_sim.mkdir("mnt/sd/ubuntu-22");
     OSConfig os;
@@ -208,10 +227,8 @@ TEST_F(ImageSetTest, TmpImagePathUnderTheRoot)
     writeFile(m_root + "/tmp/keep", "k");
     os.cleanTmpImagePath();
     EXPECT_TRUE(QFileInfo::exists(s2q(m_root + "/tmp/keep")));
-}
 
-TEST_F(ImageSetTest, AutoStartMatchesDirectoryOrRawFile)
-{
+    // Automatic start matches the directory or the raw file.
     OSConfig dir(makeSetOf("ubuntu", kMinimal), kMinimal);
     const QString dirPath = s2q(m_root + "/mnt/sdcard/ubuntu");
     EXPECT_TRUE(dir.isAutoStart(dirPath));
@@ -233,27 +250,3 @@ TEST_F(ImageSetTest, AutoStartMatchesDirectoryOrRawFile)
     EXPECT_FALSE(dir.isAutoStart());
 }
 
-TEST_F(ImageSetTest, TargetDeviceSettingAndSmallHelpers)
-{
-    const QStringList files = {"boot.img", "rootfs.img", "parameter.txt", "dtbo.img"};
-    OSConfig os(makeSetOf("split", files), files);
-    ASSERT_TRUE(os.isValid);
-    EXPECT_TRUE(isSupportTargetDeviceSetting(os));
-    // Without dtbo.img, with partmap.txt, or Android: no target setting.
-    for (const QStringList &other : {QStringList{"boot.img", "rootfs.img", "parameter.txt"},
-                                     QStringList{"boot.img", "rootfs.img", "partmap.txt", "dtbo.img"},
-                                     QStringList{"system.img", "parameter.txt", "dtbo.img"}})
-        EXPECT_FALSE(isSupportTargetDeviceSetting(OSConfig(makeSetOf(q2s(other.join('-')), other), other)));
-    OSConfig raw = os;
-    raw.osType = RawImage;
-    EXPECT_FALSE(isSupportTargetDeviceSetting(raw));
-
-    const std::pair<const char *, const char *> ext[] = {
-        {"rootfs.tar.gz", "gz"}, {"bootloader", ""}, {"dir.d/file", ""}, {"logo.", ""}};
-    for (const auto &e : ext)
-        EXPECT_EQ(getFileExtension(e.first), e.second) << e.first;
-    const std::pair<const char *, const char *> quoted[] = {
-        {"\"", ""}, {"\"\"", ""}, {"\"a b\"", "a b"}, {"\"a", "\"a"}, {"\"\"x\"\"", "\"x\""}};
-    for (const auto &q : quoted)
-        EXPECT_EQ(removeQuotes(q.first), q.second) << q.first;
-}
