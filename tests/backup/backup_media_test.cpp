@@ -159,13 +159,11 @@ TEST_F(BackupMedia, ScriptsBesideABackUpRunAgainstTheRestoredLinuxInOrder)
     makeEmmc(48 * MiB);
     ASSERT_EQ(run("printf 'label: dos\\nstart=2048,size=16384\\nstart=18432,size=32768\\nstart=51200\\n' | sfdisk -q " +
                   shq(emmc())).status, 0);
-    int i = 0;
-    for (const char *label : {"boot", "rootfs", "userdata"}) {
-        const int64_t start[] = {2048, 18432, 51200}, sectors[] = {16384, 32768, 47104};
-        ASSERT_EQ(run("mkfs.ext4 -q -F -L " + std::string(label) + " -E offset=" + std::to_string(start[i] * 512) +
-                      " " + shq(emmc()) + " " + std::to_string(sectors[i] / 2) + "k").status, 0);
-        ++i;
-    }
+    const struct { const char *label; int64_t start, sectors; } parts[] = {
+        {"boot", 2048, 16384}, {"rootfs", 18432, 32768}, {"userdata", 51200, 47104}};
+    for (const auto &p : parts)
+        ASSERT_EQ(run("mkfs.ext4 -q -F -L " + std::string(p.label) + " -E offset=" + std::to_string(p.start * 512) +
+                      " " + shq(emmc()) + " " + std::to_string(p.sectors / 2) + "k").status, 0);
     BoardServices::reNewCurrentOSInfo();
     ASSERT_EQ(gCurrentOSInOnboardFlash, "linux");
 

@@ -77,23 +77,20 @@ TEST_F(BackupServices, MacResetsZeroOnlyTheRecognisedSector)
     EXPECT_FALSE(RockchipVendorStorage::resetRockchipUbootMacAddress());
 }
 
-TEST_F(BackupServices, DhcpWritesTheInterfacesFiles)
+TEST_F(BackupServices, DhcpFilesAndTheTfCardFiguresOfTheOneKeyBackUp)
 {
-    run("mkdir -p " + shq(file("etc/network")));
+    m_sim->mkdir("etc/network");
     EXPECT_TRUE(BoardServices::dhcp());
     EXPECT_NE(readFile(file("etc/network/interfaces")).find("source-directory /etc/network/interfaces.d\n"),
               std::string::npos);
     EXPECT_EQ(readFile(file("etc/network/interfaces.d/eth0")), "auto eth0\nallow-hotplug eth0\niface eth0 inet dhcp\n\n");
     run("rm -rf " + shq(file("etc")));
     EXPECT_FALSE(BoardServices::dhcp());
-}
 
-TEST_F(BackupServices, TfCardFiguresDecideTheOneKeyBackUp)
-{
+    // The TF card's figures decide the one-key back-up.
     makeEmmc(64 * MiB);
-    run("mkdir -p " + shq(file("sys/block/mmcblk0")));
     const qint64 cardKiB = gOnboardFlashSize + 2500000;
-    writeFile(file("sys/block/mmcblk0/size"), std::to_string(cardKiB * 2) + "\n");
+    m_sim->put("sys/block/mmcblk0/size", std::to_string(cardKiB * 2) + "\n");
     dfSays("/dev/mmcblk0p1 1 1 " + std::to_string(gOnboardFlashSize - 1) + " 1% /mnt/sdcard\n");
     BoardServices s;
     s.reCalcTFCardSize();
@@ -113,7 +110,7 @@ TEST_F(BackupServices, TfCardFiguresDecideTheOneKeyBackUp)
     EXPECT_FALSE(s.isTFCardShortOfSpaceFor1KeyBackup()) << "unknown free space does not stop it";
 }
 
-TEST_F(BackupServices, FormattingTheUsbDriveRunsItsScriptOnTheDriveFile)
+TEST_F(BackupServices, FormattingTheUsbDriveAndTheCardRunTheirScripts)
 {
     makeUsbDrive(64, true);
     ASSERT_TRUE(BackupScripts::writeScript(BackupScripts::USBFormatScriptFile,
@@ -130,13 +127,12 @@ TEST_F(BackupServices, FormattingTheUsbDriveRunsItsScriptOnTheDriveFile)
     r = run("/bin/bash " + shq(file("tmp/format_tf_drive")));
     EXPECT_EQ(toolLog(), "umount /mnt/sdcard\nparted /dev/mmcblk0 unit % resizepart 1 100 unit MB print\n"
                          "mkfs.exfat -n SDCARD /dev/mmcblk0p1\nmount /dev/mmcblk0p1 /mnt/sdcard\n");
-}
 
-TEST_F(BackupServices, FormattingARealUsbDriveOnALoopDevice)
-{
+    // As root, a real drive on a loop device.
     const std::string why = loopUnavailableReason();
     if (!why.empty())
         GTEST_SKIP() << why;
+    writeFile(file("tools.log"), "");
     makeSparseFile(file("drive.img"), 64 * MiB);
     LoopDevice drive(file("drive.img"));
     ASSERT_TRUE(drive.ok()) << drive.error();

@@ -65,16 +65,12 @@ TEST(StorageDiscovery, DrivesAreToldApartByTheirSysfsPath)
     EXPECT_EQ(b->getAllUdiskDevNames(), qsl({"sda", "sdb", "sdz"}));
     EXPECT_EQ(b->getAllM2SataDevNames(), qsl({"sdc"}));
     EXPECT_EQ(b->getAllNVMEDevNames(), qsl({"nvme0n1"}));
-    EXPECT_TRUE(b->isUSBDrive("sda"));
-    EXPECT_FALSE(b->isUSBDrive("sdb"));   // "usb" but not ".usb"
-    EXPECT_TRUE(b->isUSBDrive("sdz"));
-    EXPECT_TRUE(b->isSataDrive("sdc"));
-    EXPECT_FALSE(b->isSataDrive("sda"));
-    EXPECT_TRUE(b->isUFSDrive("sdd"));
-    EXPECT_FALSE(b->isUFSDrive("sdc"));
-    EXPECT_TRUE(b->isPCIEDrive("nvme0n1"));
-    EXPECT_FALSE(b->isPCIEDrive(""));
-    EXPECT_FALSE(b->isUSBDrive(""));
+    // Each drive is of one kind only; sdb has "usb" in its path but no ".usb".
+    const std::pair<const char *, const char *> kinds[] = {
+        {"sda", "usb"}, {"sdb", ""}, {"sdz", "usb"}, {"sdc", "sata"}, {"sdd", "ufs"}, {"nvme0n1", "pcie"}, {"", ""}};
+    for (const auto &[drive, kind] : kinds)
+        EXPECT_EQ(std::string(b->isUSBDrive(drive) ? "usb" : "") + (b->isSataDrive(drive) ? "sata" : "") +
+                      (b->isUFSDrive(drive) ? "ufs" : "") + (b->isPCIEDrive(drive) ? "pcie" : ""), kind) << drive;
     EXPECT_EQ(BoardHardwareInfo::sysfsDevicePath("sdz"),
               "/sys/devices/platform/fd000000.usb/usb1/1-1/host9/block/sdz");
 

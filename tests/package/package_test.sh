@@ -17,10 +17,7 @@ fi
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/imgsmith-pkg.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
-fail() {
-    echo "FAIL: $*"
-    exit 1
-}
+fail() { echo "FAIL: $*"; exit 1; }
 
 (cd "$BUILD" && cpack -G DEB -B "$WORK" > "$WORK/cpack.log" 2>&1) || { cat "$WORK/cpack.log"; fail "cpack"; }
 deb=$(ls "$WORK"/imgsmith_*.deb 2>/dev/null)
