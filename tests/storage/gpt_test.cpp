@@ -59,33 +59,64 @@ protected:
 };
 } // namespace
 
-TEST_F(GptTest, EmptyOneAndTwentyEntriesAreValidTables)
+TEST_F(GptTest, LayoutsAreValidTablesWithBothHeaders)
 {
-    std::vector<std::string> firstGuids, diskGuids;   // sgdisk's view of the first entry, of the disk
-    for (int n : {0, 1, 20}) {
-        SCOPED_TRACE(n);
-        m_img = makeTarget("disk.img", DISK * 512);
+    const char *fixed = "0fc63daf-8483-4772-8e79-3d69d8477de4";
+    std::vector<partinfo> twenty;
+    for (int i = 0; i < 20; ++i)
+        twenty.push_back(part(i == 0 ? 2048 : 0, 2048, ("part" + std::to_string(i)).c_str()));
+    const struct
+    {
+        int64_t disk;
         std::vector<partinfo> parts;
-        for (int i = 0; i < n; ++i)
-            parts.push_back(part(i == 0 ? 2048 : 0, 2048, ("part" + std::to_string(i)).c_str()));
-        ASSERT_EQ(gpt_part_table_make("disk", DISK, 512, parts.data(), n, fileWriter(m_img)), 0);
+        std::vector<int64_t> starts, ends;   // as sfdisk lists them (ends exclusive)
+    } cases[] = {
+        {DISK, {}, {}, {}},
+        {DISK, {twenty[0]}, {2048}, {4096}},
+        {DISK, twenty, {}, {}},
+        // Grown to the last usable LBA; a fixed UUID, a bootable entry.
+        {DISK,
+         {part(8192, 16384, "boot", "", 1), part(0, 8192, "rootfs", fixed), part(0, 0, "userdata")},
+         {8192, 24576, 32768},
+         {24576, 32768, DISK - 33}},
+        // A Rockchip-style first entry grows when placed last (it needs more
+        // than 0x80000 sectors of room behind the others).
+        {16 * DISK,
+         {part(65536, 0, "userdata"), part(8192, 8192, "uboot"), part(16384, 8192, "boot")},
+         {65536, 8192, 16384},
+         {(16 * DISK - 34) / 0x2000 * 0x2000, 16384, 24576}},
+    };
+    std::vector<std::string> firstGuids, diskGuids;   // sgdisk's view of the first entry, of the disk
+    for (const auto &c : cases) {
+        const int n = int(c.parts.size());
+        SCOPED_TRACE(n);
+        m_img = makeTarget("disk.img", c.disk * 512);
+        ASSERT_EQ(gpt_part_table_make("disk", c.disk, 512, c.parts.data(), n, fileWriter(m_img)), 0);
         expectClean(m_img);
         std::string label;
         const std::vector<ToolPart> seen = sfdiskParts(m_img, &label);
         EXPECT_EQ(label, "gpt");
         ASSERT_EQ(seen.size(), static_cast<size_t>(n));
         for (int i = 0; i < n; ++i) {
-            EXPECT_EQ(seen[i].start, 2048 + i * 2048);
-            EXPECT_EQ(seen[i].size, 2048);
-            EXPECT_EQ(seen[i].name, "part" + std::to_string(i));
+            EXPECT_EQ(seen[i].start, c.starts.empty() ? 2048 + i * 2048 : c.starts[size_t(i)]);
+            EXPECT_EQ(seen[i].start + seen[i].size, c.ends.empty() ? 4096 + i * 2048 : c.ends[size_t(i)]);
+            EXPECT_EQ(seen[i].name, c.parts[size_t(i)].name);
+            if (*c.parts[size_t(i)].uuid)
+                EXPECT_EQ(seen[i].uuid, upper(c.parts[size_t(i)].uuid));
+            if (c.parts[size_t(i)].bootable) {
+                EXPECT_NE(run("sfdisk --json " + shq(m_img)).out.find("LegacyBIOSBootable"), std::string::npos);
+                const CmdResult info = run("sgdisk -i " + std::to_string(i + 1) + " " + shq(m_img));
+                EXPECT_NE(info.out.find("0000000000000004"), std::string::npos) << info.out;
+            }
         }
         // Backup entries at L-33, backup header at L-1, pointing back at LBA 1.
-        const std::vector<uint8_t> backup = readBytes(m_img, (DISK - 1) * 512, 92);
+        const int64_t L = c.disk;
+        const std::vector<uint8_t> backup = readBytes(m_img, (L - 1) * 512, 92);
         EXPECT_EQ(std::string(backup.begin(), backup.begin() + 8), "EFI PART");
-        EXPECT_EQ(le64(backup, 24), uint64_t(DISK - 1));
+        EXPECT_EQ(le64(backup, 24), uint64_t(L - 1));
         EXPECT_EQ(le64(backup, 32), 1u);
-        EXPECT_EQ(le64(backup, 72), uint64_t(DISK - 33));
-        EXPECT_EQ(readBytes(m_img, 2 * 512, 16384), readBytes(m_img, (DISK - 33) * 512, 16384));
+        EXPECT_EQ(le64(backup, 72), uint64_t(L - 33));
+        EXPECT_EQ(readBytes(m_img, 2 * 512, 16384), readBytes(m_img, (L - 33) * 512, 16384));
         EXPECT_EQ(readBytes(m_img, 446 + 4, 1)[0], 0xEE);   // protective MBR
         diskGuids.push_back(run("sgdisk -p " + shq(m_img) + " | grep -i 'disk identifier'").out);
         if (n > 0) {
@@ -103,43 +134,6 @@ TEST_F(GptTest, EmptyOneAndTwentyEntriesAreValidTables)
     EXPECT_EQ(g[8] & 0x80, 0x80);
 }
 
-TEST_F(GptTest, GrowNamesUuidsAndBootableFlag)
-{
-    const char *fixed = "0fc63daf-8483-4772-8e79-3d69d8477de4";
-    std::vector<partinfo> parts = {part(8192, 16384, "boot", "", 1), part(0, 8192, "rootfs", fixed),
-                                   part(0, 0, "userdata")};
-    ASSERT_EQ(gpt_part_table_make("disk", DISK, 512, parts.data(), 3, fileWriter(m_img)), 0);
-    expectClean(m_img);
-    const std::vector<ToolPart> seen = sfdiskParts(m_img);
-    ASSERT_EQ(seen.size(), 3u);
-    EXPECT_EQ(seen[0].start, 8192);
-    EXPECT_EQ(seen[1].start, 8192 + 16384);
-    EXPECT_EQ(seen[1].uuid, upper(fixed));
-    EXPECT_EQ(seen[2].start, 8192 + 16384 + 8192);
-    EXPECT_EQ(seen[2].start + seen[2].size - 1, DISK - 34);   // last usable LBA
-    EXPECT_EQ(seen[2].name, "userdata");
-    CmdResult attrs = run("sfdisk --json " + shq(m_img));
-    EXPECT_NE(attrs.out.find("LegacyBIOSBootable"), std::string::npos) << attrs.out;
-    CmdResult info = run("sgdisk -i 1 " + shq(m_img));
-    EXPECT_NE(info.out.find("0000000000000004"), std::string::npos) << info.out;
-}
-
-TEST_F(GptTest, RockchipStyleFirstEntryGrowsWhenPlacedLast)
-{
-    // Needs more than 0x80000 sectors of room behind the others.
-    const int64_t disk = 4 * DISK * 4;
-    m_img = makeTarget("big.img", disk * 512);
-    std::vector<partinfo> parts = {part(65536, 0, "userdata"), part(8192, 8192, "uboot"), part(16384, 8192, "boot")};
-    ASSERT_EQ(gpt_part_table_make("disk", disk, 512, parts.data(), 3, fileWriter(m_img)), 0);
-    expectClean(m_img);
-    std::vector<ToolPart> seen = sfdiskParts(m_img);
-    ASSERT_EQ(seen.size(), 3u);
-    EXPECT_EQ(seen[0].start, 65536);
-    EXPECT_EQ(seen[0].start + seen[0].size, (disk - 34) / 0x2000 * 0x2000);
-    // Without that room the entry would be empty: refused.
-    EXPECT_EQ(gpt_part_table_make("disk", DISK, 512, parts.data(), 3, fileWriter(m_img)), -1);
-}
-
 TEST_F(GptTest, BadLayoutsFailWithNothingWritten)
 {
     struct Case
@@ -153,6 +147,7 @@ TEST_F(GptTest, BadLayoutsFailWithNothingWritten)
         {"past the disk", {part(2048, DISK, "a")}},
         {"entries overlap", {part(2048, 8192, "a"), part(4096, 2048, "b")}},
         {"size zero in the middle", {part(2048, 0, "a"), part(8192, 2048, "b")}},
+        {"first entry to grow without room", {part(65536, 0, "u"), part(8192, 8192, "a"), part(16384, 8192, "b")}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -178,6 +173,8 @@ TEST_F(GptTest, FourKiBSectorLoopDevice)
     const std::string dev = linkDevice(loop.dev());
     int isBlock = 0, ss = 0;
     const int64_t sectors = get_disk_capacity(dev.c_str(), &isBlock, &ss);
+    EXPECT_EQ(sectors, DISK);
+    EXPECT_EQ(isBlock, 1);
     ASSERT_EQ(ss, 4096);
     ASSERT_GE(mmc_open(dev.c_str()), 0);
     const std::vector<partinfo> parts = {part(2048, 8192, "boot"), part(0, 0, "rootfs")};
@@ -194,14 +191,10 @@ TEST_F(GptTest, FourKiBSectorLoopDevice)
 
 // The header and entry CRCs themselves are checked by sgdisk -v above; this
 // pins the chaining the callers rely on and the standard check value.
-TEST(PartUtil, Crc32ChainsAndMatchesCheckValue)
+TEST(PartUtil, Crc32ChainsAndUuidTextInBothByteOrders)
 {
     EXPECT_EQ(crc32_le(0, "123456789", 9), 0xCBF43926u);
     EXPECT_EQ(crc32_le(crc32_le(0, "1234", 4), "56789", 5), 0xCBF43926u);
-}
-
-TEST(PartUtil, UuidTextInBothByteOrders)
-{
     uint8_t out[16];
     ASSERT_EQ(uuid_str_to_bin("00112233-4455-6677-8899-aabbccddeeff", out, 0), 0);
     EXPECT_EQ(memcmp(out, "\x00\x11\x22\x33\x44\x55\x66\x77\x88\x99\xaa\xbb\xcc\xdd\xee\xff", 16), 0);

@@ -12,7 +12,7 @@
 
 using namespace testsupport;
 
-TEST(SimRoot, PathsMapBelowRootOnlyWhenSet)
+TEST(SimRoot, PathsMapBelowRootOnlyWhenSetAndKernelRelease)
 {
     SimRoot g;
     g.unsetEnv("IMGSMITH_ROOT");
@@ -29,18 +29,15 @@ TEST(SimRoot, PathsMapBelowRootOnlyWhenSet)
     EXPECT_EQ(imgsmith::sysPath("relative/x"), "relative/x");
     EXPECT_EQ(imgsmith::unSysPath("/sim/board/mnt/sdcard/x"), "/mnt/sdcard/x");
     EXPECT_EQ(imgsmith::unSysPath("/elsewhere"), "/elsewhere");
-}
 
-TEST(SimRoot, KernelReleaseFromRootThenUname)
-{
+    // The kernel release from the root, else from uname.
     SimRoot d;
-    const std::string unameRelease = imgsmith::kernelRelease();
-    EXPECT_FALSE(unameRelease.empty());
+    EXPECT_FALSE(imgsmith::kernelRelease().empty());
     d.put("proc/sys/kernel/osrelease", "4.4.179-custom\n");
     EXPECT_EQ(imgsmith::kernelRelease(), "4.4.179-custom");
 }
 
-TEST(Log2File, ConcurrentRecordsStayWhole)
+TEST(Log2File, ConcurrentRecordsStayWholeAndUnopenableFileIsIgnored)
 {
     SimRoot d;
     mkdir(d.file("tmp").c_str(), 0755);
@@ -64,13 +61,9 @@ TEST(Log2File, ConcurrentRecordsStayWhole)
         EXPECT_EQ(line.find_first_not_of(c, line.size() - 200), std::string::npos) << line;
     }
     EXPECT_EQ(count, threads * records);
-}
 
-TEST(Log2File, UnopenableFileIsIgnored)
-{
-    TempDir d;
-    SimRoot g;
-    g.setEnv("IMGSMITH_ROOT", d.path() + "/no-such-dir");
-    log2file("dropped %d\n", 1); // must not crash or create anything
+    // A file that cannot be opened drops the record, creating nothing.
+    d.setEnv("IMGSMITH_ROOT", d.path() + "/no-such-dir");
+    log2file("dropped %d\n", 1);
     EXPECT_NE(access((d.path() + "/no-such-dir").c_str(), F_OK), 0);
 }

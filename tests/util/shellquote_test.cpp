@@ -45,10 +45,7 @@ TEST(ShellQuote, HostileNamesReachTheCommandUnchanged)
         EXPECT_EQ(r.out, "1|" + name.toStdString()) << cmd;
     }
     EXPECT_NE(access(marker.c_str(), F_OK), 0) << "a quoted name executed a command";
-}
-
-TEST(ShellQuote, EmptyStaysAnArgumentAndNulIsDropped)
-{
+    // Empty stays an argument; NUL is dropped.
     EXPECT_EQ(shellQuote(QString()), QStringLiteral("''"));
     EXPECT_EQ(shellQuote(QString::fromUtf8("a\0b", 3)), QStringLiteral("'ab'"));
 }

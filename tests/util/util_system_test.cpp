@@ -85,7 +85,7 @@ TEST(UtilMounts, MatchesDirectoryOrDeviceFromTheSimulatedTable)
     EXPECT_EQ(Util::getMountPointStatus("/mnt/sdcard", type, sizeof type, opts, sizeof opts, &freq, &passno), -1);
 }
 
-TEST(UtilPartitions, LastPartitionSkipsBootAreasAndForeignDisks)
+TEST(UtilPartitions, LastPartitionSkipsBootAreasAndForeignDisksAndGaps)
 {
     MountedBoard b;
     EXPECT_EQ(Util::getLastPartitionName("mmcblk2"), "mmcblk2p8");
@@ -101,11 +101,8 @@ TEST(UtilPartitions, LastPartitionSkipsBootAreasAndForeignDisks)
     QFile::remove(q(b.dir.file("proc/partitions")));
     EXPECT_EQ(Util::getLastPartitionName("mmcblk2"), "");
     EXPECT_FALSE(Util::isDeviceInPartitions("sda"));
-}
 
-TEST(UtilPartitions, DiskLastPartitionNumberProbesDeviceNodes)
-{
-    MountedBoard b;
+    // The last partition number probes the device nodes.
     EXPECT_EQ(Util::getDiskLastPartitionNumber("mmcblk2p"), 1);
     for (int n = 1; n <= 5; ++n)
         writeFile(b.dir.file("dev/mmcblk2p" + std::to_string(n)), "");
@@ -113,7 +110,7 @@ TEST(UtilPartitions, DiskLastPartitionNumberProbesDeviceNodes)
     EXPECT_EQ(Util::getDiskLastPartitionNumber("mmcblk2p"), 5);
 }
 
-TEST(UtilLeds, WritesOnlyExistingAttributes)
+TEST(UtilBoard, LedsBoardIdMacAddressAndMemory)
 {
     MountedBoard b;
     const std::string leds = b.dir.file("sys/class/leds");
@@ -138,11 +135,7 @@ TEST(UtilLeds, WritesOnlyExistingAttributes)
     QStringList present = QDir(q(leds)).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     present.sort();
     EXPECT_EQ(present, QStringList({"lan_led", "led2", "status_led"}));
-}
 
-TEST(UtilBoard, AllwinnerBoardIdAndMacAddress)
-{
-    MountedBoard b;
     EXPECT_EQ(Util::readAllwinnerBoardID(), "");
     b.dir.put("sys/class/sunxi_info/sys_info", "sunxi_chipid      : 2c21020e:786b6a62:5c000000\n"
                                                "  SUNXI_Board_ID  :  Board_Ab1 \n");
@@ -166,13 +159,9 @@ TEST(UtilBoard, AllwinnerBoardIdAndMacAddress)
 
     // The loopback interface never counts as an IP address.
     EXPECT_EQ(Util::getIPAddress("lo", mac, sizeof mac), -1);
-}
 
-TEST(UtilMemory, MeminfoFiguresInMiB)
-{
     if (!haveTool("awk"))
         GTEST_SKIP() << "awk not installed";
-    MountedBoard b;
     b.dir.put("proc/meminfo", "MemTotal:        4028196 kB\nMemFree:          523775 kB\n");
     EXPECT_EQ(Util::GetMemInfoMB(), 3933);   // 4028196 / 1024 = 3933.78, toward zero
     EXPECT_EQ(Util::GetFreeMemMB(), 511);

@@ -17,7 +17,7 @@ namespace {
 QString q(const std::string &s) { return QString::fromStdString(s); }
 }
 
-TEST(UtilSize, UnitBoundariesAndDecimals)
+TEST(UtilText, SizesDurationsHexListsAndCardReaders)
 {
     const qint64 KiB = 1024, MiB = KiB * 1024, GiB = MiB * 1024, TiB = GiB * 1024;
     const struct { qint64 bytes; const char *text; } binary[] = {
@@ -31,10 +31,7 @@ TEST(UtilSize, UnitBoundariesAndDecimals)
     EXPECT_EQ(Util::size_human1000(999), "999 bytes");
     EXPECT_EQ(Util::size_human1000(1023), "1 KB");
     EXPECT_EQ(Util::size_human1000(qint64(2) * 1000 * 1000 * 1000 * 1000), "2.00 TB");
-}
 
-TEST(UtilDuration, AllThreeStyles)
-{
     EXPECT_EQ(Util::seconds_to_DHMS(125), QString::fromUtf8("2分5秒"));
     EXPECT_EQ(Util::seconds_to_DHMS(90061), QString::fromUtf8("1天1时1分1秒"));
     EXPECT_EQ(Util::seconds_to_DHMS_US(7), "00:00:7");
@@ -46,10 +43,7 @@ TEST(UtilDuration, AllThreeStyles)
     // A clock that went backwards must not produce "-1:-1:-1".
     EXPECT_EQ(Util::seconds_to_DHMS_US2(-5), "00:00:00");
     EXPECT_EQ(Util::seconds_to_DHMS_US(-5), "00:00:0");
-}
 
-TEST(UtilText, HexDigitsAndLists)
-{
     bool ok = false;
     EXPECT_EQ(Util::hexStringToLongLong("0XfFfF", &ok), 0xffff);
     EXPECT_TRUE(ok);
@@ -67,6 +61,12 @@ TEST(UtilText, HexDigitsAndLists)
     EXPECT_EQ(Util::removeSameItem({"b", "a", "b", "c", "a"}), QStringList({"b", "a", "c"}));
     EXPECT_EQ(Util::removeDirRightSeparator("/mnt/sdcard//\\"), "/mnt/sdcard");
     EXPECT_EQ(Util::removeDirRightSeparator("///"), "/");
+
+    // Card readers: by the product's words or by known ids.
+    EXPECT_TRUE(Util::isUSBCardReader("USB3.0 Card READER", "ffff", "ffff"));
+    EXPECT_TRUE(Util::isUSBCardReader("", "B060", "21C4"));
+    EXPECT_FALSE(Util::isUSBCardReader("Mass Storage Device", "0748", "21c4"));  // pid and vid from different rows
+    EXPECT_FALSE(Util::isUSBCardReader("SanDisk Ultra", "5583", "0781"));
 }
 
 TEST(UtilFile, ReadWriteNeverCreatesAndListsByExtension)
@@ -137,12 +137,4 @@ TEST(UtilKernel, VersionNumbersFromRelease)
     d.put("proc/sys/kernel/osrelease", "6.1.57.1\n");
     ASSERT_EQ(Util::getKernelVersion(two, 2), 0);
     EXPECT_EQ(two[0], 6); EXPECT_EQ(two[1], 1); EXPECT_EQ(two[2], 7);
-}
-
-TEST(UtilCardReader, ProductWordOrKnownIds)
-{
-    EXPECT_TRUE(Util::isUSBCardReader("USB3.0 Card READER", "ffff", "ffff"));
-    EXPECT_TRUE(Util::isUSBCardReader("", "B060", "21C4"));
-    EXPECT_FALSE(Util::isUSBCardReader("Mass Storage Device", "0748", "21c4"));  // pid and vid from different rows
-    EXPECT_FALSE(Util::isUSBCardReader("SanDisk Ultra", "5583", "0781"));
 }

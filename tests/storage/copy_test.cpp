@@ -1,17 +1,21 @@
-// What overlapping reads and writes could break: stopping on either side's
-// failure, cancelling between chunks, byte-exact output for odd chunk sizes.
+// Streamed copy between image files and a target (a regular file standing
+// in for the device), checked with cmp against the source bytes: sizes
+// around chunk boundaries, progress and speed, stopping on either side's
+// failure, cancelling between chunks, odd chunk sizes, back-ups and the
+// read-back after a write.
 #include "sparse_builder.h"
 #include "storage/rkparm.h"
 #include "storage/write_verify.h"
 #include "storage_fixture.h"
 
-#include <cstdlib>
+#include <algorithm>
 #include <unistd.h>
 
 using namespace testsupport;
 
 namespace {
 constexpr int64_t CHUNK = 64 * 1024;
+constexpr int64_t OFFSET = 3 * 4096 + 512;   // not chunk aligned on purpose
 
 // Whole zero MiBs between data, as file system images have.
 std::vector<uint8_t> zeroRunData()
@@ -29,7 +33,123 @@ uint64_t xxh3Of(const std::string &path)
     const testsupport::CmdResult r = run("xxhsum -H3 " + shq(path));
     return r.status == 0 ? std::stoull(r.out.substr(r.out.rfind('=') + 2, 16), nullptr, 16) : 0;
 }
+
+class CopyTest : public StorageTest
+{
+protected:
+    // Source of `size` bytes, a target prefilled with a pattern, the copy at
+    // OFFSET; returns the write_raw result.
+    int copyToTarget(int64_t size, int64_t announced = -1)
+    {
+        m_src = put("src.img", patternBytes(size, 7));
+        m_fill = patternBytes(size + OFFSET + 3 * CHUNK, 99);
+        m_tgt = put("target.img", m_fill);
+        if (mmc_open(m_tgt.c_str()) < 0)
+            return -100;
+        const int ret = write_raw(m_tgt.c_str(), OFFSET, size, openRead(m_src), announced < 0 ? size : announced,
+                                  "src.img", "rootfs", 4, 2);
+        EXPECT_EQ(mmc_release(), 0);
+        return ret;
+    }
+    // cmp of the first `copied` bytes against the source; the target's own
+    // pattern before OFFSET and after the copied range.
+    void expectCopied(int64_t copied)
+    {
+        if (copied)
+            EXPECT_EQ(cmpAt(m_src, 0, m_tgt, OFFSET, copied), "");
+        const std::vector<uint8_t> got = readBytes(m_tgt, 0, m_fill.size());
+        EXPECT_TRUE(std::equal(got.begin(), got.begin() + OFFSET, m_fill.begin()));
+        EXPECT_TRUE(std::equal(got.begin() + OFFSET + copied, got.end(), m_fill.begin() + OFFSET + copied));
+    }
+    std::string m_src, m_tgt;
+    std::vector<uint8_t> m_fill;
+};
 } // namespace
+
+TEST_F(CopyTest, SizesAroundChunkBoundariesCopyExactlyWithProgressOnceEach)
+{
+    // The last size takes 251 chunks: at most one report each, and percent
+    // changes at most 100 times; an empty file reports 100 at once.
+    for (int64_t size : {CHUNK, 3 * CHUNK, CHUNK - 1, CHUNK + 1, int64_t(1000), 3 * CHUNK + 5, int64_t(0),
+                         250 * CHUNK + 77}) {
+        SCOPED_TRACE(size);
+        m_progress.clear();
+        m_speed.clear();
+        ASSERT_EQ(copyToTarget(size), 0);
+        expectCopied(size);
+        const std::vector<int> p = percents(m_progress);
+        ASSERT_FALSE(p.empty() || m_speed.empty());
+        EXPECT_EQ(p.back(), 100);
+        EXPECT_EQ(std::adjacent_find(p.begin(), p.end(), std::greater_equal<int>()), p.end());
+        EXPECT_LE(p.size(), 101u);
+        EXPECT_GE(p.size(), size > 100 * CHUNK ? 90u : 1u);
+        if (size == 0)
+            EXPECT_EQ(p, std::vector<int>{100});
+        for (const ProgressCall &c : m_progress)
+            EXPECT_TRUE(!c.erasing && c.image == "src.img" && c.partition == "rootfs" && c.count == 4 && c.index == 2);
+        ASSERT_GE(m_speed.size(), m_progress.size());
+        for (size_t i = 1; i < m_speed.size(); ++i) {
+            EXPECT_GE(m_speed[i].done, m_speed[i - 1].done);
+            EXPECT_GE(m_speed[i].ms, m_speed[i - 1].ms);
+            EXPECT_EQ(m_speed[i].total, size);
+        }
+        EXPECT_EQ(m_speed.back().done, size);
+    }
+}
+
+TEST_F(CopyTest, FileShorterThanAnnouncedFailsAndWritesNothingPastIt)
+{
+    // 2.5 chunks exist, 4 are announced: chunks 0 and 1 are written, the
+    // third read comes back short and nothing is written from there on.
+    EXPECT_EQ(copyToTarget(2 * CHUNK + CHUNK / 2, 4 * CHUNK), -1);
+    EXPECT_NE(log().find("stream_read failed"), std::string::npos) << log();
+    expectCopied(2 * CHUNK);
+    for (int p : percents(m_progress))
+        EXPECT_LT(p, 100);
+}
+
+TEST_F(StorageTest, BackupCopiesDeviceRangeAndFailsPastTheEnd)
+{
+    const std::vector<uint8_t> d = zeroRunData();
+    const int64_t D = int64_t(d.size()), MiB = 1 << 20;
+    const std::string disk = put("disk.img", d), out = file("backup.raw");
+    const struct
+    {
+        int bufferSize;
+        int64_t at, len;
+        bool existing;   // into a file that already holds data: the zeros are written
+        int rc;
+        int64_t want;
+    } cases[] = {
+        {4 * MiB, 0, 9 * MiB, false, 0, 9 * MiB},   // whole MiBs ending in a zero MiB
+        {4 * MiB, 0, D, false, 0, D},               // the odd size, with a short tail
+        {4 * MiB, 0, D, true, 0, D},
+        {4 * CHUNK, 1000, 4 * CHUNK + 100, false, 0, 4 * CHUNK + 100},
+        // Running past the device's end: only the whole chunks that could
+        // be read are in the file.
+        {4 * CHUNK, 7 * MiB + 5000, 2 * MiB + 100, false, -1, 2 * MiB},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::to_string(c.at) + " " + std::to_string(c.len));
+        BUFFER_SIZE = c.bufferSize;
+        m_progress.clear();
+        if (c.existing)
+            put("backup.raw", patternBytes(size_t(c.len), 3));
+        ASSERT_GE(mmc_open(disk.c_str()), 0);
+        FILE *fp = fopen(out.c_str(), c.existing ? "r+b" : "wb");
+        ASSERT_NE(fp, nullptr);
+        EXPECT_EQ(read_raw(disk.c_str(), c.at, c.len, fp, c.len, "b", "root", 1, 1), c.rc);
+        if (c.rc == 0)
+            EXPECT_EQ(ftello(fp), c.len);
+        ASSERT_EQ(fclose(fp), 0);
+        EXPECT_EQ(mmc_release(), 0);
+        EXPECT_EQ(fileSize(out), c.want);
+        EXPECT_EQ(cmpAt(disk, c.at, out, 0, c.want), "");
+        ASSERT_FALSE(m_progress.empty());
+        EXPECT_EQ(m_progress.back().percent == 100, c.rc == 0);
+        unlink(out.c_str());
+    }
+}
 
 TEST_F(StorageTest, CancelBeforeStartOrBetweenChunksStopsAfterTheCurrentOne)
 {
@@ -67,7 +187,7 @@ TEST_F(StorageTest, CancelBeforeStartOrBetweenChunksStopsAfterTheCurrentOne)
     stream_set_cancel_flag(nullptr);
 }
 
-TEST_F(StorageTest, ShortWriteFailsAndStopsTheReader)
+TEST_F(StorageTest, ShortWriteOrUnusableChunkSizeFailsAndStopsTheReader)
 {
     // A target that accepts only part of a write (file size limit standing in
     // for a full card): the copy must fail, not report success.
@@ -88,6 +208,14 @@ TEST_F(StorageTest, ShortWriteFailsAndStopsTheReader)
     EXPECT_NE(log().find("mmc_write failed"), std::string::npos);
     for (int p : percents(m_progress))
         EXPECT_LT(p, 100);
+
+    // A chunk size the copy cannot use fails cleanly, writing nothing.
+    const std::string small = makeTarget("small.img", 4096);
+    BUFFER_SIZE = 0;
+    ASSERT_GE(mmc_open(small.c_str()), 0);
+    EXPECT_LT(write_raw(small.c_str(), 0, 0, openRead(src), 1000, "s", "p", 1, 1), 0);
+    EXPECT_EQ(mmc_release(), 0);
+    EXPECT_TRUE(zeroAt(small, 0, 4096));
 }
 
 TEST_F(StorageTest, OddChunkSizesStayByteExact)
@@ -132,42 +260,6 @@ TEST_F(StorageTest, OddChunkSizesStayByteExact)
         EXPECT_EQ(mmc_release(), 0);
         ASSERT_FALSE(m_progress.empty());
         EXPECT_EQ(m_progress.back().percent, 100);
-    }
-}
-
-TEST_F(StorageTest, UnusableChunkSizeFailsCleanly)
-{
-    const std::string src = put("src.img", patternBytes(1000, 21));
-    const std::string tgt = makeTarget("target.img", 4096);
-    BUFFER_SIZE = 0;
-    ASSERT_GE(mmc_open(tgt.c_str()), 0);
-    EXPECT_LT(write_raw(tgt.c_str(), 0, 0, openRead(src), 1000, "s", "p", 1, 1), 0);
-    EXPECT_EQ(mmc_release(), 0);
-    EXPECT_TRUE(zeroAt(tgt, 0, 4096));
-}
-
-TEST_F(StorageTest, BackupOfZeroRunsReadsBackTheSame)
-{
-    BUFFER_SIZE = 4 << 20;
-    const std::vector<uint8_t> d = zeroRunData();
-    const std::string disk = put("disk.img", d), out = file("backup.raw");
-    // Whole MiBs ending in a zero MiB, the odd size with a short tail, and
-    // the odd size into a file that already holds data (the zeros are written).
-    for (int64_t len : {int64_t(9 << 20), int64_t(d.size()), -int64_t(d.size())}) {
-        SCOPED_TRACE(len);
-        if (len < 0)
-            put("backup.raw", patternBytes(d.size(), 3));
-        len = std::abs(len);
-        ASSERT_GE(mmc_open(disk.c_str()), 0);
-        FILE *fp = fopen(out.c_str(), fileSize(out) > 0 ? "r+b" : "wb");
-        ASSERT_NE(fp, nullptr);
-        EXPECT_EQ(read_raw(disk.c_str(), 0, len, fp, len, "b", "root", 1, 1), 0);
-        EXPECT_EQ(ftello(fp), len);
-        ASSERT_EQ(fclose(fp), 0);
-        EXPECT_EQ(mmc_release(), 0);
-        EXPECT_EQ(fileSize(out), len);
-        EXPECT_EQ(cmpAt(disk, 0, out, 0, len), "");
-        unlink(out.c_str());
     }
 }
 
