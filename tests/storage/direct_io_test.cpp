@@ -275,11 +275,11 @@ TEST_F(DirectIoTest, WriteErrorAndCancelOnABlockDeviceReleaseIt)
     for (int p : percents(m_progress))
         EXPECT_LT(p, 100);
 
-    // Cancel at a progress report: what it counted is on the device,
-    // nothing after it. The second image's report comes while the zero run
-    // at the end of its chunk is held back to be zeroed with the next one
-    // (a file zeroes; the loop device has no queue below the test's root):
-    // the cancel zeroes it.
+    // Cancel before the start or at a progress report: what it counted is on
+    // the device, nothing after it, and never 100 percent. The second
+    // image's report comes while the zero run at the end of its chunk is
+    // held back to be zeroed with the next one (a file zeroes; the loop
+    // device has no queue below the test's root): the cancel zeroes it.
     std::vector<uint8_t> held = patternBytes(7 * MiB, 63);
     std::fill(held.begin() + 3 * MiB, held.begin() + 6 * MiB, 0);
     const struct
@@ -287,7 +287,10 @@ TEST_F(DirectIoTest, WriteErrorAndCancelOnABlockDeviceReleaseIt)
         std::string image;
         int bufferSize, cancelAt;
         size_t target;
-    } cases[] = {{raw, int(4 * MiB), 1, 0}, {put("held.raw", held), int(8 * MiB), 2, 1}};
+    } cases[] = {{raw, int(4 * MiB), 1, 0},
+                 {put("held.raw", held), int(8 * MiB), 2, 1},
+                 {raw, int(4 * 64 * 1024), 0, 1},
+                 {raw, int(4 * 64 * 1024), 3, 1}};
     const std::vector<Target> all = targets();
     ASSERT_EQ(all.back().kind, "loop device");
     for (const auto &c : cases) {
@@ -295,13 +298,14 @@ TEST_F(DirectIoTest, WriteErrorAndCancelOnABlockDeviceReleaseIt)
         SCOPED_TRACE(c.image + " onto " + loop.kind);
         BUFFER_SIZE = c.bufferSize;
         prefill(loop);
-        std::atomic<bool> cancel{false};
+        std::atomic<bool> cancel{c.cancelAt == 0};
         int reports = 0;
         stream_set_cancel_flag(&cancel);
         m_speed.clear();
         gui_setup_progress_report_function(
             "test",
-            [&](bool, const std::string &, const std::string &, int, int, int) {
+            [&](bool, const std::string &, const std::string &, int percent, int, int) {
+                EXPECT_LT(percent, 100);
                 if (++reports == c.cancelAt)
                     cancel = true;
             },
@@ -316,7 +320,7 @@ TEST_F(DirectIoTest, WriteErrorAndCancelOnABlockDeviceReleaseIt)
         EXPECT_FALSE(deviceStillOpen(file(loop.path.substr(1))));
         ASSERT_FALSE(m_speed.empty());
         const int64_t done = m_speed.back().done;
-        EXPECT_GT(done, 0);
+        EXPECT_EQ(done > 0, c.cancelAt > 0);
         EXPECT_EQ(cmpAt(c.image, 0, loop.contents, 0, done), "");
         const std::vector<uint8_t> rest = readBytes(loop.contents, uint64_t(done), size_t(DISK - done));
         EXPECT_TRUE(std::equal(rest.begin(), rest.end(), m_old.begin() + done));
