@@ -151,40 +151,18 @@ TEST_F(StorageTest, BackupCopiesDeviceRangeAndFailsPastTheEnd)
     }
 }
 
-// Raw images cancelled before the start or between chunks: direct_io_test.cpp.
-TEST_F(StorageTest, CancelledSparseAndGzipWritesStopAfterTheCurrentChunk)
-{
-    const std::string src = put("src.img", patternBytes(40 * CHUNK, 21));
-    const std::string tgt = makeTarget("target.img", 40 * CHUNK);
-    std::atomic<bool> cancel{true};
-    stream_set_cancel_flag(&cancel);
-    ASSERT_GE(mmc_open(tgt.c_str()), 0);
-    const std::string simg = put("s.simg", SparseBuilder().fill(1, 0x01010101).bytes());
-    EXPECT_EQ(write_image(tgt.c_str(), 0, CHUNK, openRead(simg), fileSize(simg), "s", "p", 1, 1), MMC_COPY_CANCELLED);
-    // The chunk that reported progress was written, nothing after it.
-    ASSERT_EQ(run("gzip -kf " + shq(src)).status, 0);
-    cancel = false;
-    gui_setup_progress_report_function(
-        "test", [&](bool, const std::string &, const std::string &, int, int, int) { cancel = true; }, nullptr);
-    EXPECT_EQ(write_raw_gz(tgt.c_str(), 0, 0, openRead(src + ".gz"), fileSize(src + ".gz"), "g", "p", 1, 1),
-              MMC_COPY_CANCELLED);
-    EXPECT_TRUE(zeroAt(tgt, 2 * CHUNK, 38 * CHUNK));
-    EXPECT_EQ(mmc_release(), 0);
-    stream_set_cancel_flag(nullptr);
-}
-
-TEST_F(StorageTest, ShortWriteOrUnusableChunkSizeFailsAndStopsTheReader)
+TEST_F(StorageTest, ShortWriteUnusableChunkSizeAndCancelStopTheCopy)
 {
     // A target that accepts only part of a write (file size limit standing in
     // for a full card): the copy must fail, not report success.
     const std::string src = put("src.img", patternBytes(40 * CHUNK, 21));
-    const std::string tgt = makeTarget("target.img", 0);
+    const std::string full = makeTarget("full.img", 0);
     FILE *fp = openRead(src);
-    ASSERT_GE(mmc_open(tgt.c_str()), 0);
+    ASSERT_GE(mmc_open(full.c_str()), 0);
     int ret;
     {
         FileSizeLimit limit(5 * CHUNK / 2);
-        ret = write_raw(tgt.c_str(), 0, 0, fp, 40 * CHUNK, "s", "p", 1, 1);
+        ret = write_raw(full.c_str(), 0, 0, fp, 40 * CHUNK, "s", "p", 1, 1);
     }
     EXPECT_EQ(ret, -1);
     EXPECT_EQ(mmc_release(), 0);
@@ -196,12 +174,29 @@ TEST_F(StorageTest, ShortWriteOrUnusableChunkSizeFailsAndStopsTheReader)
         EXPECT_LT(p, 100);
 
     // A chunk size the copy cannot use fails cleanly, writing nothing.
-    const std::string small = makeTarget("small.img", 4096);
+    const std::string tgt = makeTarget("target.img", 40 * CHUNK);
     BUFFER_SIZE = 0;
-    ASSERT_GE(mmc_open(small.c_str()), 0);
-    EXPECT_LT(write_raw(small.c_str(), 0, 0, openRead(src), 1000, "s", "p", 1, 1), 0);
+    ASSERT_GE(mmc_open(tgt.c_str()), 0);
+    EXPECT_LT(write_raw(tgt.c_str(), 0, 0, openRead(src), 1000, "s", "p", 1, 1), 0);
+    EXPECT_TRUE(zeroAt(tgt, 0, 4096));
+
+    // Sparse and gzip writes cancelled before the start or at a progress
+    // report (raw ones: direct_io_test.cpp): the chunk that reported
+    // progress was written, nothing after it.
+    BUFFER_SIZE = 4 * CHUNK;
+    std::atomic<bool> cancel{true};
+    stream_set_cancel_flag(&cancel);
+    const std::string simg = put("s.simg", SparseBuilder().fill(1, 0x01010101).bytes());
+    EXPECT_EQ(write_image(tgt.c_str(), 0, CHUNK, openRead(simg), fileSize(simg), "s", "p", 1, 1), MMC_COPY_CANCELLED);
+    ASSERT_EQ(run("gzip -kf " + shq(src)).status, 0);
+    cancel = false;
+    gui_setup_progress_report_function(
+        "test", [&](bool, const std::string &, const std::string &, int, int, int) { cancel = true; }, nullptr);
+    EXPECT_EQ(write_raw_gz(tgt.c_str(), 0, 0, openRead(src + ".gz"), fileSize(src + ".gz"), "g", "p", 1, 1),
+              MMC_COPY_CANCELLED);
+    EXPECT_TRUE(zeroAt(tgt, 2 * CHUNK, 38 * CHUNK));
     EXPECT_EQ(mmc_release(), 0);
-    EXPECT_TRUE(zeroAt(small, 0, 4096));
+    stream_set_cancel_flag(nullptr);
 }
 
 TEST_F(StorageTest, OddChunkSizesStayByteExact)

@@ -10,9 +10,9 @@
 
 #include <atomic>
 #include <cstdarg>
-#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <linux/fs.h>
 #include <memory>
 #include <sys/mount.h>
@@ -94,19 +94,12 @@ std::vector<uint8_t> imageData()
 
 bool deviceStillOpen(const std::string &path)
 {
-    char want[4096];
-    const ssize_t wn = readlink(path.c_str(), want, sizeof want - 1);
-    const std::string target = wn > 0 ? std::string(want, size_t(wn)) : path;
-    DIR *d = opendir("/proc/self/fd");
-    bool found = false;
-    while (dirent *e = d ? readdir(d) : nullptr) {
-        char buf[4096];
-        const ssize_t n = readlink(("/proc/self/fd/" + std::string(e->d_name)).c_str(), buf, sizeof buf - 1);
-        found = found || (n > 0 && std::string(buf, size_t(n)) == target);
-    }
-    if (d)
-        closedir(d);
-    return found;
+    const std::filesystem::path target = std::filesystem::weakly_canonical(path);
+    std::error_code ec;
+    for (const auto &fd : std::filesystem::directory_iterator("/proc/self/fd"))
+        if (std::filesystem::read_symlink(fd.path(), ec) == target)
+            return true;
+    return false;
 }
 
 class DirectIoTest : public StorageTest
@@ -268,6 +261,7 @@ TEST_F(DirectIoTest, WriteErrorAndCancelOnABlockDeviceReleaseIt)
     ASSERT_TRUE(small.ok()) << small.error();
     const std::string dev = linkDevice(small.dev()), raw = put("image.raw", imageData());
     ASSERT_GE(mmc_open(dev.c_str()), 0);
+    EXPECT_TRUE(deviceStillOpen(file(dev.substr(1))));
     EXPECT_EQ(write_raw(dev.c_str(), 0, 0, openRead(raw), fileSize(raw), "r", "p", 1, 1), -1);
     EXPECT_EQ(mmc_release(), 0);
     EXPECT_FALSE(deviceStillOpen(file(dev.substr(1))));
