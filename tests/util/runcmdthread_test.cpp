@@ -131,7 +131,7 @@ TEST(RunCmdThread, EventModePostsEveryLineInOrderToTheReceiverThread)
     EXPECT_EQ(lines->lines().join("|"), "e1|e2|");
 }
 
-TEST(RunCmdThread, LineModeGathersLinesAndDecodesSplitUtf8)
+TEST(RunCmdThread, LineModeDecodesSplitUtf8AndFailuresNeverReadAsSuccess)
 {
     // The three bytes of one character arrive in two writes.
     std::unique_ptr<RunCmdThread> t(shell("printf 'x\\n\\344'; sleep 0.2; printf '\\270\\255\\n'", true));
@@ -141,10 +141,8 @@ TEST(RunCmdThread, LineModeGathersLinesAndDecodesSplitUtf8)
     EXPECT_EQ(t->standardOutput(), "");
     t->cleanResult();
     EXPECT_TRUE(t->lines().isEmpty());
-}
 
-TEST(RunCmdThread, FailuresNeverReadAsSuccess)
-{
+    // Failures never read as success.
     Receiver r;
     std::unique_ptr<RunCmdThread> missing(
         new RunCmdThread("/nonexistent/program", {"-c", "true"}, false, kType, &r));

@@ -69,7 +69,7 @@ struct MountedBoard
 
 } // namespace
 
-TEST(UtilMounts, MatchesDirectoryOrDeviceFromTheSimulatedTable)
+TEST(UtilMounts, MountAndPartitionTablesOfTheSimulatedBoard)
 {
     MountedBoard b;
     EXPECT_EQ(Util::isMountPoint("/mnt/sdcard"), 1);
@@ -103,11 +103,8 @@ TEST(UtilMounts, MatchesDirectoryOrDeviceFromTheSimulatedTable)
     QFile::remove(q(b.dir.file("proc/mounts")));
     EXPECT_EQ(Util::isMountPoint("/mnt/sdcard"), -1);
     EXPECT_EQ(Util::getMountPointStatus("/mnt/sdcard", type, sizeof type, opts, sizeof opts, &freq, &passno), -1);
-}
 
-TEST(UtilPartitions, LastPartitionSkipsBootAreasAndForeignDisksAndGaps)
-{
-    MountedBoard b;
+    // /proc/partitions: the last partition skips boot areas, foreign disks and gaps.
     EXPECT_EQ(Util::getLastPartitionName("mmcblk2"), "mmcblk2p8");
     EXPECT_EQ(Util::getLastPartitionName("sda"), "sda1");
     EXPECT_EQ(Util::getLastPartitionName("nvme0n1"), "");
@@ -130,7 +127,7 @@ TEST(UtilPartitions, LastPartitionSkipsBootAreasAndForeignDisksAndGaps)
     EXPECT_EQ(Util::getDiskLastPartitionNumber("mmcblk2p"), 5);
 }
 
-TEST(UtilBoard, LedsBoardIdMacAddressAndMemory)
+TEST(UtilBoard, LedsBoardIdMacAddressUsbProductAndMemory)
 {
     MountedBoard b;
     const std::string leds = b.dir.file("sys/class/leds");
@@ -180,16 +177,7 @@ TEST(UtilBoard, LedsBoardIdMacAddressAndMemory)
     // The loopback interface never counts as an IP address.
     EXPECT_EQ(Util::getIPAddress("lo", mac, sizeof mac), -1);
 
-    if (!haveTool("awk"))
-        GTEST_SKIP() << "awk not installed";
-    b.dir.put("proc/meminfo", "MemTotal:        4028196 kB\nMemFree:          523775 kB\n");
-    EXPECT_EQ(Util::GetMemInfoMB(), 3933);   // 4028196 / 1024 = 3933.78, toward zero
-    EXPECT_EQ(Util::GetFreeMemMB(), 511);
-}
-
-TEST(UsbDevice, NearestUsbDeviceAboveTheDiskOrNone)
-{
-    MountedBoard b;
+    // The product strings of the nearest USB device above a disk.
     char product[64], pid[8], vid[8];
     ASSERT_EQ(get_usbdevice_product("/dev/sda", product, sizeof product, pid, vid, sizeof pid), 0);
     EXPECT_STREQ(product, "USB3.0 Card Reader");
@@ -209,6 +197,12 @@ TEST(UsbDevice, NearestUsbDeviceAboveTheDiskOrNone)
     writeFile(b.dir.file("dev/sdy"), "");   // a node without a sysfs entry
     EXPECT_EQ(get_usbdevice_product("/dev/sdy", product, sizeof product, pid, vid, sizeof pid), -1);
     EXPECT_EQ(get_usbdevice_product("/dev/sda", product, 0, pid, vid, sizeof pid), -1);
+
+    if (!haveTool("awk"))
+        GTEST_SKIP() << "awk not installed";
+    b.dir.put("proc/meminfo", "MemTotal:        4028196 kB\nMemFree:          523775 kB\n");
+    EXPECT_EQ(Util::GetMemInfoMB(), 3933);   // 4028196 / 1024 = 3933.78, toward zero
+    EXPECT_EQ(Util::GetFreeMemMB(), 511);
 }
 
 TEST(UsbDevice, RealLoopDeviceIsNotUsb)

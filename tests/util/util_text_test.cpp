@@ -106,7 +106,7 @@ TEST(UtilFile, ReadWriteNeverCreatesAndListsByExtension)
     EXPECT_FALSE(QDir(q(d.file("tree"))).exists());
 }
 
-TEST(UtilCommand, HasCommandFoundFollowsPath)
+TEST(UtilCommand, HasCommandFoundFollowsPathAndKernelVersionNumbers)
 {
     TempDir d;
     const std::string oldPath = getenv("PATH") ? getenv("PATH") : "";
@@ -119,24 +119,22 @@ TEST(UtilCommand, HasCommandFoundFollowsPath)
     EXPECT_FALSE(Util::hasCommandFound(""));
     setenv("PATH", oldPath.c_str(), 1);
     EXPECT_TRUE(Util::hasCommandFound("sh"));
-}
 
-TEST(UtilKernel, VersionNumbersFromRelease)
-{
-    SimRoot d;
+    // Kernel release numbers from the simulated root.
+    SimRoot root;
     EXPECT_EQ(Util::getKernelVersion(nullptr, 3), -1);
 
     int v[3] = {9, 9, 9};
-    d.put("proc/sys/kernel/osrelease", "4.4.179-rockchip\n");
+    root.put("proc/sys/kernel/osrelease", "4.4.179-rockchip\n");
     ASSERT_EQ(Util::getKernelVersion(v, 3), 0);
     EXPECT_EQ(v[0], 4); EXPECT_EQ(v[1], 4); EXPECT_EQ(v[2], 0);
     EXPECT_TRUE(Util::isKernelVersionAtLeast4());
-    d.put("proc/sys/kernel/osrelease", "3.4.39\n");
+    root.put("proc/sys/kernel/osrelease", "3.4.39\n");
     EXPECT_FALSE(Util::isKernelVersionAtLeast4());
 
     // More numbers than room: only `count` entries are touched.
     int two[3] = {7, 7, 7};
-    d.put("proc/sys/kernel/osrelease", "6.1.57.1\n");
+    root.put("proc/sys/kernel/osrelease", "6.1.57.1\n");
     ASSERT_EQ(Util::getKernelVersion(two, 2), 0);
     EXPECT_EQ(two[0], 6); EXPECT_EQ(two[1], 1); EXPECT_EQ(two[2], 7);
 }
