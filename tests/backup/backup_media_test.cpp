@@ -101,7 +101,7 @@ TEST_F(BackupMedia, UsbDriveShortOfSpaceIsRefused)
               "");
 }
 
-TEST_F(BackupMedia, TfCardStatesAndMissingOnboardStorage)
+TEST_F(BackupMedia, TfCardStatesMissingOnboardStorageAndProposedNames)
 {
     struct Case
     {
@@ -133,10 +133,8 @@ TEST_F(BackupMedia, TfCardStatesAndMissingOnboardStorage)
                                                       BackupMedium::tfCard("/mnt/sdcard", 1, 1));
     EXPECT_EQ(none.status, "Not found UFS Device.");
     EXPECT_FALSE(none.backupEnabled);
-}
 
-TEST_F(BackupMedia, ProposedNamesCountUpAndTypedPathsChooseTheirMedium)
-{
+    // Proposed names count up; typed paths choose their medium.
     EXPECT_EQ(BackupFileNames::genBackupFileName(1), "/mnt/sdcard/cv-rk3588-emmc.raw");
     writeFile(file("mnt/sdcard/cv-rk3588-emmc.raw"), "x");
     EXPECT_EQ(BackupFileNames::genBackupFileName(1), "/mnt/sdcard/cv-rk3588-emmc-2.raw");

@@ -39,7 +39,7 @@ protected:
     }
 };
 
-TEST_F(BackupServices, MacResetsZeroOnlyTheRecognisedSector)
+TEST_F(BackupServices, MacResetsDhcpFilesAndTheTfCardFiguresOfTheOneKeyBackUp)
 {
     struct Case
     {
@@ -75,10 +75,8 @@ TEST_F(BackupServices, MacResetsZeroOnlyTheRecognisedSector)
     writeBytes(emmc(), 0x380000, {'D', 'V', 'K', 'R'});
     m_board->cpuName = "H3";
     EXPECT_FALSE(RockchipVendorStorage::resetRockchipUbootMacAddress());
-}
 
-TEST_F(BackupServices, DhcpFilesAndTheTfCardFiguresOfTheOneKeyBackUp)
-{
+    // DHCP for eth0 in the interfaces files.
     m_sim->mkdir("etc/network");
     EXPECT_TRUE(BoardServices::dhcp());
     EXPECT_NE(readFile(file("etc/network/interfaces")).find("source-directory /etc/network/interfaces.d\n"),

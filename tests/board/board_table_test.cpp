@@ -8,7 +8,7 @@
 #include "board/boardhardwareinfo.h"
 #include "simboard.h"
 
-TEST(BoardTable, SingledOutRowsAreUniqueAndEveryRowIsIdentifiedFromItsOwnKernelReport)
+TEST(BoardTable, SingledOutRowsAreUniqueEveryRowIsIdentifiedAndTheSupportedListIsClean)
 {
     SimBoard sim;
     int ufsRows = 0, noUfs = 0;
@@ -38,11 +38,8 @@ TEST(BoardTable, SingledOutRowsAreUniqueAndEveryRowIsIdentifiedFromItsOwnKernelR
         EXPECT_EQ(GetBoardType(), b) << b->boardName.toStdString() << " got "
                                      << GetBoardType()->boardName.toStdString();
     }
-}
 
-TEST(BoardTable, SupportedBoardList)
-{
-    SimBoard sim;
+    // The list of supported boards.
     DebugCapture cap;
     dumpSupportedBoards();
     const QStringList out = cap.lines();

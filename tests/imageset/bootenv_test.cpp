@@ -86,13 +86,13 @@ TEST_F(ImageSetTest, EnvConfRewriteDropsDataArgumentOrFallsBackToTheSource)
     EXPECT_TRUE(debugHas("Fail to create tmpImgPath: imagePath=\"/\""));
 }
 
-TEST(BootEnv, DataTokensRemovedAndBootArgsExtParsedAndDumped)
+TEST(BootEnv, CommandLineRewritesAndBootArgsExt)
 {
-    const std::pair<const char *, const char *> cases[] = {
+    const std::pair<const char *, const char *> dataCases[] = {
         {"console=ttyS0 data=/dev/mmcblk0p4 rootwait", "console=ttyS0 rootwait"}, {"a  b data=x  c", "a  b  c"},
         {"data=1 data=2", ""}, {"mydata=1 xdata=2", "mydata=1 xdata=2"}, {"", ""}};
-    for (const auto &c : cases)
-        EXPECT_EQ(getNexellNewCmdLineRemovedUserData(c.first), c.second) << c.first;
+    for (const auto &[cmd, kept] : dataCases)
+        EXPECT_EQ(getNexellNewCmdLineRemovedUserData(cmd), kept) << cmd;
 
     QMap<QString, QString> args;
     QStringList flags;
@@ -108,10 +108,8 @@ TEST(BootEnv, DataTokensRemovedAndBootArgsExtParsedAndDumped)
     testing::internal::CaptureStdout();
     os.dumpBootArgsExt();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "## OSConfig::dumpBootArgsExt()\na:2\nb:x=y\nquiet\n##\n");
-}
 
-TEST(BootEnv, RockchipCommandLineRewriteAndItsMalformedInputs)
-{
+    // The Rockchip command line rewrite, and its malformed inputs.
     const struct
     {
         QString cmd, result, rootfs, userdata;

@@ -98,7 +98,7 @@ TEST_F(ImageSetTest, InfoConfQuotingKeysTargetDeviceSettingAndSmallHelpers)
         EXPECT_EQ(removeQuotes(q.first), q.second) << q.first;
 }
 
-TEST_F(ImageSetTest, S5PKernelVersionAndRequiredBoards)
+TEST_F(ImageSetTest, S5PKernelVersionRequiredBoardsAndRawImageSets)
 {
     setBoard("S5P6818", "Epsilon");
     const QStringList files = {"bl1-mmcboot.bin", "boot.img", "rootfs.img", "partmap.txt"};
@@ -144,16 +144,15 @@ TEST_F(ImageSetTest, S5PKernelVersionAndRequiredBoards)
     gCurrentBoardInfo = nullptr;
     os.requireBoards = {"--", "RK35XX"};
     EXPECT_FALSE(os.isMatchBoard());
-}
+    gCurrentBoardInfo = &m_board;
 
-TEST_F(ImageSetTest, RawImageSetsTitleConfAndIdbloader)
-{
-    const QString path = makeSet("images", {{"rocknix-rk3326.img", std::string(5000, 'r')},
-                                            {"backup.raw", "raw"},
-                                            {"backup.raw.conf", "title=\"My Backup\"\nversion=7\n"},
-                                            {"info.conf", "title=From Info\n"}});
+    // Raw image sets: their title, configuration and IDB loader.
+    const QString images = makeSet("images", {{"rocknix-rk3326.img", std::string(5000, 'r')},
+                                              {"backup.raw", "raw"},
+                                              {"backup.raw.conf", "title=\"My Backup\"\nversion=7\n"},
+                                              {"info.conf", "title=From Info\n"}});
     setBoard("RK3326", "Odroid-Go");
-    OSConfig rocknix(path, QString("rocknix-rk3326.img"));
+    OSConfig rocknix(images, QString("rocknix-rk3326.img"));
     EXPECT_TRUE(rocknix.isValid);
     EXPECT_EQ(rocknix.osType, RawImage);
     EXPECT_EQ(rocknix.os_raw_img, "rocknix-rk3326.img");
@@ -162,7 +161,7 @@ TEST_F(ImageSetTest, RawImageSetsTitleConfAndIdbloader)
     EXPECT_EQ(rocknix.imageFiles, QStringList{"rocknix-rk3326.img"});
     EXPECT_EQ(rocknix.imageFileSizes, QList<qint64>{5000});
 
-    OSConfig backup(path, QString("backup.raw"));
+    OSConfig backup(images, QString("backup.raw"));
     EXPECT_EQ(backup.title, "My Backup");
     EXPECT_EQ(backup.version, "7");
 
