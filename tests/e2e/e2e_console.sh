@@ -93,14 +93,14 @@ menu-install)
     make_board --sets linux-mbr4,linux-mbr6
     start_gui
     wait_for "$MENU"
+    dir=
     for s in linux-mbr4 linux-mbr6; do
-        [ -n "$(menu_number $s)" ] || fail "set $s not in the menu"
+        n=$(menu_number $s)
+        [ -n "$n" ] || fail "set $s not in the menu"
+        [ "$n" = 2 ] && dir=$s
     done
+    [ -n "$dir" ] || fail "neither set is menu entry 2"
     ok "the main menu lists both image sets"
-    set2=$(screen | sed -n 's/^    2) //p')
-    dir=$(ls "$SIM/mnt/sdcard" | grep -Fx -e linux-mbr4 -e linux-mbr6 | while read -r d; do
-        case "$set2" in *"$d"*) echo "$d" ;; esac; done | head -1)
-    [ -n "$dir" ] || fail "cannot tell which set menu entry 2 ($set2) is"
     send 2
     wait_for 'Ready to install'
     send yes
