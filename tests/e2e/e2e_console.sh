@@ -103,6 +103,7 @@ menu-install)
     ok "the main menu lists both image sets"
     send 2
     wait_for 'Ready to install'
+    screen | grep -qF "/mnt/sdcard/$dir" || fail "the summary is not of entry 2, $dir"
     send yes
     wait_for 'Enter "c" to cancel' 60
     # Not offered while installing: must change nothing.
