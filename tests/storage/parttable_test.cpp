@@ -269,7 +269,7 @@ TEST_F(MbrTest, BadLayoutsFailWithNothingWritten)
     EXPECT_EQ(calls, 2);
 }
 
-TEST_F(MbrTest, ReaderSeesTablesWrittenBySfdiskAndProtectiveMbr)
+TEST_F(MbrTest, ReaderSeesSfdiskTablesAndStopsAtArraySizeAndLoopingChains)
 {
     CmdResult r = run("printf 'label: dos\\n2048,4096,83\\n6144,4096,c\\n10240,,5\\n12288,2048,83\\n16384,,82\\n' | "
                       "sfdisk -q " + shq(m_img));
@@ -291,10 +291,8 @@ TEST_F(MbrTest, ReaderSeesTablesWrittenBySfdiskAndProtectiveMbr)
     ASSERT_GE(got.size(), 1u);
     EXPECT_EQ(got[0].type, 0xEEu);
     EXPECT_EQ(got[0].start, 1u);
-}
 
-TEST_F(MbrTest, ReaderStopsAtArraySizeAndAtLoopingChains)
-{
+    // Our own chain: the reader stops at the array's size and at looping chains.
     const std::vector<mbr_part> parts = layout(8, false);
     ASSERT_EQ(disk_part_table_make("disk", DISK, parts.data(), 8, fileWriter(m_img)), 512);
     EXPECT_EQ(readTable(4).size(), 4u);

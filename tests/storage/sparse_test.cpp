@@ -71,7 +71,7 @@ TEST_F(SparseTest, ChunkKindsAsSimg2imgExpandsThemOverWhatTheDeviceHeld)
     expectSurroundingsKept(32 * BLK);
 }
 
-TEST_F(SparseTest, DontCareBeyondFourGiBMovesTheFull64BitLength)
+TEST_F(SparseTest, DontCareBeyondFourGiBOtherBlockSizeAndImageTooBig)
 {
     // 0x110000 blocks = 4.25 GiB of don't-care, then data: the data lands
     // past 4 GiB (on a sparse target file).
@@ -83,18 +83,14 @@ TEST_F(SparseTest, DontCareBeyondFourGiBMovesTheFull64BitLength)
     EXPECT_EQ(readBytes(m_tgt, PART_OFFSET + 0x110000 * BLK, 2 * BLK), tail);
     EXPECT_TRUE(zeroAt(m_tgt, PART_OFFSET, 1 << 20));
     expectSurroundingsKept(partSize);
-}
 
-TEST_F(SparseTest, OtherBlockSizeIsWrittenRawHeaderIncluded)
-{
+    // Another block size: written raw, header included.
     const std::string img = put("k1.simg", SparseBuilder(1024).raw(patternBytes(3 * 1024, 3)).fill(4, 7).bytes());
     ASSERT_EQ(writeImage(img, 1 << 20), 0);
     EXPECT_EQ(cmpAt(img, 0, m_tgt, PART_OFFSET, fileSize(img)), "");
     expectSurroundingsKept(1 << 20);
-}
 
-TEST_F(SparseTest, ImageBiggerThanPartitionIsRefused)
-{
+    // Bigger than its partition: refused, nothing written.
     EXPECT_EQ(writeImage(put("big.simg", SparseBuilder().raw(patternBytes(BLK, 1)).skip(300).bytes()), 300 * BLK),
               -ENOMEM);
     EXPECT_TRUE(zeroAt(m_tgt, PART_OFFSET, 300 * BLK));
