@@ -224,16 +224,6 @@ TEST_F(InstallJob, Refusals)
     }
 }
 
-TEST_F(InstallJob, RawImageAsLargeAsTheDevice)
-{
-    // Written whole. (A smaller image over an old GPT: e2e raw-disk.)
-    makeDevice(8 * MiB);
-    writeFile(setFile("disk.raw"), patternBytes(static_cast<size_t>(8 * MiB), 6));
-    EventLog rec = install(rawSet("disk.raw"));
-    ASSERT_EQ(rec.errorText(), "");
-    EXPECT_EQ(run("cmp " + shq(setFile("disk.raw")) + " " + shq(device())).status, 0);
-}
-
 TEST_F(InstallJob, VerifiedInstallsReadBackEveryImage)
 {
     REQUIRE_INSTALL_TOOLS();
@@ -366,7 +356,7 @@ TEST_F(InstallJob, CancelMidWriteReleasesTheDevice)
     EXPECT_EQ(mmc_fd, -1);
 }
 
-TEST_F(InstallJob, NullSystemDeviceIsSkippedAndParameterTextClassifiedAsMap)
+TEST_F(InstallJob, NullSystemDeviceParameterTextAsMapAndAWholeDeviceImage)
 {
     REQUIRE_INSTALL_TOOLS();
     makeDevice(16 * MiB);
@@ -393,13 +383,21 @@ TEST_F(InstallJob, NullSystemDeviceIsSkippedAndParameterTextClassifiedAsMap)
     EXPECT_TRUE(deviceRangeEquals(setFile("idbloader.img"), 64 * 512 + 0x80000));
     EXPECT_TRUE(deviceRangeEquals(setFile("kernel.img"), (0x2000 + 8192) * 512));
     EXPECT_EQ(std::string(reinterpret_cast<const char *>(readBytes(device(), 8192 * 512, 4).data()), 4), "PARM");
+
+    // A raw image exactly as large as the device is written whole. (A
+    // smaller one over an old GPT: e2e raw-disk.)
+    writeFile(setFile("disk.raw"), patternBytes(static_cast<size_t>(16 * MiB), 6));
+    rec = install(rawSet("disk.raw"));
+    ASSERT_EQ(rec.errorText(), "");
+    EXPECT_EQ(run("cmp " + shq(setFile("disk.raw")) + " " + shq(device())).status, 0);
 }
 
 TEST_F(InstallJob, LeftoverBytesWithoutMbrSignatureAreNoTable)
 {
     // A drive full of old data: its first sector has no 0x55AA signature, so
     // its "entries" are not a table to follow (they would point past the end
-    // of the device and fail the read).
+    // of the device and fail the read). With the signature the chain is
+    // followed: a refusal row above.
     makeDevice(8 * MiB);
     std::vector<uint8_t> junk(512, 0xEE);
     junk[446 + 4] = 0x05;   // an "extended" entry starting at sector 0xEEEEEEEE
@@ -408,20 +406,12 @@ TEST_F(InstallJob, LeftoverBytesWithoutMbrSignatureAreNoTable)
     writeBytes(device(), 0, junk);
     writeFile(setFile("partmap.txt"), "flash=mmc,0:boot:ext4:0x100000,0x100000:boot.img;\n");
     blob(setFile("boot.img"), 4096, 3);
-    EventLog rec = install(mapSet());
-    EXPECT_EQ(rec.errorText(), "");
-    EXPECT_TRUE(deviceRangeEquals(setFile("boot.img"), 0x100000));
-    // With the signature the chain is followed: a refusal row above.
-}
-
-TEST_F(InstallJob, DevicesCannotChangeWhileRunning)
-{
-    makeDevice(4 * MiB);
-    writeFile(setFile("partmap.txt"), "flash=mmc,0:env:raw:0x100000,0x100000:env.bin;\n");
-    blob(setFile("env.bin"), MiB, 2);
+    // The devices cannot change while the job runs.
     EventLog rec = install(mapSet(), [](SDUpdateThread &job) {
         job.setProgressObserver([&job](int, int) { job.updateDeviceChanged(TargetDevice(TargetDeviceNVMe, "nvme0n1"), TargetDevice()); });
     });
+    EXPECT_EQ(rec.errorText(), "");
+    EXPECT_TRUE(deviceRangeEquals(setFile("boot.img"), 0x100000));
     ASSERT_EQ(rec.count(1111), 1);
     EXPECT_EQ(rec.ofType(1111).first().bootDevName, "mmcblk2");
 }

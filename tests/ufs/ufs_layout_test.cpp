@@ -39,7 +39,7 @@ ufs_layout_plan plan(const std::vector<uint8_t> &g, int *ret)
 
 // The 64 GiB and 61071360-sector geometries are worked out in
 // ufs_init_test.cpp, in the bytes of the descriptor written.
-TEST(UfsLayoutPlan, HandComputedGeometries)
+TEST(UfsLayoutPlan, HandComputedGeometriesAndRefusals)
 {
     int ret = 0;
     // AU 2 x 1500 = 3000 sectors, factor 3: boot ceil(24576/3000) = 9,
@@ -66,11 +66,7 @@ TEST(UfsLayoutPlan, HandComputedGeometries)
     p = plan(geometry(1ull << 33, 1024, 8, 1, 0), &ret);
     ASSERT_EQ(ret, 0);
     EXPECT_EQ(p.n_data, 1048572u);
-}
 
-TEST(UfsLayoutPlan, RefusesGeometryThatCannotHoldTheLayout)
-{
-    int ret = 0;
     testing::internal::CaptureStderr();
     // AU 0 twice, factor 0 (empty boot LUs), boot + small taking all 4 AUs,
     // and 3 AUs (would underflow).
@@ -84,7 +80,7 @@ TEST(UfsLayoutPlan, RefusesGeometryThatCannotHoldTheLayout)
     EXPECT_NE(err.find("Err: invalid geometry: allocation unit 0 sectors"), std::string::npos) << err;
     EXPECT_NE(err.find("cannot hold the layout"), std::string::npos) << err;
     // Five allocation units leave one for the data LU.
-    ufs_layout_plan p = plan(geometry(5ull * 8192, 1024, 8, 1, 0), &ret);
+    p = plan(geometry(5ull * 8192, 1024, 8, 1, 0), &ret);
     EXPECT_EQ(ret, 0);
     EXPECT_EQ(p.n_data, 1u);
 }
