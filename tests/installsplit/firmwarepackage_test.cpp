@@ -141,29 +141,32 @@ protected:
     bool m_mounted = false;
 };
 
-TEST_F(FirmwarePackageSpace, NotEnoughFreeSpaceIsRefusedBeforeUnpacking)
+TEST_F(FirmwarePackageSpace, ShortOfSpaceIsRefusedBeforeAnyWrite)
 {
+    // Too little free space to unpack at all; and a package followed by
+    // 160 MiB of zeros once inflated, on a root with about 110 MiB free.
     makePackage("fw-space", "update.img");
-    if (!moveToSmallRoot(80))
-        GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
-    const EventLog rec = install(rawSet("fw-space", "update.img"), emmcTarget(), TargetDevice());
-    EXPECT_EQ(rec.errorText(), "Not enough free disk space.");
-    EXPECT_TRUE(zeroAt(m_small + "/dev/mmcblk2", 0, 64 * MiB));
-    EXPECT_TRUE(entriesStartingWith(m_small + "/mnt/sdcard/fw-space", "img.").empty());
-}
-
-TEST_F(FirmwarePackageSpace, DecompressionRunningOutOfStorageSaysSo)
-{
-    // A package followed by 160 MiB of zeros once inflated, on a root with
-    // about 110 MiB free.
-    const std::string pkg = makePackage("fw-big", "update.img");
-    run("(cat " + shq(pkg) + "; head -c 160M /dev/zero) | gzip -1 -n > " + shq(pkg + ".gz") + " && rm -f " + shq(pkg));
-    if (!moveToSmallRoot(112))
-        GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
-    const EventLog rec = install(rawSet("fw-big", "update.img.gz"), emmcTarget(), TargetDevice());
-    EXPECT_EQ(rec.errorText(), "Failed to decompress file, out of storage.");
-    EXPECT_TRUE(zeroAt(m_small + "/dev/mmcblk2", 0, 64 * MiB));
-    EXPECT_TRUE(entriesStartingWith(m_small + "/mnt/sdcard/fw-big", "img.").empty());
+    const std::string big = makePackage("fw-big", "update.img");
+    run("(cat " + shq(big) + "; head -c 160M /dev/zero) | gzip -1 -n > " + shq(big + ".gz") + " && rm -f " + shq(big));
+    const struct
+    {
+        int mib;
+        const char *set, *file, *message;
+    } cases[] = {
+        {80, "fw-space", "update.img", "Not enough free disk space."},
+        {112, "fw-big", "update.img.gz", "Failed to decompress file, out of storage."},
+    };
+    for (const auto &c : cases) {
+        if (!moveToSmallRoot(c.mib))
+            GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+        const EventLog rec = install(rawSet(c.set, c.file), emmcTarget(), TargetDevice());
+        EXPECT_EQ(rec.errorText(), c.message);
+        EXPECT_TRUE(zeroAt(m_small + "/dev/mmcblk2", 0, 64 * MiB));
+        EXPECT_EQ(entriesStartingWith(m_small + "/mnt/sdcard/" + c.set, "img."), "");
+        ASSERT_EQ(umount2(m_small.c_str(), MNT_DETACH), 0);
+        m_mounted = false;
+        m_root.setEnv("IMGSMITH_ROOT", m_root.path());
+    }
 }
 
 TEST_F(FirmwarePackageSpace, ImageCutShortByAFullCardIsNotInstalled)
