@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -100,12 +101,26 @@ TEST_F(InstallJob, PartmapInstallEventStreamAndLayout)
     ASSERT_EQ(rec.errorText(), "");
     ASSERT_EQ(rec.count(1111), 1);
 
-    // Steps numbered 1..n, each one's percents rising once from 0 to 100:
-    // e2e check_steps, on the events as imgsmith-install prints them.
+    // Files 1..5 of 5 in order; per file 0 first, 100 last, rising, at most
+    // one event per whole percent.
     QList<RecordedEvent> progress = rec.ofType(1100);
-    EXPECT_TRUE(std::none_of(progress.begin(), progress.end(), [](const RecordedEvent &e) { return e.erasing; }));
+    QMap<int, QList<int>> percents;
+    int lastIndex = 0;
+    for (const RecordedEvent &e : progress) {
+        EXPECT_FALSE(e.erasing);
+        EXPECT_EQ(e.fileCount, 5);
+        EXPECT_GE(e.fileIndex, lastIndex);
+        lastIndex = e.fileIndex;
+        percents[e.fileIndex].append(e.percent);
+    }
+    ASSERT_EQ(percents.keys(), QList<int>({1, 2, 3, 4, 5}));
+    for (const QList<int> &p : percents) {
+        EXPECT_EQ(p.first(), 0);
+        EXPECT_EQ(p.last(), 100);
+        EXPECT_TRUE(std::adjacent_find(p.begin(), p.end(), std::greater_equal<int>()) == p.end()) << "not rising once per percent";
+    }
     // The 8 MiB boot image moves in 32 chunks of 256 KiB: several steps.
-    EXPECT_GT(std::count_if(progress.begin(), progress.end(), [](const RecordedEvent &e) { return e.fileIndex == 2; }), 10);
+    EXPECT_GT(percents[2].size(), 10);
     EXPECT_EQ(progress[1].partitionName, "bootloader");
     EXPECT_EQ(progress.first().imageName, "/mnt/sdcard/set/bootloader.bin");
 

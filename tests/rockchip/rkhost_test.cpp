@@ -68,3 +68,32 @@ TEST(RkHost, GlobalMmcOnRegularFile)
     EXPECT_EQ(global_mmc_release(0), 0);
 }
 
+TEST(RkHost, AvailableSpaceAgreesWithStat)
+{
+    SimRoot d;
+    const int64_t mb = get_available_disksize_mb();
+    // stat -f reports the same statfs fields: available blocks and block size.
+    const CmdResult r = run("stat -f -c '%a %S' " + shq(d.path()));
+    ASSERT_EQ(r.status, 0);
+    unsigned long long blocks = 0, bsize = 0;
+    ASSERT_EQ(sscanf(r.out.c_str(), "%llu %llu", &blocks, &bsize), 2);
+    const int64_t expect = static_cast<int64_t>((blocks * bsize) >> 20);
+    // Other processes may use the file system meanwhile: allow a little drift.
+    EXPECT_NEAR(static_cast<double>(mb), static_cast<double>(expect), 64.0);
+    EXPECT_GE(mb, 0);
+}
+
+TEST(RkHost, FilestreamCrcReadsFromThePosition)
+{
+    TempDir d;
+    writeFile(d.file("f"), "xx123456789");
+    FILE *f = fopen(d.file("f").c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(fseek(f, 2, SEEK_SET), 0);
+    EXPECT_EQ(filestream_crc(f, 9), 0x889A9615u);
+    EXPECT_EQ(filestream_crc(f, 0), 0u);
+    // A length past the end stops at the end.
+    ASSERT_EQ(fseek(f, 2, SEEK_SET), 0);
+    EXPECT_EQ(filestream_crc(f, 5000), 0x889A9615u);
+    fclose(f);
+}
