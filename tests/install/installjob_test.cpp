@@ -205,8 +205,10 @@ TEST_F(InstallJob, Refusals)
         {mapSet(), "flash=mmc,0:boot:ext4:0x100000,0xZZ:boot.img;\n", 16 * MiB,
          "Invalid partition layout, please check partmap.txt: line 1: start or size is not a hexadecimal number."},
         {mapSet(), many, 16 * MiB, "Too many partitions in partmap.txt: at most 32 are supported."},
-        // A partition past the end of the device is refused before any write.
+        // A partition past the end of the device, or one sector over it, is
+        // refused before any write.
         {mapSet(), "flash=mmc,0:far:raw:0x2000000,0x100000:far.bin;\n", 16 * MiB, QString::fromStdString(layout) + "..."},
+        {mapSet(), "flash=mmc,0:edge:raw:0x100000,0xF00200:far.bin;\n", 16 * MiB, QString::fromStdString(layout) + "..."},
         {mapSet(), "flash=mmc,0:env:raw:0x100000,0x100000:big.bin;\n", 16 * MiB, "Image file /mnt/sdcard/set/big.bin too big."},
         {mapSet("nothere.txt"), "", 16 * MiB, "File not found: /mnt/sdcard/set/nothere.txt"},
         {mapSet(), "flash=mmc,0:env:raw:0x100000,0x100000:;\n", 16 * MiB, "Fail to open device: /dev/mmcblk9", false, "mmcblk9"},
