@@ -1,14 +1,10 @@
 #include "storage/copy_pipeline.h"
 #include "storage/mmc.h"
-#include "util/paths.h"
 
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
-#include <fstream>
 #include <mutex>
-#include <sstream>
-#include <sys/mman.h>
 #include <thread>
 
 namespace storage_internal {
@@ -109,44 +105,6 @@ int pipeline_run(const pipe_producer &producer, const pipe_consumer &consumer)
     }
     reader.join();
     return result;
-}
-
-namespace {
-constexpr size_t HUGE_PAGE = size_t(2) << 20;
-
-// Whether the kernel has at least `bytes` in free blocks of a huge page or
-// more. Asking for huge pages when it has not makes it compact memory at
-// fault time, which on a board whose memory is full of cached image data
-// costs more than the faults it saves.
-bool huge_pages_free(size_t bytes)
-{
-    std::ifstream in(imgsmith::sysPath("/proc/buddyinfo"));
-    std::string line;
-    size_t pages = 0;
-    while (std::getline(in, line)) {
-        // "Node 0, zone   Normal  <free blocks of order 0> <order 1> ..."
-        std::istringstream fields(line.substr(std::min(line.size(), line.find("zone") + 4)));
-        std::string zone;
-        fields >> zone;
-        size_t count = 0;
-        for (int order = 0; fields >> count; ++order)
-            if (order >= 9)
-                pages += count << (order - 9);
-    }
-    return pages * HUGE_PAGE >= bytes;
-}
-} // namespace
-
-void *io_memory(size_t bytes)
-{
-    const bool huge = bytes >= HUGE_PAGE && huge_pages_free(2 * bytes);
-    void *p = nullptr;
-    if (posix_memalign(&p, huge ? HUGE_PAGE : 4096, bytes) != 0)
-        return nullptr;
-    // Advice only: a kernel without transparent huge pages keeps small ones.
-    if (huge)
-        madvise(p, bytes / HUGE_PAGE * HUGE_PAGE, MADV_HUGEPAGE);
-    return p;
 }
 
 bool is_zero(const uint8_t *p, size_t len)

@@ -154,12 +154,6 @@ bool write_record_sink_is_active();
 // True when len bytes at p are all zero.
 bool is_zero(const uint8_t *p, size_t len);
 
-// Memory for the copy slots and the read-back windows: page-aligned, and
-// backed by huge pages where the kernel has them free, so that filling it
-// the first time costs a few faults instead of one per page. Released with
-// free().
-void *io_memory(size_t bytes);
-
 // Granularity of zero detection (bytes).
 constexpr int64_t ZERO_GRAIN = 1 << 20;
 

@@ -107,8 +107,8 @@ int stream_init(FILE *fp, int64_t size)
         slot = 4096;
         count = BUFFER_SIZE / 4096;
     }
-    void *p = io_memory(slot * static_cast<size_t>(count));
-    if (!p) {
+    void *p = nullptr;
+    if (posix_memalign(&p, 4096, slot * static_cast<size_t>(count)) != 0) {
         log2file(": fail alloc buffer (%d), ret = %s\n", BUFFER_SIZE, strerror(ENOMEM));
         return -ENOMEM;
     }

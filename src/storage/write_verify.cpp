@@ -135,7 +135,10 @@ std::function<void()> g_testHook;
 // Page-aligned memory for direct reads, owned like the pipeline's zeros.
 std::unique_ptr<uint8_t, void (*)(void *)> aligned_buffer(size_t n)
 {
-    return {static_cast<uint8_t *>(io_memory(n)), free};
+    void *v = nullptr;
+    if (posix_memalign(&v, 4096, n) != 0)
+        v = nullptr;
+    return {static_cast<uint8_t *>(v), free};
 }
 
 } // namespace
