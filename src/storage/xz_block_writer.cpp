@@ -88,6 +88,26 @@ int64_t pread_all(int fd, uint8_t *dst, int64_t len, int64_t off)
     return got == len ? 0 : -1;
 }
 
+constexpr int HEADER_READ_ERROR = -1;
+
+// Reads the block header at `at` and decodes it into `block`, whose
+// version, check and filter array the caller set; the filters it decoded
+// are the caller's to free when it returns LZMA_OK. A header that starts
+// with a zero byte (an index where a block was promised) or runs past
+// `room` bytes is LZMA_DATA_ERROR; a failed read HEADER_READ_ERROR.
+int read_block_header(int fd, int64_t at, int64_t room, lzma_block &block)
+{
+    uint8_t header[LZMA_BLOCK_HEADER_SIZE_MAX];
+    if (pread_all(fd, header, 1, at) != 0)
+        return HEADER_READ_ERROR;
+    block.header_size = lzma_block_header_size_decode(header[0]);
+    if (header[0] == 0 || block.header_size > static_cast<uint64_t>(room))
+        return LZMA_DATA_ERROR;
+    if (pread_all(fd, header, block.header_size, at) != 0)
+        return HEADER_READ_ERROR;
+    return lzma_block_header_decode(&block, nullptr, header);
+}
+
 } // namespace
 
 struct xz_block_writer::state
@@ -162,34 +182,19 @@ struct xz_block_writer::state
 bool xz_block_writer::state::decode(const block_info &b, uint8_t *in, int64_t dstBase, lzma_stream &strm)
 {
     const int64_t at = base + b.comp;
-    uint8_t header[LZMA_BLOCK_HEADER_SIZE_MAX];
-    if (pread_all(fd, header, 1, at) != 0) {
-        fail("read error", b.comp);
-        return false;
-    }
     lzma_filter filters[LZMA_FILTERS_MAX + 1];
     lzma_block block;
     memset(&block, 0, sizeof block);
     block.version = 1;
     block.check = b.check;
     block.filters = filters;
-    block.header_size = lzma_block_header_size_decode(header[0]);
-    // A zero byte here starts an index, not the block the index promised.
-    if (header[0] == 0 || block.header_size > static_cast<uint64_t>(b.total)) {
-        fail(xz_message(LZMA_DATA_ERROR), b.comp);
-        return false;
-    }
-    if (pread_all(fd, header, block.header_size, at) != 0) {
-        fail("read error", b.comp);
-        return false;
-    }
-    lzma_ret r = lzma_block_header_decode(&block, nullptr, header);
-    if (r != LZMA_OK) {
-        fail(xz_message(r), b.comp);
+    const int h = read_block_header(fd, at, b.total, block);
+    if (h != LZMA_OK) {
+        fail(h == HEADER_READ_ERROR ? "read error" : xz_message(h), b.comp);
         return false;
     }
     const uint64_t mem = lzma_raw_decoder_memusage(filters);
-    r = lzma_block_compressed_size(&block, static_cast<lzma_vli>(b.unpadded));
+    lzma_ret r = lzma_block_compressed_size(&block, static_cast<lzma_vli>(b.unpadded));
     if (r == LZMA_OK && block.uncompressed_size != LZMA_VLI_UNKNOWN &&
         block.uncompressed_size != static_cast<lzma_vli>(b.usize))
         r = LZMA_DATA_ERROR;
@@ -373,16 +378,11 @@ std::unique_ptr<xz_block_writer> xz_block_writer::open(int fd, int64_t base, int
         return nullptr;
     // As many threads as the memory for their dictionaries allows (the
     // first block's filters stand for all).
-    uint8_t first[LZMA_BLOCK_HEADER_SIZE_MAX];
     lzma_filter filters[LZMA_FILTERS_MAX + 1];
     lzma_block block;
     memset(&block, 0, sizeof block);
     block.filters = filters;
-    if (pread_all(s->fd, first, 1, base + s->blocks[0].comp) != 0 || first[0] == 0)
-        return nullptr;
-    block.header_size = lzma_block_header_size_decode(first[0]);
-    if (pread_all(s->fd, first, block.header_size, base + s->blocks[0].comp) != 0 ||
-        lzma_block_header_decode(&block, nullptr, first) != LZMA_OK)
+    if (read_block_header(s->fd, base + s->blocks[0].comp, INT64_MAX, block) != LZMA_OK)
         return nullptr;
     const uint64_t each = lzma_raw_decoder_memusage(filters) + INPUT_PIECE;
     lzma_filters_free(filters, nullptr);
