@@ -158,9 +158,8 @@ written_summary stream_written_summary(void)
     written_summary s;
     s.bytes = g_record.bytes;
     s.hashed = g_record.hashing;
-    s.verified = g_record.imageHashed;
     s.copies = g_record.copies;
-    if (s.verified)
+    if (g_record.imageHashed)
         s.hash = g_record.imageHash;
     return s;
 }

@@ -4,8 +4,8 @@
 // gzip, sparse and every other writer built on the copy pipeline) is hashed
 // with XXH3-64 on the pipeline's reading side, as it is produced, so that
 // verifying costs no second pass over the source: once per piece, a piece
-// being the written bytes of one 1 MiB-aligned device range (fewer where the image leaves a gap, as a sparse image's
-// don't-care chunks do). After the writer returned, write_verify_readback()
+// being the written bytes of one 1 MiB-aligned device range (fewer where
+// the image leaves a gap, as a sparse image's don't-care chunks do). After the writer returned, write_verify_readback()
 // flushes the device, reads every piece back around the page cache and
 // compares; the whole image's hash is taken from what it read.
 //
@@ -28,12 +28,11 @@ bool stream_verify_enabled(void);
 // device: bytes (counted whether or not verification is on), whether the
 // written pieces were hashed for a read-back, and, once
 // write_verify_readback() found them all as written, the XXH3-64 of those
-// bytes in device order.
+// bytes in device order (0 before).
 struct written_summary
 {
     int64_t bytes = 0;
     bool hashed = false;
-    bool verified = false;
     uint64_t hash = 0;
     // The bytes are copies of one loader or parameter block that its
     // writer put on the device itself, not an image's data: their hash is
