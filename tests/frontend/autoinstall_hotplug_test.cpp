@@ -1,14 +1,8 @@
 // The automatic-install rule's one attempt per scan (the rest of it is
-// driven through the selection screen in tests/ui), the hot-plug filter with
-// its coalescing timer fed through a socketpair, and the list of board
-// addresses kept on a drive.
-#include "frontendboard.h"
-
-#include "board/boardhardwareinfo.h"
+// driven through the selection screen in tests/ui) and the hot-plug filter
+// with its coalescing timer fed through a socketpair.
 #include "frontend/autoinstallplanner.h"
 #include "frontend/hotplugmonitor.h"
-#include "frontend/macaddresslist.h"
-#include "support/testsupport.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -17,8 +11,6 @@
 
 #include <sys/socket.h>
 #include <unistd.h>
-
-using namespace testsupport;
 
 namespace {
 
@@ -62,24 +54,6 @@ TEST(HotPlug, ABurstOfUsbEventsGivesOneCheck)
     for (int i = 0; i < 200 && monitor.socket() != -1; ++i)
         QTest::qWait(10);
     EXPECT_EQ(monitor.socket(), -1);
-}
-
-TEST(MacAddressList, OneLinePerBoardUntilItIsRemoved)
-{
-    const std::string root = frontendtest::board();
-    ASSERT_EQ(run("mkdir -p " + shq(root + "/mnt/macdrive")).status, 0);
-    const MacAddressList list(QStringLiteral("/mnt/macdrive"), *gCurrentBoardInfo);
-    EXPECT_FALSE(list.isRequested());
-    ASSERT_EQ(run("touch " + shq(root + "/mnt/macdrive/save_mac_address.txt")).status, 0);
-    EXPECT_TRUE(list.isRequested());
-    EXPECT_EQ(list.save(), "Saving complete.");
-    EXPECT_EQ(list.save(), "Already added.");
-    const std::string file = root + list.fileName().toStdString();
-    const std::string text = readFile(file);
-    EXPECT_EQ(text, list.line().toStdString() + "\n");
-    EXPECT_EQ(list.line().section(',', 0, 0), gCurrentBoardInfo->getCPUID());
-    ASSERT_EQ(run(": > " + shq(file)).status, 0);
-    EXPECT_EQ(list.save(), "Saving complete.");
 }
 
 } // namespace

@@ -1,17 +1,19 @@
-// The image-set scan on a simulated board: what is offered, in which order.
-#include "frontendboard.h"
+// The image-set scan on a simulated board: what is offered, in which order;
+// the list of board addresses kept on a drive.
 #include "simulatedboard.h"
 
 #include "board/boardhardwareinfo.h"
 #include "frontend/imagesetscanner.h"
+#include "frontend/macaddresslist.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>
 
 using namespace testsupport;
 
-namespace frontendtest {
+namespace {
 
+// The board with the scan tree, made once and left in place; its root.
 const std::string &board()
 {
     static SimulatedBoard *board = nullptr;
@@ -24,10 +26,6 @@ const std::string &board()
     return root;
 }
 
-} // namespace frontendtest
-
-namespace {
-
 QStringList pathsOf(const QList<OSConfig> &sets)
 {
     QStringList paths;
@@ -37,10 +35,10 @@ QStringList pathsOf(const QList<OSConfig> &sets)
 }
 
 // The order the screen shows (by kind, the recommended set first) is pinned
-// by tests/ui/tmainwidget_test.cpp; here what the screen does not show.
+// by tests/ui/screens_test.cpp; here what the screen does not show.
 TEST(ImageSetScan, RawSetTitlesRecommendedNamesAndDrives)
 {
-    const std::string root = frontendtest::board();
+    const std::string root = board();
     // The USB drive is a copied root file system: nothing on it is offered.
     QList<OSConfig> sets = ImageSetScanner().scan({QStringLiteral("/mnt/udisk"), QStringLiteral("/mnt/sdcard")});
     ASSERT_EQ(sets.size(), 8);
@@ -59,7 +57,7 @@ TEST(ImageSetScan, RawSetTitlesRecommendedNamesAndDrives)
 
 TEST(ImageSetScan, CompressedDiskImagesAreRawSets)
 {
-    const std::string dir = frontendtest::board() + "/mnt/packed";
+    const std::string dir = board() + "/mnt/packed";
     ASSERT_EQ(run("mkdir -p " + shq(dir) + " && cd " + shq(dir) + " && touch a.raw.gz b.img.xz c.raw.zst "
                   "d.xz e.zst f.tar.xz.sig g.zstd h.XZ")
                   .status,
@@ -68,6 +66,23 @@ TEST(ImageSetScan, CompressedDiskImagesAreRawSets)
               QStringList({"/mnt/packed/a.raw.gz", "/mnt/packed/b.img.xz", "/mnt/packed/c.raw.zst",
                            "/mnt/packed/d.xz", "/mnt/packed/e.zst"}));
     ASSERT_EQ(run("rm -rf " + shq(dir)).status, 0);
+}
+
+TEST(MacAddressList, OneLinePerBoardUntilItIsRemoved)
+{
+    const std::string root = board();
+    ASSERT_EQ(run("mkdir -p " + shq(root + "/mnt/macdrive")).status, 0);
+    const MacAddressList list(QStringLiteral("/mnt/macdrive"), *gCurrentBoardInfo);
+    EXPECT_FALSE(list.isRequested());
+    ASSERT_EQ(run("touch " + shq(root + "/mnt/macdrive/save_mac_address.txt")).status, 0);
+    EXPECT_TRUE(list.isRequested());
+    EXPECT_EQ(list.save(), "Saving complete.");
+    EXPECT_EQ(list.save(), "Already added.");
+    const std::string file = root + list.fileName().toStdString();
+    EXPECT_EQ(readFile(file), list.line().toStdString() + "\n");
+    EXPECT_EQ(list.line().section(',', 0, 0), gCurrentBoardInfo->getCPUID());
+    ASSERT_EQ(run(": > " + shq(file)).status, 0);
+    EXPECT_EQ(list.save(), "Saving complete.");
 }
 
 } // namespace

@@ -1,6 +1,5 @@
 #include "simulatedboard.h"
 
-#include <QDir>
 #include <QFile>
 
 #include <cstdio>
@@ -28,20 +27,11 @@ QStringList SimulatedBoard::toolCalls() const
 
 void SimulatedBoard::addUsbDrive(const QString &name, const QString &product, int mib) const
 {
-    const QString host = QStringLiteral("sys/devices/platform/fc800000.usb/usb1/1-%1").arg(name);
-    const QString dev = host + QStringLiteral("/1-1:1.0/host0/target0:0:0/0:0:0:0/block/") + name;
-    put(host + QStringLiteral("/product"), product.toUtf8() + '\n');
-    put(host + QStringLiteral("/idProduct"), "0001\n");
-    put(host + QStringLiteral("/idVendor"), "abcd\n");
-    put(dev + QStringLiteral("/size"), QByteArray::number(qint64(mib) * 2048) + '\n');
-    QDir().mkpath(path(QStringLiteral("sys/block")));
-    QDir().mkpath(path(QStringLiteral("sys/class/block")));
-    QFile::link(QStringLiteral("../devices/") + dev.mid(12), path(QStringLiteral("sys/block/") + name));
-    QFile::link(QStringLiteral("../../devices/") + dev.mid(12), path(QStringLiteral("sys/class/block/") + name));
-    put(QStringLiteral("dev/") + name, QByteArray());
-    QFile parts(path(QStringLiteral("proc/partitions")));
-    if (parts.open(QIODevice::Append))
-        parts.write(QStringLiteral("   8        0 %1 %2\n").arg(qint64(mib) * 1024).arg(name).toUtf8());
+    const std::string host = "sys/devices/platform/fc800000.usb/usb1/1-" + name.toStdString();
+    blockDevice(name.toStdString(), uint64_t(mib) << 20, host.substr(12) + "/1-1:1.0/host0/target0:0:0/0:0:0:0/block");
+    SimRoot::put(host + "/product", product.toStdString() + "\n");
+    SimRoot::put(host + "/idProduct", "0001\n");
+    SimRoot::put(host + "/idVendor", "abcd\n");
 }
 
 bool SimulatedBoard::addScanTree(bool withUDisk) const

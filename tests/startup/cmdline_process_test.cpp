@@ -144,9 +144,7 @@ TEST_F(GuiProcess, HelpVersionAndListEndWithStatusZero)
 
 TEST_F(GuiProcess, OnboardStorageAndCurrentOsAreReadAtStart)
 {
-    for (const char *tool : {"sfdisk", "mkfs.ext4"})
-        if (!haveTool(tool))
-            GTEST_SKIP() << tool << " is not installed";
+    REQUIRE_TOOLS("sfdisk", "mkfs.ext4");
     boardInfoFor(firstRowWhere([](const BoardHardwareInfo *b) { return b->cpuName == "RK3588"; }));
     const std::string disk = root() + "/dev/mmcblk2";
     ASSERT_EQ(run("mkdir -p " + shq(root() + "/dev") + " " + shq(root() + "/sys/block/mmcblk2")).status, 0);
@@ -189,8 +187,8 @@ TEST_F(GuiProcess, PlainStartRunsUntilStoppedAndEndsWithStatusZero)
     EXPECT_FALSE(confExists());
     EXPECT_EQ(log().rfind("imgsmith-gui started (build: ", 0), 0u) << log();
     EXPECT_NE(log().find("copy buffer size: 67108864 bytes\n"), std::string::npos) << log();
-    // The identified board's SoC picks the copy buffer (the rule itself:
-    // CopyBuffer in cmdline_test.cpp): a low-memory Allwinner H5.
+    // The identified board's SoC picks the copy buffer: a low-memory
+    // Allwinner H5 gets 8 MiB.
     writeFile(root() + "/proc/cpuinfo", "Hardware\t: Allwinnersun50iw2Family\nRevision\t: 0\n");
     ASSERT_EQ(gui("").status, 0);
     EXPECT_NE(log().find("copy buffer size: 8388608 bytes\n"), std::string::npos) << log();

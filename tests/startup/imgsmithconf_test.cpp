@@ -1,6 +1,9 @@
 // The configuration file: defaults, the INI reader's view of what we write,
-// the screen size rule and the automatic-install path resolution.
+// the screen size rule and the automatic-install path resolution; the
+// argument passes in-process (what they leave in the process-wide settings,
+// which a process run cannot show).
 #include "board/boardhardwareinfo.h"
+#include "startup/cmdline.h"
 #include "startup/globals.h"
 #include "startup/imgsmithconf.h"
 #include "support/qt/simboard.h"
@@ -11,6 +14,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <tuple>
 
 using namespace testsupport;
 
@@ -46,7 +50,6 @@ protected:
             table += "/dev/sda1 /mnt/udisk exfat rw 0 0\n";
         m_sim.put("proc/mounts", table);
     }
-    void mkdirs(const std::string &rel) { m_sim.mkdir(rel.substr(1)); }
 
     SimBoard m_sim;   // the process-wide settings are reset with it
 };
@@ -58,13 +61,9 @@ TEST_F(ConfFile, EveryKeyTakesItsDefault)
     for (const char *text : {"", "[General]\n[UI]\n", "; only a comment\nunrelated=1\n"}) {
         sdConf(text);
         const ImgSmithConfValues c = readImgSmithConf(getImgSmithConfFileName());
-        EXPECT_TRUE(c.fileExists);
-        EXPECT_FALSE(c.autoExit);
-        EXPECT_FALSE(c.disableLowFormatting);
-        EXPECT_FALSE(c.verifyAfterWrite);
-        EXPECT_TRUE(c.autoRebootWhenSDBeEjected);
-        EXPECT_EQ(c.screenSizePercent, "auto");
-        EXPECT_EQ(c.osListViewType, "list");
+        EXPECT_EQ(std::tuple(c.fileExists, c.autoExit, c.disableLowFormatting, c.verifyAfterWrite,
+                             c.autoRebootWhenSDBeEjected, c.screenSizePercent, c.osListViewType),
+                  std::tuple(true, false, false, false, true, "auto", "list")) << text;
     }
     ASSERT_EQ(run("rm " + shq(root() + "/mnt/sdcard/imgsmith.conf")).status, 0);
     EXPECT_FALSE(readImgSmithConf(getImgSmithConfFileName()).fileExists);
@@ -77,16 +76,11 @@ TEST_F(ConfFile, HandWrittenValuesDuplicatesAndBadBooleans)
            "[UI]\nwelcomeMessage=Welcome, friends\nosListViewType=ICON\nhideStatusBar=TRUE\n"
            "screenSizePercent=80\nscreenSizePercent=95\n");
     const ImgSmithConfValues c = readImgSmithConf(getImgSmithConfFileName());
-    EXPECT_EQ(c.autoStart, "b");
-    EXPECT_FALSE(c.autoExit);
-    EXPECT_FALSE(c.autoRebootWhenSDBeEjected);
-    // Not a boolean: the default, so the target is still erased.
-    EXPECT_FALSE(c.disableLowFormatting);
-    // The INI reader splits at commas; the text comes back whole.
-    EXPECT_EQ(c.welcomeMessage, "Welcome, friends");
-    EXPECT_EQ(c.osListViewType, "ICON");
-    EXPECT_TRUE(c.hideStatusBar);
-    EXPECT_EQ(c.screenSizePercent, "95");
+    // disableLowFormatting is not a boolean: the default, so the target is
+    // still erased. The INI reader splits at commas; the text comes back whole.
+    EXPECT_EQ(std::tuple(c.autoStart, c.autoExit, c.autoRebootWhenSDBeEjected, c.disableLowFormatting,
+                         c.welcomeMessage, c.osListViewType, c.hideStatusBar, c.screenSizePercent),
+              std::tuple("b", false, false, false, "Welcome, friends", "ICON", true, "95"));
 }
 
 TEST_F(ConfFile, GeneratedFileReadsBackThroughTheIniReader)
@@ -138,7 +132,7 @@ TEST_F(ConfFile, DefaultFileListsImageSetsRelativeToTheirMediumAndNeverOverwrite
 TEST_F(ConfFile, DisabledLowFormatNeedsARegularFile)
 {
     EXPECT_FALSE(globalIsDisabledLowFormatInConf());
-    mkdirs("/mnt/sdcard/imgsmith.conf");
+    m_sim.mkdir("mnt/sdcard/imgsmith.conf");
     EXPECT_FALSE(globalIsDisabledLowFormatInConf());
     imgsmithConfFileName = QStringLiteral("/tmp/a.conf");
     writeFile(root() + "/tmp/a.conf", "disableLowFormatting=true\n");
@@ -183,9 +177,9 @@ TEST_F(ConfFile, ScreenSizePercent)
 
 TEST_F(ConfFile, AutoStartResolution)
 {
-    mkdirs("/mnt/sdcard/debian");
-    mkdirs("/mnt/udisk/debian");
-    mkdirs("/mnt/sdcard/only-sd");
+    m_sim.mkdir("mnt/sdcard/debian");
+    m_sim.mkdir("mnt/udisk/debian");
+    m_sim.mkdir("mnt/sdcard/only-sd");
     writeFile(root() + "/mnt/sdcard/img.raw", "x");
 
     EXPECT_EQ(readAutoFlashingImagePathOrRawFile(), "");   // no file
@@ -216,21 +210,18 @@ TEST_F(ConfFile, AutoStartResolution)
 
 TEST_F(ConfFile, AutoStartSwitchKeepsTheOtherKeys)
 {
-    mkdirs("/mnt/sdcard/a, b");
+    m_sim.mkdir("mnt/sdcard/a, b");
     mounts("sd");
     ASSERT_TRUE(genImgSmithConf(getImgSmithConfFileName(), {}, {}, true, QStringLiteral("80"),
                                 QStringLiteral("Hi"), true, false, false, true, true));
     // A name with a comma must survive the writer's list syntax.
     ASSERT_TRUE(setImgSmithConfAutoStart(QStringLiteral("a, b")));
-    ImgSmithConfValues c = readImgSmithConf(getImgSmithConfFileName());
+    const ImgSmithConfValues c = readImgSmithConf(getImgSmithConfFileName());
     EXPECT_EQ(readAutoFlashingImagePathOrRawFile(), "/mnt/sdcard/a, b");
-    EXPECT_TRUE(c.autoExit);
-    EXPECT_TRUE(c.disableLowFormatting);
-    EXPECT_TRUE(c.verifyAfterWrite);
+    EXPECT_EQ(std::tuple(c.autoExit, c.disableLowFormatting, c.verifyAfterWrite, c.screenSizePercent,
+                         c.welcomeMessage, c.hideMenuButton),
+              std::tuple(true, true, true, "80", "Hi", true));
     EXPECT_TRUE(globalIsVerifyAfterWriteInConf());
-    EXPECT_EQ(c.screenSizePercent, "80");
-    EXPECT_EQ(c.welcomeMessage, "Hi");
-    EXPECT_TRUE(c.hideMenuButton);
 
     ASSERT_TRUE(setImgSmithConfAutoStart(QString()));
     EXPECT_EQ(readAutoFlashingImagePathOrRawFile(), "");
@@ -238,4 +229,20 @@ TEST_F(ConfFile, AutoStartSwitchKeepsTheOtherKeys)
     // An unattended install's one-off file keeps the read-back too.
     ASSERT_TRUE(writeInstallImgSmithConf(QStringLiteral("/mnt/sdcard/a, b"), false));
     EXPECT_TRUE(globalIsVerifyAfterWriteInConf());
+}
+
+TEST_F(ConfFile, ArgumentPassesSetFlagsExcludesAndTheConfigurationFile)
+{
+    for (const char *f : {"mnt/sdcard/debian/a.img", "mnt/sdcard/debian/b.img", "mnt/sdcard/my.conf"})
+        m_sim.put(f, "");
+    QStringList args{"imgsmith-gui", "-g", "--low-format", "-c", "/mnt/sdcard/my.conf", "--disable-overlayfs", "-e",
+                     " a.img , , /mnt/sdcard/debian/b.img,.", "-i", "/mnt/sdcard/debian"};
+    CommandLineRequest request;
+    ASSERT_EQ(runArgumentPasses(args, request, QStringLiteral("eMMC Flash"), nullptr), kContinueStartup);
+    EXPECT_TRUE(globalIsNeedLowFormat());
+    EXPECT_TRUE(globalIsOverlayfsDisabled());
+    EXPECT_EQ(imgsmithConfFileName, "/mnt/sdcard/my.conf");
+    EXPECT_EQ(getExcledeFilesList(), (QStringList{"a.img", "b.img"}));
+    EXPECT_EQ(request.installPath, "/mnt/sdcard/debian");
+    EXPECT_TRUE(request.installConfNeeded);
 }
