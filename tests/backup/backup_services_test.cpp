@@ -31,9 +31,9 @@ protected:
     // labelled UDISK (blkid with `probe` as its arguments).
     void expectUdiskLayout(const std::string &disk, const std::string &probe)
     {
-        CmdResult r = run("sfdisk -J " + shq(disk) + " | tr -d ' \\n'");
-        EXPECT_NE(r.out.find("\"start\":2048,\"size\":129024,\"type\":\"83\""), std::string::npos) << r.out;
-        r = run("blkid -p -o export " + probe);
+        const std::string table = sfdiskJson(disk);
+        EXPECT_NE(table.find("\"start\":2048,\"size\":129024,\"type\":\"83\""), std::string::npos) << table;
+        const CmdResult r = run("blkid -p -o export " + probe);
         EXPECT_NE(r.out.find("TYPE=ext4"), std::string::npos) << r.out << r.err;
         EXPECT_NE(r.out.find("LABEL=UDISK"), std::string::npos) << r.out;
     }

@@ -66,6 +66,13 @@ wait_for() {
     "$CONSOLE" --timeout "${2:-30}" --wait "$1" > "$WORK/wait.out" 2>&1 || fail "screen never matched /$1/"
 }
 
+# polls <seconds> <command...>: true as soon as the command succeeds, tried
+# every half second.
+polls() {
+    for _ in $(seq 1 $(( $1 * 2 ))); do "${@:2}" && return 0; sleep 0.5; done
+    return 1
+}
+
 send() {
     "$CONSOLE" --timeout 10 --send "$1" || fail "could not send \"$1\""
 }
@@ -146,18 +153,12 @@ cancel)
         echo "SKIP: the install ended before \"c\" reached it (machine too fast for this case)"
         exit 77
     fi
-    for _ in $(seq 1 60); do
-        grep -q "The install was cancelled" "$SIM/tmp/imgsmith-gui.log" && break
-        sleep 1
-    done
-    grep -q "The install was cancelled" "$SIM/tmp/imgsmith-gui.log" || fail "the log does not say the install was cancelled"
+    polls 60 grep -q "The install was cancelled" "$SIM/tmp/imgsmith-gui.log" ||
+        fail "the log does not say the install was cancelled"
     ok "\"c\" cancelled the install"
     # The job ends and lets go of the device.
-    for _ in $(seq 1 60); do
-        ls -l "/proc/$GUI_PID/fd" 2>/dev/null | grep -q "$SIM/dev/mmcblk2" || break
-        sleep 1
-    done
-    ls -l "/proc/$GUI_PID/fd" 2>/dev/null | grep -q "$SIM/dev/mmcblk2" && fail "device still open after the cancel"
+    polls 60 sh -c '! ls -l "/proc/$1/fd" 2>/dev/null | grep -q "$2"' _ "$GUI_PID" "$SIM/dev/mmcblk2" ||
+        fail "device still open after the cancel"
     kill -0 "$GUI_PID" || fail "the installer died"
     ok "the device was released and the installer runs on"
     ;;
@@ -166,7 +167,7 @@ menu-settings)
     make_board --sets linux-mbr4,linux-mbr6
     start_gui
     wait_for "$MENU"
-    for _ in $(seq 1 20); do [ -f "$SIM/mnt/sdcard/imgsmith.conf" ] && break; sleep 0.5; done
+    polls 10 test -f "$SIM/mnt/sdcard/imgsmith.conf"
     send aui
     wait_for '^  # Configure automatic installing:'
     path1=$(screen | sed -n 's/^  *af1) \[[ *]\] //p')
@@ -217,10 +218,7 @@ backup)
     f=$SIM$name
     send bk
     wait_for 'Backup|Backing up'
-    for _ in $(seq 1 120); do
-        [ -f "$f.sha256" ] && cmp -s "$f" "$SIM/dev/mmcblk2" && break
-        sleep 1
-    done
+    polls 120 sh -c '[ -f "$1.sha256" ] && cmp -s "$1" "$2"' _ "$f" "$SIM/dev/mmcblk2"
     cmp "$f" "$SIM/dev/mmcblk2" || fail "no back-up file equal to the eMMC"
     (cd "$(dirname "$f")" && sha256sum -c "$(basename "$f").sha256") || fail "the back-up's manifest does not match it"
     ok "\"bk\" backed the eMMC up into ${f#"$SIM"}"

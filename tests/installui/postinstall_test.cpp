@@ -152,9 +152,8 @@ TEST(PostInstall, EnvironmentOnOtherBoardsThroughFwSetenv)
             EXPECT_EQ(calls.last(), "opt-fw_setenv /dev/mmcblk1 -s " + board.path("mnt/sdcard/debian/env.conf"));
         } else {
             EXPECT_TRUE(calls[0].startsWith("fw_setenv /dev/mmcblk1 -s ")) << calls[0].toStdString();
-            QFile script(board.path("tmp/fw_setenv.script"));
-            ASSERT_TRUE(script.open(QIODevice::ReadOnly));
-            EXPECT_EQ(script.readAll(), "# comment\nbootargs=console=ttyS0 rootwait\nbootdelay=1\n");
+            EXPECT_EQ(testsupport::readFile(board.file("tmp/fw_setenv.script")),
+                      "# comment\nbootargs=console=ttyS0 rootwait\nbootdelay=1\n");
             EXPECT_FALSE(QDir(board.path("tmp/mntsdcarddebian")).exists()) << "temporary copy left behind";
         }
     }

@@ -1,7 +1,5 @@
 #include "simulatedboard.h"
 
-#include <QFile>
-
 #include <cstdio>
 
 using namespace testsupport;
@@ -19,10 +17,7 @@ SimulatedBoard::SimulatedBoard(const QString &options)
 
 QStringList SimulatedBoard::toolCalls() const
 {
-    QFile f(QString::fromStdString(file("sim-tools.log")));
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return QString::fromStdString(readFile(file("sim-tools.log"))).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 void SimulatedBoard::addUsbDrive(const QString &name, const QString &product, int mib) const

@@ -99,14 +99,7 @@ void LcdDeviceModel::clearTransfers()
     m_transfers.clear();
 }
 
-void LcdDeviceModel::setKeys(uint8_t bits)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_keyScript.clear();
-    m_keys = bits;
-}
-
-void LcdDeviceModel::scriptKeys(std::initializer_list<uint8_t> bitsPerQuery)
+void LcdDeviceModel::setKeys(std::initializer_list<uint8_t> bitsPerQuery)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_keyScript.assign(bitsPerQuery.begin(), bitsPerQuery.end());

@@ -48,11 +48,9 @@ public:
     std::vector<Transfer> transfers() const;
     void clearTransfers();
 
-    // Key bits (bit 0 key 0, bit 1 key 1) answered from now on.
-    void setKeys(uint8_t bits);
-    // Key bits for the next key queries, one per query; afterwards the last
-    // one stays.
-    void scriptKeys(std::initializer_list<uint8_t> bitsPerQuery);
+    // Key bits (bit 0 key 0, bit 1 key 1) for the next key queries, one per
+    // query; afterwards the last one stays.
+    void setKeys(std::initializer_list<uint8_t> bitsPerQuery);
 
     std::atomic<int> keyQueries{0};
     // Unplugged: opening fails and every transfer fails with "no device".

@@ -1,11 +1,17 @@
 // The main controller with a USB LCD model plugged in, offscreen on a
 // simulated RK3588 board: the set menu, key presses from the key thread, the
-// install screens, an install chosen with the keys, and hot plug.
+// install screens, an install chosen with the keys, and hot plug. Then the
+// on-screen keyboard: it follows the focus and types into the back-up
+// file-name dialog.
 #include "lcddevicemodel.h"
 #include "simulatedboard.h"
 
 #include "frontend/usblcdevent.h"
 #include "install/sdupdatethread.h"
+#include "ui/imframe.h"
+#include "ui/key.h"
+#include "ui/keyboard.h"
+#include "ui/myinputdialog.h"
 #include "ui/tdownloaddetailwidget.h"
 #include "ui/tmainwidget.h"
 #include "ui/tosselectwidget.h"
@@ -13,6 +19,9 @@
 #include "ui/usblcdkeythread.h"
 
 #include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QtTest>
@@ -62,11 +71,11 @@ private slots:
         const int before = m_main->osSelectWidget()->selectedIndex();
         QSignalSpy keys(m_main, &TMainWidget::usblcdKeyPressed);
         // Held: nothing until it is let go, then one report.
-        m_lcd.setKeys(0x01);
+        m_lcd.setKeys({0x01});
         waitForPolls(5);
         QCoreApplication::processEvents();
         QCOMPARE(keys.count(), 0);
-        m_lcd.setKeys(0x00);
+        m_lcd.setKeys({0x00});
         QTRY_COMPARE(keys.count(), 1);
         QCOMPARE(keys.at(0).at(0).toInt(), 1);
         QCOMPARE(m_main->osSelectWidget()->selectedIndex(), (before + 1) % 5);
@@ -146,7 +155,7 @@ private slots:
         auto *thread = m_main->findChild<USBLCDKeyThread *>();
         QSignalSpy keys(m_main, &TMainWidget::usblcdKeyPressed);
         const int answered = m_lcd.keyQueries;
-        m_lcd.setKeys(0x01);
+        m_lcd.setKeys({0x01});
         m_lcd.plugged = false;
         const int transfers = int(m_lcd.transfers().size());
         QTRY_VERIFY(int(m_lcd.transfers().size()) >= transfers + 3);   // polls go on, and fail
@@ -162,7 +171,7 @@ private slots:
         m_main->sendTextToUSBLCD({"nobody sees this"});
         QCOMPARE(m_lcd.transfers().size(), after);
 
-        m_lcd.setKeys(0x00);
+        m_lcd.setKeys({0x00});
         m_lcd.plugged = true;
         m_main->usbDevicesStateChanged();
         QVERIFY(m_main->isUSBLCDPresent());
@@ -190,7 +199,7 @@ private:
     // the key thread.
     void tap(uint8_t bits)
     {
-        m_lcd.scriptKeys({bits, bits, 0});
+        m_lcd.setKeys({bits, bits, 0});
         waitForPolls(4);
     }
     void waitForPolls(int polls)
@@ -205,12 +214,117 @@ private:
     TMainWidget *m_main = nullptr;
 };
 
+class KeyboardTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        // The field a user types into on a board: the back-up file name.
+        m_im = new IMFrame;
+        auto *dialog = new MyInputDialog;
+        dialog->open(QStringLiteral("Backup file name:"), QString());
+        m_dialog = dialog;
+        m_field = dialog->findChild<QLineEdit *>();
+        QVERIFY(m_field);
+        const QList<QPushButton *> buttons = dialog->findChildren<QPushButton *>();
+        QVERIFY(!buttons.isEmpty());
+        m_button = buttons.first();
+        QVERIFY(QTest::qWaitForWindowActive(m_dialog));
+    }
+    void cleanup()
+    {
+        delete m_dialog;
+        delete m_im;
+    }
+    void showsForTextFieldsOnly()
+    {
+        Keyboard *keyboard = m_im->keyboard();
+        m_button->setFocus();
+        QTRY_VERIFY(!keyboard->isVisible());
+        m_field->setFocus();
+        QTRY_VERIFY(keyboard->isVisible());
+        QVERIFY(m_field->hasFocus());
+        // 800 pixels wide, centred on the bottom edge of the screen.
+        const QRect screen = m_field->screen()->geometry();
+        QCOMPARE(keyboard->geometry(), QRect((screen.width() - 800) / 2, screen.height() - 280, 800, 280));
+        m_button->setFocus();
+        QTRY_VERIFY(!keyboard->isVisible());
+        m_field->setReadOnly(true);
+        m_field->setFocus();
+        QVERIFY(m_field->hasFocus());
+        QVERIFY(!keyboard->isVisible());
+    }
+    // Letters with and without shift, numbers, delete, and "DONE" accepting
+    // the dialog.
+    void typesAndAccepts()
+    {
+        QSignalSpy accepted(m_dialog, &QDialog::accepted);
+        m_field->setFocus();
+        QTRY_VERIFY(m_im->keyboard()->isVisible());
+        tap(QStringLiteral("Q"));
+        QCOMPARE(m_field->text(), QStringLiteral("q"));
+        tap(QStringLiteral("CAPS"));
+        tap(QStringLiteral("Q"));
+        tap(QStringLiteral("SPACE"));
+        tap(QStringLiteral("CAPS"));
+        tap(QStringLiteral("W"));
+        tap(QStringLiteral("."));
+        QCOMPARE(m_field->text(), QStringLiteral("qQ w."));
+        QVERIFY(m_field->hasFocus());
+
+        tap(QStringLiteral("CAPS"));   // shift does not survive a mode switch
+        tap(QStringLiteral(".?123"));
+        QVERIFY(!m_im->isShift());
+        QVERIFY(m_im->keyboard()->capsKey()->icon().isNull());
+        tap(QStringLiteral("&&"));
+        tap(QStringLiteral("7"));
+        tap(QStringLiteral("@"));
+        QCOMPARE(m_field->text(), QStringLiteral("qQ w.&7@"));
+        tap(QStringLiteral("DEL"));
+        QCOMPARE(m_field->text(), QStringLiteral("qQ w.&7"));
+        tap(QStringLiteral("abc"));
+        tap(QStringLiteral("A"));
+        QCOMPARE(m_field->text(), QStringLiteral("qQ w.&7a"));
+        QVERIFY(!m_im->keyboard()->capsKey()->icon().isNull());
+        QVERIFY(m_im->keyboard()->isVisible());
+
+        tap(QStringLiteral("DONE"));
+        QCOMPARE(accepted.count(), 1);
+        QTRY_VERIFY(!m_im->keyboard()->isVisible());
+    }
+
+private:
+    Key *key(const QString &text) const;
+    void tap(const QString &text) const
+    {
+        Key *k = key(text);
+        QVERIFY2(k, qPrintable(text));
+        QTest::mouseClick(k, Qt::LeftButton);
+    }
+
+    IMFrame *m_im = nullptr;
+    QDialog *m_dialog = nullptr;
+    QLineEdit *m_field = nullptr;
+    QPushButton *m_button = nullptr;
+};
+
+Key *KeyboardTest::key(const QString &text) const
+{
+    for (Key *k : m_im->keyboard()->keys())
+        if (k->text() == text)
+            return k;
+    return nullptr;
+}
+
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    UsbLcdControllerTest test;
-    return QTest::qExec(&test, argc, argv);
+    UsbLcdControllerTest controller;
+    KeyboardTest keyboard;
+    return QTest::qExec(&controller, argc, argv) | QTest::qExec(&keyboard, argc, argv);
 }
 
 #include "usblcd_controller_test.moc"

@@ -111,9 +111,9 @@ TEST_F(UsbLcdDriver, RowsFollowTheAddressCommandsAndHiddenMemoryStaysHidden)
 
 TEST_F(UsbLcdDriver, QueriesReadTheAnswerAndFailuresReadAsNothing)
 {
-    lcd.setKeys(0x02);
+    lcd.setKeys({0x02});
     EXPECT_EQ(is_key_pressed(), 2);
-    lcd.setKeys(0x03);
+    lcd.setKeys({0x03});
     EXPECT_EQ(is_key_pressed(), 1);   // key 0 wins
     EXPECT_EQ(lcd_get(LCD_GET_FWVER), 0x0109);
     const auto query = lcd.transfers().back();
@@ -139,7 +139,7 @@ TEST(UsbLcdInit, SetsUpTheDisplayOrReportsItMissing)
     LcdDeviceModel lcd;
     LcdTransportGuard guard(&lcd);
     lcd.controllers = 0x03;
-    lcd.setKeys(0x02);
+    lcd.setKeys({0x02});
     CaptureStdout();
     ASSERT_EQ(init_usblcd(), 0);
     EXPECT_EQ(GetCapturedStdout(), "Echo test successful!\nFirmware version 1.9\n"

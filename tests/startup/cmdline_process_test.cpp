@@ -1,6 +1,7 @@
 // imgsmith-gui run as a process against a simulated board: messages, exit
 // statuses and the generated unattended-install configuration.
 #include "board/boardhardwareinfo.h"
+#include "support/simroot.h"
 #include "support/testsupport.h"
 
 #include <QStringList>
@@ -24,28 +25,26 @@ protected:
 #else
         m_binary = IMGSMITH_GUI_BINARY;
 #endif
-        const CmdResult r = run("cd " + shq(root()) + " && mkdir -p proc/sys/kernel tmp run mnt/udisk "
+        const CmdResult r = run("cd " + shq(root()) + " && mkdir -p run mnt/udisk "
                                 "mnt/sdcard/debian/sub mnt/sdcard/debian2 && chmod 700 run && "
                                 "touch mnt/sdcard/debian/boot.img mnt/sdcard/debian/rootfs.img "
                                 "mnt/sdcard/debian2/boot.img mnt/sdcard/other.raw");
         ASSERT_EQ(r.status, 0) << r.err;
-        writeFile(root() + "/proc/cpuinfo", "processor\t: 0\nHardware\t: nosuchfamily\nRevision\t: 0000\n");
-        writeFile(root() + "/proc/mounts", "/dev/mmcblk0p1 /mnt/sdcard vfat rw 0 0\n");
+        m_sim.put("proc/cpuinfo", "processor\t: 0\nHardware\t: nosuchfamily\nRevision\t: 0000\n");
+        m_sim.put("proc/mounts", "/dev/mmcblk0p1 /mnt/sdcard vfat rw 0 0\n");
     }
 
-    std::string root() const { return m_dir.path(); }
+    std::string root() const { return m_sim.path(); }
     // Describes `row` of the board table the way the maker's kernels do,
     // in the file that shadows cpuinfo.
     void boardInfoFor(const BoardHardwareInfo *row)
     {
         ASSERT_TRUE(row);
-        ASSERT_EQ(run("mkdir -p " + shq(root() + "/sys/devices/platform/board")).status, 0);
-        writeFile(root() + "/sys/devices/platform/board/info",
+        m_sim.put("sys/devices/platform/board/info",
                   "Hardware\t: " + row->cpuinfoHardware.toStdString() + "\nRevision\t: "
                       + QString::number(row->boardRevision, 16).toStdString() + "\n");
-        writeFile(root() + "/proc/sys/kernel/osrelease", "6.1.75\n");
+        m_sim.setKernel("6.1.75");
     }
-    std::string log() const { return readFile(root() + "/tmp/imgsmith-gui.log"); }
     // The settings of the generated configuration file, comments and blank
     // lines left out: the values and their order, duplicate keys included.
     std::string settings() const { return run("grep -v -e '^;' -e '^$' " + shq(root() + "/tmp/imgsmith.conf")).out; }
@@ -67,7 +66,7 @@ protected:
                    "kill -TERM $pid 2>/dev/null; wait $pid; }");
     }
 
-    TempDir m_dir;
+    SimRoot m_sim;
     std::string m_binary;
 };
 
@@ -147,8 +146,7 @@ TEST_F(GuiProcess, OnboardStorageAndCurrentOsAreReadAtStart)
     REQUIRE_TOOLS("sfdisk", "mkfs.ext4");
     boardInfoFor(firstRowWhere([](const BoardHardwareInfo *b) { return b->cpuName == "RK3588"; }));
     const std::string disk = root() + "/dev/mmcblk2";
-    ASSERT_EQ(run("mkdir -p " + shq(root() + "/dev") + " " + shq(root() + "/sys/block/mmcblk2")).status, 0);
-    writeFile(root() + "/sys/block/mmcblk2/size", "32768\n");
+    m_sim.put("sys/block/mmcblk2/size", "32768\n");
     // A 16 MiB eMMC with one partition from 1 MiB on, laid out by sfdisk and
     // filled with a file system made by mkfs.ext4; its label names the OS.
     makeSparseFile(disk, 16 << 20);
@@ -158,9 +156,9 @@ TEST_F(GuiProcess, OnboardStorageAndCurrentOsAreReadAtStart)
                                 + shq(root() + "/tmp/imgsmith-gui.log"));
         ASSERT_EQ(r.status, 0) << r.err;
         ASSERT_EQ(gui("").status, 0);
-        EXPECT_NE(log().find(std::string("onboard storage /dev/mmcblk2: 16384 KiB, current OS: ") + os + "\n"),
+        EXPECT_NE(m_sim.log().find(std::string("onboard storage /dev/mmcblk2: 16384 KiB, current OS: ") + os + "\n"),
                   std::string::npos)
-            << log();
+            << m_sim.log();
     }
 }
 
@@ -185,13 +183,13 @@ TEST_F(GuiProcess, PlainStartRunsUntilStoppedAndEndsWithStatusZero)
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_FALSE(confExists());
-    EXPECT_EQ(log().rfind("imgsmith-gui started (build: ", 0), 0u) << log();
-    EXPECT_NE(log().find("copy buffer size: 67108864 bytes\n"), std::string::npos) << log();
+    EXPECT_EQ(m_sim.log().rfind("imgsmith-gui started (build: ", 0), 0u) << m_sim.log();
+    EXPECT_NE(m_sim.log().find("copy buffer size: 67108864 bytes\n"), std::string::npos) << m_sim.log();
     // The identified board's SoC picks the copy buffer: a low-memory
     // Allwinner H5 gets 8 MiB.
     writeFile(root() + "/proc/cpuinfo", "Hardware\t: Allwinnersun50iw2Family\nRevision\t: 0\n");
     ASSERT_EQ(gui("").status, 0);
-    EXPECT_NE(log().find("copy buffer size: 8388608 bytes\n"), std::string::npos) << log();
+    EXPECT_NE(m_sim.log().find("copy buffer size: 8388608 bytes\n"), std::string::npos) << m_sim.log();
 }
 
 TEST_F(GuiProcess, CommandLineErrorsPrintOneLineAndEndWithStatusTwo)
