@@ -5,6 +5,8 @@
 
 #include <QFileInfo>
 
+#include <tuple>
+
 #include "backup/backupfilenames.h"
 #include "backup/udiskstatus.h"
 #include "frontend/boardservices.h"
@@ -68,11 +70,8 @@ TEST_F(BackupMedia, UsbDriveStatesShowTheirMessageAndOnlyAGoodDriveEnablesBackUp
             writeFile(file("sys/block/sda/size"), c.sysSize);
         dfSays("/dev/sda1 1048576 10 " + std::to_string(gOnboardFlashSize) + " 1% /mnt/udisk\n");
         const BRSelectorView v = usbView();
-        EXPECT_EQ(v.status, c.status);
-        EXPECT_EQ(v.statusIsError, !c.status.isEmpty());
-        EXPECT_EQ(v.backupEnabled, c.status.isEmpty());
-        EXPECT_EQ(v.showUDiskFormat, c.drive);
-        EXPECT_FALSE(v.showTFCardFormat);
+        EXPECT_EQ(std::tuple(v.status, v.statusIsError, v.backupEnabled, v.showUDiskFormat, v.showTFCardFormat),
+                  std::tuple(c.status, !c.status.isEmpty(), c.status.isEmpty(), c.drive, false));
         TearDown();
     }
 }
@@ -122,9 +121,7 @@ TEST_F(BackupMedia, TfCardStatesMissingOnboardStorageAndProposedNames)
         const BackupMedium tf = BackupMedium::tfCard("/mnt/sdcard", 8 << 20, 16);
         const BRSelectorView v = BRSelectorRules::view(BRSelectorRules::TFCard, gOnboardFlashSize, "eMMC Flash",
                                                        BackupMedium(), tf);
-        EXPECT_EQ(v.status, c.status);
-        EXPECT_EQ(v.backupEnabled, c.status.isEmpty());
-        EXPECT_TRUE(v.showTFCardFormat);
+        EXPECT_EQ(std::tuple(v.status, v.backupEnabled, v.showTFCardFormat), std::tuple(c.status, c.status.isEmpty(), true));
         EXPECT_EQ(BRSelectorRules::backupRefusal(BRSelectorRules::TFCard, gOnboardFlashSize, tf, "/dev/mmcblk0p1"),
                   "There is not enough free disk space on your TF card (/dev/mmcblk0p1), it requires at least " +
                       Util::size_human(64 * MiB) + " of free disk space. ");

@@ -24,11 +24,12 @@ make_board() {
     "$SRC/scripts/make-sim-board.sh" --sets "$1" "$SIM" >/dev/null || fail "make-sim-board.sh"
 }
 
-# install <set> [driver options...]: runs the driver, keeps its output in $WORK/out
+# install <set> [driver options...]: runs the driver onto $DEVICE (the eMMC
+# unless set), keeps its output in $WORK/out
 install() {
     local set=$1
     shift
-    IMGSMITH_ROOT=$SIM "$DRIVER" --buffer-kib 1024 "$@" "/mnt/sdcard/$set" mmcblk2 > "$WORK/out" 2>&1
+    IMGSMITH_ROOT=$SIM "$DRIVER" --buffer-kib 1024 "$@" "/mnt/sdcard/$set" "${DEVICE:-mmcblk2}" > "$WORK/out" 2>&1
     local rc=$?
     [ $rc -gt 1 ] && { cat "$WORK/out"; echo "driver exit status $rc"; }
     sed -n '/^error:\|^All done\|^Image set/p' "$WORK/out"
@@ -127,9 +128,7 @@ low-format-nvme)
     # Leftovers of an earlier system: random bytes, no MBR signature.
     dd if=/dev/urandom of="$SIM/dev/nvme0n1" bs=1M count=1 conv=notrunc status=none
     printf '\000\000' | dd of="$SIM/dev/nvme0n1" bs=1 seek=510 conv=notrunc status=none
-    IMGSMITH_ROOT=$SIM "$DRIVER" --low-format /mnt/sdcard/linux-mbr4 nvme0n1 > "$WORK/out" 2>&1
-    rc=$?
-    [ $rc = 0 ] || { cat "$WORK/out"; fail "install (exit status $rc)"; }
+    DEVICE=nvme0n1 install linux-mbr4 --low-format || fail "install"
     grep -q "^Low format done" "$WORK/out" || fail "no low-format event"
     first_lf=$(grep -n "^Low format: erasing" "$WORK/out" | head -1 | cut -d: -f1)
     first_write=$(grep -n "^\[1/" "$WORK/out" | head -1 | cut -d: -f1)

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace {
 
 TEST(ConsoleCommands, OnlyAcceptedInputsActAndIndexesMustExist)
@@ -40,9 +42,7 @@ TEST(ConsoleCommands, OnlyAcceptedInputsActAndIndexesMustExist)
     };
     for (const auto &c : cases) {
         const ConsoleCommand r = ConsoleCommandInterpreter::interpret(c.input, c.accepted, 2, c.lastChosen, choices);
-        EXPECT_EQ(r.kind, c.kind) << c.input;
-        EXPECT_EQ(r.index, c.index) << c.input;
-        EXPECT_EQ(r.path, QString::fromUtf8(c.path)) << c.input;
+        EXPECT_EQ(std::tuple(r.kind, r.index, r.path), std::tuple(c.kind, c.index, QString::fromUtf8(c.path))) << c.input;
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -148,10 +149,8 @@ TEST(UsbLcdInit, SetsUpTheDisplayOrReportsItMissing)
     EXPECT_EQ(lcd.brightness.load(), 255);
     EXPECT_TRUE(lcd.displayOn(0));
     EXPECT_TRUE(lcd.displayOn(1));
-    int echoes = 0;
-    for (const auto &t : lcd.transfers())
-        echoes += t.request == LCD_ECHO;
-    EXPECT_EQ(echoes, 100);
+    const auto transfers = lcd.transfers();
+    EXPECT_EQ(std::count_if(transfers.begin(), transfers.end(), [](const auto &t) { return t.request == LCD_ECHO; }), 100);
     release_usblcd();
 
     lcd.clearTransfers();
