@@ -53,6 +53,17 @@ using state_ptr = std::unique_ptr<XXH3_state_t, state_deleter>;
 
 // Filled on the pipeline's reader thread while a copy runs and read on the
 // job's thread once pipeline_run has joined it (which orders the two).
+static_assert(PIECE_GRAIN == ZERO_GRAIN, "a zero grain must be one whole piece");
+
+uint64_t zero_mib_hash()
+{
+    static const uint64_t h = [] {
+        const std::vector<uint8_t> zeros(PIECE_GRAIN, 0);
+        return XXH3_64bits(zeros.data(), zeros.size());
+    }();
+    return h;
+}
+
 struct write_record
 {
     bool hashing = false;
@@ -82,7 +93,10 @@ struct write_record
     // Writers mostly produce in rising device order, so a run that
     // continues the open piece inside its MiB extends it; anything else
     // starts a new one.
-    void add(const uint8_t *data, int64_t dst, int64_t len, size_t patternLen)
+    // `zeros` (may be null): the producer's zero flags for the ZERO_GRAIN
+    // grains of the buffer, `data` lying `bufOff` bytes into it.
+    void add(const uint8_t *data, int64_t dst, int64_t len, size_t patternLen,
+             const std::vector<uint8_t> *zeros = nullptr, size_t bufOff = 0)
     {
         bytes += len;
         if (!hashing)
@@ -98,6 +112,17 @@ struct write_record
                 open = true;
             }
             const int64_t n = std::min(len - done, (at / PIECE_GRAIN + 1) * PIECE_GRAIN - at);
+            const size_t grain = (bufOff + static_cast<size_t>(done)) / ZERO_GRAIN;
+            if (!pattern && n == PIECE_GRAIN && cur.len == 0 && zeros &&
+                (bufOff + static_cast<size_t>(done)) % ZERO_GRAIN == 0 && grain < zeros->size() && (*zeros)[grain]) {
+                // A whole MiB the producer already found zero: its hash is
+                // known, and most images are more than half such MiBs.
+                cur.len = n;
+                pieces.push_back({cur.off, n, zero_mib_hash()});
+                open = false;
+                done += n;
+                continue;
+            }
             if (!pattern) {
                 feed(data + done, static_cast<size_t>(n));
             } else {
@@ -195,7 +220,7 @@ void write_record_add(const uint8_t *data, int64_t dst, int64_t len, size_t patt
 void write_record_chunk(const pipe_chunk &c)
 {
     for (const pipe_segment &s : c.segs)
-        g_record.add(c.buf + s.buf_offset, s.dst_offset, s.length, s.buf_length);
+        g_record.add(c.buf + s.buf_offset, s.dst_offset, s.length, s.buf_length, &c.zero_grains, s.buf_offset);
 }
 
 void write_record_sink_active(bool on)
