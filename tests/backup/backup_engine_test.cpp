@@ -17,11 +17,7 @@ namespace {
 
 constexpr int64_t MiB = 1 << 20;
 
-class BackupEngine : public BackupBoard
-{
-protected:
-    std::string image() const { return file("mnt/sdcard/cv-rk3588-emmc.raw"); }
-};
+using BackupEngine = BackupBoard;
 
 // Free space as df reports it, and devices and files that cannot be used:
 // each decides before anything is written, with its message.
@@ -85,7 +81,7 @@ TEST_F(BackupEngine, EveryEndLeavesItsRecordAndNoPartialFile)
     BUFFER_SIZE = 1 << 20;
     writeBytes(emmc(), 20 * MiB, patternBytes(MiB, 3));
     ASSERT_EQ(backUp("/mnt/sdcard/cv-rk3588-emmc.raw").count(1202), 1);
-    const std::string sha = sha256(image());
+    const std::string sha = sha256(file("mnt/sdcard/cv-rk3588-emmc.raw"));
 
     // A manifest of an earlier back-up of the same name must not survive.
     writeFile(file("mnt/sdcard/b.raw.sha256"), std::string(64, 'a') + "  b.raw\n");

@@ -29,7 +29,6 @@ protected:
     void SetUp() override;
     void TearDown() override { m_sim.reset(); }
 
-    std::string root() const { return m_sim->path(); }
     std::string file(const std::string &rel) const { return m_sim->file(rel); }
     std::string emmc() const { return file("dev/mmcblk2"); }
     // A blank (all-zero, sparse) onboard eMMC of `bytes`; gOnboardFlashSize follows.

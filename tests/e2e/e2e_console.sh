@@ -211,10 +211,9 @@ backup)
     grep -q ' /mnt/sdcard exfat ' "$SIM/proc/mounts" || fail "could not mount the card as exFAT"
     start_gui
     wait_for "$MENU"
-    screen | grep -q '^ *bk) ' || fail "the menu offers no back-up"
-    # The menu names the file by its path on the board.
+    # The menu offers the back-up and names the file by its path on the board.
     name=$(screen | sed -n 's/^ *bk) Start backup, use "\(.*\)" as the file name$/\1/p')
-    [ -n "$name" ] || fail "the menu names no back-up file"
+    [ -n "$name" ] || fail "the menu offers no back-up or names no file"
     f=$SIM$name
     send bk
     wait_for 'Backup|Backing up'

@@ -113,15 +113,6 @@ private:
     }
     template <class T> T *find(const char *name) { return m_detail->findChild<T *>(QString::fromLatin1(name)); }
     QString text(const char *label) { return find<QLabel>(label)->text(); }
-    // Presses "Next" and waits for the job's end (its thread object deleted).
-    void installAndWait(const OSConfig &os, bool verify = false)
-    {
-        m_detail->loadUIForOS(os, false);
-        if (verify)
-            QTest::mouseClick(find<QCheckBox>("verifyAfterWriteCheckBox"), Qt::LeftButton);
-        QTest::mouseClick(find<QPushButton>("nextButton"), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(m_detail->progressWidget()->job() == nullptr, 120000);
-    }
 
 private slots:
     void initTestCase()
@@ -214,7 +205,11 @@ private slots:
             }
         };
         QSignalSpy allDone(m_detail->progressWidget()->postInstallSequence(), &PostInstallSequence::allStepsDone);
-        installAndWait(set("linux-mbr4"), true);
+        m_detail->loadUIForOS(set("linux-mbr4"), false);
+        QTest::mouseClick(find<QCheckBox>("verifyAfterWriteCheckBox"), Qt::LeftButton);
+        QTest::mouseClick(find<QPushButton>("nextButton"), Qt::LeftButton);
+        // The job's end: its thread object deleted.
+        QTRY_VERIFY_WITH_TIMEOUT(m_detail->progressWidget()->job() == nullptr, 120000);
         m_router.after = nullptr;
         QTRY_COMPARE(allDone.size(), 1);
         QCOMPARE(verified.size(), 4);   // every image of the set
@@ -243,8 +238,7 @@ private slots:
     // between chunks, lets the device go, and only then the list returns.
     void cancelMidCopyReleasesTheDevice()
     {
-        const OSConfig os = set("linux-mbr4");
-        m_detail->loadUIForOS(os, false);
+        m_detail->loadUIForOS(set("linux-mbr4"), false);
         QSemaphore cancelled;
         bool requested = false;
         // The observer runs before each report is posted, so the copy is held

@@ -39,7 +39,8 @@ private slots:
         m_board = std::make_unique<SimulatedBoard>(QStringLiteral("--sets linux-mbr4"));
         QVERIFY(m_board->ok());
         for (const char *name : {"set-b", "set-c", "set-d", "set-e"})
-            addSet(QString::fromLatin1(name));
+            m_board->imageSet(name, {{"partmap.txt", "flash=mmc,0:boot:ext4:0x100000,0x1000000:boot.img;\n"},
+                                     {"boot.img", std::string(4096, '\0')}});
         m_guard = std::make_unique<LcdTransportGuard>(&m_lcd);
         m_main = new TMainWidget;
         m_main->resize(800, 480);
@@ -138,7 +139,9 @@ private slots:
     void fourSetsShowOneRowEach()
     {
         QVERIFY(QDir(m_board->path("mnt/sdcard/set-e")).removeRecursively());
-        reload();
+        QSignalSpy reloaded(m_main->osSelectWidget(), &TOSSelectWidget::imageFilesReloaded);
+        m_main->osSelectWidget()->reloadImageFiles();
+        QVERIFY(reloaded.wait(10000));
         const QStringList ids = m_main->osSelectWidget()->enmuOSIds();
         QCOMPARE(ids.size(), 4);
         const int selected = m_main->osSelectWidget()->selectedIndex();
@@ -184,17 +187,6 @@ private slots:
     }
 
 private:
-    void addSet(const QString &name)
-    {
-        m_board->put("mnt/sdcard/" + name + "/partmap.txt", "flash=mmc,0:boot:ext4:0x100000,0x1000000:boot.img;\n");
-        m_board->put("mnt/sdcard/" + name + "/boot.img", QByteArray(4096, '\0'));
-    }
-    void reload()
-    {
-        QSignalSpy reloaded(m_main->osSelectWidget(), &TOSSelectWidget::imageFilesReloaded);
-        m_main->osSelectWidget()->reloadImageFiles();
-        QVERIFY(reloaded.wait(10000));
-    }
     // One press and release of a key (bit 0: key 0, bit 1: key 1), seen by
     // the key thread.
     void tap(uint8_t bits)
@@ -296,12 +288,12 @@ private slots:
     }
 
 private:
-    Key *key(const QString &text) const;
     void tap(const QString &text) const
     {
-        Key *k = key(text);
-        QVERIFY2(k, qPrintable(text));
-        QTest::mouseClick(k, Qt::LeftButton);
+        for (Key *k : m_im->keyboard()->keys())
+            if (k->text() == text)
+                return QTest::mouseClick(k, Qt::LeftButton);
+        QFAIL(qPrintable("no key " + text));
     }
 
     IMFrame *m_im = nullptr;
@@ -309,14 +301,6 @@ private:
     QLineEdit *m_field = nullptr;
     QPushButton *m_button = nullptr;
 };
-
-Key *KeyboardTest::key(const QString &text) const
-{
-    for (Key *k : m_im->keyboard()->keys())
-        if (k->text() == text)
-            return k;
-    return nullptr;
-}
 
 int main(int argc, char **argv)
 {

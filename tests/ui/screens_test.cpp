@@ -269,7 +269,13 @@ private:
             m_select->reloadImageFiles();
         QVERIFY(reloaded.wait(5000));
     }
-    QAction *menuAction(const QString &text) const;
+    QAction *menuAction(const QString &text) const
+    {
+        for (QAction *a : m_select->menu()->actions())
+            if (a->text() == text)
+                return a;
+        return nullptr;
+    }
     void send(const QString &line)
     {
         const QByteArray msg = line.toLatin1() + QByteArray("\0ACTION=add\0SUBSYSTEM=usb", 26);
@@ -279,15 +285,6 @@ private:
     TOSSelectWidget *m_select = nullptr;
     int m_fds[2] = {-1, -1};
 };
-
-QAction *TOSSelectWidgetTest::menuAction(const QString &text) const
-{
-    for (QAction *a : m_select->menu()->actions()) {
-        if (a->text() == text)
-            return a;
-    }
-    return nullptr;
-}
 
 int main(int argc, char **argv)
 {
