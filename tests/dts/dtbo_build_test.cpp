@@ -3,15 +3,14 @@
 // overlay read back with fdtget; and every result code provoked.
 #include "dts/dtbo.h"
 #include "support/simroot.h"
-#include "util/paths.h"
 
 #include <gtest/gtest.h>
 
 #include <QFile>
 
-#include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,47 +18,20 @@ using namespace testsupport;
 
 namespace {
 
-uint32_t be32(const std::string &b, size_t off)
+// bootargs_ext of every overlay of a DT table image, in table order: the
+// mkdtimg stand-in checks the table and writes the overlays to <d>/ov.<i>,
+// fdtget reads them.
+std::vector<std::string> overlayArgs(const TempDir &d, const std::string &img)
 {
-    return (uint32_t(uint8_t(b[off])) << 24) | (uint32_t(uint8_t(b[off + 1])) << 16)
-        | (uint32_t(uint8_t(b[off + 2])) << 8) | uint8_t(b[off + 3]);
-}
-
-// The overlays inside an Android DT table image; fails the test on a
-// malformed table.
-std::vector<std::string> dtTableEntries(const std::string &img)
-{
-    std::vector<std::string> blobs;
-    EXPECT_GE(img.size(), 32u);
-    if (img.size() < 32)
-        return blobs;
-    EXPECT_EQ(be32(img, 0), 0xd7b7ab1eu);
-    EXPECT_EQ(be32(img, 4), img.size());       // total size
-    const uint32_t entrySize = be32(img, 12), count = be32(img, 16), entries = be32(img, 20);
-    EXPECT_EQ(entrySize, 32u);
-    for (uint32_t i = 0; i < count; i++) {
-        const size_t e = entries + size_t(entrySize) * i;
-        EXPECT_LE(e + 8, img.size());
-        if (e + 8 > img.size())
-            break;
-        const uint32_t size = be32(img, e), off = be32(img, e + 4);
-        EXPECT_LE(size_t(off) + size, img.size());
-        if (size_t(off) + size > img.size())
-            break;
-        blobs.push_back(img.substr(off, size));
-        EXPECT_EQ(be32(blobs.back(), 0), 0xd00dfeedu);   // a flattened device tree
-    }
-    return blobs;
-}
-
-std::string overlayArgs(const TempDir &d, const std::string &blob)
-{
-    const std::string f = d.file("entry.dtbo");
-    writeFile(f, blob);
-    std::string s = run("fdtget " + shq(f) + " /fragment@0/__overlay__ bootargs_ext").out;
-    while (!s.empty() && s.back() == '\n')
-        s.pop_back();
-    return s;
+    const CmdResult r = run("cd " + shq(d.path()) + " && rm -f ov.* && " + shq(std::string(DTS_TEST_DIR) + "/mkdtimg") +
+                            " dump " + shq(img) + " -b ov && i=0 && while [ -f ov.$i ]; do fdtget -t s ov.$i "
+                            "/fragment@0/__overlay__ bootargs_ext || exit 1; i=$((i + 1)); done");
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> args;
+    std::istringstream lines(r.out);
+    for (std::string l; std::getline(lines, l);)
+        args.push_back(l);
+    return args;
 }
 
 // A directory whose absolute path is exactly `len` characters, built one
@@ -190,11 +162,9 @@ TEST_F(DtboBuild, ImageForEveryVariantInHostilelyNamedDirectoriesTakenApartWithF
         SCOPED_TRACE(std::string(c.cpu) + (c.useMain ? " main" : "") + (c.user ? " user" : ""));
         unlink(target.c_str());
         ASSERT_EQ(build(c.cpu, target, c.useMain, c.user), DTBO_OK) << log();
-        const std::vector<std::string> blobs = dtTableEntries(readFile(target));
-        ASSERT_EQ(blobs.size(), c.expected.size());
-        for (size_t i = 0; i < blobs.size(); i++) {
-            EXPECT_EQ(overlayArgs(m_dir, blobs[i]), c.expected[i]) << " entry " << i;
-            const std::string blob = shq(m_dir.file("entry.dtbo"));
+        EXPECT_EQ(overlayArgs(m_dir, target), c.expected);
+        for (size_t i = 0; i < c.expected.size(); i++) {
+            const std::string blob = shq(m_dir.file("ov." + std::to_string(i)));
             if (!c.rebootModes) {
                 EXPECT_EQ(run("fdtget -l " + blob + " /").out, "fragment@0\n__fixups__\n");
                 continue;
@@ -235,9 +205,7 @@ TEST_F(DtboBuild, MissingToolsAndUnsupportedCpu)
                   + " " + shq(m_root + "/opt/mkdtimg")).status, 0);
     if (!haveTool("mkdtimg")) {
         ASSERT_EQ(build("rk3568", out()), DTBO_OK) << log();
-        const std::vector<std::string> blobs = dtTableEntries(readFile(out()));
-        ASSERT_EQ(blobs.size(), 2u);
-        EXPECT_EQ(overlayArgs(m_dir, blobs[0]), kMerged0);
+        EXPECT_EQ(overlayArgs(m_dir, out()), (std::vector<std::string>{kMerged0, kMerged1}));
     }
 
     // No /tmp below the root: the work directory cannot be made.
@@ -293,4 +261,102 @@ TEST_F(DtboBuild, FailingScriptAndMissingOutput)
     standIn("cp", "#!/bin/sh\nexit 1\n");
     EXPECT_EQ(build("rk3568", out()), DTBO_NO_OUTPUT);
     EXPECT_EQ(readFile(out()), "old image");
+}
+
+// Overlay sources: argument strings against hand-written expectations,
+// regeneration, and user text compiled by the real dtc and read back with
+// fdtget.
+namespace {
+
+QString qs(const std::string &s)
+{
+    return QString::fromStdString(s);
+}
+
+const std::string kCgroup = " cgroup_enable=cpuset cgroup_memory=1 cgroup_enable=memory";
+
+} // namespace
+
+TEST(DtboArgs, ShortAndMergedForms)
+{
+    const QString fiq = "console=ttyFIQ0 consoleblank=0";
+    const std::string head = "cgroup_enable=memory cgroup_memory=1 consoleblank=0 ";
+    const struct
+    {
+        const char *root, *data, *flags;
+        QString extra;
+        QMap<QString, QString> map;
+        QStringList list;
+        bool noData;
+        std::string expected;
+    } cases[] = {
+        // Without a user map: the short form, and the user list is not consulted.
+        {"/dev/mmcblk2p8", "/dev/mmcblk2p9", "discard", "", {}, {}, false,
+         "root=/dev/mmcblk2p8 rw rootfstype=ext4 rootflags=discard data=/dev/mmcblk2p9 consoleblank=0" + kCgroup},
+        {"/dev/mmcblk0p8", "/dev/mmcblk0p9", "", fiq, {}, {}, false,
+         "root=/dev/mmcblk0p8 rw rootfstype=ext4 data=/dev/mmcblk0p9 console=ttyFIQ0 consoleblank=0" + kCgroup},
+        {"/dev/a", "/dev/b", "", "", {}, {"ro", "quiet"}, false,
+         "root=/dev/a rw rootfstype=ext4 data=/dev/b consoleblank=0" + kCgroup},
+        // Merged: default map in key order, "rw", then the user's arguments.
+        {"/dev/nvme0n1p1", "/dev/nvme0n1p2", "discard", fiq, {{"bootdev", "mmc0"}}, {}, false,
+         "cgroup_enable=memory cgroup_memory=1 console=ttyFIQ0 consoleblank=0 data=/dev/nvme0n1p2 "
+         "root=/dev/nvme0n1p1 rootflags=discard rootfstype=ext4 rw bootdev=mmc0"},
+        // "ro" from the user drops the default "rw"; a user "rw" appears once, at the user's place.
+        {"/dev/a", "/dev/b", "", "", {{"bootdev", "x"}}, {"ro"}, false,
+         head + "data=/dev/b root=/dev/a rootfstype=ext4 bootdev=x ro"},
+        {"/dev/a", "/dev/b", "", "", {{"k", "v"}}, {"rw"}, false, head + "data=/dev/b root=/dev/a rootfstype=ext4 k=v rw"},
+        // A user console replaces the default one; a user rootfstype too.
+        {"/dev/a", "/dev/b", "", fiq, {{"console", "ttyS0,115200"}, {"rootfstype", "auto"}}, {}, false,
+         head + "data=/dev/b root=/dev/a rw console=ttyS0,115200 rootfstype=auto"},
+        // noDataArg: no data= at all, not even the user's.
+        {"/dev/a", "/dev/b", "", "", {{"data", "/dev/c"}, {"bootdev", "y"}}, {}, true,
+         head + "root=/dev/a rootfstype=ext4 rw bootdev=y"},
+        {"/dev/a", "/dev/b", "", "", {}, {}, true, head + "root=/dev/a rootfstype=ext4 rw"},
+        // quiet/debug/loglevel from the user remove all three defaults; bare
+        // tokens of the extra arguments carry no value and are left out.
+        {"/dev/a", "", "", "loglevel=7 splash consoleblank=0", {{"k", "v"}}, {"quiet"}, false,
+         head + "root=/dev/a rootfstype=ext4 rw k=v quiet"},
+        // A token with two '=' keeps its whole text as a key without value.
+        {"/dev/a", "", "", "a=b=c", {{"k", "v"}}, {}, false,
+         "cgroup_enable=memory cgroup_memory=1 root=/dev/a rootfstype=ext4 rw k=v"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(dtbo_bootargs(c.root, c.data, c.flags, c.extra, c.map, c.list, c.noData).toStdString(), c.expected)
+            << c.root << " " << c.extra.toStdString();
+}
+
+TEST(DtboSource, Rk35xxRegeneratesAndReportsUnwritableDirectory)
+{
+    // The generated text is checked through dtc and fdtget below.
+    TempDir d;
+    ASSERT_TRUE(gen_core_dts_rk35xx("RK3568", qs(d.path()), "", "", {}, {}, false));
+    // Regenerating truncates: one chosen node, one reboot-mode node.
+    ASSERT_TRUE(gen_core_dts_rk35xx("rk3568", qs(d.path()), "/dev/sda1", "/dev/sda2", {}, {}, false));
+    const std::string again = readFile(d.file("dto-mmc0.dts"));
+    EXPECT_EQ(again.find("&reboot_mode"), again.rfind("&reboot_mode"));
+    EXPECT_NE(again.find("root=/dev/sda1 rw"), std::string::npos);
+    EXPECT_NE(readFile(d.file("dto-mmc1.dts")).find("data=/dev/sda2 "), std::string::npos);
+    EXPECT_FALSE(QFile::exists(qs(d.file("dto-ufs.dts")))) << "only the RK3576 boots from UFS";
+
+    // A directory that cannot be written fails, naming the file in the log.
+    EXPECT_FALSE(gen_core_dts_rk35xx("rk3568", qs(d.file("missing")), "", "", {}, {}, false));
+    EXPECT_FALSE(append_reboot_mode(QString::fromStdString(d.file("missing/x.dts"))));
+}
+
+// Quotes, backslashes and a would-be node from info.conf must end up as
+// argument text, not as device tree syntax.
+TEST(DtboSource, UserTextStaysOneStringInTheOverlay)
+{
+    if (!haveTool("dtc") || !haveTool("fdtget"))
+        GTEST_SKIP() << "dtc/fdtget not installed (device-tree-compiler)";
+    TempDir d;
+    const QMap<QString, QString> map{{"k", "a\"b"}, {"p", "c\\d"}};
+    ASSERT_TRUE(generate_core_dts("rk3588*/", "/dev/a", "/dev/b", qs(d.file("o.dts")), "", "", map,
+                                  {"x\";};&foo{y=\"1"}, false));
+    const std::string blob = d.file("check.dtbo");
+    const CmdResult c = run("dtc -a 16 -@ -O dtb -o " + shq(blob) + " " + shq(d.file("o.dts")));
+    ASSERT_EQ(c.status, 0) << c.err;
+    EXPECT_EQ(run("fdtget " + shq(blob) + " /fragment@0/__overlay__ bootargs_ext").out,
+              "cgroup_enable=memory cgroup_memory=1 consoleblank=0 data=/dev/b root=/dev/a "
+              "rootfstype=ext4 rw k=a\"b p=c\\d x\";};&foo{y=\"1\n");
 }

@@ -67,28 +67,21 @@ def sparse(raw, total_blocks=None):
 
 LOADER = blob(200000, 1)
 BOOT = blob(300000, 2)
-ROOTFS = blob(700000, 3)
 
 
-def partmap_set(name, lines, files=None):
-    """A partmap.txt set; every set also carries the board's loader."""
+def partmap_set(name, lines, files=None, map_name="partmap.txt"):
+    """A set with its map (partmap.txt or parameter.txt); every set also carries the board's loader."""
     d = os.path.join(SD, name)
     put(d + "/idbloader.img", LOADER)
     for f, data in (files if files is not None else {"boot.img": BOOT}).items():
         put(os.path.join(d, f), data)
-    put(d + "/partmap.txt", lines if isinstance(lines, bytes) else lines.encode())
+    put(os.path.join(d, map_name), lines if isinstance(lines, bytes) else lines.encode())
     return "/mnt/sdcard/" + name
 
 
-def parameter_set(name, cmdline, gpt=True, files=None):
-    text = "FIRMWARE_VER: 1.0\nMACHINE_MODEL: RK3588\nMANUFACTURER: RK3588\n" + ("TYPE: GPT\n" if gpt else "")
-    text += cmdline
-    d = os.path.join(SD, name)
-    for f, data in (files if files is not None else {"boot.img": BOOT}).items():
-        put(os.path.join(d, f), data)
-    put(d + "/idbloader.img", LOADER)
-    put(d + "/parameter.txt", text.encode())
-    return "/mnt/sdcard/" + name
+def parameter_set(name, cmdline):
+    head = "FIRMWARE_VER: 1.0\nMACHINE_MODEL: RK3588\nMANUFACTURER: RK3588\nTYPE: GPT\n"
+    return partmap_set(name, head + cmdline, map_name="parameter.txt")
 
 
 def package(name, extra=(), damage_magic=False, rkfw=None, param_file="Image/parameter.txt", packer=None, **top):
@@ -133,18 +126,11 @@ def raw_set(name, data, file="disk.img"):
     return "/mnt/sdcard/%s/%s" % (name, file)
 
 
-def fifo_set(name):
-    d = os.path.join(SD, name)
-    os.makedirs(d, exist_ok=True)
-    os.mkfifo(d + "/disk.img")
-    return "/mnt/sdcard/%s/disk.img" % name
-
-
-def self_set(name):
-    d = os.path.join(SD, name)
-    os.makedirs(d, exist_ok=True)
-    os.symlink(EMMC, d + "/self.img")
-    return "/mnt/sdcard/%s/self.img" % name
+def special_set(name, file, make):
+    """A set whose image `file` is not a regular file: `make` creates it (a FIFO, a link)."""
+    os.makedirs(os.path.join(SD, name), exist_ok=True)
+    make(os.path.join(SD, name, file))
+    return "/mnt/sdcard/%s/%s" % (name, file)
 
 
 def long_set(missing):
@@ -192,23 +178,13 @@ def sparse_written(raw, offset):
     return lambda: open(WORK + "/s.out", "rb").read() == raw and at(EMMC, offset, raw)
 
 
-def only_changed(ranges):
-    """After a failure mid-write: eMMC bytes outside `ranges` keep the pattern."""
-    def check():
-        with open(EMMC, "rb") as f:
-            disk = f.read()
-        keep = bytearray(disk)
-        for start, end in ranges:
-            keep[start:end] = expected_emmc()[start:end]
-        return bytes(keep) == expected_emmc()
-    return check
-
-
-def expected_emmc():
-    return PATTERN * EMMC_MIB
-
-
-GPT_END = [(0, 34 * 512), (EMMC_MIB * MIB - 33 * 512, EMMC_MIB * MIB)]
+def only_image_range_changed():
+    """After a failure writing a 3 MiB image: eMMC bytes past it, but for the
+    backup GPT, keep the pattern."""
+    disk, want = bytearray(open(EMMC, "rb").read()), PATTERN * EMMC_MIB
+    for start, end in ((0, 3 * MIB), (EMMC_MIB * MIB - 33 * 512, EMMC_MIB * MIB)):
+        disk[start:end] = want[start:end]
+    return disk == want
 OK = "All done"
 SMALL_RAW = blob(2 * MIB, 4)
 FS = blob(1 * MIB, 5) + bytes(3 * MIB) + blob(64 * 1024, 6)
@@ -289,7 +265,7 @@ CASES = [
     ("map lines", "no listed image exists",
      lambda: partmap_set("ln-none", "flash=mmc,0:boot:raw:0x100000,0x100000:gone.img;\n"), [], "nothing to install", None),
     ("source is target", "another image", lambda: raw_set("self-ok", SMALL_RAW), [], OK, holds(0, SMALL_RAW)),
-    ("source is target", "the eMMC itself", lambda: self_set("self"), [], "it is the target device", None),
+    ("source is target", "the eMMC itself", lambda: special_set("self", "self.img", lambda p: os.symlink(EMMC, p)), [], "it is the target device", None),
     ("low format", "sound set", lambda: raw_set("lf-ok", SMALL_RAW), ["--low-format"], OK, holds(0, SMALL_RAW)),
     ("low format", "oversize image", lambda: raw_set("lf-big", blob(EMMC_MIB * MIB + 1, 8)), ["--low-format"],
      "File too big", None),
@@ -302,8 +278,9 @@ CASES = [
      lambda: raw_set("rs-big", sparse(FS, total_blocks=EMMC_MIB * 256 + 1)), [], "File too big", None),
     ("raw sparse", "corrupt sparse image", lambda: raw_set("rs-bad", sparse(FS)[:-4096]), [], "Invalid image file", None),
     ("not a file", "regular image", lambda: raw_set("ff-ok", SMALL_RAW), ["--verify"], OK, holds(0, SMALL_RAW)),
-    ("not a file", "FIFO as the image", lambda: fifo_set("ff"), [], "not a directory or a file", None),
-    ("not a file", "FIFO as a partition image", lambda: fifo_set("ffp") and partmap_set(
+    ("not a file", "FIFO as the image", lambda: special_set("ff", "disk.img", os.mkfifo), [],
+     "not a directory or a file", None),
+    ("not a file", "FIFO as a partition image", lambda: special_set("ffp", "disk.img", os.mkfifo) and partmap_set(
      "ffp", "flash=mmc,0:boot:raw:0x100000,0x100000:disk.img;\n", {}), [], "not a regular file or block device", None),
     ("long names", "set path of 300 bytes", lambda: long_set(False), [], OK, holds(MIB, BOOT)),
     ("long names", "set path of 300 bytes, image missing", lambda: long_set(True), [], "nothing to install", None),
@@ -312,19 +289,19 @@ CASES = [
     ("damaged gzip", "whole gzip image", lambda: raw_set("gz-ok", packed(SMALL_RAW, ".gz"), "disk.raw.gz"),
      [], OK, holds(0, SMALL_RAW)),
     ("damaged gzip", "cut-short gzip image", lambda: damaged(".gz", "cut"), [], "The image is damaged: gzip:",
-     only_changed(GPT_END + [(0, 3 * MIB)])),
+     only_image_range_changed),
     ("damaged xz", "whole xz image", lambda: raw_set("xz-ok", packed(SMALL_RAW, ".xz"), "disk.img.xz"),
      [], OK, holds(0, SMALL_RAW)),
     ("damaged xz", "cut-short xz image", lambda: damaged(".xz", "cut"), [], "The image is damaged: xz:",
-     only_changed(GPT_END + [(0, 3 * MIB)])),
+     only_image_range_changed),
     ("damaged xz", "xz image with trailing garbage", lambda: damaged(".xz", "garbage"), [],
-     "The image is damaged: xz:", only_changed(GPT_END + [(0, 3 * MIB)])),
+     "The image is damaged: xz:", only_image_range_changed),
     ("damaged zstd", "whole zstd image", lambda: raw_set("zst-ok", packed(SMALL_RAW, ".zst"), "disk.raw.zst"),
      [], OK, holds(0, SMALL_RAW)),
     ("damaged zstd", "cut-short zstd image", lambda: damaged(".zst", "cut"), [], "The image is damaged: zstd:",
-     only_changed(GPT_END + [(0, 3 * MIB)])),
+     only_image_range_changed),
     ("damaged zstd", "zstd image with trailing garbage", lambda: damaged(".zst", "garbage"), [],
-     "The image is damaged: zstd:", only_changed(GPT_END + [(0, 3 * MIB)])),
+     "The image is damaged: zstd:", only_image_range_changed),
 ]
 
 

@@ -24,13 +24,6 @@ EventLog SimBoardTest::install(const OSConfig &c, const TargetDevice &boot, cons
     return runInstall(job);
 }
 
-std::vector<uint8_t> SimBoardTest::putPattern(const std::string &path, size_t size, uint32_t seed)
-{
-    std::vector<uint8_t> b = patternBytes(size, seed);
-    writeFile(path, b);
-    return b;
-}
-
 void SimBoardTest::makeExt4(const std::string &path, int mib, const std::string &label)
 {
     const CmdResult r = mkfsExt4(path, mib, label, {{"hello.txt", "hello from " + label + "\n"}});

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <vector>
 
 #include "board/targetdevice.h"
 #include "imageset/osconfig.h"
@@ -36,8 +35,6 @@ protected:
     testsupport::EventLog install(const OSConfig &c, const TargetDevice &boot, const TargetDevice &system,
                                   std::function<void(SDUpdateThread &)> setup = nullptr);
 
-    // Pattern bytes written to `path`; returned for comparisons.
-    static std::vector<uint8_t> putPattern(const std::string &path, size_t size, uint32_t seed);
     // An ext4 image of `mib` MiB with a file in it (mkfs.ext4 -d).
     static void makeExt4(const std::string &path, int mib, const std::string &label);
     // Names of the entries of `dir` whose name starts with `prefix`, a line each.

@@ -27,23 +27,20 @@ protected:
             return;
         REQUIRE_TOOLS("sfdisk", "mkfs.ext4", "debugfs", "bash", "cmp");
         const std::string d = setDir("rocknix");
-        run("mkdir -p " + shq(d));
+        m_root.putPattern("mnt/sdcard/rocknix/u-boot-board.bin", 3 * 1024 * 1024 / 2, 10);
+        m_root.putPattern("mnt/sdcard/rocknix/rk3566-board.dtb", 3000, 11);
         // The generic disk image: an MBR with one partition at 16 MiB.
         const std::string disk = d + "/ROCKNIX-RK3566.img";
         ASSERT_EQ(run("truncate -s 20M " + shq(disk) + " && printf 'label: dos\\nstart=32768, type=c\\n' | sfdisk -q " +
                       shq(disk)).status, 0);
-        putPattern(root("part1.bin"), 1 * MiB, 9);
+        m_root.putPattern("part1.bin", 1 * MiB, 9);
         ASSERT_EQ(run("dd if=" + shq(root("part1.bin")) + " of=" + shq(disk) +
                       " bs=512 seek=32768 conv=notrunc status=none").status, 0);
-        putPattern(d + "/u-boot-board.bin", 3 * 1024 * 1024 / 2, 10);
-        putPattern(d + "/rk3566-board.dtb", 3000, 11);
 
         // The new system's boot partition with its boot menu.
-        const std::string tree = root("boottree");
-        run("mkdir -p " + shq(tree + "/extlinux"));
-        writeFile(tree + "/extlinux/extlinux.conf", "LABEL ROCKNIX\n  LINUX /KERNEL\n  FDT /rk3566-generic.dtb\n"
-                                                    "  APPEND boot=LABEL=ROCKNIX quiet fbcon=rotate:1\n");
-        ASSERT_EQ(run("mkfs.ext4 -q -F -d " + shq(tree) + " " + shq(root("dev/mmcblk2p1")) + " 8M").status, 0);
+        m_root.put("boottree/extlinux/extlinux.conf", "LABEL ROCKNIX\n  LINUX /KERNEL\n  FDT /rk3566-generic.dtb\n"
+                                                      "  APPEND boot=LABEL=ROCKNIX quiet fbcon=rotate:1\n");
+        ASSERT_EQ(run("mkfs.ext4 -q -F -d " + shq(root("boottree")) + " " + shq(root("dev/mmcblk2p1")) + " 8M").status, 0);
 
         m_root.mountStandIns(root("bin"));
     }

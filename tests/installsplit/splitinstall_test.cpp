@@ -6,7 +6,7 @@
 // read with fdtget.
 #include "installsplitfixture.h"
 
-#include <cstdlib>
+#include <sstream>
 
 #include "install/sdupdatethread.h"
 
@@ -47,18 +47,16 @@ protected:
 
     void makeSet()
     {
-        const std::string d = setDir(m_set);
-        ASSERT_EQ(run("mkdir -p " + shq(d)).status, 0);
-        putPattern(d + "/idbloader.img", 128 * 1024, 1);
-        putPattern(d + "/uboot.img", 512 * 1024, 2);
-        putPattern(d + "/misc.img", 16 * 1024, 3);
-        putPattern(d + "/boot.img", 2 * MiB + 512, 4);
+        const std::string d = setDir(m_set), rel = "mnt/sdcard/" + m_set;
+        m_root.putPattern(rel + "/idbloader.img", 128 * 1024, 1);
+        m_root.putPattern(rel + "/uboot.img", 512 * 1024, 2);
+        m_root.putPattern(rel + "/misc.img", 16 * 1024, 3);
+        m_root.putPattern(rel + "/boot.img", 2 * MiB + 512, 4);
         makeExt4(d + "/rootfs.img", 8, "splitroot");
         makeExt4(d + "/userdata.img", 4, "splitdata");
         writeFile(d + "/parameter.txt", kParameter);
         // The set's own overlay image, made with the real dtc.
-        const std::string w = root("orig-dtbo");
-        ASSERT_EQ(run("mkdir -p " + shq(w)).status, 0);
+        const std::string w = m_root.mkdir("orig-dtbo");
         for (int i = 0; i < 2; ++i) {
             const std::string dts = w + "/o" + std::to_string(i) + ".dts";
             writeFile(dts, "/dts-v1/;\n/plugin/;\n\n&chosen {\n    bootargs_ext = \"console=ttyFIQ0 root=/dev/mmcblk" +
@@ -78,34 +76,19 @@ protected:
         writeFile(setDir(m_set) + "/info.conf", "title=Split\nbootargs-ext=" + args + "\n");
     }
 
-    // bootargs_ext of every overlay of a DT table image, in table order. The
-    // table is taken apart by a reader written here, not by our code.
+    // bootargs_ext of every overlay of a DT table image, in table order: the
+    // mkdtimg stand-in checks the table and writes the overlays out, fdtget
+    // reads them.
     std::vector<std::string> overlayArgs(const std::string &img)
     {
-        const std::string out = root("overlays");
-        run("rm -rf " + shq(out) + " && mkdir -p " + shq(out));
-        const char *reader =
-            "import struct,sys\n"
-            "d=open(sys.argv[1],'rb').read()\n"
-            "m,total,hs,es,n,eo,ps,v=struct.unpack('>8I',d[:32])\n"
-            "assert m==0xd7b7ab1e and total==len(d) and hs==32 and es==32, 'not a DT table'\n"
-            "for i in range(n):\n"
-            "    size,off=struct.unpack('>2I',d[eo+i*es:eo+i*es+8])\n"
-            "    open('%s/ov%d.dtbo'%(sys.argv[2],i),'wb').write(d[off:off+size])\n"
-            "print(n)\n";
-        writeFile(out + "/reader.py", reader);
-        const CmdResult r = run("python3 " + shq(out + "/reader.py") + " " + shq(img) + " " + shq(out));
+        const CmdResult r = run("cd " + shq(root("")) + " && rm -f ov.* && " + shq(MKDTIMG_DIR "/mkdtimg") + " dump " +
+                                shq(img) + " -b ov && i=0 && while [ -f ov.$i ]; do fdtget -t s ov.$i "
+                                "/fragment@0/__overlay__ bootargs_ext || exit 1; i=$((i + 1)); done");
         EXPECT_EQ(r.status, 0) << r.err;
         std::vector<std::string> args;
-        const int n = atoi(r.out.c_str());
-        for (int i = 0; i < n; ++i) {
-            CmdResult g = run("fdtget -t s " + shq(out + "/ov" + std::to_string(i) + ".dtbo") +
-                              " /fragment@0/__overlay__ bootargs_ext");
-            EXPECT_EQ(g.status, 0) << g.err;
-            while (!g.out.empty() && g.out.back() == '\n')
-                g.out.pop_back();
-            args.push_back(g.out);
-        }
+        std::istringstream lines(r.out);
+        for (std::string l; std::getline(lines, l);)
+            args.push_back(l);
         return args;
     }
 

@@ -20,6 +20,8 @@ class UfsBoardTest : public ::testing::Test
 protected:
     static constexpr uint64_t kBootUnitBytes = 4u << 20;
     static constexpr uint64_t kDataUnitBytes = 32u << 20;
+    // The IDB loader's first copy on the boot unit, and the room of each copy.
+    static constexpr int64_t kIdb = 64 * 512, kCopy = 512 * 1024;
 
     void SetUp() override;
 
