@@ -20,15 +20,14 @@ struct ParsedPlan
     int count = 0;
 };
 
-// Parses `text` as the map of a set in `dir` for a device of `capacity` sectors.
-ParsedPlan parseText(const std::string &text, bool dropUserdata = false, int64_t capacity = 1 << 21,
-                     const std::string &dir = "/sets/demo")
+// Parses `text` as the map of a set in /sets/demo for a 1 GiB device.
+ParsedPlan parseText(const std::string &text, bool dropUserdata = false)
 {
     ParsedPlan p;
     device_plan_reset(&p.plan);
-    snprintf(p.plan.imageDir, sizeof(p.plan.imageDir), "%s", dir.c_str());
-    snprintf(p.plan.mapFile, sizeof(p.plan.mapFile), "%s/partmap.txt", dir.c_str());
-    p.plan.capacity = capacity;
+    snprintf(p.plan.imageDir, sizeof(p.plan.imageDir), "/sets/demo");
+    snprintf(p.plan.mapFile, sizeof(p.plan.mapFile), "/sets/demo/partmap.txt");
+    p.plan.capacity = 1 << 21;
     FILE *fp = fmemopen(const_cast<char *>(text.data()), text.size(), "r");
     DevicePlanOptions options;
     options.dropUserdata = dropUserdata;

@@ -18,11 +18,7 @@ using namespace testsupport;
 
 namespace {
 
-struct FileCloser
-{
-    void operator()(FILE *f) const { fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
+using FilePtr = std::unique_ptr<FILE, decltype(&fclose)>;
 using Call = std::pair<int64_t, int64_t>;
 
 class RkBootWrite : public ::testing::Test
@@ -34,7 +30,7 @@ protected:
     template <class T> FilePtr source(const std::string &name, const T &bytes)
     {
         writeFile(m_dir.file(name), bytes);
-        return FilePtr(fopen(m_dir.file(name).c_str(), "rb"));
+        return FilePtr(fopen(m_dir.file(name).c_str(), "rb"), &fclose);
     }
     // Writes into the device file and records each call (offset, length);
     // call number `failAt` returns a short count.

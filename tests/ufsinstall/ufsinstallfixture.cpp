@@ -1,7 +1,5 @@
 #include "ufsinstallfixture.h"
 
-#include "board/boardhardwareinfo.h"
-
 using namespace testsupport;
 
 void UfsBoardTest::SetUp()
@@ -14,18 +12,6 @@ void UfsBoardTest::SetUp()
             makeSparseFile(bootUnit(), kBootUnitBytes);
     };
     initBoardType();
-}
-
-BoardHardwareInfo *UfsBoardTest::ufsBoard() const
-{
-    return boardRow(kRK3576UFSBoardKey);
-}
-
-std::vector<uint8_t> UfsBoardTest::putLoader(const std::string &path, size_t size, uint32_t seed) const
-{
-    std::vector<uint8_t> bytes = patternBytes(size, seed);
-    writeFile(path, bytes);
-    return bytes;
 }
 
 int UfsBoardTest::configWrites() const

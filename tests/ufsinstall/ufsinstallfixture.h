@@ -4,6 +4,7 @@
 // 4 MiB file when it accepts a configuration write (the rescan's effect).
 #pragma once
 
+#include "board/boardhardwareinfo.h"
 #include "support/qt/simboard.h"
 #include "support/ufsdevicemodel.h"
 
@@ -12,8 +13,6 @@
 #include <cstdint>
 #include <string>
 #include <vector>
-
-class BoardHardwareInfo;
 
 class UfsBoardTest : public ::testing::Test
 {
@@ -28,9 +27,13 @@ protected:
     std::string root(const std::string &rel) const { return m_root.file(rel); }
     std::string bootUnit() const { return root("dev/sdb"); }
     static BoardHardwareInfo *boardRow(const char *boardKey) { return testsupport::SimBoard::row(boardKey); }
-    BoardHardwareInfo *ufsBoard() const;
+    static BoardHardwareInfo *ufsBoard() { return boardRow(kRK3576UFSBoardKey); }
     std::string imageSet(const std::string &name) const { return m_root.imageSet(name); }
-    std::vector<uint8_t> putLoader(const std::string &path, size_t size, uint32_t seed = 7) const;
+    static std::vector<uint8_t> putLoader(const std::string &path, size_t size, uint32_t seed = 7)
+    {
+        testsupport::writeFile(path, testsupport::patternBytes(size, seed));
+        return testsupport::patternBytes(size, seed);
+    }
     // Descriptor writes the device model accepted.
     int configWrites() const;
     std::string logText() const { return m_root.log(); }
