@@ -1,6 +1,5 @@
 // Partition labels and types through libblkid, and the ext4/btrfs magic
 // probes, on images made by the real tools and checked against blkid -p.
-#include "support/testsupport.h"
 #include "util/fsprobe.h"
 #include "util/util.h"
 #include "support/qt/simboard.h"
@@ -15,8 +14,6 @@
 using namespace testsupport;
 
 namespace {
-
-QString q(const std::string &s) { return QString::fromStdString(s); }
 
 // What blkid, independent of our code, reports for one field of a file or
 // an offset inside it.
@@ -40,7 +37,6 @@ TEST(PartitionInfo, DiskImageInSimulationRootAndOnALoopDevice)
 {
     REQUIRE_TOOLS("sfdisk", "mkfs.ext4", "mkfs.vfat", "mkfs.btrfs", "blkid");
     SimRoot d;
-    mkdir(d.file("dev").c_str(), 0755);
     const std::string img = d.file("dev/mmcblk2"), p1 = img + ".p1", p5 = img + ".p5";
     makeSparseFile(img, 40 << 20);
     ASSERT_EQ(run("printf 'start=2048, size=16384, type=c\\nstart=18432, type=5\\nstart=20480, type=83\\n' | "
@@ -92,7 +88,7 @@ TEST(PartitionInfo, DiskImageInSimulationRootAndOnALoopDevice)
 
     // The resolved path names the same device and gives the same keys.
     QMap<QString, QString> labels2, types2;
-    EXPECT_EQ(Util::getPartitionInfo(q(img), labels2, types2), 3);
+    EXPECT_EQ(Util::getPartitionInfo(qstr(img), labels2, types2), 3);
     EXPECT_EQ(labels2, labels);
 
     // A loop device with partition scan: the kernel's partition nodes, read
@@ -103,7 +99,7 @@ TEST(PartitionInfo, DiskImageInSimulationRootAndOnALoopDevice)
         ASSERT_TRUE(loop.ok()) << loop.error();
         // Reached below the simulation root through a link to the real node.
         ASSERT_EQ(symlink(loop.dev().c_str(), d.file(loop.dev().substr(1)).c_str()), 0);
-        const QString dev = q(loop.dev()), lp1 = dev + "p1", lp5 = dev + "p5";
+        const QString dev = qstr(loop.dev()), lp1 = dev + "p1", lp5 = dev + "p5";
         QMap<QString, QString> loopLabels, loopTypes;
         ASSERT_EQ(Util::getPartitionInfo(dev, loopLabels, loopTypes), 3);
         EXPECT_EQ(loopLabels.keys(), QStringList({lp1, dev + "p2", lp5}));

@@ -1,16 +1,11 @@
 // The command runner with real /bin/sh commands: collect, line and event
 // modes, exit codes, failures to start, cleanResult.
-#include "support/testsupport.h"
 #include "util/runcmdthread.h"
 #include "support/qt/simboard.h"
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QObject>
 #include <QThread>
-#include <QTimer>
 
 #include <memory>
 
@@ -39,18 +34,6 @@ protected:
     }
 };
 
-// Starts the thread and spins the event loop until its finished() arrives,
-// as the screens' finished slots do.
-void runToEnd(RunCmdThread &t)
-{
-    QEventLoop loop;
-    QObject::connect(&t, &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
-    t.start();
-    loop.exec();
-    t.wait();
-    QCoreApplication::sendPostedEvents();
-}
-
 RunCmdThread *shell(const QString &command, bool lineMode = false, QEvent::Type type = QEvent::Type(0),
                     QObject *receiver = nullptr)
 {
@@ -72,7 +55,7 @@ TEST(RunCmdThread, CollectModeKeepsTextsAndExitCode)
     std::unique_ptr<RunCmdThread> t(shell("echo out1; echo err1 >&2; printf 'out2'; exit 3"));
     EXPECT_EQ(t->exitCode(), -1);
     EXPECT_EQ(t->processId(), -1);
-    runToEnd(*t);
+    runThreadToEnd(*t);
     EXPECT_EQ(t->standardOutput(), "out1\nout2");
     EXPECT_EQ(t->standardError(), "err1\n");
     EXPECT_EQ(t->exitCode(), 3);
@@ -87,7 +70,7 @@ TEST(RunCmdThread, CollectModeKeepsTextsAndExitCode)
     // Far more than a pipe holds, on both streams at once.
     std::unique_ptr<RunCmdThread> large(shell("head -c 3000000 /dev/zero | tr '\\0' x; "
                                               "head -c 500000 /dev/zero | tr '\\0' y >&2"));
-    runToEnd(*large);
+    runThreadToEnd(*large);
     EXPECT_EQ(large->exitCode(), 0);
     EXPECT_EQ(large->standardOutput().count('x'), 3000000);
     EXPECT_EQ(large->standardError().size(), 500000);
@@ -97,7 +80,7 @@ TEST(RunCmdThread, EventModePostsEveryLineInOrderToTheReceiverThread)
 {
     Receiver r;
     std::unique_ptr<RunCmdThread> t(shell("printf 'a\\nb\\n'; printf 'e\\n' >&2; exit 4", false, kType, &r));
-    runToEnd(*t);
+    runThreadToEnd(*t);
     ASSERT_FALSE(r.events.isEmpty());
     // One burst on standard output: a, b and the empty part after the last
     // line end; standard error follows.
@@ -113,7 +96,7 @@ TEST(RunCmdThread, EventModePostsEveryLineInOrderToTheReceiverThread)
     Receiver many, e;
     std::unique_ptr<RunCmdThread> loop(shell("i=1; while [ $i -le 200 ]; do echo line$i; i=$((i+1)); done",
                                              false, kType, &many));
-    runToEnd(*loop);
+    runThreadToEnd(*loop);
     QStringList got = flatten(many.events);
     got.removeAll(QString());
     ASSERT_EQ(got.size(), 200);
@@ -122,12 +105,12 @@ TEST(RunCmdThread, EventModePostsEveryLineInOrderToTheReceiverThread)
 
     // Standard error alone, in event and in line mode.
     std::unique_ptr<RunCmdThread> errOnly(shell("echo only-error >&2; exit 1", false, kType, &e));
-    runToEnd(*errOnly);
+    runThreadToEnd(*errOnly);
     EXPECT_EQ(flatten(e.events), QStringList({"only-error", ""}));
     EXPECT_EQ(errOnly->exitCode(), 1);
 
     std::unique_ptr<RunCmdThread> lines(shell("echo e1 >&2; echo e2 >&2", true));
-    runToEnd(*lines);
+    runThreadToEnd(*lines);
     EXPECT_EQ(lines->lines().join("|"), "e1|e2|");
 }
 
@@ -135,7 +118,7 @@ TEST(RunCmdThread, LineModeDecodesSplitUtf8AndFailuresNeverReadAsSuccess)
 {
     // The three bytes of one character arrive in two writes.
     std::unique_ptr<RunCmdThread> t(shell("printf 'x\\n\\344'; sleep 0.2; printf '\\270\\255\\n'", true));
-    runToEnd(*t);
+    runThreadToEnd(*t);
     EXPECT_EQ(t->exitCode(), 0);
     EXPECT_EQ(t->lines().join(""), QString::fromUtf8("x中"));
     EXPECT_EQ(t->standardOutput(), "");
@@ -146,17 +129,17 @@ TEST(RunCmdThread, LineModeDecodesSplitUtf8AndFailuresNeverReadAsSuccess)
     Receiver r;
     std::unique_ptr<RunCmdThread> missing(
         new RunCmdThread("/nonexistent/program", {"-c", "true"}, false, kType, &r));
-    runToEnd(*missing);
+    runThreadToEnd(*missing);
     EXPECT_EQ(missing->exitCode(), RunCmdThread::StartFailedExitCode);
     EXPECT_TRUE(r.events.isEmpty());
 
     std::unique_ptr<RunCmdThread> killed(shell("kill -9 $$"));
-    runToEnd(*killed);
+    runThreadToEnd(*killed);
     EXPECT_EQ(killed->exitCode(), RunCmdThread::CrashExitCode);
 
     // A command that reads its input sees end of file instead of waiting
     // for ever.
     std::unique_ptr<RunCmdThread> reader(shell("cat; read x; echo \"read=$?\""));
-    runToEnd(*reader);
+    runThreadToEnd(*reader);
     EXPECT_EQ(reader->standardOutput(), "read=1\n");
 }

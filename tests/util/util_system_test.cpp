@@ -18,8 +18,6 @@ using namespace testsupport;
 
 namespace {
 
-QString q(const std::string &s) { return QString::fromStdString(s); }
-
 const char kMounts[] =
     "sysfs /sys sysfs rw,nosuid,nodev,noexec,relatime 0 0\n"
     "/dev/mmcblk0p1 /mnt/sdcard vfat rw,relatime,fmask=0022,dmask=0022,codepage=437,iocharset=utf8,shortname=mixed,errors=remount-ro 0 0\n"
@@ -48,22 +46,20 @@ struct MountedBoard
     {
         dir.put("proc/mounts", kMounts);
         dir.put("proc/partitions", kPartitions);
-        const std::string usb = "sys/devices/platform/fc880000.usb/usb2/2-1";
-        const std::string blk = usb + "/2-1:1.0/host0/target0:0:0/0:0:0:0/block/sda";
-        const std::string mmc = "sys/devices/platform/fe2e0000.mmc/mmc_host/mmc2/mmc2:0001/block/mmcblk2";
-        run("mkdir -p " + shq(dir.file(blk)) + " " + shq(dir.file(mmc)) + " "
-            + shq(dir.file("sys/class/block")) + " " + shq(dir.file("dev")));
-        writeFile(dir.file(usb + "/product"), "USB3.0 Card Reader\n");
-        writeFile(dir.file(usb + "/idProduct"), "0749\n");
-        writeFile(dir.file(usb + "/idVendor"), "05e3\n");
+        const std::string usb = "devices/platform/fc880000.usb/usb2/2-1";
+        dir.put("sys/" + usb + "/product", "USB3.0 Card Reader\n");
+        dir.put("sys/" + usb + "/idProduct", "0749\n");
+        dir.put("sys/" + usb + "/idVendor", "05e3\n");
         // The root hub above has a product too; the nearest one must win.
-        writeFile(dir.file("sys/devices/platform/fc880000.usb/usb2/product"), "xHCI Host Controller\n");
-        run("ln -s ../../devices/platform/fc880000.usb/usb2/2-1/2-1:1.0/host0/target0:0:0/0:0:0:0/block/sda "
-            + shq(dir.file("sys/class/block/sda")));
-        run("ln -s ../../devices/platform/fe2e0000.mmc/mmc_host/mmc2/mmc2:0001/block/mmcblk2 "
-            + shq(dir.file("sys/class/block/mmcblk2")));
-        writeFile(dir.file("dev/sda"), "");
-        writeFile(dir.file("dev/mmcblk2"), "");
+        dir.put("sys/devices/platform/fc880000.usb/usb2/product", "xHCI Host Controller\n");
+        const std::string sda = usb + "/2-1:1.0/host0/target0:0:0/0:0:0:0/block/sda";
+        const std::string mmc = "devices/platform/fe2e0000.mmc/mmc_host/mmc2/mmc2:0001/block/mmcblk2";
+        dir.mkdir("sys/" + sda);
+        dir.mkdir("sys/" + mmc);
+        dir.link("sys/class/block/sda", "../../" + sda);
+        dir.link("sys/class/block/mmcblk2", "../../" + mmc);
+        dir.put("dev/sda", "");
+        dir.put("dev/mmcblk2", "");
     }
 };
 
@@ -75,7 +71,7 @@ TEST(UtilMounts, MountAndPartitionTablesOfTheSimulatedBoard)
     EXPECT_EQ(Util::isMountPoint("/mnt/sdcard"), 1);
     EXPECT_EQ(Util::isMountPoint("/dev/sda1"), 1);
     // The caller may pass the path already resolved below the root.
-    EXPECT_EQ(Util::isMountPoint(q(b.dir.file("mnt/udisk"))), 1);
+    EXPECT_EQ(Util::isMountPoint(qstr(b.dir.file("mnt/udisk"))), 1);
     EXPECT_EQ(Util::isMountPoint("/mnt/with space"), 1);   // octal escapes decoded
     EXPECT_EQ(Util::isMountPoint("/mnt"), 0);
     EXPECT_EQ(Util::isMountPoint("/mnt/sdcard/"), 0);
@@ -100,7 +96,7 @@ TEST(UtilMounts, MountAndPartitionTablesOfTheSimulatedBoard)
     EXPECT_EQ(small[12], 'Z');
 
     EXPECT_EQ(Util::getMountPointStatus("/mnt/none", type, sizeof type, opts, sizeof opts, &freq, &passno), 0);
-    QFile::remove(q(b.dir.file("proc/mounts")));
+    QFile::remove(qstr(b.dir.file("proc/mounts")));
     EXPECT_EQ(Util::isMountPoint("/mnt/sdcard"), -1);
     EXPECT_EQ(Util::getMountPointStatus("/mnt/sdcard", type, sizeof type, opts, sizeof opts, &freq, &passno), -1);
 
@@ -115,7 +111,7 @@ TEST(UtilMounts, MountAndPartitionTablesOfTheSimulatedBoard)
     EXPECT_FALSE(Util::isDeviceInPartitions("mmcblk"));
     EXPECT_FALSE(Util::isDeviceInPartitions(""));
 
-    QFile::remove(q(b.dir.file("proc/partitions")));
+    QFile::remove(qstr(b.dir.file("proc/partitions")));
     EXPECT_EQ(Util::getLastPartitionName("mmcblk2"), "");
     EXPECT_FALSE(Util::isDeviceInPartitions("sda"));
 
@@ -147,9 +143,9 @@ TEST(UtilBoard, LedsBoardIdMacAddressUsbProductAndMemory)
     EXPECT_EQ(readFile(leds + "/lan_led/trigger"), "default-on");
 
     // Nothing was created: no delay files, no LEDs this board lacks.
-    EXPECT_FALSE(QFile::exists(q(leds + "/status_led/delay_off")));
-    EXPECT_FALSE(QFile::exists(q(leds + "/led2/delay_on")));
-    QStringList present = QDir(q(leds)).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    EXPECT_FALSE(QFile::exists(qstr(leds + "/status_led/delay_off")));
+    EXPECT_FALSE(QFile::exists(qstr(leds + "/led2/delay_on")));
+    QStringList present = QDir(qstr(leds)).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     present.sort();
     EXPECT_EQ(present, QStringList({"lan_led", "led2", "status_led"}));
 

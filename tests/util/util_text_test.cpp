@@ -1,23 +1,23 @@
 // Size and duration texts, text helpers, small file operations, $PATH look-up,
-// kernel release numbers, card readers, shell quoting.
-#include "support/testsupport.h"
+// kernel release numbers, card readers, shell quoting; the simulation root's
+// path mapping and the log file.
+#include "support/qt/simboard.h"
+#include "util/log2file.h"
+#include "util/paths.h"
 #include "util/shellquote.h"
 #include "util/util.h"
-#include "support/qt/simboard.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
 
+#include <sstream>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace testsupport;
-
-namespace {
-QString q(const std::string &s) { return QString::fromStdString(s); }
-}
 
 TEST(UtilText, SizesDurationsHexListsAndCardReaders)
 {
@@ -74,12 +74,12 @@ TEST(UtilText, SizesDurationsHexListsAndCardReaders)
 TEST(UtilFile, ReadWriteNeverCreatesAndListsByExtension)
 {
     TempDir d;
-    const QString f = q(d.file("attr"));
+    const QString f = qstr(d.file("attr"));
     // writeFile on a missing file, or in a missing directory, creates nothing.
     EXPECT_FALSE(Util::writeFile(f, "x"));
     EXPECT_FALSE(QFile::exists(f));
-    EXPECT_FALSE(Util::writeFile(q(d.file("nodir/attr")), "x"));
-    EXPECT_FALSE(QDir(q(d.file("nodir"))).exists());
+    EXPECT_FALSE(Util::writeFile(qstr(d.file("nodir/attr")), "x"));
+    EXPECT_FALSE(QDir(qstr(d.file("nodir"))).exists());
 
     writeFile(d.file("attr"), "a much longer old value\n");
     EXPECT_TRUE(Util::writeFile(f, "timer"));
@@ -88,22 +88,22 @@ TEST(UtilFile, ReadWriteNeverCreatesAndListsByExtension)
     EXPECT_FALSE(Util::searchStringInFile(f, "xyz"));
 
     writeBytes(d.file("bin"), 0, {0x00, 0xAB, 0x7f, 0xff, 0x10});
-    EXPECT_EQ(Util::readFileAsHex(q(d.file("bin")), 4), "00ab7fff");
-    EXPECT_EQ(Util::readFileAsHex(q(d.file("missing")), 4), "");
+    EXPECT_EQ(Util::readFileAsHex(qstr(d.file("bin")), 4), "00ab7fff");
+    EXPECT_EQ(Util::readFileAsHex(qstr(d.file("missing")), 4), "");
 
     writeFile(d.file("one.img"), "");
     writeFile(d.file("three.txt"), "");
     mkdir(d.file("dir.img").c_str(), 0755);
-    EXPECT_EQ(Util::getAllFileInPath(q(d.path()), "img"), QStringList({"one.img"}));
+    EXPECT_EQ(Util::getAllFileInPath(qstr(d.path()), "img"), QStringList({"one.img"}));
 
-    EXPECT_TRUE(Util::writeResourceToFile(q(d.file("bin")), q(d.file("copy"))));
+    EXPECT_TRUE(Util::writeResourceToFile(qstr(d.file("bin")), qstr(d.file("copy"))));
     EXPECT_EQ(readFile(d.file("copy")), readFile(d.file("bin")));
-    EXPECT_FALSE(Util::writeResourceToFile(":/no/such/resource", q(d.file("copy2"))));
-    EXPECT_FALSE(QFile::exists(q(d.file("copy2"))));
+    EXPECT_FALSE(Util::writeResourceToFile(":/no/such/resource", qstr(d.file("copy2"))));
+    EXPECT_FALSE(QFile::exists(qstr(d.file("copy2"))));
 
     run("mkdir -p " + shq(d.file("tree/a/b")) + " && touch " + shq(d.file("tree/a/b/f")));
-    EXPECT_TRUE(Util::removeDir(q(d.file("tree"))));
-    EXPECT_FALSE(QDir(q(d.file("tree"))).exists());
+    EXPECT_TRUE(Util::removeDir(qstr(d.file("tree"))));
+    EXPECT_FALSE(QDir(qstr(d.file("tree"))).exists());
 }
 
 TEST(UtilCommand, HasCommandFoundFollowsPathAndKernelVersionNumbers)
@@ -176,4 +176,59 @@ TEST(ShellQuote, HostileNamesReachTheCommandUnchanged)
     // Empty stays an argument; NUL is dropped.
     EXPECT_EQ(shellQuote(QString()), QStringLiteral("''"));
     EXPECT_EQ(shellQuote(QString::fromUtf8("a\0b", 3)), QStringLiteral("'ab'"));
+}
+
+TEST(SimRoot, PathsMapBelowRootOnlyWhenSetAndKernelRelease)
+{
+    SimRoot g;
+    g.unsetEnv("IMGSMITH_ROOT");
+    imgsmith::resetSimRootCache();
+    EXPECT_EQ(imgsmith::sysPath("/proc/cpuinfo"), "/proc/cpuinfo");
+
+    g.setEnv("IMGSMITH_ROOT", "/sim/board/");
+    EXPECT_EQ(imgsmith::simRoot(), "/sim/board");
+    EXPECT_EQ(imgsmith::sysPath("/proc/cpuinfo"), "/sim/board/proc/cpuinfo");
+    // Resolving twice must not nest the root.
+    EXPECT_EQ(imgsmith::sysPath("/sim/board/dev/mmcblk2"), "/sim/board/dev/mmcblk2");
+    // A sibling that merely shares the prefix is a different path.
+    EXPECT_EQ(imgsmith::sysPath("/sim/boardX/a"), "/sim/board/sim/boardX/a");
+    EXPECT_EQ(imgsmith::sysPath("relative/x"), "relative/x");
+    EXPECT_EQ(imgsmith::unSysPath("/sim/board/mnt/sdcard/x"), "/mnt/sdcard/x");
+    EXPECT_EQ(imgsmith::unSysPath("/elsewhere"), "/elsewhere");
+
+    // The kernel release from the root, else from uname.
+    SimRoot d;
+    EXPECT_FALSE(imgsmith::kernelRelease().empty());
+    d.put("proc/sys/kernel/osrelease", "4.4.179-custom\n");
+    EXPECT_EQ(imgsmith::kernelRelease(), "4.4.179-custom");
+}
+
+TEST(Log2File, ConcurrentRecordsStayWholeAndUnopenableFileIsIgnored)
+{
+    SimRoot d;
+    const int threads = 4, records = 500;
+    std::vector<std::thread> pool;
+    for (int t = 0; t < threads; ++t) {
+        pool.emplace_back([t] {
+            for (int i = 0; i < records; ++i)
+                log2file("thread %d record %04d %s\n", t, i, std::string(200, char('a' + t)).c_str());
+        });
+    }
+    for (auto &th : pool)
+        th.join();
+    std::istringstream in(readFile(d.file("tmp/imgsmith-gui.log")));
+    std::string line;
+    int count = 0;
+    while (std::getline(in, line)) {
+        ++count;
+        ASSERT_EQ(line.size(), std::string("thread 0 record 0000 ").size() + 200) << line;
+        const char c = line[line.size() - 1];
+        EXPECT_EQ(line.find_first_not_of(c, line.size() - 200), std::string::npos) << line;
+    }
+    EXPECT_EQ(count, threads * records);
+
+    // A file that cannot be opened drops the record, creating nothing.
+    d.setEnv("IMGSMITH_ROOT", d.path() + "/no-such-dir");
+    log2file("dropped %d\n", 1);
+    EXPECT_NE(access((d.path() + "/no-such-dir").c_str(), F_OK), 0);
 }

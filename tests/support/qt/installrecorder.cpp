@@ -89,15 +89,12 @@ bool EventRecorder::event(QEvent *e)
         return QObject::event(e);
     }
     events.append(r);
-    if (onEvent)
-        onEvent(r);
     return true;
 }
 
-EventLog runInstall(SDUpdateThread &job, const std::function<void(const RecordedEvent &)> &onEvent)
+EventLog runInstall(SDUpdateThread &job)
 {
     EventRecorder recorder;
-    recorder.onEvent = onEvent;
     job.setEventReceiver(&recorder);
     runThreadToEnd(job, [&] { job.start(); }, &recorder);
     setInstallEventReceiver(nullptr);

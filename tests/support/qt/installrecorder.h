@@ -7,8 +7,6 @@
 #include <QObject>
 #include <QString>
 
-#include <functional>
-
 class QEvent;
 class SDUpdateThread;
 
@@ -53,15 +51,11 @@ struct EventLog
 
 class EventRecorder : public QObject, public EventLog
 {
-public:
-    // Called on the GUI thread for every recorded event.
-    std::function<void(const RecordedEvent &)> onEvent;
-
 protected:
     bool event(QEvent *e) override;
 };
 
 // Runs `job` to its end in an event loop and returns what it posted.
-EventLog runInstall(SDUpdateThread &job, const std::function<void(const RecordedEvent &)> &onEvent = nullptr);
+EventLog runInstall(SDUpdateThread &job);
 
 } // namespace testsupport

@@ -94,7 +94,10 @@ void runThreadToEnd(QThread &job, const std::function<void()> &start, QObject *r
 {
     QEventLoop loop;
     QObject::connect(&job, &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
-    start();
+    if (start)
+        start();
+    else
+        job.start();
     loop.exec();
     job.wait();
     QCoreApplication::sendPostedEvents(receiver);

@@ -52,9 +52,15 @@ public:
     void clear();
 };
 
-// Starts `job` through `start`, runs an event loop until the thread has
-// finished (the way the main controller lives), then delivers what it posted
-// to `receiver`.
-void runThreadToEnd(QThread &job, const std::function<void()> &start, QObject *receiver);
+// Starts `job` through `start` (QThread::start when none), runs an event
+// loop until the thread has finished (the way the main controller lives),
+// then delivers what it posted to `receiver` (to every object when none).
+void runThreadToEnd(QThread &job, const std::function<void()> &start = nullptr, QObject *receiver = nullptr);
+
+// A std::string (UTF-8) as a QString.
+inline QString qstr(const std::string &s)
+{
+    return QString::fromStdString(s);
+}
 
 } // namespace testsupport
