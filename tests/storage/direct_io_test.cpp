@@ -126,11 +126,7 @@ protected:
         std::vector<Target> t;
         t.push_back({"disk file", makeTarget("disk.img", DISK), file("disk.img")});
         t.push_back({"disk file refusing direct transfers", t.back().path, t.back().contents, true});
-        const char *oldTmp = getenv("TMPDIR");
-        const std::string keep = oldTmp ? oldTmp : "";
-        setenv("TMPDIR", "/dev/shm", 1);
-        m_shm.reset(new TempDir);
-        oldTmp ? setenv("TMPDIR", keep.c_str(), 1) : unsetenv("TMPDIR");
+        m_shm.reset(new TempDir("/dev/shm"));
         // Reached through a link below the simulation root (which /dev/shm
         // is not).
         makeSparseFile(m_shm->file("t.img"), DISK);
@@ -304,7 +300,7 @@ TEST_F(DirectIoTest, WriteErrorAndCancelOnABlockDeviceReleaseIt)
                     cancel = true;
             },
             [&](const std::string &, const std::string &, int64_t done, int64_t, double) {
-                m_speed.push_back({"", "", done, 0, 0});
+                m_speed.push_back({done, 0, 0});
             });
         ASSERT_GE(mmc_open(loop.path.c_str()), 0);
         EXPECT_EQ(write_raw(loop.path.c_str(), 0, 0, openRead(c.image), fileSize(c.image), "r", "p", 1, 1),

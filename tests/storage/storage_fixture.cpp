@@ -13,8 +13,8 @@ void StorageTest::SetUp()
         [this](bool erasing, const std::string &img, const std::string &pt, int pct, int count, int index) {
             m_progress.push_back({erasing, img, pt, pct, count, index});
         },
-        [this](const std::string &img, const std::string &pt, int64_t done, int64_t total, double ms) {
-            m_speed.push_back({img, pt, done, total, ms});
+        [this](const std::string &, const std::string &, int64_t done, int64_t total, double ms) {
+            m_speed.push_back({done, total, ms});
         });
 }
 

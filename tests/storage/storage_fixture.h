@@ -22,7 +22,6 @@ struct ProgressCall
 
 struct SpeedCall
 {
-    std::string image, partition;
     int64_t done, total;
     double ms;
 };

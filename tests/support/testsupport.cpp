@@ -13,10 +13,10 @@
 
 namespace testsupport {
 
-TempDir::TempDir()
+TempDir::TempDir(const std::string &base)
 {
-    const char *base = std::getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/imgsmith-test-XXXXXX";
+    const char *env = std::getenv("TMPDIR");
+    std::string tmpl = (!base.empty() ? base : std::string(env && *env ? env : "/tmp")) + "/imgsmith-test-XXXXXX";
     std::vector<char> buf(tmpl.begin(), tmpl.end());
     buf.push_back('\0');
     if (!mkdtemp(buf.data()))

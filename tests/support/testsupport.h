@@ -10,12 +10,12 @@
 
 namespace testsupport {
 
-// A fresh directory under $TMPDIR (or /tmp), removed with its contents when
-// the object goes out of scope.
+// A fresh directory under `base` (default $TMPDIR, else /tmp), removed with
+// its contents when the object goes out of scope.
 class TempDir
 {
 public:
-    TempDir();
+    explicit TempDir(const std::string &base = std::string());
     ~TempDir();
     TempDir(const TempDir &) = delete;
     TempDir &operator=(const TempDir &) = delete;
