@@ -70,8 +70,8 @@ int64_t fileSize(const std::string &path);
 // `sfdisk --json` of a device or image with all white space removed, so
 // entries read as "start":2048,"size":32768.
 std::string sfdiskJson(const std::string &device);
-// sha256sum of a file (the hex digest), or of `n` bytes of it from `offset`.
-std::string sha256(const std::string &path, int64_t offset = 0, int64_t n = -1);
+// sha256sum of a file (the hex digest).
+std::string sha256(const std::string &path);
 // An ext4 image of `mib` MiB labelled `label` holding `files` (mkfs.ext4 -d).
 CmdResult mkfsExt4(const std::string &image, int mib, const std::string &label,
                    const std::vector<std::pair<std::string, std::string>> &files);

@@ -34,10 +34,13 @@ protected:
     }
 };
 
-RunCmdThread *shell(const QString &command, bool lineMode = false, QEvent::Type type = QEvent::Type(0),
-                    QObject *receiver = nullptr)
+// `command` run by `program` -c to its end.
+std::unique_ptr<RunCmdThread> ran(const QString &command, bool lineMode = false, QEvent::Type type = QEvent::Type(0),
+                                  QObject *receiver = nullptr, const QString &program = "/bin/sh")
 {
-    return new RunCmdThread("/bin/sh", {"-c", command}, lineMode, type, receiver);
+    std::unique_ptr<RunCmdThread> t(new RunCmdThread(program, {"-c", command}, lineMode, type, receiver));
+    runThreadToEnd(*t);
+    return t;
 }
 
 QStringList flatten(const QList<QStringList> &events)
@@ -52,25 +55,24 @@ QStringList flatten(const QList<QStringList> &events)
 
 TEST(RunCmdThread, CollectModeKeepsTextsAndExitCode)
 {
-    std::unique_ptr<RunCmdThread> t(shell("echo out1; echo err1 >&2; printf 'out2'; exit 3"));
-    EXPECT_EQ(t->exitCode(), -1);
-    EXPECT_EQ(t->processId(), -1);
-    runThreadToEnd(*t);
-    EXPECT_EQ(t->standardOutput(), "out1\nout2");
-    EXPECT_EQ(t->standardError(), "err1\n");
-    EXPECT_EQ(t->exitCode(), 3);
-    EXPECT_GT(t->processId(), 0);
-    EXPECT_TRUE(t->lines().isEmpty());
+    RunCmdThread t("/bin/sh", {"-c", "echo out1; echo err1 >&2; printf 'out2'; exit 3"});
+    EXPECT_EQ(t.exitCode(), -1);
+    EXPECT_EQ(t.processId(), -1);
+    runThreadToEnd(t);
+    EXPECT_EQ(t.standardOutput(), "out1\nout2");
+    EXPECT_EQ(t.standardError(), "err1\n");
+    EXPECT_EQ(t.exitCode(), 3);
+    EXPECT_GT(t.processId(), 0);
+    EXPECT_TRUE(t.lines().isEmpty());
 
-    t->cleanResult();
-    EXPECT_EQ(t->exitCode(), -1);
-    EXPECT_EQ(t->standardOutput(), "");
-    EXPECT_EQ(t->standardError(), "");
+    t.cleanResult();
+    EXPECT_EQ(t.exitCode(), -1);
+    EXPECT_EQ(t.standardOutput(), "");
+    EXPECT_EQ(t.standardError(), "");
 
     // Far more than a pipe holds, on both streams at once.
-    std::unique_ptr<RunCmdThread> large(shell("head -c 3000000 /dev/zero | tr '\\0' x; "
-                                              "head -c 500000 /dev/zero | tr '\\0' y >&2"));
-    runThreadToEnd(*large);
+    const auto large = ran("head -c 3000000 /dev/zero | tr '\\0' x; "
+                           "head -c 500000 /dev/zero | tr '\\0' y >&2");
     EXPECT_EQ(large->exitCode(), 0);
     EXPECT_EQ(large->standardOutput().count('x'), 3000000);
     EXPECT_EQ(large->standardError().size(), 500000);
@@ -79,8 +81,7 @@ TEST(RunCmdThread, CollectModeKeepsTextsAndExitCode)
 TEST(RunCmdThread, EventModePostsEveryLineInOrderToTheReceiverThread)
 {
     Receiver r;
-    std::unique_ptr<RunCmdThread> t(shell("printf 'a\\nb\\n'; printf 'e\\n' >&2; exit 4", false, kType, &r));
-    runThreadToEnd(*t);
+    const auto t = ran("printf 'a\\nb\\n'; printf 'e\\n' >&2; exit 4", false, kType, &r);
     ASSERT_FALSE(r.events.isEmpty());
     // One burst on standard output: a, b and the empty part after the last
     // line end; standard error follows.
@@ -94,9 +95,8 @@ TEST(RunCmdThread, EventModePostsEveryLineInOrderToTheReceiverThread)
 
     // No line is lost or reordered.
     Receiver many, e;
-    std::unique_ptr<RunCmdThread> loop(shell("i=1; while [ $i -le 200 ]; do echo line$i; i=$((i+1)); done",
-                                             false, kType, &many));
-    runThreadToEnd(*loop);
+    const auto loop = ran("i=1; while [ $i -le 200 ]; do echo line$i; i=$((i+1)); done",
+                          false, kType, &many);
     QStringList got = flatten(many.events);
     got.removeAll(QString());
     ASSERT_EQ(got.size(), 200);
@@ -104,21 +104,18 @@ TEST(RunCmdThread, EventModePostsEveryLineInOrderToTheReceiverThread)
         EXPECT_EQ(got[i], QString("line%1").arg(i + 1));
 
     // Standard error alone, in event and in line mode.
-    std::unique_ptr<RunCmdThread> errOnly(shell("echo only-error >&2; exit 1", false, kType, &e));
-    runThreadToEnd(*errOnly);
+    const auto errOnly = ran("echo only-error >&2; exit 1", false, kType, &e);
     EXPECT_EQ(flatten(e.events), QStringList({"only-error", ""}));
     EXPECT_EQ(errOnly->exitCode(), 1);
 
-    std::unique_ptr<RunCmdThread> lines(shell("echo e1 >&2; echo e2 >&2", true));
-    runThreadToEnd(*lines);
+    const auto lines = ran("echo e1 >&2; echo e2 >&2", true);
     EXPECT_EQ(lines->lines().join("|"), "e1|e2|");
 }
 
 TEST(RunCmdThread, LineModeDecodesSplitUtf8AndFailuresNeverReadAsSuccess)
 {
     // The three bytes of one character arrive in two writes.
-    std::unique_ptr<RunCmdThread> t(shell("printf 'x\\n\\344'; sleep 0.2; printf '\\270\\255\\n'", true));
-    runThreadToEnd(*t);
+    const auto t = ran("printf 'x\\n\\344'; sleep 0.2; printf '\\270\\255\\n'", true);
     EXPECT_EQ(t->exitCode(), 0);
     EXPECT_EQ(t->lines().join(""), QString::fromUtf8("x中"));
     EXPECT_EQ(t->standardOutput(), "");
@@ -127,19 +124,15 @@ TEST(RunCmdThread, LineModeDecodesSplitUtf8AndFailuresNeverReadAsSuccess)
 
     // Failures never read as success.
     Receiver r;
-    std::unique_ptr<RunCmdThread> missing(
-        new RunCmdThread("/nonexistent/program", {"-c", "true"}, false, kType, &r));
-    runThreadToEnd(*missing);
+    const auto missing = ran("true", false, kType, &r, "/nonexistent/program");
     EXPECT_EQ(missing->exitCode(), RunCmdThread::StartFailedExitCode);
     EXPECT_TRUE(r.events.isEmpty());
 
-    std::unique_ptr<RunCmdThread> killed(shell("kill -9 $$"));
-    runThreadToEnd(*killed);
+    const auto killed = ran("kill -9 $$");
     EXPECT_EQ(killed->exitCode(), RunCmdThread::CrashExitCode);
 
     // A command that reads its input sees end of file instead of waiting
     // for ever.
-    std::unique_ptr<RunCmdThread> reader(shell("cat; read x; echo \"read=$?\""));
-    runThreadToEnd(*reader);
+    const auto reader = ran("cat; read x; echo \"read=$?\"");
     EXPECT_EQ(reader->standardOutput(), "read=1\n");
 }
