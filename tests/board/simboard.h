@@ -13,5 +13,4 @@ public:
     // `subdir`: a directory inside the temporary one as the root, to put
     // awkward text into the root path itself.
     explicit SimBoard(const std::string &subdir = std::string()) : testsupport::SimBoard(subdir) { initBoardType(); }
-    const std::string &root() const { return path(); }
 };

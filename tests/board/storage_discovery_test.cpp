@@ -67,7 +67,7 @@ TEST(StorageDiscovery, DrivesAreToldApartByTheirSysfsPath)
               "/sys/devices/platform/fd000000.usb/usb1/1-1/host9/block/sdz");
 
     // With sda unplugged the first ".usb" drive is sdz; sdb never qualifies.
-    std::remove((sim.root() + "/sys/class/block/sda").c_str());
+    std::remove(sim.file("sys/class/block/sda").c_str());
     EXPECT_EQ(b->getUdiskDevName(), "sdz");
 }
 
@@ -195,7 +195,7 @@ TEST(StorageDiscovery, CardAndEmmcNamesIdsAndModels)
     };
     for (const Case &c : cases) {
         BoardHardwareInfo::resetEMMCModelCacheForTest();
-        std::remove((sim.root() + "/" + nameFile).c_str());
+        std::remove(sim.file(nameFile).c_str());
         if (c.cidName)
             sim.put(nameFile, c.cidName);
         DebugCapture cap;

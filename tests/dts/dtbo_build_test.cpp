@@ -110,6 +110,13 @@ const std::string kMerged0 = "cgroup_enable=memory cgroup_memory=1 consoleblank=
 const std::string kMerged1 = "cgroup_enable=memory cgroup_memory=1 consoleblank=0 data=/dev/nvme0n1p2 "
                              "root=/dev/nvme0n1p1 rootfstype=ext4 rw bootdev=mmc0";
 
+QString qs(const std::string &s)
+{
+    return QString::fromStdString(s);
+}
+
+const std::string kCgroup = " cgroup_enable=cpuset cgroup_memory=1 cgroup_enable=memory";
+
 } // namespace
 
 // Every variant of every SoC, its overlays compiled by the real dtc and read
@@ -266,16 +273,6 @@ TEST_F(DtboBuild, FailingScriptAndMissingOutput)
 // Overlay sources: argument strings against hand-written expectations,
 // regeneration, and user text compiled by the real dtc and read back with
 // fdtget.
-namespace {
-
-QString qs(const std::string &s)
-{
-    return QString::fromStdString(s);
-}
-
-const std::string kCgroup = " cgroup_enable=cpuset cgroup_memory=1 cgroup_enable=memory";
-
-} // namespace
 
 TEST(DtboArgs, ShortAndMergedForms)
 {

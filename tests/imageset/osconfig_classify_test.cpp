@@ -4,7 +4,6 @@
 #include "imagesettest.h"
 
 #include "imageset/osconfig.h"
-#include "util/paths.h"
 #include "util/qpaths.h"
 
 using namespace testsupport;

@@ -71,11 +71,6 @@ protected:
     // script: every case uses one named like shell code.
     std::string m_set = "rk split; $(touch pwned) 'q\"";
 
-    void setBootArgs(const std::string &args)
-    {
-        writeFile(setDir(m_set) + "/info.conf", "title=Split\nbootargs-ext=" + args + "\n");
-    }
-
     // bootargs_ext of every overlay of a DT table image, in table order: the
     // mkdtimg stand-in checks the table and writes the overlays out, fdtget
     // reads them.
@@ -166,7 +161,7 @@ TEST_F(SplitInstall, EveryDeviceChoice)
         for (const char *dev : {"mmcblk2", "nvme0n1", "sda", "sdb"})
             makeSparseFile(root("dev/") + dev, 64 * MiB);
         if (r.bootArgs)
-            setBootArgs(r.bootArgs);
+            writeFile(setDir(m_set) + "/info.conf", std::string("title=Split\nbootargs-ext=") + r.bootArgs + "\n");
         OSConfig c = scanSet(m_set);
         if (r.btrfs)
             c.rootfsFsTypes = QStringList{"BTRFS"};

@@ -17,9 +17,7 @@
 #include <sys/stat.h>
 #include <vector>
 
-using testsupport::TempDir;
-using testsupport::run;
-using testsupport::shq;
+using namespace testsupport;
 
 namespace {
 
@@ -53,22 +51,21 @@ class RocknixScriptRun : public ::testing::TestWithParam<Mount>
 protected:
     void SetUp() override
     {
-        if (!testsupport::haveTool("mkfs.ext4") || !testsupport::haveTool("debugfs"))
+        if (!haveTool("mkfs.ext4") || !haveTool("debugfs"))
             GTEST_SKIP() << "e2fsprogs not installed";
         if (GetParam() == Mount::Loop) {
-            const std::string why = testsupport::loopUnavailableReason();
+            const std::string why = loopUnavailableReason();
             if (!why.empty())
                 GTEST_SKIP() << why;
         }
         BUFFER_SIZE = 1 << 20;
         ASSERT_EQ(mkdir(setDir.c_str(), 0755), 0);
-        testsupport::writeBytes(setDir + "/" + kDtbName, 0, testsupport::patternBytes(40000, 5));
-        testsupport::writeBytes(setDir + "/board_uboot.bin", 0, testsupport::patternBytes(70000, 6));
-        testsupport::makeSparseFile(root + "/dev/mmcblk2", 8 << 20);
+        writeBytes(setDir + "/" + kDtbName, 0, patternBytes(40000, 5));
+        writeBytes(setDir + "/board_uboot.bin", 0, patternBytes(70000, 6));
+        makeSparseFile(root + "/dev/mmcblk2", 8 << 20);
         if (GetParam() == Mount::StandIn)
             m_sim.mountStandIns(dir.file("bin"));
     }
-    void prependPath(const std::string &bin) { m_sim.prependPath(bin); }
 
     // The boot partition: an ext4 image holding the boot menu.
     void makeBootPartition(bool withConfig = true)
@@ -77,9 +74,9 @@ protected:
         ASSERT_EQ(mkdir(tree.c_str(), 0755), 0);
         if (withConfig) {
             mkdir((tree + "/extlinux").c_str(), 0755);
-            testsupport::writeFile(tree + "/extlinux/extlinux.conf", kExtlinuxBefore);
+            writeFile(tree + "/extlinux/extlinux.conf", kExtlinuxBefore);
         }
-        testsupport::writeFile(tree + "/KERNEL", "kernel");
+        writeFile(tree + "/KERNEL", "kernel");
         ASSERT_EQ(run("mkfs.ext4 -q -F -d " + shq(tree) + " " + shq(partition()) + " 16M").status, 0);
     }
 
@@ -106,10 +103,41 @@ protected:
             EXPECT_NE(run("mountpoint -q " + shq(root + "/mnt/boot")).status, 0) << "left mounted";
     }
 
-    testsupport::SimRoot m_sim{"sim root $HOME `id` 'q' \"dq\""};
+    SimRoot m_sim{"sim root $HOME `id` 'q' \"dq\""};
     TempDir dir;
     const std::string root = m_sim.path();
     const std::string setDir = root + "/mnt/sdcard/it's a $(touch PWNED); `touch PWNED2` \"set\" \\";
+};
+
+constexpr uint64_t kDeviceBytes = 8 << 20;
+
+class RocknixUboot : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        mmc_reset_state_for_test();
+        BUFFER_SIZE = 1 << 20;
+        device = dir.file("mmcblk2");
+        writeBytes(device, 0, patternBytes(kDeviceBytes, 7));
+        ASSERT_EQ(run("cp " + shq(device) + " " + shq(dir.file("before"))).status, 0);
+    }
+    void TearDown() override { mmc_reset_state_for_test(); }
+
+    std::string makeUboot(size_t size)
+    {
+        const std::string path = dir.file("board_uboot.bin");
+        writeFile(path, patternBytes(size, 99));
+        return path;
+    }
+    QString write(const std::string &uboot)
+    {
+        return rocknixWriteUboot(QString::fromStdString(device), QString::fromStdString(uboot), {});
+    }
+    bool deviceUnchanged() { return run("cmp " + shq(dir.file("before")) + " " + shq(device)).status == 0; }
+
+    TempDir dir;
+    std::string device;
 };
 
 } // namespace
@@ -120,7 +148,7 @@ TEST_P(RocknixScriptRun, PointsTheBootMenuAtTheBoardsDeviceTree)
     ASSERT_EQ(finish().toStdString(), "");
 
     EXPECT_EQ(debugfsCat("/extlinux/extlinux.conf"), kExtlinuxAfter);
-    EXPECT_EQ(debugfsCat(std::string("/") + kDtbName), testsupport::readFile(setDir + "/" + kDtbName));
+    EXPECT_EQ(debugfsCat(std::string("/") + kDtbName), readFile(setDir + "/" + kDtbName));
     EXPECT_EQ(debugfsCat("/KERNEL"), "kernel");
     EXPECT_EQ(run("e2fsck -fn " + shq(partition())).status, 0);
     // The U-Boot went in first, at byte 32768 of the device.
@@ -128,7 +156,7 @@ TEST_P(RocknixScriptRun, PointsTheBootMenuAtTheBoardsDeviceTree)
 
     EXPECT_TRUE(exists(root + "/tmp/rocknix_change_dtb_ok"));
     EXPECT_FALSE(exists(root + "/tmp/rocknix_change_dtb_error"));
-    const std::string log = testsupport::readFile(root + "/tmp/rocknix_change_dtb.log");
+    const std::string log = readFile(root + "/tmp/rocknix_change_dtb.log");
     EXPECT_NE(log.find("New DTB: rk3566-board.dtb"), std::string::npos) << log;
     EXPECT_NE(log.find("=== Done ==="), std::string::npos) << log;
     expectNoInjection();
@@ -163,15 +191,15 @@ TEST_P(RocknixScriptRun, FailuresAreReported)
         setenv("PATH", path.c_str(), 1);
         if (c.failingTool) {
             mkdir(dir.file("failbin").c_str(), 0755);
-            testsupport::writeExecutable(dir.file("failbin/") + c.failingTool,
+            writeExecutable(dir.file("failbin/") + c.failingTool,
                                          "#!/bin/sh\necho 'mount: wrong fs type' >&2\nexit 32\n");
-            prependPath(dir.file("failbin"));
+            m_sim.prependPath(dir.file("failbin"));
         }
         EXPECT_EQ(finish().toStdString(), "Failed to update DTB settings.");
         EXPECT_EQ(exists(root + "/tmp/rocknix_change_dtb_error"), c.errorMarker);
         EXPECT_FALSE(exists(root + "/tmp/rocknix_change_dtb_ok"));
         if (c.log1) {
-            const std::string log = testsupport::readFile(root + "/tmp/rocknix_change_dtb.log");
+            const std::string log = readFile(root + "/tmp/rocknix_change_dtb.log");
             EXPECT_NE(log.find(c.log1), std::string::npos) << log;
             EXPECT_NE(log.find(c.logBeforeRoot + root + c.logAfterRoot), std::string::npos) << log;
         }
@@ -190,42 +218,6 @@ INSTANTIATE_TEST_SUITE_P(Mounts, RocknixScriptRun, ::testing::Values(Mount::Loop
 // The board's U-Boot of a ROCKNIX set: the room behind its offset, and each
 // refusal, the device compared with its copy from before. Where it lands and
 // its progress: the whole job in tests/installsplit.
-namespace {
-
-constexpr uint64_t kDeviceBytes = 8 << 20;
-
-class RocknixUboot : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        mmc_reset_state_for_test();
-        BUFFER_SIZE = 1 << 20;
-        device = dir.file("mmcblk2");
-        testsupport::writeBytes(device, 0, testsupport::patternBytes(kDeviceBytes, 7));
-        ASSERT_EQ(run("cp " + shq(device) + " " + shq(dir.file("before"))).status, 0);
-    }
-    void TearDown() override { mmc_reset_state_for_test(); }
-
-    std::string makeUboot(size_t size)
-    {
-        const std::string path = dir.file("board_uboot.bin");
-        testsupport::writeFile(path, std::string());
-        if (size)
-            testsupport::writeBytes(path, 0, testsupport::patternBytes(size, 99));
-        return path;
-    }
-    QString write(const std::string &uboot)
-    {
-        return rocknixWriteUboot(QString::fromStdString(device), QString::fromStdString(uboot), {});
-    }
-    bool deviceUnchanged() { return run("cmp " + shq(dir.file("before")) + " " + shq(device)).status == 0; }
-
-    TempDir dir;
-    std::string device;
-};
-
-} // namespace
 
 TEST_F(RocknixUboot, FileMustFitBehindTheLoaderOffset)
 {
@@ -243,11 +235,11 @@ TEST_F(RocknixUboot, FileMustFitBehindTheLoaderOffset)
 
 TEST_F(RocknixUboot, SparseUbootLargerThanTheRoomIsRefusedUnwritten)
 {
-    if (!testsupport::haveTool("img2simg"))
+    if (!haveTool("img2simg"))
         GTEST_SKIP() << "img2simg not installed";
     const std::string raw = dir.file("big.raw"), sparse = dir.file("big.simg");
-    testsupport::makeSparseFile(raw, kDeviceBytes);
-    testsupport::writeBytes(raw, 0, testsupport::patternBytes(4096, 3));
+    makeSparseFile(raw, kDeviceBytes);
+    writeBytes(raw, 0, patternBytes(4096, 3));
     ASSERT_EQ(run("img2simg " + shq(raw) + " " + shq(sparse)).status, 0);
     EXPECT_EQ(write(sparse), QString("Failed to write image file %1 to %2.")
                                  .arg(QString::fromStdString(sparse), QString::fromStdString(device)));
@@ -268,7 +260,7 @@ TEST_F(RocknixUboot, UnusableFilesAndDevicesAreReported)
     const QString uboot = QString::fromStdString(makeUboot(4096));
     const QString noDevice = QString::fromStdString(dir.file("nvme9n1"));
     EXPECT_EQ(rocknixWriteUboot(noDevice, uboot, {}), "Invalid disk size (-1) " + noDevice);
-    testsupport::writeFile(dir.file("zero"), "");
+    writeFile(dir.file("zero"), "");
     const QString zero = QString::fromStdString(dir.file("zero"));
     EXPECT_EQ(rocknixWriteUboot(zero, uboot, {}), "Invalid disk size (0) " + zero);
     EXPECT_EQ(mmc_fd, -1);

@@ -80,6 +80,31 @@ protected:
 
 using AttrWrites = std::vector<std::pair<int, uint32_t>>;
 
+std::vector<uint8_t> geometry(uint64_t rawSectors, uint32_t segment, uint8_t auSegments,
+                              uint8_t factor, uint32_t wbUnits, size_t len = 0x57)
+{
+    std::vector<uint8_t> g(len, 0);
+    g[0] = static_cast<uint8_t>(len);
+    g[1] = 7;
+    for (int i = 0; i < 8; i++)
+        g[4 + i] = static_cast<uint8_t>(rawSectors >> (56 - 8 * i));
+    for (int i = 0; i < 4; i++)
+        g[0x0D + i] = static_cast<uint8_t>(segment >> (24 - 8 * i));
+    g[0x11] = auSegments;
+    g[0x30] = factor;
+    if (len >= 0x53)
+        for (int i = 0; i < 4; i++)
+            g[0x4F + i] = static_cast<uint8_t>(wbUnits >> (24 - 8 * i));
+    return g;
+}
+
+ufs_layout_plan plan(const std::vector<uint8_t> &g, int *ret)
+{
+    ufs_layout_plan p;
+    *ret = ufs_plan_layout(g.data(), static_cast<int>(g.size()), &p);
+    return p;
+}
+
 } // namespace
 
 TEST_F(UfsInitTest, ProvisionsFactoryDeviceIn230ByteLayout)
@@ -306,34 +331,6 @@ TEST_F(UfsInitTest, RealSgIoOnAFileSendsNothing)
 
 // Layout arithmetic and the configuration descriptor's device layouts,
 // checked against values worked out by hand.
-namespace {
-
-std::vector<uint8_t> geometry(uint64_t rawSectors, uint32_t segment, uint8_t auSegments,
-                              uint8_t factor, uint32_t wbUnits, size_t len = 0x57)
-{
-    std::vector<uint8_t> g(len, 0);
-    g[0] = static_cast<uint8_t>(len);
-    g[1] = 7;
-    for (int i = 0; i < 8; i++)
-        g[4 + i] = static_cast<uint8_t>(rawSectors >> (56 - 8 * i));
-    for (int i = 0; i < 4; i++)
-        g[0x0D + i] = static_cast<uint8_t>(segment >> (24 - 8 * i));
-    g[0x11] = auSegments;
-    g[0x30] = factor;
-    if (len >= 0x53)
-        for (int i = 0; i < 4; i++)
-            g[0x4F + i] = static_cast<uint8_t>(wbUnits >> (24 - 8 * i));
-    return g;
-}
-
-ufs_layout_plan plan(const std::vector<uint8_t> &g, int *ret)
-{
-    ufs_layout_plan p;
-    *ret = ufs_plan_layout(g.data(), static_cast<int>(g.size()), &p);
-    return p;
-}
-
-} // namespace
 
 // The 64 GiB and 61071360-sector geometries are worked out above, in the
 // bytes of the descriptor written.

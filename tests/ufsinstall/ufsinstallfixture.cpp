@@ -13,12 +13,3 @@ void UfsBoardTest::SetUp()
     };
     initBoardType();
 }
-
-int UfsBoardTest::configWrites() const
-{
-    int n = 0;
-    for (const auto &r : m_model.writes())
-        if (r.opcode == UFS_QUERY_OP_WRITE_DESC && r.idn == UFS_DESC_CONFIG)
-            n++;
-    return n;
-}

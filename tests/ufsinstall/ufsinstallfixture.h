@@ -34,8 +34,6 @@ protected:
         testsupport::writeFile(path, testsupport::patternBytes(size, seed));
         return testsupport::patternBytes(size, seed);
     }
-    // Descriptor writes the device model accepted.
-    int configWrites() const;
     std::string logText() const { return m_root.log(); }
 
     testsupport::SimBoard m_root;
