@@ -2,6 +2,7 @@
 // stand-in writing a real DT table image, the image taken apart and every
 // overlay read back with fdtget; and every result code provoked.
 #include "dts/dtbo.h"
+#include "dts/overlayargs.h"
 #include "support/simroot.h"
 
 #include <gtest/gtest.h>
@@ -10,29 +11,12 @@
 
 #include <cstdlib>
 #include <fcntl.h>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using namespace testsupport;
 
 namespace {
-
-// bootargs_ext of every overlay of a DT table image, in table order: the
-// mkdtimg stand-in checks the table and writes the overlays to <d>/ov.<i>,
-// fdtget reads them.
-std::vector<std::string> overlayArgs(const TempDir &d, const std::string &img)
-{
-    const CmdResult r = run("cd " + shq(d.path()) + " && rm -f ov.* && " + shq(std::string(DTS_TEST_DIR) + "/mkdtimg") +
-                            " dump " + shq(img) + " -b ov && i=0 && while [ -f ov.$i ]; do fdtget -t s ov.$i "
-                            "/fragment@0/__overlay__ bootargs_ext || exit 1; i=$((i + 1)); done");
-    EXPECT_EQ(r.status, 0) << r.err;
-    std::vector<std::string> args;
-    std::istringstream lines(r.out);
-    for (std::string l; std::getline(lines, l);)
-        args.push_back(l);
-    return args;
-}
 
 // A directory whose absolute path is exactly `len` characters, built one
 // component at a time (the whole path may be longer than a syscall accepts).
@@ -63,7 +47,7 @@ protected:
     {
         m_savedPath = getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin";
         m_bin = m_dir.file("bin");
-        ASSERT_EQ(run("mkdir -p " + shq(m_bin) + " && ln -s " + shq(std::string(DTS_TEST_DIR) + "/mkdtimg")
+        ASSERT_EQ(run("mkdir -p " + shq(m_bin) + " && ln -s " + shq(std::string(MKDTIMG_DIR) + "/mkdtimg")
                       + " " + shq(m_bin + "/mkdtimg")).status, 0);
         setRoot(m_dir.file("sim"));
         m_sim.setEnv("PATH", m_bin + ":" + m_savedPath);
@@ -169,7 +153,7 @@ TEST_F(DtboBuild, ImageForEveryVariantInHostilelyNamedDirectoriesTakenApartWithF
         SCOPED_TRACE(std::string(c.cpu) + (c.useMain ? " main" : "") + (c.user ? " user" : ""));
         unlink(target.c_str());
         ASSERT_EQ(build(c.cpu, target, c.useMain, c.user), DTBO_OK) << log();
-        EXPECT_EQ(overlayArgs(m_dir, target), c.expected);
+        EXPECT_EQ(overlayArgs(m_dir.path(), target), c.expected);
         for (size_t i = 0; i < c.expected.size(); i++) {
             const std::string blob = shq(m_dir.file("ov." + std::to_string(i)));
             if (!c.rebootModes) {
@@ -208,11 +192,11 @@ TEST_F(DtboBuild, MissingToolsAndUnsupportedCpu)
     // No mkdtimg in PATH, one in /opt (unless a real one is installed, which
     // would hide the lookup).
     m_sim.setEnv("PATH", m_savedPath);
-    ASSERT_EQ(run("mkdir -p " + shq(m_root + "/opt") + " && cp " + shq(std::string(DTS_TEST_DIR) + "/mkdtimg")
+    ASSERT_EQ(run("mkdir -p " + shq(m_root + "/opt") + " && cp " + shq(std::string(MKDTIMG_DIR) + "/mkdtimg")
                   + " " + shq(m_root + "/opt/mkdtimg")).status, 0);
     if (!haveTool("mkdtimg")) {
         ASSERT_EQ(build("rk3568", out()), DTBO_OK) << log();
-        EXPECT_EQ(overlayArgs(m_dir, out()), (std::vector<std::string>{kMerged0, kMerged1}));
+        EXPECT_EQ(overlayArgs(m_dir.path(), out()), (std::vector<std::string>{kMerged0, kMerged1}));
     }
 
     // No /tmp below the root: the work directory cannot be made.
@@ -259,7 +243,7 @@ TEST_F(DtboBuild, FailingScriptAndMissingOutput)
               "dto-mmc0.dts\ndto-mmc1.dts\ndto-ufs.dts\nrebuild-dtbo.sh\ntemp-mmc0.dtbo\ntemp-mmc1.dtbo\ntemp-ufs.dtbo\n");
 
     // Output directory missing: the copy fails after the image was built.
-    standIn("mkdtimg", readFile(std::string(DTS_TEST_DIR) + "/mkdtimg"));
+    standIn("mkdtimg", readFile(std::string(MKDTIMG_DIR) + "/mkdtimg"));
     EXPECT_EQ(build("rk3568", m_root + "/mnt/sdcard/gone/dtbo.img"), DTBO_NO_OUTPUT);
 
     // An older image at the output path that the copy fails to replace is

@@ -6,7 +6,8 @@
 // read with fdtget.
 #include "installsplitfixture.h"
 
-#include <sstream>
+#include "dts/overlayargs.h"
+
 
 #include "install/sdupdatethread.h"
 
@@ -70,22 +71,6 @@ protected:
     // Image set names come from removable media, and the rebuild runs a
     // script: every case uses one named like shell code.
     std::string m_set = "rk split; $(touch pwned) 'q\"";
-
-    // bootargs_ext of every overlay of a DT table image, in table order: the
-    // mkdtimg stand-in checks the table and writes the overlays out, fdtget
-    // reads them.
-    std::vector<std::string> overlayArgs(const std::string &img)
-    {
-        const CmdResult r = run("cd " + shq(root("")) + " && rm -f ov.* && " + shq(MKDTIMG_DIR "/mkdtimg") + " dump " +
-                                shq(img) + " -b ov && i=0 && while [ -f ov.$i ]; do fdtget -t s ov.$i "
-                                "/fragment@0/__overlay__ bootargs_ext || exit 1; i=$((i + 1)); done");
-        EXPECT_EQ(r.status, 0) << r.err;
-        std::vector<std::string> args;
-        std::istringstream lines(r.out);
-        for (std::string l; std::getline(lines, l);)
-            args.push_back(l);
-        return args;
-    }
 
     static void expectSgdiskClean(const std::string &dev)
     {
@@ -183,7 +168,7 @@ TEST_F(SplitInstall, EveryDeviceChoice)
             if (!r.overlayOff)
                 EXPECT_TRUE(holdsAt(sys, setDir(m_set) + "/userdata.img", kSysData * 512));
         }
-        const std::vector<std::string> args = overlayArgs(setDir(m_set) + "/dtbo.img");
+        const std::vector<std::string> args = overlayArgs(root(""), setDir(m_set) + "/dtbo.img");
         ASSERT_EQ(args.size(), 2u);
         if (!r.args0.empty())
             EXPECT_EQ(args[0], common + r.args0);
