@@ -328,7 +328,7 @@ TEST(BootEnv, CommandLineRewritesAndBootArgsExt)
 {
     const std::pair<const char *, const char *> dataCases[] = {
         {"console=ttyS0 data=/dev/mmcblk0p4 rootwait", "console=ttyS0 rootwait"}, {"a  b data=x  c", "a  b  c"},
-        {"data=1 data=2", ""}, {"mydata=1 xdata=2", "mydata=1 xdata=2"}, {"", ""}};
+        {"data=1 data=2", ""}, {"mydata=1 xdata=2 database=3", "mydata=1 xdata=2 database=3"}, {"", ""}};
     for (const auto &[cmd, kept] : dataCases)
         EXPECT_EQ(getNexellNewCmdLineRemovedUserData(cmd), kept) << cmd;
 

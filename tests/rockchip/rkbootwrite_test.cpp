@@ -160,7 +160,7 @@ TEST_F(RkBootWrite, SecondBootWithAndWithoutHeader)
 {
     ASSERT_GE(mmc_open(m_dev.c_str()), 0);
     BUFFER_SIZE = 4096;   // several chunks for the streamed rest
-    std::vector<uint8_t> plain = patternBytes(20000, 3), signed_ = patternBytes(30000, 4);
+    std::vector<uint8_t> plain = patternBytes(24576, 3), signed_ = patternBytes(30000, 4);
     plain[0x1FC] = 0;   // not "NSIH"
     memcpy(&signed_[0x1FC], "NSIH", 4);
     const auto write2nd = [&](int64_t at, const std::vector<uint8_t> &bytes, int64_t announced) {
@@ -180,11 +180,11 @@ TEST_F(RkBootWrite, SecondBootWithAndWithoutHeader)
     mmc_reset_state_for_test();
 
     // Built header in front: load size in whole 8 KiB units with one to
-    // spare, load and launch address, boot device 2, "NSIH"; then the file
-    // unchanged.
+    // spare (the file fills three, the header needs a fourth), load and
+    // launch address, boot device 2, "NSIH"; then the file unchanged.
     const std::vector<uint8_t> hdr = readBytes(m_dev, 512, 512);
     const auto le32 = [&](size_t o) { return uint32_t(hdr[o]) | hdr[o + 1] << 8 | hdr[o + 2] << 16 | uint32_t(hdr[o + 3]) << 24; };
-    EXPECT_EQ(le32(0x44), 0x6000u);
+    EXPECT_EQ(le32(0x44), 0x8000u);
     EXPECT_EQ(le32(0x48), 0x42C00000u);
     EXPECT_EQ(le32(0x4C), 0x42C00000u);
     EXPECT_EQ(hdr[0x50], 2);
