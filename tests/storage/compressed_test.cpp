@@ -22,11 +22,6 @@ struct Codec
     const char *ext;
 };
 
-void PrintTo(const Codec &c, std::ostream *os)
-{
-    *os << c.name;
-}
-
 const Codec CODECS[] = {
     {"gzip", "gzip", "gzip -6 -c", ".gz"},
     {"xz", "xz", "xz -6 -c", ".xz"},
