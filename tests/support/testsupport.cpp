@@ -1,8 +1,8 @@
 #include "support/testsupport.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
@@ -42,43 +42,19 @@ std::string shq(const std::string &s)
     return r + "'";
 }
 
-static std::string slurpFd(int fd)
-{
-    std::string s;
-    char buf[65536];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0)
-        s.append(buf, static_cast<size_t>(n));
-    return s;
-}
-
 CmdResult run(const std::string &cmdline)
 {
+    // One group, so that what the command's own lines redirect stays its
+    // own; both outputs into files named after the process and a count.
+    static std::atomic<unsigned> count{0};
+    const std::string base = "/tmp/imgsmith-run-" + std::to_string(getpid()) + "-" + std::to_string(count++);
+    const int st = std::system(("{\n" + cmdline + "\n} >" + base + ".out 2>" + base + ".err").c_str());
     CmdResult r;
-    char outTmpl[] = "/tmp/imgsmith-out-XXXXXX";
-    char errTmpl[] = "/tmp/imgsmith-err-XXXXXX";
-    int outFd = mkstemp(outTmpl);
-    int errFd = mkstemp(errTmpl);
-    if (outFd < 0 || errFd < 0)
-        throw std::runtime_error("mkstemp failed");
-    unlink(outTmpl);
-    unlink(errTmpl);
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(outFd, 1);
-        dup2(errFd, 2);
-        execl("/bin/sh", "sh", "-c", cmdline.c_str(), static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    int st = 0;
-    waitpid(pid, &st, 0);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    lseek(outFd, 0, SEEK_SET);
-    lseek(errFd, 0, SEEK_SET);
-    r.out = slurpFd(outFd);
-    r.err = slurpFd(errFd);
-    close(outFd);
-    close(errFd);
+    r.status = st != -1 && WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    r.out = readFile(base + ".out");
+    r.err = readFile(base + ".err");
+    unlink((base + ".out").c_str());
+    unlink((base + ".err").c_str());
     return r;
 }
 
