@@ -86,22 +86,17 @@ std::string blkidValue(const std::string &path, const std::string &tag, long lon
 TEST(UtilMounts, MountAndPartitionTablesOfTheSimulatedBoard)
 {
     MountedBoard b;
-    EXPECT_EQ(Util::isMountPoint("/mnt/sdcard"), 1);
-    EXPECT_EQ(Util::isMountPoint("/dev/sda1"), 1);
-    // The caller may pass the path already resolved below the root.
-    EXPECT_EQ(Util::isMountPoint(qstr(b.dir.file("mnt/udisk"))), 1);
-    EXPECT_EQ(Util::isMountPoint("/mnt/with space"), 1);   // octal escapes decoded
-    EXPECT_EQ(Util::isMountPoint("/mnt"), 0);
-    EXPECT_EQ(Util::isMountPoint("/mnt/sdcard/"), 0);
-    EXPECT_EQ(Util::isMountPoint("/dev/sda"), 0);
+    // Directories and devices; a path already resolved below the root, an
+    // octal escape decoded.
+    const QStringList mounted = {"/mnt/sdcard", "/dev/sda1", qstr(b.dir.file("mnt/udisk")), "/mnt/with space"};
+    for (const QString &path : mounted + QStringList({"/mnt", "/mnt/sdcard/", "/dev/sda"}))
+        EXPECT_EQ(Util::isMountPoint(path), mounted.contains(path) ? 1 : 0) << path.toStdString();
 
     char type[16], opts[64];
     int freq = -1, passno = -1;
     ASSERT_EQ(Util::getMountPointStatus("/mnt/udisk", type, sizeof type, opts, sizeof opts, &freq, &passno), 1);
-    EXPECT_STREQ(type, "exfat");
-    EXPECT_STREQ(opts, "ro,relatime");
-    EXPECT_EQ(freq, 0);
-    EXPECT_EQ(passno, 2);
+    EXPECT_EQ(std::string(type) + " " + opts + " " + std::to_string(freq) + " " + std::to_string(passno),
+              "exfat ro,relatime 0 2");
 
     // Options longer than the buffer are cut and still terminated; the bytes
     // after the buffer stay untouched.
@@ -119,15 +114,13 @@ TEST(UtilMounts, MountAndPartitionTablesOfTheSimulatedBoard)
     EXPECT_EQ(Util::getMountPointStatus("/mnt/sdcard", type, sizeof type, opts, sizeof opts, &freq, &passno), -1);
 
     // /proc/partitions: the last partition skips boot areas, foreign disks and gaps.
-    EXPECT_EQ(Util::getLastPartitionName("mmcblk2"), "mmcblk2p8");
-    EXPECT_EQ(Util::getLastPartitionName("sda"), "sda1");
-    EXPECT_EQ(Util::getLastPartitionName("nvme0n1"), "");
-    EXPECT_EQ(Util::getLastPartitionName(""), "");
-    EXPECT_TRUE(Util::isDeviceInPartitions("mmcblk2boot0"));
-    EXPECT_TRUE(Util::isDeviceInPartitions("sda"));
-    EXPECT_FALSE(Util::isDeviceInPartitions("sdb"));
-    EXPECT_FALSE(Util::isDeviceInPartitions("mmcblk"));
-    EXPECT_FALSE(Util::isDeviceInPartitions(""));
+    QStringList last;
+    for (const char *disk : {"mmcblk2", "sda", "nvme0n1", ""})
+        last << Util::getLastPartitionName(disk);
+    EXPECT_EQ(last, QStringList({"mmcblk2p8", "sda1", "", ""}));
+    const QStringList listed = {"mmcblk2boot0", "sda"};
+    for (const QString &name : listed + QStringList({"sdb", "mmcblk", ""}))
+        EXPECT_EQ(Util::isDeviceInPartitions(name), listed.contains(name)) << name.toStdString();
 
     QFile::remove(qstr(b.dir.file("proc/partitions")));
     EXPECT_EQ(Util::getLastPartitionName("mmcblk2"), "");
@@ -177,10 +170,9 @@ TEST(UtilBoard, LedsBoardIdMacAddressUsbProductAndMemory)
     b.dir.put("sys/class/net/bad/address", "8a:2b\n");
     ASSERT_EQ(Util::getMacAddress("eth0", mac, sizeof mac), 0);
     EXPECT_STREQ(mac, "8a:2b:3c:4d:5e:6f");
-    EXPECT_EQ(Util::getMacAddress("bad", mac, sizeof mac), -1);
-    EXPECT_EQ(Util::getMacAddress("wlan9", mac, sizeof mac), -1);
+    for (const char *bad : {"bad", "wlan9", "../net/eth0"})
+        EXPECT_EQ(Util::getMacAddress(bad, mac, sizeof mac), -1) << bad;
     EXPECT_EQ(Util::getMacAddress("eth0", mac, 0), -1);
-    EXPECT_EQ(Util::getMacAddress("../net/eth0", mac, sizeof mac), -1);
     // A buffer too small for the address is filled only up to its end.
     char shortBuf[8 + 4];   // room for 7 characters and the terminator
     std::memset(shortBuf, 'Z', sizeof shortBuf);
@@ -194,15 +186,12 @@ TEST(UtilBoard, LedsBoardIdMacAddressUsbProductAndMemory)
     // The product strings of the nearest USB device above a disk.
     char product[64], pid[8], vid[8];
     ASSERT_EQ(get_usbdevice_product("/dev/sda", product, sizeof product, pid, vid, sizeof pid), 0);
-    EXPECT_STREQ(product, "USB3.0 Card Reader");
-    EXPECT_STREQ(pid, "0749");
-    EXPECT_STREQ(vid, "05e3");
+    EXPECT_EQ(std::string(product) + "|" + pid + "|" + vid, "USB3.0 Card Reader|0749|05e3");
 
     // Small buffers are filled to their end and stay terminated.
     char p4[4], i2[2], v2[2];
     ASSERT_EQ(get_usbdevice_product("/dev/sda", p4, sizeof p4, i2, v2, sizeof i2), 0);
-    EXPECT_STREQ(p4, "USB");
-    EXPECT_STREQ(i2, "0");
+    EXPECT_EQ(std::string(p4) + "|" + i2 + "|" + v2, "USB|0|0");
 
     // Not on USB, no node, no sysfs entry, no room: no product.
     EXPECT_EQ(get_usbdevice_product("/dev/mmcblk2", product, sizeof product, pid, vid, sizeof pid), -2);
