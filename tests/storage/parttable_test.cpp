@@ -6,9 +6,7 @@
 #include "storage_fixture.h"
 
 #include <cstring>
-#include <fcntl.h>
 #include <sstream>
-#include <unistd.h>
 
 using namespace testsupport;
 
@@ -58,31 +56,26 @@ std::vector<ToolPart> partxParts(const std::string &image)
     return toolParts(in, false);
 }
 
-// One pread/pwrite on a fresh descriptor, as a device callback would do.
-int64_t fileIo(const std::string &image, bool write, int64_t off, int64_t len, void *buf)
-{
-    const int fd = open(image.c_str(), write ? O_WRONLY : O_RDONLY);
-    if (fd < 0)
-        return -errno;
-    const ssize_t n = write ? pwrite(fd, buf, size_t(len), off) : pread(fd, buf, size_t(len), off);
-    close(fd);
-    return n;
-}
-
-// Callbacks onto an image file (pwrite/pread), as the install job's
-// mmc_write/mmc_read act on a device.
+// Callbacks onto an image file, as the install job's mmc_write/mmc_read act
+// on a device.
 part_write_fn fileWriter(const std::string &image, int *writes = nullptr)
 {
     return [image, writes](const char *, int64_t off, int64_t len, const void *buf) -> int64_t {
         if (writes)
             ++*writes;
-        return fileIo(image, true, off, len, const_cast<void *>(buf));
+        const uint8_t *bytes = static_cast<const uint8_t *>(buf);
+        writeBytes(image, uint64_t(off), std::vector<uint8_t>(bytes, bytes + len));
+        return len;
     };
 }
 
 part_read_fn fileReader(const std::string &image)
 {
-    return [image](const char *, int64_t off, int64_t len, void *buf) { return fileIo(image, false, off, len, buf); };
+    return [image](const char *, int64_t off, int64_t len, void *buf) -> int64_t {
+        const std::vector<uint8_t> bytes = readBytes(image, uint64_t(off), size_t(len));
+        memcpy(buf, bytes.data(), bytes.size());
+        return int64_t(bytes.size());
+    };
 }
 
 // n partitions of 1 MiB, each 2 MiB apart (room for an EBR before each).
