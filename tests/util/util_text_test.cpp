@@ -41,15 +41,12 @@ TEST(UtilText, SizesDurationsHexListsAndCardReaders)
 
     EXPECT_EQ(Util::seconds_to_DHMS(125), QString::fromUtf8("2分5秒"));
     EXPECT_EQ(Util::seconds_to_DHMS(90061), QString::fromUtf8("1天1时1分1秒"));
-    EXPECT_EQ(Util::seconds_to_DHMS_US(7), "00:00:7");
-    EXPECT_EQ(Util::seconds_to_DHMS_US(3599), "59m59s");
-    EXPECT_EQ(Util::seconds_to_DHMS_US(3600), "1h0m0s");
-    EXPECT_EQ(Util::seconds_to_DHMS_US(86400 + 3600 + 120 + 9), "1d1h2m");
-    EXPECT_EQ(Util::seconds_to_DHMS_US2(86399), "23:59:59");
-    EXPECT_EQ(Util::seconds_to_DHMS_US2(90000), "1d1h0m");
-    // A clock that went backwards must not produce "-1:-1:-1".
-    EXPECT_EQ(Util::seconds_to_DHMS_US2(-5), "00:00:00");
-    EXPECT_EQ(Util::seconds_to_DHMS_US(-5), "00:00:0");
+    // Both short forms; a clock that went backwards must not produce "-1:-1:-1".
+    QStringList us;
+    for (qint64 seconds : {7, 3599, 3600, 86399, 90000, 86400 + 3600 + 120 + 9, -5})
+        us << Util::seconds_to_DHMS_US(seconds) + " " + Util::seconds_to_DHMS_US2(seconds);
+    EXPECT_EQ(us, QStringList({"00:00:7 00:00:07", "59m59s 00:59:59", "1h0m0s 01:00:00", "23h59m59s 23:59:59",
+                               "1d1h0m 1d1h0m", "1d1h2m 1d1h2m", "00:00:0 00:00:00"}));
 
     bool ok = false;
     EXPECT_EQ(Util::hexStringToLongLong("0XfFfF", &ok), 0xffff);
