@@ -187,19 +187,15 @@ uint8_t UfsDeviceModel::answer(Request &rq, uint8_t *din, uint32_t dinLen, uint8
 
     switch (rq.opcode) {
     case UFS_QUERY_OP_READ_DESC: {
-        const std::vector<uint8_t> *d = nullptr;
-        if (rq.idn == UFS_DESC_DEVICE)
-            d = &deviceDesc;
-        else if (rq.idn == UFS_DESC_CONFIG)
-            d = &configDesc;
-        else if (rq.idn == UFS_DESC_GEOMETRY)
-            d = &geometryDesc;
-        if (!d)
+        const std::map<uint8_t, const std::vector<uint8_t> *> descs = {
+            {UFS_DESC_DEVICE, &deviceDesc}, {UFS_DESC_CONFIG, &configDesc}, {UFS_DESC_GEOMETRY, &geometryDesc}};
+        const auto d = descs.find(rq.idn);
+        if (d == descs.end())
             return kInvalidIdn;
         if (rq.index != 0)
             return kInvalidIndex;
-        const size_t n = std::min<size_t>({d->size(), rq.length, dinLen});
-        memcpy(din, d->data(), n);
+        const size_t n = std::min<size_t>({d->second->size(), rq.length, dinLen});
+        memcpy(din, d->second->data(), n);
         putBe(rsp + 18, n, 2);
         return kOk;
     }
