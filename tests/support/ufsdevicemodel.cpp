@@ -238,20 +238,17 @@ uint8_t UfsDeviceModel::answer(Request &rq, uint8_t *din, uint32_t dinLen, uint8
             return kInvalidIdn;
         if (rq.index != 0)
             return kInvalidIndex;
-        if (rq.idn == UFS_ATTR_BOOT_LUN_EN) {
-            if (rq.value > 2)
-                return kInvalidValue;
-        } else if (rq.idn == UFS_ATTR_REF_CLK_FREQ) {
-            if (rq.value > 3)
-                return kInvalidValue;
-        } else if (rq.idn == UFS_ATTR_CONF_DESC_LOCK) {
-            if (it->second)
-                return kAlreadyWritten;
-            if (rq.value != 1)
-                return kInvalidValue;
-        } else {
+        // The writable attributes and their largest values; the lock is
+        // written once, with 1.
+        const std::map<uint8_t, uint32_t> writable = {
+            {UFS_ATTR_BOOT_LUN_EN, 2}, {UFS_ATTR_REF_CLK_FREQ, 3}, {UFS_ATTR_CONF_DESC_LOCK, 1}};
+        const bool lock = rq.idn == UFS_ATTR_CONF_DESC_LOCK;
+        if (!writable.count(rq.idn))
             return kNotWriteable;
-        }
+        if (lock && it->second)
+            return kAlreadyWritten;
+        if (rq.value > writable.at(rq.idn) || (lock && rq.value != 1))
+            return kInvalidValue;
         it->second = rq.value;
         return kOk;
     }
