@@ -1,7 +1,5 @@
 #include "storage_fixture.h"
 
-#include <unistd.h>
-
 using namespace testsupport;
 
 void StorageTest::SetUp()
@@ -27,9 +25,7 @@ void StorageTest::TearDown()
 std::string StorageTest::linkDevice(const std::string &dev)
 {
     const std::string name = dev.substr(dev.rfind('/') + 1);
-    const std::string link = file("dev/" + name);
-    unlink(link.c_str());
-    EXPECT_EQ(symlink(dev.c_str(), link.c_str()), 0);
+    m_root.link("dev/" + name, dev);
     return "/dev/" + name;
 }
 

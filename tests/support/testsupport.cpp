@@ -222,9 +222,7 @@ LoopDevice::LoopDevice(const std::string &file, int sectorSize, bool partscan)
         m_error = r.err;
         return;
     }
-    m_dev = r.out;
-    while (!m_dev.empty() && (m_dev.back() == '\n' || m_dev.back() == ' '))
-        m_dev.pop_back();
+    m_dev = r.out.substr(0, r.out.find_last_not_of("\n ") + 1);
 }
 
 LoopDevice::~LoopDevice()
