@@ -72,13 +72,8 @@ struct MountedBoard
 // an offset inside it.
 std::string blkidValue(const std::string &path, const std::string &tag, long long offset = 0)
 {
-    std::string cmd = "blkid -p -o value -s " + tag;
-    if (offset)
-        cmd += " -O " + std::to_string(offset);
-    CmdResult r = run(cmd + " " + shq(path));
-    while (!r.out.empty() && r.out.back() == '\n')
-        r.out.pop_back();
-    return r.out;
+    const std::string out = run("blkid -p -o value -s " + tag + " -O " + std::to_string(offset) + " " + shq(path)).out;
+    return out.substr(0, out.find('\n'));
 }
 
 } // namespace

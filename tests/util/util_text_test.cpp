@@ -129,7 +129,7 @@ TEST(UtilCommand, HasCommandFoundFollowsPathAndKernelVersionNumbers)
     int v[3] = {9, 9, 9};
     root.put("proc/sys/kernel/osrelease", "4.4.179-rockchip\n");
     ASSERT_EQ(Util::getKernelVersion(v, 3), 0);
-    EXPECT_EQ(v[0], 4); EXPECT_EQ(v[1], 4); EXPECT_EQ(v[2], 0);
+    EXPECT_EQ(std::vector<int>(v, v + 3), std::vector<int>({4, 4, 0}));
     EXPECT_TRUE(Util::isKernelVersionAtLeast4());
     root.put("proc/sys/kernel/osrelease", "3.4.39\n");
     EXPECT_FALSE(Util::isKernelVersionAtLeast4());
@@ -138,7 +138,7 @@ TEST(UtilCommand, HasCommandFoundFollowsPathAndKernelVersionNumbers)
     int two[3] = {7, 7, 7};
     root.put("proc/sys/kernel/osrelease", "6.1.57.1\n");
     ASSERT_EQ(Util::getKernelVersion(two, 2), 0);
-    EXPECT_EQ(two[0], 6); EXPECT_EQ(two[1], 1); EXPECT_EQ(two[2], 7);
+    EXPECT_EQ(std::vector<int>(two, two + 3), std::vector<int>({6, 1, 7}));
 }
 
 // Every hostile name must come out of a real /bin/sh as exactly one argument
