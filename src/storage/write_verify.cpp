@@ -51,8 +51,6 @@ struct state_deleter
 };
 using state_ptr = std::unique_ptr<XXH3_state_t, state_deleter>;
 
-// Filled on the pipeline's reader thread while a copy runs and read on the
-// job's thread once pipeline_run has joined it (which orders the two).
 static_assert(PIECE_GRAIN == ZERO_GRAIN, "a zero grain must be one whole piece");
 
 uint64_t zero_mib_hash()
@@ -64,6 +62,8 @@ uint64_t zero_mib_hash()
     return h;
 }
 
+// Filled on the pipeline's reader thread while a copy runs and read on the
+// job's thread once pipeline_run has joined it (which orders the two).
 struct write_record
 {
     bool hashing = false;
@@ -105,23 +105,23 @@ struct write_record
         int64_t done = 0;
         while (done < len) {
             const int64_t at = dst + done;
+            const int64_t n = std::min(len - done, (at / PIECE_GRAIN + 1) * PIECE_GRAIN - at);
+            // A whole device MiB (n can only be that from a MiB boundary)
+            // that the producer already found zero: a piece of its own with
+            // a known hash; most images are more than half such MiBs.
+            const size_t inBuf = bufOff + static_cast<size_t>(done);
+            if (!pattern && n == PIECE_GRAIN && zeros && inBuf % ZERO_GRAIN == 0 &&
+                inBuf / ZERO_GRAIN < zeros->size() && (*zeros)[inBuf / ZERO_GRAIN]) {
+                close_piece();
+                pieces.push_back({at, n, zero_mib_hash()});
+                done += n;
+                continue;
+            }
             if (!open || at != cur.off + cur.len || at / PIECE_GRAIN != cur.off / PIECE_GRAIN) {
                 close_piece();
                 XXH3_64bits_reset(current.get());
                 cur = {at, 0, 0};
                 open = true;
-            }
-            const int64_t n = std::min(len - done, (at / PIECE_GRAIN + 1) * PIECE_GRAIN - at);
-            const size_t grain = (bufOff + static_cast<size_t>(done)) / ZERO_GRAIN;
-            if (!pattern && n == PIECE_GRAIN && cur.len == 0 && zeros &&
-                (bufOff + static_cast<size_t>(done)) % ZERO_GRAIN == 0 && grain < zeros->size() && (*zeros)[grain]) {
-                // A whole MiB the producer already found zero: its hash is
-                // known, and most images are more than half such MiBs.
-                cur.len = n;
-                pieces.push_back({cur.off, n, zero_mib_hash()});
-                open = false;
-                done += n;
-                continue;
             }
             if (!pattern) {
                 feed(data + done, static_cast<size_t>(n));

@@ -5,9 +5,10 @@
 // with XXH3-64 on the pipeline's reading side, as it is produced, so that
 // verifying costs no second pass over the source: once per piece, a piece
 // being the written bytes of one 1 MiB-aligned device range (fewer where
-// the image leaves a gap, as a sparse image's don't-care chunks do). After the writer returned, write_verify_readback()
-// flushes the device, reads every piece back around the page cache and
-// compares; the whole image's hash is taken from what it read.
+// the image leaves a gap, as a sparse image's don't-care chunks do). After
+// the writer returned, write_verify_readback() flushes the device, reads
+// every piece back around the page cache and compares; the whole image's
+// hash is taken from what it read.
 //
 // Memory: 24 bytes per piece, 1.5 MiB for a 64 GiB raw image; a sparse
 // image adds one piece per separate run of data inside a MiB.
