@@ -105,13 +105,11 @@ std::vector<uint8_t> tableSector(int slot, uint8_t type, uint32_t start, uint32_
 // (boot flags and CHS left out: tools fill those differently).
 std::vector<uint8_t> entryFields(const std::string &image, uint64_t off)
 {
-    const std::vector<uint8_t> s = readBytes(image, off + 446, 64);
-    std::vector<uint8_t> v;
-    for (size_t e = 0; e < 64; e += 16) {
-        v.push_back(s[e + 4]);
-        v.insert(v.end(), s.begin() + long(e + 8), s.begin() + long(e + 16));
-    }
-    return v;
+    std::vector<uint8_t> s = readBytes(image, off + 446, 64);
+    for (size_t e = 0; e < 64; e += 16)
+        for (size_t b : {0, 1, 2, 3, 5, 6, 7})
+            s[e + b] = 0;
+    return s;
 }
 
 partinfo part(int64_t start, int64_t size, const char *name, const char *uuid = "", int bootable = 0)
