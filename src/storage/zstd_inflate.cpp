@@ -3,6 +3,8 @@
 // the library's default (128 MiB), as for zstd -dc without --memory.
 #include "storage/codec_source.h"
 
+#include <algorithm>
+#include <cstring>
 #include <zstd.h>
 
 namespace storage_internal {
@@ -36,7 +38,13 @@ public:
             if (ZSTD_isError(ret))
                 return fail(ZSTD_getErrorName(ret));
             if (m_buf.pos != inBefore || o.pos != outBefore) {
+                const size_t keep = std::min(m_buf.pos - inBefore, sizeof m_head - m_headLen);
+                memcpy(m_head + m_headLen, static_cast<const uint8_t *>(m_buf.src) + inBefore, keep);
+                m_headLen += keep;
+                m_frameOut += o.pos - outBefore;
                 m_frameOpen = ret != 0;
+                if (!m_frameOpen && !frame_size_matches())
+                    return fail("Data corruption detected");
             } else if (m_eof) {
                 // The file is exhausted and nothing more comes out: it ended
                 // between frames (the clean end) or inside one.
@@ -51,11 +59,31 @@ public:
     int64_t consumed() const override { return m_base + static_cast<int64_t>(m_buf.pos); }
 
 private:
+    // A frame that says how much it holds must hold exactly that. libzstd
+    // checks it when it decodes a frame in one go, but in pieces (a frame
+    // larger than the caller's output) it lets a frame that ends in an
+    // empty last block stop short of its size: zstd -dc writes the short
+    // data and exits 0. Checked here from the frame's first bytes, as they
+    // were consumed; ready for the next frame either way.
+    bool frame_size_matches()
+    {
+        const unsigned long long size = ZSTD_getFrameContentSize(m_head, m_headLen);
+        const bool ok = size == ZSTD_CONTENTSIZE_UNKNOWN || size == ZSTD_CONTENTSIZE_ERROR || size == m_frameOut;
+        m_headLen = 0;
+        m_frameOut = 0;
+        return ok;
+    }
+
     codec_input m_in;
     ZSTD_DCtx *m_ctx;
     ZSTD_inBuffer m_buf = {nullptr, 0, 0};
     int64_t m_base = 0;   // bytes of the pieces before the one in m_buf
     bool m_eof = false, m_done = false, m_frameOpen = false;
+    // The current frame's first bytes (a frame header takes at most 18)
+    // and what it has put out so far.
+    uint8_t m_head[18];
+    size_t m_headLen = 0;
+    unsigned long long m_frameOut = 0;
 };
 
 } // namespace

@@ -219,6 +219,13 @@ TEST_P(CompressedImage, DamagedStreamsFailWithTheirCause)
                                {"wrong length", len},
                                {"reserved header flag", flags}});
     }
+    // A frame that declares 4 MiB and ends after 5025 bytes in an empty
+    // last block (found by the zstd fuzzer). libzstd 1.5.4 notices only when
+    // it decodes a frame in one go; zstd -t passes it, and zstd -dc writes
+    // the short data and exits 0.
+    const std::string shortFrame = "frame shorter than its header says";
+    if (kind() == IMAGE_ZSTD)
+        bad.push_back({shortFrame, std::string("\x28\xb5\x2f\xfd\xa0\x00\x00\x40\x00\x0a\x9d\x00\x26\x01\x00\x00", 16)});
     const std::string prefix = std::string(image_compression_name(kind())) + ": ";
     // With slots large enough, a multi-block xz file is decoded block by
     // block on several threads instead: it must fail the same way.
@@ -229,7 +236,8 @@ TEST_P(CompressedImage, DamagedStreamsFailWithTheirCause)
         BUFFER_SIZE = bs;
         const std::string path = put("bad" + std::string(GetParam().ext), c.second);
         // The tool itself agrees that the stream is broken.
-        EXPECT_NE(run(std::string(GetParam().tool) + " -t -q " + shq(path) + " 2>/dev/null").status, 0);
+        if (c.first != shortFrame)
+            EXPECT_NE(run(std::string(GetParam().tool) + " -t -q " + shq(path) + " 2>/dev/null").status, 0);
         m_progress.clear();
         const std::string target = makeTarget("target.img", 3 * OFFSET);
         EXPECT_EQ(write(path, target), -1);
