@@ -38,7 +38,11 @@ public:
             if (ZSTD_isError(ret))
                 return fail(ZSTD_getErrorName(ret));
             if (m_buf.pos != inBefore || o.pos != outBefore) {
-                const size_t keep = std::min(m_buf.pos - inBefore, sizeof m_head - m_headLen);
+                // libzstd reports the frame's last byte unread until the
+                // frame's output is all out; never count from before the
+                // call's start.
+                const size_t took = m_buf.pos > inBefore ? m_buf.pos - inBefore : 0;
+                const size_t keep = std::min(took, sizeof m_head - m_headLen);
                 memcpy(m_head + m_headLen, static_cast<const uint8_t *>(m_buf.src) + inBefore, keep);
                 m_headLen += keep;
                 m_frameOut += o.pos - outBefore;
