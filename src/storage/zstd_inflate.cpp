@@ -69,10 +69,16 @@ private:
     // empty last block stop short of its size: zstd -dc writes the short
     // data and exits 0. Checked here from the frame's first bytes, as they
     // were consumed; ready for the next frame either way.
+    // Frames of the formats before v0.8 (their own magic numbers) are left
+    // to the legacy decoders, which read their sizes differently.
     bool frame_size_matches()
     {
-        const unsigned long long size = ZSTD_getFrameContentSize(m_head, m_headLen);
-        const bool ok = size == ZSTD_CONTENTSIZE_UNKNOWN || size == ZSTD_CONTENTSIZE_ERROR || size == m_frameOut;
+        bool ok = true;
+        if (m_headLen >= 4 &&
+            (m_head[0] | m_head[1] << 8 | m_head[2] << 16 | uint32_t(m_head[3]) << 24) == ZSTD_MAGICNUMBER) {
+            const unsigned long long size = ZSTD_getFrameContentSize(m_head, m_headLen);
+            ok = size == ZSTD_CONTENTSIZE_UNKNOWN || size == ZSTD_CONTENTSIZE_ERROR || size == m_frameOut;
+        }
         m_headLen = 0;
         m_frameOut = 0;
         return ok;
