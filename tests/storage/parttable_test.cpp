@@ -101,14 +101,13 @@ std::vector<uint8_t> tableSector(int slot, uint8_t type, uint32_t start, uint32_
     return s;
 }
 
-// Type, start and size of the four entries of the table sector at `off`
-// (boot flags and CHS left out: tools fill those differently).
-std::vector<uint8_t> entryFields(const std::string &image, uint64_t off)
+// Type, start and size of the four entries of the table at `sector` (boot
+// flags and CHS left out: tools fill those differently).
+std::vector<uint8_t> entryFields(const std::string &image, int64_t sector)
 {
-    std::vector<uint8_t> s = readBytes(image, off + 446, 64);
-    for (size_t e = 0; e < 64; e += 16)
-        for (size_t b : {0, 1, 2, 3, 5, 6, 7})
-            s[e + b] = 0;
+    std::vector<uint8_t> s = readBytes(image, uint64_t(sector) * 512 + 446, 64);
+    for (size_t i = 0; i < 64; ++i)
+        s[i] = i % 16 == 4 || i % 16 >= 8 ? s[i] : 0;
     return s;
 }
 
@@ -203,14 +202,11 @@ TEST_F(MbrTest, ChainsOfOneToEightPartitionsReadBackExactly)
             // The EBRs' links as sfdisk writes them for the same table:
             // the next EBR's place and the extent to the end of its
             // partition, which every reader above passes over.
-            if (n > 4) {
-                const std::string peer = makeTarget("peer.img", DISK * 512);
-                ASSERT_EQ(run("sfdisk -d " + shq(m_img) + " | sfdisk -q " + shq(peer)).status, 0);
-                for (int i = 3; i < n; ++i) {
-                    const uint64_t ebr = uint64_t(parts[i].start - 2048) * 512;
-                    EXPECT_EQ(entryFields(m_img, ebr), entryFields(peer, ebr)) << "EBR of partition " << i + 1;
-                }
-            }
+            const std::string peer = makeTarget("peer.img", DISK * 512);
+            ASSERT_EQ(run("sfdisk -d " + shq(m_img) + " | sfdisk -q " + shq(peer)).status, 0);
+            for (int i = 3; i < n && n > 4; ++i)
+                EXPECT_EQ(entryFields(m_img, parts[i].start - 2048), entryFields(peer, parts[i].start - 2048))
+                    << "EBR of partition " << i + 1;
         }
     }
 }
