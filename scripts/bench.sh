@@ -279,7 +279,7 @@ run_case() {
     # Wall time to the millisecond (time's %e has ten): the fast cases take
     # about 0.1 s, where ten milliseconds would be a tenth of the ratio.
     local t0=$EPOCHREALTIME t1
-    if ! /usr/bin/time -f '%e %U %S %M' -o "$tf" "${runner[@]}" > /dev/null; then
+    if ! /usr/bin/time -f '%U %S %M' -o "$tf" "${runner[@]}" > /dev/null; then
         echo "FAILED: $load/$kind/$group/$who: $cmd" >&2
         exit 1
     fi
@@ -290,7 +290,7 @@ run_case() {
         exit 1
     fi
     local e u s m
-    read -r e u s m < "$tf"
+    read -r u s m < "$tf"
     e=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
     WALL[$load/$kind/$idx]+="$e "
     CPUS[$load/$kind/$idx]+="$(awk -v u="$u" -v s="$s" 'BEGIN { printf "%.2f", u + s }') "
