@@ -1,9 +1,13 @@
 #include "storage/codec_source.h"
+#include "storage/copy_pipeline.h"
 #include "storage/gz_inflate.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 #include <fcntl.h>
 #include <new>
 #include <sys/stat.h>
@@ -31,30 +35,105 @@ std::unique_ptr<codec_source> codec_source_open(image_compression kind, int fd, 
     return nullptr;
 }
 
-codec_input::codec_input(int fd, bool peek) : m_fd(fd), m_size(peek ? 64 * 1024 : 1 << 20)
+struct codec_input::ahead
+{
+    static constexpr unsigned PIECES = 3;
+    std::mutex mu;
+    std::condition_variable cv;
+    int64_t len[PIECES] = {};
+    bool ready[PIECES] = {};
+    unsigned next = 0;      // the piece fill() hands out next
+    bool holding = false;   // the decoder holds the piece before `next`
+    bool stop = false;
+    std::thread thread;
+};
+
+codec_input::codec_input(int fd, bool peek, size_t piece)
+    : m_fd(fd), m_size(piece ? piece : peek ? 64 * 1024 : 1 << 20)
 {
     struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 && static_cast<size_t>(st.st_size) < m_size)
+    const bool small =
+        fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 && static_cast<size_t>(st.st_size) < m_size;
+    if (small)
         m_size = std::max<size_t>(static_cast<size_t>(st.st_size), 64);
-    m_buf.reset(new (std::nothrow) uint8_t[m_size]);
+    const bool readAhead = !peek && !small;
+    m_buf.reset(new (std::nothrow) uint8_t[m_size * (readAhead ? ahead::PIECES : 1)]);
+    m_cur = m_buf.get();
     // The decoders are usually faster than the card: keep the kernel's
     // read-ahead in front of them.
     if (!peek)
         posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    if (!readAhead || !m_buf)
+        return;
+    m_ahead.reset(new ahead);
+    ahead &a = *m_ahead;
+    a.thread = std::thread([this, &a] {
+        for (unsigned k = 0;; k = (k + 1) % ahead::PIECES) {
+            {
+                std::unique_lock<std::mutex> lk(a.mu);
+                // A piece is free once it neither waits for the decoder nor
+                // is the one the decoder holds (the one before `next`,
+                // which moves while this thread waits).
+                a.cv.wait(lk, [&] {
+                    const unsigned held = (a.next + ahead::PIECES - 1) % ahead::PIECES;
+                    return a.stop || (!a.ready[k] && !(a.holding && held == k));
+                });
+                if (a.stop)
+                    return;
+            }
+            keep_off_producer_cpu();
+            const int64_t n = read_piece(m_buf.get() + k * m_size);
+            std::lock_guard<std::mutex> lk(a.mu);
+            a.len[k] = n;
+            a.ready[k] = true;
+            a.cv.notify_all();
+            if (n <= 0)
+                return;
+        }
+    });
 }
 
 codec_input::~codec_input()
 {
+    if (m_ahead) {
+        {
+            std::lock_guard<std::mutex> lk(m_ahead->mu);
+            m_ahead->stop = true;
+        }
+        m_ahead->cv.notify_all();
+        m_ahead->thread.join();
+    }
     if (m_fd >= 0)
         close(m_fd);
 }
 
-int64_t codec_input::fill()
+int64_t codec_input::read_piece(uint8_t *to)
 {
     ssize_t n;
     do {
-        n = ::read(m_fd, m_buf.get(), m_size);
+        n = ::read(m_fd, to, m_size);
     } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+int64_t codec_input::fill()
+{
+    if (!m_ahead)
+        return read_piece(m_buf.get());
+    ahead &a = *m_ahead;
+    std::unique_lock<std::mutex> lk(a.mu);
+    const unsigned k = a.next;
+    a.holding = false;
+    a.cv.notify_all();
+    a.cv.wait(lk, [&] { return a.ready[k]; });
+    const int64_t n = a.len[k];
+    // The end and a read error stay: the reading thread has stopped.
+    if (n <= 0)
+        return n;
+    a.ready[k] = false;
+    a.holding = true;
+    a.next = (k + 1) % ahead::PIECES;
+    m_cur = m_buf.get() + k * m_size;
     return n;
 }
 

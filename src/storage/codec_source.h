@@ -49,25 +49,34 @@ std::unique_ptr<codec_source> codec_source_open(image_compression kind, int fd, 
 std::unique_ptr<codec_source> xz_source_open(int fd, bool peek);
 std::unique_ptr<codec_source> zstd_source_open(int fd, bool peek);
 
-// The input side the xz and zstd readers share: the file read in pieces
-// into one buffer, sized down to the file when that is small.
+// The input side the readers share: the file read in pieces. A whole copy
+// (not a peek) of a file larger than one piece reads ahead on a thread of
+// its own, into a few pieces in turn, so that the decoder's thread, the one
+// the copy waits for, only decodes.
 class codec_input
 {
 public:
-    codec_input(int fd, bool peek);
+    // `piece`: bytes per read; 0 for the copy's megabyte (64 KiB for a peek).
+    codec_input(int fd, bool peek, size_t piece = 0);
     ~codec_input();
     codec_input(const codec_input &) = delete;
     codec_input &operator=(const codec_input &) = delete;
-    // Reads the next piece into the buffer (all of it is replaced). Returns
-    // the count, 0 at the end of the file, -1 on a read error.
+    // Makes the next piece current; the one before may be overwritten from
+    // now on. Returns its length, 0 at the end of the file, -1 on a read
+    // error (and the same for every later call).
     int64_t fill();
-    const uint8_t *data() const { return m_buf.get(); }
+    const uint8_t *data() const { return m_cur; }
     bool valid() const { return m_buf != nullptr; }
 
 private:
+    struct ahead;
+    int64_t read_piece(uint8_t *to);
+
     int m_fd;
     size_t m_size;
     std::unique_ptr<uint8_t[]> m_buf;
+    const uint8_t *m_cur = nullptr;
+    std::unique_ptr<ahead> m_ahead;
 };
 
 } // namespace storage_internal

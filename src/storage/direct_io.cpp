@@ -1,4 +1,5 @@
 #include "storage/direct_io.h"
+#include "storage/copy_pipeline.h"
 #include "util/log2file.h"
 #include "util/paths.h"
 
@@ -145,6 +146,7 @@ void direct_io::worker()
         m_cv.wait(lk, [&] { return m_quit || (m_batch && m_next < m_batch->size()); });
         if (m_quit)
             return;
+        keep_off_producer_cpu();
         run_one(lk);
     }
 }

@@ -22,18 +22,12 @@ namespace {
 class isal_source : public gz_source
 {
 public:
-    // The input buffer is not zeroed: only what read() filled is used. A
-    // small file gets a buffer of its size rather than a whole megabyte.
-    explicit isal_source(int fd) : m_fd(fd), m_inSize(input_size(fd)), m_in(new uint8_t[m_inSize]),
-                                   m_state(new inflate_state)
+    explicit isal_source(int fd) : m_in(fd, false), m_state(new inflate_state)
     {
-        // Sequential read-ahead: the inflater is usually faster than the
-        // source, so let the kernel stay ahead of it.
-        posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
         isal_inflate_init(m_state.get());
         m_state->crc_flag = ISAL_GZIP;
     }
-    ~isal_source() override { close(m_fd); }
+    bool valid() const { return m_in.valid(); }
 
     int64_t read(uint8_t *out, size_t cap) override
     {
@@ -106,39 +100,33 @@ public:
     int64_t consumed() const override { return m_consumedBase; }
 
 private:
-    // Moves the unread input to the front and reads more behind it (all of
-    // the buffer when it is empty).
+    // ISA-L takes one piece at a time and keeps nothing of it: only the
+    // check of a member's first bytes can want bytes of two pieces, and
+    // then the rest of the one before is copied out ahead of the next.
     int top_up()
     {
-        // Before the first read next_in is null, and memmove from null is
-        // undefined even for zero bytes.
+        std::vector<uint8_t> rest;
         if (m_state->avail_in > 0)
-            memmove(m_in.get(), m_state->next_in, m_state->avail_in);
-        ssize_t n;
-        do {
-            n = ::read(m_fd, m_in.get() + m_state->avail_in, m_inSize - m_state->avail_in);
-        } while (n < 0 && errno == EINTR);
+            rest.assign(m_state->next_in, m_state->next_in + m_state->avail_in);
+        const int64_t n = m_in.fill();
         if (n < 0)
             return -1;
         if (n == 0)
             m_eof = true;
-        m_state->next_in = m_in.get();
-        m_state->avail_in += static_cast<uint32_t>(n);
+        if (rest.empty()) {
+            m_state->next_in = const_cast<uint8_t *>(m_in.data());
+            m_state->avail_in = static_cast<uint32_t>(n);
+        } else {
+            rest.insert(rest.end(), m_in.data(), m_in.data() + n);
+            m_joined.swap(rest);
+            m_state->next_in = m_joined.data();
+            m_state->avail_in = static_cast<uint32_t>(m_joined.size());
+        }
         return 0;
     }
 
-    static size_t input_size(int fd)
-    {
-        constexpr size_t most = 1 << 20;
-        struct stat st;
-        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 && static_cast<size_t>(st.st_size) < most)
-            return std::max<size_t>(static_cast<size_t>(st.st_size) + 1, 64);
-        return most;
-    }
-
-    int m_fd;
-    size_t m_inSize;
-    std::unique_ptr<uint8_t[]> m_in;
+    codec_input m_in;
+    std::vector<uint8_t> m_joined;
     std::unique_ptr<inflate_state> m_state;
     bool m_eof = false, m_done = false, m_memberStart = true;
     int m_members = 1;
@@ -198,7 +186,10 @@ std::unique_ptr<gz_source> gz_source::open(int fd)
     if (fd < 0)
         return nullptr;
 #ifdef IMGSMITH_HAVE_ISAL
-    return std::unique_ptr<gz_source>(new isal_source(fd));
+    std::unique_ptr<isal_source> src(new isal_source(fd));
+    if (!src->valid())
+        return nullptr;
+    return src;
 #else
     gzFile gz = gzdopen(fd, "rb");
     if (!gz) {
