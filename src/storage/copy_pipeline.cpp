@@ -24,7 +24,7 @@ struct Slot
 } // namespace
 
 namespace {
-// -1 when no steered producer runs.
+// -1 when no decoding producer runs.
 std::atomic<int> g_producerCpu{-1};
 
 // What a helper thread was allowed at its first call, and the producer CPU
@@ -67,7 +67,7 @@ void keep_off_producer_cpu()
         st.avoided = cpu;
 }
 
-int pipeline_run(const pipe_producer &producer, const pipe_consumer &consumer, bool steer)
+int pipeline_run(const pipe_producer &producer, const pipe_consumer &consumer, bool decoding)
 {
     const unsigned count = static_cast<unsigned>(stream_buffer_count());
     if (count == 0)
@@ -84,14 +84,13 @@ int pipeline_run(const pipe_producer &producer, const pipe_consumer &consumer, b
     const bool record = write_record_sink_is_active();
 
     // Fresh copy memory costs a fault and a cleared page at its first touch,
-    // a tenth of a gzip copy's time: a helper takes those faults ahead of a
-    // producer that works the CPU (one that waits on a device takes them
-    // while it waits anyway). MADV_POPULATE_WRITE leaves the bytes as they
-    // are, so racing the producer over a page is harmless; a kernel without
-    // it (before 5.14) leaves the faults to the producer.
+    // a tenth of a gzip copy's time: a helper takes those faults ahead of
+    // the decoder. MADV_POPULATE_WRITE leaves the bytes as they are, so
+    // racing the producer over a page is harmless; a kernel without it
+    // (before 5.14) leaves the faults to the producer.
     std::thread prefault;
 #ifdef MADV_POPULATE_WRITE
-    if (steer)
+    if (decoding)
         prefault = std::thread([&] {
             const size_t step = size_t(2) << 20;
             for (unsigned i = 0; i < count; ++i) {
@@ -127,10 +126,10 @@ int pipeline_run(const pipe_producer &producer, const pipe_consumer &consumer, b
             } else {
                 s.chunk.segs.clear();
                 s.chunk.zero_grains.clear();
-                if (steer)
+                if (decoding)
                     g_producerCpu.store(sched_getcpu(), std::memory_order_relaxed);
                 rc = producer(s.chunk);
-                if (steer)
+                if (decoding)
                     g_producerCpu.store(sched_getcpu(), std::memory_order_relaxed);
                 // Hashed here, while the consumer writes the chunk before:
                 // the digest costs no pass of its own over the source.

@@ -57,17 +57,20 @@ using pipe_consumer = std::function<int(const pipe_chunk &)>;
 // allocated them). Returns 0 when the producer reached its end and
 // every chunk was consumed; the first failure otherwise (producer or
 // consumer result, MMC_COPY_CANCELLED when the cancel flag was seen between
-// chunks). `steer`: the producer is the copy's slowest stage (a decoder, a
-// read from the page cache), so the other threads keep off its CPU (see
-// keep_off_producer_cpu); false where the consumer is the slower one.
-int pipeline_run(const pipe_producer &producer, const pipe_consumer &consumer, bool steer = true);
+// chunks). `decoding`: the producer decompresses, and is the copy's
+// slowest stage: the other threads keep off its CPU (see
+// keep_off_producer_cpu) and a helper takes the fresh copy memory's page
+// faults ahead of it. Where the producer only reads (raw, sparse, back-up)
+// the device side is the slower one, and the helpers would take their CPU
+// time from it instead (measured: a few per cent slower).
+int pipeline_run(const pipe_producer &producer, const pipe_consumer &consumer, bool decoding = false);
 
-// A steered copy's producer is its one serial stage. Its thread says which
+// A decoding copy's producer is its one serial stage. Its thread says which
 // CPU it runs on before and after each chunk; the helper threads (direct
 // writers, the input's read-ahead, the consumer) call this before each
 // piece of work and so run on the other CPUs, where they take no time from
 // it. The producer itself is never pinned: the scheduler may still move
-// it, and the helpers follow. Outside a steered copy a helper gets all its
+// it, and the helpers follow. Outside a decoding copy a helper gets all its
 // CPUs back.
 void keep_off_producer_cpu();
 

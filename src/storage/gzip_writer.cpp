@@ -163,7 +163,7 @@ int write_raw_compressed(image_compression kind, const char *device, int64_t off
         pipeline_progress(c.progress_pos);
         return 0;
     };
-    int ret = pipeline_run(producer, consumer);
+    int ret = pipeline_run(producer, consumer, true);
     if (ret == 0)
         pipeline_progress(fileSize);
     else if (tooBig)

@@ -381,8 +381,7 @@ int ext4_read_raw(const char *path, int64_t offset, int64_t length)
         pipeline_progress(c.progress_pos);
         return 0;
     };
-    // The device reads wait on the device; writing the file is the work.
-    const int rc = pipeline_run(producer, consumer, false);
+    const int rc = pipeline_run(producer, consumer);
     return rc == MMC_COPY_CANCELLED || rc == -ENOMEM ? rc : (rc < 0 ? -1 : 0);
 }
 
