@@ -35,15 +35,15 @@ std::unique_ptr<codec_source> codec_source_open(image_compression kind, int fd, 
     return nullptr;
 }
 
+// Counts, not flags: piece k % PIECES holds the k-th read. The decoder
+// holds piece `taken - 1` until its next fill(), which releases it.
 struct codec_input::ahead
 {
     static constexpr unsigned PIECES = 3;
     std::mutex mu;
     std::condition_variable cv;
     int64_t len[PIECES] = {};
-    bool ready[PIECES] = {};
-    unsigned next = 0;      // the piece fill() hands out next
-    bool holding = false;   // the decoder holds the piece before `next`
+    uint64_t filled = 0, taken = 0, released = 0;
     bool stop = false;
     std::thread thread;
 };
@@ -68,24 +68,20 @@ codec_input::codec_input(int fd, bool peek, size_t piece)
     m_ahead.reset(new ahead);
     ahead &a = *m_ahead;
     a.thread = std::thread([this, &a] {
-        for (unsigned k = 0;; k = (k + 1) % ahead::PIECES) {
+        while (true) {
+            uint64_t k;
             {
                 std::unique_lock<std::mutex> lk(a.mu);
-                // A piece is free once it neither waits for the decoder nor
-                // is the one the decoder holds (the one before `next`,
-                // which moves while this thread waits).
-                a.cv.wait(lk, [&] {
-                    const unsigned held = (a.next + ahead::PIECES - 1) % ahead::PIECES;
-                    return a.stop || (!a.ready[k] && !(a.holding && held == k));
-                });
+                a.cv.wait(lk, [&] { return a.stop || a.filled - a.released < ahead::PIECES; });
                 if (a.stop)
                     return;
+                k = a.filled % ahead::PIECES;
             }
             keep_off_producer_cpu();
             const int64_t n = read_piece(m_buf.get() + k * m_size);
             std::lock_guard<std::mutex> lk(a.mu);
             a.len[k] = n;
-            a.ready[k] = true;
+            ++a.filled;
             a.cv.notify_all();
             if (n <= 0)
                 return;
@@ -122,19 +118,16 @@ int64_t codec_input::fill()
         return read_piece(m_buf.get());
     ahead &a = *m_ahead;
     std::unique_lock<std::mutex> lk(a.mu);
-    const unsigned k = a.next;
-    a.holding = false;
+    a.released = a.taken;
     a.cv.notify_all();
-    a.cv.wait(lk, [&] { return a.ready[k]; });
-    const int64_t n = a.len[k];
+    a.cv.wait(lk, [&] { return a.filled > a.taken; });
+    const uint64_t k = a.taken % ahead::PIECES;
     // The end and a read error stay: the reading thread has stopped.
-    if (n <= 0)
-        return n;
-    a.ready[k] = false;
-    a.holding = true;
-    a.next = (k + 1) % ahead::PIECES;
+    if (a.len[k] <= 0)
+        return a.len[k];
+    ++a.taken;
     m_cur = m_buf.get() + k * m_size;
-    return n;
+    return a.len[k];
 }
 
 } // namespace storage_internal
