@@ -113,14 +113,13 @@ TEST_F(DtboBuild, ImageForEveryVariantInHostilelyNamedDirectoriesTakenApartWithF
     setRoot(m_dir.file("root " + evil));
     const std::string target = m_root + "/mnt/sdcard/set " + evil + "/dtbo.img";
     ASSERT_EQ(run("mkdir " + shq(m_root + "/mnt/sdcard/set " + evil)).status, 0);
-    const std::string cgroup = " cgroup_enable=cpuset cgroup_memory=1 cgroup_enable=memory";
     const std::string m2 = "root=/dev/mmcblk2p8 rw rootfstype=ext4 rootflags=discard data=/dev/mmcblk2p9 ";
     const std::string m0 = "root=/dev/mmcblk0p8 rw rootfstype=ext4 data=/dev/mmcblk0p9 ";
     const std::string m1 = "root=/dev/mmcblk1p8 rw rootfstype=ext4 data=/dev/mmcblk1p9 ";
     const std::string ufs = "root=/dev/sda8 rw rootfstype=ext4 rootflags=discard data=/dev/sda9 ";
-    const std::string fiq = "console=ttyFIQ0 consoleblank=0" + cgroup;
-    const std::string blank = "consoleblank=0" + cgroup;
-    const std::string s3328 = "console=ttyS2,1500000 earlycon=uart8250,mmio32,0xff130000 consoleblank=0" + cgroup;
+    const std::string fiq = "console=ttyFIQ0 consoleblank=0" + kCgroup;
+    const std::string blank = "consoleblank=0" + kCgroup;
+    const std::string s3328 = "console=ttyS2,1500000 earlycon=uart8250,mmio32,0xff130000 consoleblank=0" + kCgroup;
     const std::string s3399 = "cgroup_enable=memory cgroup_memory=1 console=ttyS2,1500000 consoleblank=0 "
                               "data=/dev/nvme0n1p2 earlycon=uart8250,mmio32,0xff1a0000 root=/dev/nvme0n1p1 ";
     const std::string fiqMerged = "cgroup_enable=memory cgroup_memory=1 console=ttyFIQ0 consoleblank=0 "

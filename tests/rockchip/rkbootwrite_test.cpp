@@ -240,7 +240,7 @@ std::string records(const Parsed &r)
     return s;
 }
 
-TEST(RkParm, LegacyLayoutIsRelativeToParameterArea)
+TEST(RkParm, LegacyLayoutNameTruncationAndSuffixes)
 {
     TempDir d;
     writeFile(d.file("rootfs.img"), "x");
@@ -252,11 +252,8 @@ TEST(RkParm, LegacyLayoutIsRelativeToParameterArea)
     const Parsed q = parse(text, d.path(), 6, "/x/parameter-sys.txt");
     ASSERT_EQ(q.count, 3);
     EXPECT_STREQ(q.parts[1].image, "/x/parameter-sys.txt");
-}
 
-TEST(RkParm, NameTruncationAndBothSuffixes)
-{
-    TempDir d;
+    // Names are cut at 32 characters; both suffixes are taken off.
     const Parsed r = parse("CMDLINE:mtdparts=x:0x10@0x300(" + std::string(40, 'n') + "),0x10@0x400(c:grow:bootable)",
                            d.path(), RKPARM_MODE_GPT);
     ASSERT_EQ(r.count, 3) << r.out;
@@ -320,26 +317,25 @@ TEST(RkParm, UuidLines)
                      RKPARM_MODE_GPT);
     ASSERT_EQ(r.count, 4);
     const std::string u = "614e0000-0000-4b53-8000-1d28000054a9";
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(rkparm_uuid_parse(("rootfs=" + u + "\r\n").c_str(), r.parts.data(), r.count), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "rootfs: " + u + "\n");
+    std::string out;
+    const auto uuid = [&](const std::string &line) {
+        testing::internal::CaptureStdout();
+        const int n = rkparm_uuid_parse(line.c_str(), r.parts.data(), r.count);
+        out = testing::internal::GetCapturedStdout();
+        return n;
+    };
+    EXPECT_EQ(uuid("rootfs=" + u + "\r\n"), 1);
+    EXPECT_EQ(out, "rootfs: " + u + "\n");
     EXPECT_EQ(std::string(r.parts[3].uuid), u);
-
     // An exact name wins over an earlier record it is a prefix of.
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(rkparm_uuid_parse(("boot=" + u).c_str(), r.parts.data(), r.count), 1);
-    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(uuid("boot=" + u), 1);
     EXPECT_STREQ(r.parts[1].uuid, "");
     EXPECT_EQ(std::string(r.parts[2].uuid), u);
     // Otherwise a prefix matches; only 36 characters are taken.
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(rkparm_uuid_parse(("bootl=" + u + "ffff").c_str(), r.parts.data(), r.count), 1);
-    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(uuid("bootl=" + u + "ffff"), 1);
     EXPECT_EQ(std::string(r.parts[1].uuid), u);
-
-    EXPECT_EQ(rkparm_uuid_parse(("userdata=" + u).c_str(), r.parts.data(), r.count), 0);
-    EXPECT_EQ(rkparm_uuid_parse("rootfs", r.parts.data(), r.count), 0);
-    EXPECT_EQ(rkparm_uuid_parse(("=" + u).c_str(), r.parts.data(), r.count), 0);
+    for (const std::string &none : {"userdata=" + u, std::string("rootfs"), "=" + u})
+        EXPECT_EQ(uuid(none), 0) << none;
     EXPECT_EQ(rkparm_uuid_parse(("rootfs=" + u).c_str(), r.parts.data(), 0), 0);
 }
 

@@ -213,7 +213,7 @@ TEST(RkAfHeader, UnsafeFileNames)
 
 // File-system helpers around package unpacking and the raw device access
 // functions, on regular files and directories.
-TEST(RkHost, CreateDirMakesOnlyTheParents)
+TEST(RkHost, CreateDirMakesOnlyTheParentsRemoveDirectoryFollowsNoLinks)
 {
     TempDir d;
     // No umask: the mode is the one asked for, not what the usual 022 leaves.
@@ -228,11 +228,8 @@ TEST(RkHost, CreateDirMakesOnlyTheParents)
     EXPECT_EQ(create_dir(d.file("a/b/c/other.img").c_str()), 0);   // existing parents are fine
     writeFile(d.file("plain"), "x");
     EXPECT_EQ(create_dir(d.file("plain/sub/f").c_str()), -1);
-}
 
-TEST(RkHost, RemoveDirectoryDoesNotFollowLinks)
-{
-    TempDir d;
+    // Removing a tree does not follow its links.
     run("mkdir -p " + shq(d.file("victim")) + " " + shq(d.file("tree/a/b")));
     writeFile(d.file("victim/keep"), "precious");
     writeFile(d.file("tree/a/b/f"), "1");
@@ -240,13 +237,12 @@ TEST(RkHost, RemoveDirectoryDoesNotFollowLinks)
     ASSERT_EQ(symlink(d.file("victim").c_str(), d.file("tree/a/link").c_str()), 0);
     ASSERT_EQ(symlink("/nonexistent", d.file("tree/dangling").c_str()), 0);
     EXPECT_EQ(remove_directory(d.file("tree").c_str()), 0);
-    struct stat st;
     EXPECT_NE(lstat(d.file("tree").c_str(), &st), 0);
     EXPECT_EQ(readFile(d.file("victim/keep")), "precious");
     EXPECT_NE(remove_directory(d.file("tree").c_str()), 0);
 }
 
-TEST(RkHost, GlobalMmcOnRegularFile)
+TEST(RkHost, GlobalMmcAndStreamCrcOnRegularFiles)
 {
     TempDir d;
     const std::string dev = d.file("mmc");
@@ -268,6 +264,18 @@ TEST(RkHost, GlobalMmcOnRegularFile)
     // Reading past the end returns what is there.
     EXPECT_EQ(global_mmc_read(dev.c_str(), (1 << 20) - 100, back.size(), back.data()), 100);
     EXPECT_EQ(global_mmc_release(0), 0);
+
+    // The CRC of a stream starts at its position; a length past the end
+    // stops at the end.
+    writeFile(d.file("f"), "xx123456789");
+    FILE *f = fopen(d.file("f").c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(fseek(f, 2, SEEK_SET), 0);
+    EXPECT_EQ(filestream_crc(f, 9), 0x889A9615u);
+    EXPECT_EQ(filestream_crc(f, 0), 0u);
+    ASSERT_EQ(fseek(f, 2, SEEK_SET), 0);
+    EXPECT_EQ(filestream_crc(f, 5000), 0x889A9615u);
+    fclose(f);
 }
 
 TEST(RkHost, AvailableSpaceAgreesWithStat)
@@ -283,19 +291,4 @@ TEST(RkHost, AvailableSpaceAgreesWithStat)
     // Other processes may use the file system meanwhile: allow a little drift.
     EXPECT_NEAR(static_cast<double>(mb), static_cast<double>(expect), 64.0);
     EXPECT_GE(mb, 0);
-}
-
-TEST(RkHost, FilestreamCrcReadsFromThePosition)
-{
-    TempDir d;
-    writeFile(d.file("f"), "xx123456789");
-    FILE *f = fopen(d.file("f").c_str(), "rb");
-    ASSERT_NE(f, nullptr);
-    ASSERT_EQ(fseek(f, 2, SEEK_SET), 0);
-    EXPECT_EQ(filestream_crc(f, 9), 0x889A9615u);
-    EXPECT_EQ(filestream_crc(f, 0), 0u);
-    // A length past the end stops at the end.
-    ASSERT_EQ(fseek(f, 2, SEEK_SET), 0);
-    EXPECT_EQ(filestream_crc(f, 5000), 0x889A9615u);
-    fclose(f);
 }

@@ -260,8 +260,7 @@ TEST_F(UfsInitTest, LockedOrUnreadableDeviceNeverWritten)
          "cannot hold the layout"},
     };
     for (const Case &c : cases) {
-        UfsDeviceModel fresh;
-        m_model = fresh;
+        m_model = UfsDeviceModel();
         c.setup(m_model);
         EXPECT_LT(init(0), 0) << c.name;
         EXPECT_TRUE(m_model.writes().empty()) << c.name;
@@ -297,7 +296,7 @@ TEST_F(UfsInitTest, FailedWritesEndTheRun)
     }
 }
 
-TEST_F(UfsInitTest, RescanFailureStillSummarised)
+TEST_F(UfsInitTest, MissingRescanFileAndDanglingNode)
 {
     ASSERT_EQ(run("rm -r " + shq(m_dir.file("sys/class/scsi_host/host0"))).status, 0);
     EXPECT_EQ(init(0), -1);
@@ -305,11 +304,9 @@ TEST_F(UfsInitTest, RescanFailureStillSummarised)
     EXPECT_NE(m_err.find("Err: Failed to open /sys/class/scsi_host/host0/scan, 2\n"),
               std::string::npos) << m_err;
     EXPECT_EQ(m_out, "UFS initialized: 4 LUs, boot LU-1\n");
-}
 
-TEST_F(UfsInitTest, DanglingNodeIsNotOpened)
-{
-    // Found by name, but not there.
+    // The node found by name, but not there: never opened.
+    m_model.requests.clear();
     ASSERT_EQ(run("rm " + shq(m_dir.file("dev/bsg/ufs-bsg0")) + " && ln -s nowhere "
                   + shq(m_dir.file("dev/bsg/ufs-bsg0"))).status, 0);
     EXPECT_EQ(init(0), -ENOENT);
@@ -317,10 +314,10 @@ TEST_F(UfsInitTest, DanglingNodeIsNotOpened)
     EXPECT_TRUE(m_model.requests.empty());
 }
 
+// Without the model the real SG_IO is used; a regular file refuses it, and
+// nothing may be written to the node or the scan file.
 TEST_F(UfsInitTest, RealSgIoOnAFileSendsNothing)
 {
-    // Without the model the real SG_IO is used; a regular file refuses it,
-    // and nothing may be written to the node or the scan file.
     UfsTransportGuard real(nullptr);
     EXPECT_EQ(init(0), -1);
     EXPECT_NE(m_err.find("Err: bsg_query_rq: query failed, status -25 idn: 0"), std::string::npos) << m_err;
@@ -329,11 +326,8 @@ TEST_F(UfsInitTest, RealSgIoOnAFileSendsNothing)
     EXPECT_EQ(readFile(scanFile()), "");
 }
 
-// Layout arithmetic and the configuration descriptor's device layouts,
-// checked against values worked out by hand.
-
-// The 64 GiB and 61071360-sector geometries are worked out above, in the
-// bytes of the descriptor written.
+// Layout arithmetic against values worked out by hand (the 64 GiB and
+// 61071360-sector geometries above, in the bytes of the descriptor written).
 TEST(UfsLayoutPlan, HandComputedGeometriesAndRefusals)
 {
     int ret = 0;

@@ -75,24 +75,16 @@ TEST(UfsQuery, RequestBytesOnTheWire)
     // Descriptor read of 255 bytes: both length fields, data in.
     uint8_t buf[255];
     ASSERT_EQ(bsg_read_desc(3, &rq, &rsp, 0, 0, 255, buf), 0);
-    std::vector<uint8_t> readDesc(36, 0);
-    readDesc[0] = readDesc[4] = 0x16;
-    readDesc[9] = readDesc[16] = 0x01;
-    readDesc[15] = readDesc[23] = 0xFF;
-    EXPECT_EQ(t.raw[2], readDesc);
+    EXPECT_EQ(t.raw[2], (std::vector<uint8_t>{0x16, 0, 0, 0, 0x16, 0, 0, 0, 0, 0x01, 0, 0, 0, 0, 0, 0xFF, 0x01, 0,
+                                              0, 0, 0, 0, 0, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(t.ios[2].din_xfer_len, 255u);
     EXPECT_EQ(t.ios[2].dout_xfer_len, 0u);
 
     // Descriptor write: data out with the descriptor's length.
     uint8_t conf[144] = {0x90, 0x01};
     ASSERT_EQ(bsg_write_desc(3, &rq, &rsp, 1, 0, 144, conf), 0);
-    std::vector<uint8_t> writeDesc(36, 0);
-    writeDesc[0] = writeDesc[4] = 0x16;
-    writeDesc[9] = 0x81;
-    writeDesc[15] = writeDesc[23] = 144;
-    writeDesc[16] = 0x02;
-    writeDesc[17] = 0x01;
-    EXPECT_EQ(t.raw[3], writeDesc);
+    EXPECT_EQ(t.raw[3], (std::vector<uint8_t>{0x16, 0, 0, 0, 0x16, 0, 0, 0, 0, 0x81, 0, 0, 0, 0, 0, 144, 0x02, 0x01,
+                                              0, 0, 0, 0, 0, 144, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(t.ios[3].dout_xfer_len, 144u);
     EXPECT_EQ(t.ios[3].dout_xferp, reinterpret_cast<uintptr_t>(conf));
 }

@@ -22,7 +22,17 @@ protected:
     // The IDB loader's first copy on the boot unit, and the room of each copy.
     static constexpr int64_t kIdb = 64 * 512, kCopy = 512 * 1024;
 
-    void SetUp() override;
+    void SetUp() override
+    {
+        m_root.put("dev/bsg/ufs-bsg0", "");
+        m_root.put("sys/class/scsi_host/host0/scan", "");
+        testsupport::makeSparseFile(root("dev/sda"), kDataUnitBytes);
+        m_model.onConfigWritten = [this] {
+            if (m_bootUnitOnRescan)
+                testsupport::makeSparseFile(bootUnit(), kBootUnitBytes);
+        };
+        initBoardType();
+    }
 
     std::string root(const std::string &rel) const { return m_root.file(rel); }
     std::string bootUnit() const { return root("dev/sdb"); }

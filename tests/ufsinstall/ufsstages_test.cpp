@@ -344,7 +344,9 @@ TEST_F(UfsInstallJobTest, RockchipSetOnFactoryFreshUfs)
     write_verify_set_test_hook(nullptr);
 }
 
-TEST_F(UfsInstallJobTest, UfsThatCannotBeBroughtUpStopsBeforeAnyWrite)
+// Provisioning cannot be undone: a set that cannot be installed must be
+// refused before the device's configuration is written.
+TEST_F(UfsInstallJobTest, RefusalsStopBeforeAnyWrite)
 {
     const OSConfig set = rockchipSet();
     m_model.attrs[UFS_ATTR_CONF_DESC_LOCK] = 1;
@@ -352,22 +354,18 @@ TEST_F(UfsInstallJobTest, UfsThatCannotBeBroughtUpStopsBeforeAnyWrite)
     EXPECT_TRUE(m_model.writes().empty());
     EXPECT_TRUE(zeroAt(dataUnit(), 0, kDataUnitBytes));
 
-    // Provisioned, but the boot unit never appears.
+    // No map in the set, on the same (untouched, now unlocked) device.
     m_model.attrs[UFS_ATTR_CONF_DESC_LOCK] = 0;
-    m_bootUnitOnRescan = false;
-    EXPECT_EQ(install(set), "Fail to init UFS drive.");
-    EXPECT_TRUE(zeroAt(dataUnit(), 0, kDataUnitBytes));
-}
-
-// Provisioning cannot be undone: a set that cannot be installed must be
-// refused before the device's configuration is written.
-TEST_F(UfsInstallJobTest, SetWithoutItsMapStopsBeforeTheUfsIsConfigured)
-{
-    const OSConfig set = rockchipSet();
     ASSERT_EQ(::unlink(setFile("parameter.txt").c_str()), 0);
     const QString error = install(set);
     EXPECT_TRUE(error.startsWith("File not found: ") && error.endsWith("/parameter.txt")) << error.toStdString();
     EXPECT_TRUE(m_model.writes().empty());
+    EXPECT_TRUE(zeroAt(dataUnit(), 0, kDataUnitBytes));
+
+    // Provisioned, but the boot unit never appears.
+    rockchipSet();
+    m_bootUnitOnRescan = false;
+    EXPECT_EQ(install(set), "Fail to init UFS drive.");
     EXPECT_TRUE(zeroAt(dataUnit(), 0, kDataUnitBytes));
 }
 
