@@ -1,9 +1,10 @@
-// Identification of the running board from cpuinfo, board/info and the
-// Allwinner board id, against fixture files of a simulated board.
+// Identifying the running board from cpuinfo, board/info and the Allwinner id.
 #include <gtest/gtest.h>
 
 #include <QMap>
 #include <QSet>
+
+#include <algorithm>
 
 #include "board/allwinnerboardid.h"
 #include "board/boardhardwareinfo.h"
@@ -11,40 +12,27 @@
 
 namespace {
 
-std::string name(const BoardHardwareInfo *b)
-{
-    return b ? b->boardName.toStdString() : std::string("<null>");
-}
+std::string name(const BoardHardwareInfo *b) { return b ? b->boardName.toStdString() : "<null>"; }
 
 const char *kArmCpuinfo =
-    "processor\t: 0\n"
-    "model name\t: ARMv7 Processor rev 5 (v7l)\n"
-    "CPU implementer\t: 0x41\n"
-    "CPU revision\t: 5\n"
-    "\n";
+    "processor\t: 0\nmodel name\t: ARMv7 Processor rev 5 (v7l)\nCPU implementer\t: 0x41\nCPU revision\t: 5\n\n";
 
 } // namespace
 
-// What the kernel reports in the three places identification reads, and the
-// row it must pick. nullptr: the file is absent.
+// What the kernel reports in the three places read, and the row it must
+// pick; nullptr: the file is absent.
 TEST(BoardIdentify, KernelReportsPickTheirRow)
 {
     const std::string arm = kArmCpuinfo;
-    const struct
-    {
-        std::string cpuinfo;
-        const char *boardInfo, *sunxiInfo;
-        const char *name;
-        const char *hardware;   // the row's cpuinfo key, when it matters
-    } cases[] = {
+    // hardware: the row's cpuinfo key, when it matters.
+    const struct { std::string cpuinfo; const char *boardInfo, *sunxiInfo, *name, *hardware; } cases[] = {
         // The revision is hex; the family row.
         {arm + "Hardware\t: corvanta-s5p4418\nRevision\t: 000a\n", nullptr, nullptr, "Tern-Q4 Plus (2GB)", nullptr},
         // Case of the hardware key does not matter; a later line overrides.
         {"Hardware : nothing\nRevision : 0\nHardware : CORVANTA-S5P6818\nRevision : 0003\n", nullptr, nullptr,
          "Tern-X8 Pro (2GB)", nullptr},
         {"Hardware : corvanta-s5p6818\nRevision : 0050\n", nullptr, nullptr, "Unknow6818", nullptr},   // catch-all
-        // No cpuinfo; a family without any revision line; a revision that is
-        // not hex; a revision without hardware.
+        // No cpuinfo; no revision line; a revision not hex; no hardware.
         {"", nullptr, nullptr, "unknow", nullptr},
         {"processor : 0\nHardware : corvanta-s5p4418\n", nullptr, nullptr, "unknow", nullptr},
         {"Hardware : corvanta-s5p4418\nRevision : 00zz\n", nullptr, nullptr, "unknow", nullptr},
@@ -54,9 +42,8 @@ TEST(BoardIdentify, KernelReportsPickTheirRow)
         // A64 needs no revision.
         {"processor : 0\nHardware : sun50iw1p1\n", nullptr, nullptr, "Quill-A64", nullptr},
         {"Hardware : sun50iw1p1\nRevision : 00zz\n", nullptr, nullptr, "Quill-A64", nullptr},
-        // Allwinner: the board id beats the revision, in either kernel
-        // flavour; an id no row carries falls back to the revision; a line
-        // with three parts is not the id.
+        // Allwinner: the board id beats the revision in either kernel flavour;
+        // an unknown id falls back to it; a line of three parts is no id.
         {"Hardware : sun8i\nRevision : 0003\n", nullptr, nullptr, "Quill-H1 Twin", nullptr},
         {"Hardware : sun8i\nRevision : 0003\n", nullptr,
          "sunxi_platform    : Sun8iw7p1\nsunxi_chipid      : 2c21020e786746240000540000000000\n"
@@ -132,13 +119,11 @@ TEST(BoardIdentify, UnknownRevisionRecordCpuIdAndCopiesOfRows)
     src->wifiMacCache.clear();
 }
 
-// The compiled-in board table: every row can be identified from what its
-// kernel reports, and the list of supported boards.
+// Every row of the board table is identified from its kernel's report.
 TEST(BoardTable, EveryRowIsIdentifiedAndTheSupportedListIsClean)
 {
     SimBoard sim;
-    // Every row must be reachable: a duplicate (hardware, revision) or board
-    // id would hide a model behind an earlier row.
+    // A duplicate (hardware, revision) or board id hides a later row.
     for (BoardHardwareInfo *b : std::as_const(gAllBoardHardwareInfo)) {
         const std::string hw = b->cpuinfoHardware.toStdString();
         const bool viaBoardInfo = b->isRockchipCPU();
@@ -176,13 +161,10 @@ TEST(BoardTable, EveryRowIsIdentifiedAndTheSupportedListIsClean)
             names[current] << text.mid(1);
         }
     }
-    QStringList sorted = socs;
-    sorted.sort();
-    EXPECT_EQ(socs, sorted);
+    EXPECT_TRUE(std::is_sorted(socs.begin(), socs.end())) << socs.join(' ').toStdString();
     // Other makers' boards are not ours to list.
     EXPECT_FALSE(socs.contains("BCM2837"));
-    // Twins of the other kernel flavour and the catch-alls drop out; the
-    // variants of a model stay, in table order.
+    // Other-flavour twins and catch-alls drop out; variants stay, in order.
     for (auto it = names.cbegin(); it != names.cend(); ++it) {
         EXPECT_EQ(QSet<QString>(it->begin(), it->end()).size(), it->size()) << it.key().toStdString();
         for (const QString &n : *it)

@@ -1,5 +1,4 @@
-// The shared simulated board with the board table built, for the board
-// tests.
+// The shared simulated board with the board table built.
 #pragma once
 
 #include "board/boardhardwareinfo.h"

@@ -1,5 +1,4 @@
-// Storage and device discovery against simulated sysfs trees built with real
-// symbolic links, the way the kernel lays them out.
+// Storage and device discovery in simulated sysfs trees of real symbolic links.
 #include <gtest/gtest.h>
 
 #include <QStringList>
@@ -11,24 +10,6 @@
 
 using testsupport::readFile;
 
-namespace {
-
-const char *kUsbSda = "../../devices/platform/fc880000.usb/usb3/3-1/3-1:1.0/host0/target0:0:0/0:0:0:0/block/sda";
-// A USB controller node without the ".usb" suffix (dwc3 glue on some kernels).
-const char *kUsbSdb = "../../devices/platform/usbdrd3_0/fc000000.dwc3/xhci-hcd.0.auto/usb5/5-1/5-1:1.0/host1/target1:0:0/1:0:0:0/block/sdb";
-const char *kSataSdc = "../../devices/platform/fc400000.sata/ata1/host2/target2:0:0/2:0:0:0/block/sdc";
-const char *kUfsSdd = "../../devices/platform/2a2d0000.ufs/host3/target3:0:0/3:0:0:0/block/sdd";
-const char *kNvme = "../../devices/platform/a40000000.pcie/pci0002:20/0002:20:00.0/0002:21:00.0/nvme/nvme0/nvme0n1";
-
-void addBlockDevice(const SimBoard &sim, const std::string &name, const std::string &target)
-{
-    // The link target is relative to sys/class/block; create the directory it names.
-    sim.mkdir("sys/class/block/" + target);
-    sim.link("sys/class/block/" + name, target);
-}
-
-} // namespace
-
 TEST(StorageDiscovery, DrivesAreToldApartByTheirSysfsPath)
 {
     // A root whose own path contains ".usb": only the path below it counts.
@@ -38,12 +19,18 @@ TEST(StorageDiscovery, DrivesAreToldApartByTheirSysfsPath)
     EXPECT_EQ(b->getUdiskPartitionName(), "/dev/1");
     EXPECT_TRUE(b->getAllUdiskDevNames().isEmpty());
 
-    // Made out of alphabetical order on purpose.
-    addBlockDevice(sim, "sdd", kUfsSdd);
-    addBlockDevice(sim, "sdc", kSataSdc);
-    addBlockDevice(sim, "sdb", kUsbSdb);
-    addBlockDevice(sim, "sda", kUsbSda);
-    addBlockDevice(sim, "nvme0n1", kNvme);
+    // Out of alphabetical order on purpose; sdb's dwc3 glue node lacks ".usb".
+    const std::pair<std::string, std::string> drives[] = {
+        {"sdd", "../../devices/platform/2a2d0000.ufs/host3/target3:0:0/3:0:0:0/block/sdd"},
+        {"sdc", "../../devices/platform/fc400000.sata/ata1/host2/target2:0:0/2:0:0:0/block/sdc"},
+        {"sdb", "../../devices/platform/usbdrd3_0/fc000000.dwc3/xhci-hcd.0.auto/usb5/5-1/5-1:1.0/host1/target1:0:0/"
+                "1:0:0:0/block/sdb"},
+        {"sda", "../../devices/platform/fc880000.usb/usb3/3-1/3-1:1.0/host0/target0:0:0/0:0:0:0/block/sda"},
+        {"nvme0n1", "../../devices/platform/a40000000.pcie/pci0002:20/0002:20:00.0/0002:21:00.0/nvme/nvme0/nvme0n1"}};
+    for (const auto &[name, target] : drives) {
+        sim.mkdir("sys/class/block/" + target);
+        sim.link("sys/class/block/" + name, target);
+    }
     // sdz reached through two links, as a udev-made alias would be.
     sim.mkdir("sys/devices/platform/fd000000.usb/usb1/1-1/host9/block/sdz");
     sim.link("sys/aliases/sdz", "../devices/platform/fd000000.usb/usb1/1-1/host9/block/sdz");
@@ -89,10 +76,8 @@ TEST(StorageDiscovery, SizesAndOnboardStorageByCpuKernelAndUfs)
     EXPECT_EQ(b->getDiskSize("sde"), 18014398509481984LL);
     EXPECT_EQ(b->getDiskSize("missing"), 0);
 
-    BoardHardwareInfo *rk = SimBoard::row("Alpha-R4");
-    BoardHardwareInfo *rk35 = SimBoard::row("Alpha-X9");
-    BoardHardwareInfo *h3 = SimBoard::row("Quill-H1 Plus");
-    BoardHardwareInfo *ufs = SimBoard::row("Alpha-V5 UFS");
+    BoardHardwareInfo *rk = SimBoard::row("Alpha-R4"), *rk35 = SimBoard::row("Alpha-X9");
+    BoardHardwareInfo *h3 = SimBoard::row("Quill-H1 Plus"), *ufs = SimBoard::row("Alpha-V5 UFS");
     struct Case { const char *release; const char *rkName; };
     const Case cases[] = {{"4.4.179-rk-custom", "mmcblk1"}, {"4.18.20", "mmcblk1"}, {"4.19.0", "mmcblk2"},
                           {"6.1.0-rpi7", "mmcblk2"}};
@@ -123,14 +108,12 @@ TEST(StorageDiscovery, SizesAndOnboardStorageByCpuKernelAndUfs)
     sim.put("sys/block/mmcblk2/size", "30535680\n");
     EXPECT_EQ(rk->getOnboardFlashSize(), 15267840);
 
-    BoardHardwareInfo *plain = SimBoard::row("Alpha-V5");
-    BoardHardwareInfo *lite = SimBoard::row("Alpha-V5 Lite");
     EXPECT_FALSE(ufs->isExistUFS());
     const std::string dev = "sys/devices/platform/2a2d0000.ufs";
     sim.mkdir(dev);
     EXPECT_TRUE(ufs->isExistUFS());
-    EXPECT_TRUE(plain->isExistUFS());
-    EXPECT_FALSE(lite->isExistUFS());
+    EXPECT_TRUE(SimBoard::row("Alpha-V5")->isExistUFS());
+    EXPECT_FALSE(SimBoard::row("Alpha-V5 Lite")->isExistUFS());
     EXPECT_FALSE(SimBoard::row("Alpha-X9")->isExistUFS());
 
     sim.link("sys/bus/platform/devices/2a2d0000.ufs", "../../../devices/platform/2a2d0000.ufs");

@@ -1,6 +1,4 @@
-// The installer's console link seen from the outside: what clients find in
-// the segment and on the socket, what reaches the main controller, and who
-// is let in.
+// The console link from the outside: segment, socket, and who is let in.
 #include "frontend/consolelinkmessageevent.h"
 #include "frontend/consoleprotocol.h"
 #include "frontend/maincontrollerobject.h"
@@ -133,8 +131,7 @@ private slots:
         }
         QVERIFY2(found, "segment of this process not listed in /proc/sysvipc/shm");
     }
-    // Every client is told of a new screen; what one types reaches the
-    // main controller.
+    // Every client hears of a new screen; what one types reaches the controller.
     void messagesBothWays()
     {
         ConsoleLink link;
@@ -195,8 +192,7 @@ private slots:
         QCOMPARE(finish(late, &out), 1);
         QVERIFY2(out.contains("timed out") && out.contains("Installing"), out.constData());
 
-        // Interactive: the screen is shown, typed lines are sent, blank ones
-        // are not.
+        // Interactive: the screen shown, typed lines sent, blank ones not.
         m_sink.texts.clear();
         QProcess *p = startConsole({});
         QVERIFY(p->waitForStarted());

@@ -11,12 +11,7 @@ const qint64 MiB = 1024 * 1024;
 
 TEST(InstallProgressTexts, SpeedAndRemainingTime)
 {
-    struct Case
-    {
-        qint64 sinceStartMs, done, total;
-        double elapsedMs;
-        const char *speed, *remaining, *bar;
-    } cases[] = {
+    const struct { qint64 sinceStartMs, done, total; double elapsedMs; const char *speed, *remaining, *bar; } cases[] = {
         // Nothing before the rate has had five seconds to settle.
         {5000, 10 * MiB, 100 * MiB, 1000, "", "", ""},
         {5001, 10 * MiB, 100 * MiB, 1000, "Speed: 10 MB/s", "Remaining Time: 00:00:09", "==]"},
@@ -26,7 +21,7 @@ TEST(InstallProgressTexts, SpeedAndRemainingTime)
         // Full: the closing bracket runs past the display's 20 cells.
         {9000, 100 * MiB, 100 * MiB, 10000, "Speed: 10 MB/s", "Remaining Time: 00:00:00", "====================]"},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         InstallProgress p;
         const InstallScreenUpdate u =
             p.speed(SDUpdateThreadSpeedEvent("rootfs-with-a-long-name.img", "rootfs", c.done, c.total, c.elapsedMs),

@@ -1,7 +1,5 @@
-// The install screens offscreen on a simulated RK3588 board (eMMC, NVMe, a
-// USB drive and a card reader): the summary of a chosen set, a real install
-// whose events drive the labels, cancelling mid-copy, a repeated finish
-// event, the target dialog and the rootfs-only refusal.
+// The install screens offscreen on a simulated RK3588 board with eMMC,
+// NVMe, a USB drive and a card reader.
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -36,8 +34,7 @@
 
 namespace {
 
-// Stands in for the main controller's event routing, and checks the labels
-// against every event right after the screen has handled it.
+// The main controller's event routing; `after` checks each handled event.
 class Router : public QObject
 {
 public:
@@ -172,9 +169,8 @@ private slots:
             QVERIFY2(summary.contains(QString::fromUtf8(line)), qPrintable(summary));
     }
 
-    // Labels after every event of a real install, read back after each
-    // image (the box ticked); then a second finish
-    // event, which must not start the post-install steps again.
+    // Labels after every event of a real install with read-back; a second
+    // finish event must not start the post-install steps again.
     void realInstallDrivesTheLabels()
     {
         m_clockMs = 0;
@@ -234,16 +230,13 @@ private slots:
         QTest::mouseClick(find<QPushButton>("finishButton"), Qt::LeftButton);
     }
 
-    // The user cancels while the rootfs image is being copied: the job stops
-    // between chunks, lets the device go, and only then the list returns.
+    // Cancelled mid-copy, the job lets the device go before the list returns.
     void cancelMidCopyReleasesTheDevice()
     {
         m_detail->loadUIForOS(set("linux-mbr4"), false);
         QSemaphore cancelled;
         bool requested = false;
-        // The observer runs before each report is posted, so the copy is held
-        // at the image's second report: by then the first one is on its way to
-        // the screen, which cancels while the copy still has chunks to go.
+        // Held at the image's second report while the screen cancels on the first.
         int reports = 0;
         m_detail->progressWidget()->job()->setProgressObserver([&](int file, int percent) {
             if (file == 3 && percent < 100 && ++reports == 2)

@@ -1,6 +1,5 @@
-// The steps after an install on simulated boards: which commands reach the
-// shell (recorded by the stand-ins of scripts/sim-tools), which board
-// services a restore calls, and when an unattended run quits.
+// The steps after an install: the commands that reach the shell (recorded
+// by scripts/sim-tools), the board services called, when autoExit quits.
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -24,11 +23,7 @@ struct FakeServices : PostInstallServices
     void reNewCurrentOSInfo() override { calls << "reNewCurrentOSInfo"; }
     void resetRockchipUbootMacAddress() override { calls << "resetRockchipUbootMacAddress"; }
     void resetRK3399MacAddress() override { calls << "resetRK3399MacAddress"; }
-    bool isBoardUnableToReadPartition() override
-    {
-        calls << "isBoardUnableToReadPartition";
-        return false;
-    }
+    bool isBoardUnableToReadPartition() override { return calls << "isBoardUnableToReadPartition", false; }
     int doScriptsInPath(const QString &dir, const QString &wrapper) override
     {
         calls << "doScriptsInPath " + dir + " " + wrapper;
@@ -60,11 +55,8 @@ OSConfig directorySet(const SimulatedBoard &board, const QString &name, const QS
     return OSConfig("/mnt/sdcard/" + name, files);
 }
 
-// On one Rockchip board: Android grows the last partition unless the set
-// says not, and a second start (a repeated finish event) is ignored; a
-// restore resets the MAC and runs the scripts beside the back-up; autoExit
-// quits 1000 ms after "All done" with 0, after a failure with 1, and the SD
-// card watcher starts when it is installed.
+// Rockchip: Android's resize unless the set says not, a repeated start ignored;
+// a restore's MAC reset and scripts; autoExit's exit codes, the SD card watcher.
 TEST(PostInstall, StepsOnARockchipBoard)
 {
     SimulatedBoard board("--sets none");
@@ -128,9 +120,8 @@ TEST(PostInstall, StepsOnARockchipBoard)
     EXPECT_EQ(board.toolCalls().mid(1), QStringList{"sd_monitor"});
 }
 
-// Not Rockchip: the environment is written with the onboard device named,
-// by the /opt build when there is one, with "data=" gone when the overlay
-// file system is disabled; an S5P4418's kernel 3 build comes first.
+// Not Rockchip: fw_setenv on the onboard device, the /opt build first,
+// "data=" dropped without the overlay; an S5P4418's kernel 3 build first.
 TEST(PostInstall, EnvironmentOnOtherBoardsThroughFwSetenv)
 {
     SimulatedBoard board("--board allwinner --sets none");

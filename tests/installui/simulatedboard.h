@@ -1,5 +1,4 @@
-// A simulated board made by scripts/make-sim-board.sh for the front-end
-// tests: the shared simulated board, identified, with the recording
+// A board from scripts/make-sim-board.sh, identified, with the recording
 // stand-ins of scripts/sim-tools first on PATH; QString in and out.
 #pragma once
 
@@ -23,8 +22,7 @@ public:
     QStringList toolCalls() const;
     // Adds a USB drive (sdX) below a USB host with a product text.
     void addUsbDrive(const QString &name, const QString &product, int mib) const;
-    // The image sets of the scan tests (tests/ui/make-scan-tree.sh), with the
-    // USB drive holding a copied root file system when `withUDisk`.
+    // The sets of tests/ui/make-scan-tree.sh, with its USB drive if `withUDisk`.
     bool addScanTree(bool withUDisk = true) const;
     // Runs a shell command line with the board's root in $ROOT; true on exit 0.
     bool sh(const QString &commandLine) const;

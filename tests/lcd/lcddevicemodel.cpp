@@ -7,14 +7,8 @@
 namespace {
 const uint8_t kRowStart[4] = {0x00, 0x28, 0x14, 0x54};
 const int kRowCells = 20;
-const uint8_t kFirmwareMajor = 1;
-const uint8_t kFirmwareMinor = 9;
+const uint16_t kFirmwareVersion = 0x0109;   // 1.9
 } // namespace
-
-LcdDeviceModel::Hd44780::Hd44780()
-{
-    memset(ddram, ' ', sizeof ddram);
-}
 
 void LcdDeviceModel::Hd44780::command(uint8_t byte)
 {
@@ -24,10 +18,8 @@ void LcdDeviceModel::Hd44780::command(uint8_t byte)
     } else if (byte & 0x40) {
         address = byte & 0x3F;
         toCgram = true;
-    } else if (byte & 0x20) {
-        // function set: bus width, lines, font; nothing visible changes
-    } else if (byte & 0x10) {
-        // cursor or display shift: this display is never shifted
+    } else if (byte & 0x30) {
+        // function set or shift: nothing visible changes, this display is never shifted
     } else if (byte & 0x08) {
         displayOn = byte & 0x04;
     } else if (byte & 0x04) {
@@ -176,7 +168,7 @@ int LcdDeviceModel::control_in(uint8_t request_type, uint8_t request, uint16_t v
     if (request == 0x00) {
         answer = value;
     } else if (request == 0x80) {
-        answer = uint16_t(kFirmwareMinor | (kFirmwareMajor << 8));
+        answer = kFirmwareVersion;
     } else if (request == 0x88) {
         ++keyQueries;
         if (!m_keyScript.empty()) {

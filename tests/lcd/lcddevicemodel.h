@@ -1,16 +1,6 @@
-// An LCD2USB display behind the USB LCD transport seam, for tests.
-//
-// It decodes every request the way the display does: the request type must be
-// vendor OUT (0x40) without data or vendor IN (0xC0); bits 5-7 of the request
-// pick the function, bits 3-4 the controllers, bits 0-2 the byte count minus
-// one, and the bytes travel in wValue and wIndex, low byte first. Each
-// controller is an HD44780 with 128 bytes of display memory and an address
-// counter (clear, home, entry mode, display control, set DDRAM address;
-// character memory writes are dropped).
-// The four visible rows of 20 cells start at 0x00, 0x28, 0x14 and 0x54 of
-// controller 0 (row commands 0x80, 0xA8, 0x94, 0xD4); everything else written
-// is kept but not visible. Keys and unplugging are scriptable. Thread-safe:
-// the key thread polls while a test scripts.
+// An LCD2USB display behind the transport seam, decoding requests as the
+// firmware does onto two HD44780s; rows 0x00, 0x28, 0x14, 0x54 of controller
+// 0 are visible. Thread-safe: the key thread polls while a test scripts.
 #pragma once
 
 #include "ui/usblcdtransport.h"
@@ -19,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <vector>
@@ -26,20 +17,11 @@
 class LcdDeviceModel : public usblcd_transport
 {
 public:
-    struct Transfer
-    {
-        uint8_t requestType;
-        uint8_t request;
-        uint16_t value;
-        uint16_t index;
-        uint16_t length;
-        unsigned timeoutMs;
-    };
+    struct Transfer { uint8_t requestType, request; uint16_t value, index, length; unsigned timeoutMs; };
 
     // The four visible rows of controller 0, 20 characters each.
     QStringList rows() const;
-    // The visible rows with trailing blanks removed and trailing empty rows
-    // dropped: what a reader sees.
+    // What a reader sees: rows without trailing blanks or empty rows.
     QStringList shownLines() const;
     // Whole display memory of one controller (128 bytes).
     QByteArray ddram(int controller) const;
@@ -48,8 +30,7 @@ public:
     std::vector<Transfer> transfers() const;
     void clearTransfers();
 
-    // Key bits (bit 0 key 0, bit 1 key 1) for the next key queries, one per
-    // query; afterwards the last one stays.
+    // Key bits (bit 0: key 0) for the next queries, one each; the last stays.
     void setKeys(std::initializer_list<uint8_t> bitsPerQuery);
 
     std::atomic<int> keyQueries{0};
@@ -70,12 +51,9 @@ public:
 private:
     struct Hd44780
     {
-        uint8_t ddram[128];
-        uint8_t address = 0;
-        bool toCgram = false;
-        bool increment = true;
-        bool displayOn = false;
-        Hd44780();
+        uint8_t ddram[128], address = 0;
+        bool toCgram = false, increment = true, displayOn = false;
+        Hd44780() { memset(ddram, ' ', sizeof ddram); }
         void command(uint8_t byte);
         void data(uint8_t byte);
     };

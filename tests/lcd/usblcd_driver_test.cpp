@@ -24,8 +24,7 @@ using testsupport::TempDir;
 
 namespace {
 
-// The display model installed and opened by the driver; the set-up chatter
-// of init_usblcd() is swallowed.
+// The display model, opened by the driver, its set-up chatter swallowed.
 class UsbLcdDriver : public testing::Test
 {
 protected:
@@ -57,11 +56,7 @@ TEST_F(UsbLcdDriver, PacksFourBytesPerRequestAndACommandFlushesWaitingDataFirst)
     lcd_write("z");
     const auto requests = lcd.transfers();
     ASSERT_EQ(requests.size(), 5u);
-    const struct
-    {
-        uint8_t request;
-        uint16_t value, index;
-    } expected[] = {{0x4B, 'A' | ('B' << 8), 'C' | ('D' << 8)}, {0x48, 'E', 0}, {0x49, 'x' | ('y' << 8), 0},
+    const struct { uint8_t request; uint16_t value, index; } expected[] = {{0x4B, 'A' | ('B' << 8), 'C' | ('D' << 8)}, {0x48, 'E', 0}, {0x49, 'x' | ('y' << 8), 0},
                     {0x28, 0xA8, 0}, {0x48, 'z', 0}};
     for (size_t i = 0; i < requests.size(); ++i) {
         // Bytes beyond the count (the low three bits, minus one) are stale.
@@ -72,8 +67,7 @@ TEST_F(UsbLcdDriver, PacksFourBytesPerRequestAndACommandFlushesWaitingDataFirst)
         EXPECT_EQ(requests[i].requestType, 0x40);
         EXPECT_EQ(requests[i].timeoutMs, 1000u);
     }
-    // The display's own view: "ABCDExy" from the home address, "z" at the
-    // start of the second row.
+    // The display's view: "ABCDExy" from home, "z" starting the second row.
     EXPECT_EQ(lcd.rows()[0], QStringLiteral("ABCDExy             "));
     EXPECT_EQ(lcd.rows()[1].left(1), QStringLiteral("z"));
 }
@@ -133,8 +127,7 @@ TEST_F(UsbLcdDriver, QueriesReadTheAnswerAndFailuresReadAsNothing)
     EXPECT_EQ(GetCapturedStderr(), "lcd_get: handle is NULL\n");
 }
 
-// Set-up of a display with two controllers; a missing display fails
-// silently unless tracing is on.
+// A missing display fails silently unless tracing is on.
 TEST(UsbLcdInit, SetsUpTheDisplayOrReportsItMissing)
 {
     LcdDeviceModel lcd;
@@ -167,8 +160,7 @@ TEST(UsbLcdInit, SetsUpTheDisplayOrReportsItMissing)
     EXPECT_TRUE(lcd.transfers().empty());
 }
 
-// The real libusb path on a machine without the display: no crash, no hang,
-// the error message.
+// The real libusb path on a machine without the display.
 TEST(UsbLcdLibusb, NoDisplayAttached)
 {
     gLCD4USBDebug = 1;

@@ -1,5 +1,4 @@
-// imgsmith-gui run as a process against a simulated board: messages, exit
-// statuses and the generated unattended-install configuration.
+// imgsmith-gui run as a process on a simulated board.
 #include "board/boardhardwareinfo.h"
 #include "support/qt/simboard.h"
 #include "support/testsupport.h"
@@ -34,8 +33,7 @@ protected:
     }
 
     std::string root() const { return m_sim.path(); }
-    // Describes `row` of the board table the way the maker's kernels do,
-    // in the file that shadows cpuinfo.
+    // Reports board `name` the way its kernel does.
     void boardInfoFor(const QString &name)
     {
         if (gAllBoardHardwareInfo.isEmpty())
@@ -47,15 +45,19 @@ protected:
                       + QString::number(row->boardRevision, 16).toStdString() + "\n");
         m_sim.setKernel("6.1.75");
     }
-    // The settings of the generated configuration file, comments and blank
-    // lines left out: the values and their order, duplicate keys included.
+    // The generated file's settings in order, duplicates included.
     std::string settings() const { return run("grep -v -e '^;' -e '^$' " + shq(root() + "/tmp/imgsmith.conf")).out; }
+    // The settings after a start with `args` that must end with status 0.
+    std::string settingsAfter(const std::string &args, const std::string &cwd = "") const
+    {
+        const CmdResult r = gui(args, "", cwd);
+        EXPECT_EQ(r.status, 0) << args << r.err;
+        return settings();
+    }
     bool confExists() const { return run("test -e " + shq(root() + "/tmp/imgsmith.conf")).status == 0; }
 
-    // `env` is prepended to the command as NAME=value words. A start that
-    // gets past the command line runs its event loop until it is stopped:
-    // once the process catches SIGTERM (bit 15 of SigCgt), it gets one and
-    // must end as the menu's quit does.
+    // `env`: NAME=value words. A start past the command line runs until
+    // stopped: once it catches SIGTERM (bit 15 of SigCgt) it gets one.
     CmdResult gui(const std::string &args, const std::string &env = "", const std::string &cwd = "") const
     {
         const std::string dir = cwd.empty() ? root() : cwd;
@@ -97,17 +99,13 @@ const char kEmptyUI[] =
 
 TEST_F(GuiProcess, HelpVersionAndListEndWithStatusZero)
 {
-    for (const char *opt : {"--help", "--bogus -h", "-v -h"}) {
-        const CmdResult r = gui(opt);
-        EXPECT_EQ(r.status, 0) << opt;
-        EXPECT_TRUE(isUsage(r.err)) << opt << r.err;
-    }
-    for (const char *opt : {"--version", "-x --version", "-h -v"}) {
-        const CmdResult r = gui(opt);
-        EXPECT_EQ(r.status, 0) << opt;
-        EXPECT_EQ(r.err, "v1.5 b260402\n") << opt;
-    }
     // The pre-scan runs from the end: the last of -v and -h wins.
+    for (const auto &[opt, usage] : {std::pair{"--help", true}, {"--bogus -h", true}, {"-v -h", true},
+                                     {"--version", false}, {"-x --version", false}, {"-h -v", false}}) {
+        const CmdResult r = gui(opt);
+        EXPECT_EQ(r.status, 0) << opt;
+        EXPECT_TRUE(usage ? isUsage(r.err) : r.err == "v1.5 b260402\n") << opt << r.err;
+    }
     for (const char *opt : {"--list-devices", "-i /mnt/sdcard/missing -l"}) {
         const CmdResult r = gui(opt);
         EXPECT_EQ(r.status, 0) << opt;
@@ -130,8 +128,7 @@ TEST_F(GuiProcess, OnboardStorageAndCurrentOsAreReadAtStart)
     boardInfoFor("Alpha-X9");
     const std::string disk = root() + "/dev/mmcblk2";
     m_sim.put("sys/block/mmcblk2/size", "32768\n");
-    // A 16 MiB eMMC with one partition from 1 MiB on, laid out by sfdisk and
-    // filled with a file system made by mkfs.ext4; its label names the OS.
+    // A 16 MiB eMMC laid out by sfdisk, mkfs.ext4's label naming the OS.
     makeSparseFile(disk, 16 << 20);
     for (const auto &[label, os] : {std::pair{"rootfs", "linux"}, {"system", "android"}}) {
         const CmdResult r = run("echo 'start=2048, type=83' | sfdisk -q " + shq(disk) + " && mkfs.ext4 -q -F -L "
@@ -149,9 +146,7 @@ TEST_F(GuiProcess, ShortConfigurationOfTheSingledOutBoards)
 {
     for (const char *board : {"Alpha-N1", "Alpha-N2"}) {
         boardInfoFor(board);
-        const CmdResult r = gui("-i /mnt/sdcard/debian --auto-exit");
-        ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(settings(),
+        EXPECT_EQ(settingsAfter("-i /mnt/sdcard/debian --auto-exit"),
                   "[General]\nautoStart=/mnt/sdcard/debian\nautoExit=true\ndisableLowFormatting=false\n")
             << board;
     }
@@ -165,8 +160,7 @@ TEST_F(GuiProcess, PlainStartRunsUntilStoppedAndEndsWithStatusZero)
     EXPECT_FALSE(confExists());
     EXPECT_EQ(m_sim.log().rfind("imgsmith-gui started (build: ", 0), 0u) << m_sim.log();
     EXPECT_NE(m_sim.log().find("copy buffer size: 67108864 bytes\n"), std::string::npos) << m_sim.log();
-    // The identified board's SoC picks the copy buffer: a low-memory
-    // Allwinner H5 gets 8 MiB.
+    // The SoC picks the copy buffer: a low-memory Allwinner H5 gets 8 MiB.
     writeFile(root() + "/proc/cpuinfo", "Hardware\t: Allwinnersun50iw2Family\nRevision\t: 0\n");
     ASSERT_EQ(gui("").status, 0);
     EXPECT_NE(m_sim.log().find("copy buffer size: 8388608 bytes\n"), std::string::npos) << m_sim.log();
@@ -175,11 +169,7 @@ TEST_F(GuiProcess, PlainStartRunsUntilStoppedAndEndsWithStatusZero)
 TEST_F(GuiProcess, CommandLineErrorsPrintOneLineAndEndWithStatusTwo)
 {
     ASSERT_EQ(run("mkfifo " + shq(root() + "/mnt/sdcard/pipe")).status, 0);
-    const struct
-    {
-        std::string args;
-        std::string err;
-    } cases[] = {
+    const struct { std::string args, err; } cases[] = {
         {"-i", "Error: missing args, please specify the path where the img files is located.\n"},
         {"--install /mnt/sdcard/missing", "Error: not found:  \"/mnt/sdcard/missing\"\n"},
         {"-i /mnt/sdcard/pipe", "Error: not a directory or file:  \"/mnt/sdcard/pipe\"\n"},
@@ -196,8 +186,7 @@ TEST_F(GuiProcess, CommandLineErrorsPrintOneLineAndEndWithStatusTwo)
         {"--low-format -g", "Error: unknow args:  \"--low-format\"\n"},
         {"-i /mnt/sdcard/debian -i /mnt/sdcard/debian2", "Error: unknow args:  \"-i\"\n"},
         {"-i /mnt/sdcard/debian --auto-exit extra", "Error: unknow args:  \"extra\"\n"},
-        // A sibling directory sharing the prefix, and a way out through
-        // "..", would exclude boot.img of the image set by its bare name.
+        // A sibling sharing the prefix, and "..", must not exclude the set's boot.img.
         {"-i /mnt/sdcard/debian -e /mnt/sdcard/debian2/boot.img",
          "Error: the file to be excluded must be in  \"/mnt/sdcard/debian\" .\n"},
         {"-i /mnt/sdcard/debian -e ../debian2/boot.img",
@@ -215,30 +204,22 @@ TEST_F(GuiProcess, InstallConfigurationForInstallAndForAutoExitAlone)
 {
     // -g ends the pre-scan from the end: what stands after it is examined.
     EXPECT_EQ(gui("-g --low-format --disable-overlayfs").status, 0);
-    // That start scanned the card and left its default configuration there;
-    // the next start is to see a card without one.
+    // That start left its default configuration on the card: removed.
     ASSERT_EQ(run("rm " + shq(root() + "/mnt/sdcard/imgsmith.conf")).status, 0);
     // The install pass runs before -e is examined.
-    CmdResult r = gui("-e ' boot.img , ,rootfs.img' -i /mnt/sdcard/debian");
+    const CmdResult r = gui("-e ' boot.img , ,rootfs.img' -i /mnt/sdcard/debian");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(settings(), installConf("/mnt/sdcard/debian", "false", kEmptyUI));
 
-    // A relative path is resolved against the media, not the directory
-    // imgsmith-gui was started in.
-    r = gui("-i debian/", "", root() + "/mnt/sdcard");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(settings(), installConf("/mnt/sdcard/debian", "false", kEmptyUI));
+    // A relative path is resolved against the media, not the working directory.
+    EXPECT_EQ(settingsAfter("-i debian/", root() + "/mnt/sdcard"), installConf("/mnt/sdcard/debian", "false", kEmptyUI));
 
-    r = gui("--auto-exit");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(settings(), installConf("", "true", kEmptyUI));
+    EXPECT_EQ(settingsAfter("--auto-exit"), installConf("", "true", kEmptyUI));
 
     // A raw image file is accepted as well; a stale file is replaced.
     writeFile(root() + "/tmp/imgsmith.conf", "stale\n");
-    r = gui("--install /mnt/sdcard/other.raw --auto-exit");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(settings(), installConf("/mnt/sdcard/other.raw", "true", kEmptyUI));
+    EXPECT_EQ(settingsAfter("--install /mnt/sdcard/other.raw --auto-exit"), installConf("/mnt/sdcard/other.raw", "true", kEmptyUI));
 }
 
 TEST_F(GuiProcess, UnwritableInstallConfigurationFailsTheStart)
@@ -260,28 +241,20 @@ TEST_F(GuiProcess, InstallConfigurationKeepsUiKeysOfTheConfigurationInForce)
               "[UI]\nscreenSizePercent=85\nwelcomeMessage=Hello\nhideMenuButton=true\n");
     writeFile(root() + "/mnt/udisk/my.conf", "[UI]\nhideStatusBar=true\n");
 
-    CmdResult r = gui("-i /mnt/sdcard/debian");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(settings(), installConf("/mnt/sdcard/debian", "false",
+    EXPECT_EQ(settingsAfter("-i /mnt/sdcard/debian"), installConf("/mnt/sdcard/debian", "false",
                                   "screenSizePercent=85\nwelcomeMessage=Hello\nhideMenuButton=true\n"
                                   "hideBackupAndRestoreButton=false\nhideStatusBar=false\n",
                                   "true"));
 
     // -c replaces the SD card file as the source; its missing keys default.
-    r = gui("-c /mnt/udisk/my.conf --auto-exit");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(settings(), installConf("", "true",
+    EXPECT_EQ(settingsAfter("-c /mnt/udisk/my.conf --auto-exit"), installConf("", "true",
                                   "screenSizePercent=auto\nwelcomeMessage=\nhideMenuButton=false\n"
                                   "hideBackupAndRestoreButton=false\nhideStatusBar=true\n"));
 }
 
 TEST_F(GuiProcess, DebugVariables)
 {
-    const struct
-    {
-        std::string env;
-        std::string err;
-    } cases[] = {
+    const struct { std::string env, err; } cases[] = {
         {"debug_imgsmith=1", "# DebugMode(ImgSmith): On\n"},
         {"imgsmith_debug=7", "# DebugMode(ImgSmith): On\n# DebugMode(LCD4USB): On\n"},
         {"debug_imgsmith=yes", ""},

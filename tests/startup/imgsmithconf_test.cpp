@@ -1,7 +1,5 @@
-// The configuration file: defaults, the INI reader's view of what we write,
-// the screen size rule and the automatic-install path resolution; the
-// argument passes in-process (what they leave in the process-wide settings,
-// which a process run cannot show).
+// The configuration file, read back by the INI reader; the argument passes
+// in-process, for the process-wide settings a process run cannot show.
 #include "board/boardhardwareinfo.h"
 #include "startup/cmdline.h"
 #include "startup/globals.h"
@@ -76,8 +74,7 @@ TEST_F(ConfFile, HandWrittenValuesDuplicatesAndBadBooleans)
            "[UI]\nwelcomeMessage=Welcome, friends\nosListViewType=ICON\nhideStatusBar=TRUE\n"
            "screenSizePercent=80\nscreenSizePercent=95\n");
     const ImgSmithConfValues c = readImgSmithConf(getImgSmithConfFileName());
-    // disableLowFormatting is not a boolean: the default, so the target is
-    // still erased. The INI reader splits at commas; the text comes back whole.
+    // A non-boolean disableLowFormatting keeps the default (erase); commas stay.
     EXPECT_EQ(std::tuple(c.autoStart, c.autoExit, c.autoRebootWhenSDBeEjected, c.disableLowFormatting,
                          c.welcomeMessage, c.osListViewType, c.hideStatusBar, c.screenSizePercent),
               std::tuple("b", false, false, false, "Welcome, friends", "ICON", true, "95"));
@@ -150,16 +147,12 @@ TEST_F(ConfFile, ScreenSizePercent)
     writeFile(drm, "connected\n");
     EXPECT_EQ(readScreenSizePercent(100), 90);
 
-    const struct
-    {
-        const char *value;
-        int previous;
-        int expected;
-    } cases[] = {{"Auto", 70, 90}, {"150", 70, 70}, {"abc", 70, 70}, {"0", 70, 0},
-                 {"100", 70, 100}, {"-5", 70, 70}, {"", 70, 70}};
-    for (const auto &c : cases) {
-        sdConf(std::string("[UI]\nscreenSizePercent=") + c.value + "\n");
-        EXPECT_EQ(readScreenSizePercent(c.previous), c.expected) << c.value;
+    // Values that are not a percentage keep the previous one (70).
+    const std::pair<const char *, int> cases[] = {{"Auto", 90}, {"150", 70}, {"abc", 70}, {"0", 0},
+                                                  {"100", 100}, {"-5", 70}, {"", 70}};
+    for (const auto &[value, expected] : cases) {
+        sdConf(std::string("[UI]\nscreenSizePercent=") + value + "\n");
+        EXPECT_EQ(readScreenSizePercent(70), expected) << value;
     }
     sdConf("[UI]\n");
     EXPECT_EQ(readScreenSizePercent(70), 90);
@@ -186,12 +179,7 @@ TEST_F(ConfFile, AutoStartResolution)
     sdConf("[General]\nautoStart=\n");
     EXPECT_EQ(readAutoFlashingImagePathOrRawFile(), "");
 
-    const struct
-    {
-        const char *value;
-        const char *mounted;
-        const char *expected;
-    } cases[] = {
+    const struct { const char *value, *mounted, *expected; } cases[] = {
         {"debian/", "sd usb", "/mnt/udisk/debian"},
         {"debian", "sd", "/mnt/sdcard/debian"},
         {"debian", "", ""},

@@ -1,8 +1,6 @@
-// The main controller and the OS selection screen as widgets, offscreen:
-// construction, the scan on show, the screen flow and the menu entries; the
-// selection screen on its own with hot plug through a socketpair and the
-// mount stand-ins, the automatic install, and the script dialog of its menu.
-// (Console and LCD key routing: tests/e2e and the USB LCD controller test.)
+// The main controller and the OS selection screen as widgets, offscreen;
+// hot plug through a socketpair. (Console and LCD key routing: tests/e2e and
+// the USB LCD controller test.)
 #include "simulatedboard.h"
 
 #include "frontend/boardservices.h"
@@ -69,8 +67,7 @@ private slots:
     }
     void scanOffersSetsInOrder()
     {
-        // By kind, the board's recommended set first (a USB drive holding a
-        // copied root file system offers nothing: the scan test).
+        // By kind, the board's recommended set first.
         QCOMPARE(m_main->osSelectWidget()->enmuOSIds(),
                  QStringList({"/mnt/sdcard/ubuntu-noble-desktop-arm64", "/mnt/sdcard/a-ubuntu-jammy",
                               "/mnt/sdcard/debian-bookworm", "/mnt/sdcard/debian-bookworm/extra",
@@ -182,8 +179,7 @@ private slots:
         QCOMPARE(checks.count(), 1);
         QTRY_VERIFY_WITH_TIMEOUT(m_select->enmuOSIds().contains(QStringLiteral("/mnt/udisk/usb-debian")), 10000);
         QVERIFY(m_select->isUDiskPresent());
-        // The drive's partition on the drive's mount point (df asks for its free
-        // space afterwards).
+        // The drive's partition on its mount point (df follows).
         QCOMPARE(gBoard->toolCalls().value(callsBefore), QStringLiteral("mount /dev/sda1 /mnt/udisk"));
 
         QVERIFY(gBoard->sh(QStringLiteral("%1/scripts/sim-usb-drive.sh unplug \"$ROOT\" >/dev/null")
@@ -237,8 +233,7 @@ private slots:
         QCOMPARE(m_select->osButtons().last()->isAutoFlashing(), false);
     }
 
-    // The script runs with its interpreter; every non-empty output line is
-    // shown, and the exit code tells success from failure.
+    // Every non-empty output line is shown; the exit code tells the status.
     void runScriptDialogShowsOutputAndStatus()
     {
         for (int exitCode : {0, 3}) {

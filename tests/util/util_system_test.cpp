@@ -1,9 +1,5 @@
-// Queries of the running system answered from a simulated board: mount table,
-// "/proc/partitions", device nodes, LEDs, MAC address, memory figures, USB
-// product strings of a block device (a sysfs tree built like the kernel's,
-// class links into /sys/devices). Partition labels and types through
-// libblkid, and the ext4/btrfs magic probes, on images made by the real tools
-// and checked against blkid -p.
+// System queries answered from a simulated board; partition labels, types
+// and file system probes on images made by the real tools, checked by blkid.
 #include "support/qt/simboard.h"
 #include "util/fsprobe.h"
 #include "util/usbdevice.h"
@@ -29,8 +25,7 @@ const char kMounts[] =
     "/dev/sda1 /mnt/udisk exfat ro,relatime 0 2\n"
     "/dev/mmcblk2p8 /mnt/with\\040space ext4 rw 1 2\n";
 
-// mmcblk2 with its boot areas listed after its partitions, as kernels list
-// them; a neighbouring disk mmcblk20 and a USB drive after that.
+// Boot areas after the partitions, as kernels list them; a neighbour mmcblk20.
 const char kPartitions[] =
     "major minor  #blocks  name\n"
     "\n"
@@ -68,8 +63,7 @@ struct MountedBoard
     }
 };
 
-// What blkid, independent of our code, reports for one field of a file or
-// an offset inside it.
+// blkid's view of one field at `offset` of a file.
 std::string blkidValue(const std::string &path, const std::string &tag, long long offset = 0)
 {
     const std::string out = run("blkid -p -o value -s " + tag + " -O " + std::to_string(offset) + " " + shq(path)).out;
@@ -81,8 +75,7 @@ std::string blkidValue(const std::string &path, const std::string &tag, long lon
 TEST(UtilMounts, MountAndPartitionTablesOfTheSimulatedBoard)
 {
     MountedBoard b;
-    // Directories and devices; a path already resolved below the root, an
-    // octal escape decoded.
+    // Directories, devices, a path resolved below the root, an octal escape.
     const QStringList mounted = {"/mnt/sdcard", "/dev/sda1", qstr(b.dir.file("mnt/udisk")), "/mnt/with space"};
     for (const QString &path : mounted + QStringList({"/mnt", "/mnt/sdcard/", "/dev/sda"}))
         EXPECT_EQ(Util::isMountPoint(path), mounted.contains(path) ? 1 : 0) << path.toStdString();
@@ -93,8 +86,7 @@ TEST(UtilMounts, MountAndPartitionTablesOfTheSimulatedBoard)
     EXPECT_EQ(std::string(type) + " " + opts + " " + std::to_string(freq) + " " + std::to_string(passno),
               "exfat ro,relatime 0 2");
 
-    // Options longer than the buffer are cut and still terminated; the bytes
-    // after the buffer stay untouched.
+    // Options too long for the buffer are cut, terminated, and stay inside it.
     char small[12 + 4];
     std::memset(small, 'Z', sizeof small);
     char tinyType[3];
@@ -190,10 +182,9 @@ TEST(UtilBoard, LedsBoardIdMacAddressUsbProductAndMemory)
     // Not on USB, no node, no sysfs entry, no room: no product.
     EXPECT_EQ(get_usbdevice_product("/dev/mmcblk2", product, sizeof product, pid, vid, sizeof pid), -2);
     EXPECT_STREQ(product, "");
-    EXPECT_EQ(get_usbdevice_product("/dev/sdz", product, sizeof product, pid, vid, sizeof pid), -1);
     writeFile(b.dir.file("dev/sdy"), "");   // a node without a sysfs entry
-    EXPECT_EQ(get_usbdevice_product("/dev/sdy", product, sizeof product, pid, vid, sizeof pid), -1);
-    EXPECT_EQ(get_usbdevice_product("/dev/sda", product, 0, pid, vid, sizeof pid), -1);
+    for (const auto &[dev, room] : {std::pair{"/dev/sdz", 64}, {"/dev/sdy", 64}, {"/dev/sda", 0}})
+        EXPECT_EQ(get_usbdevice_product(dev, product, room, pid, vid, sizeof pid), -1) << dev;
 
     if (!haveTool("awk"))
         GTEST_SKIP() << "awk not installed";
@@ -217,9 +208,8 @@ TEST(UsbDevice, RealLoopDeviceIsNotUsb)
     EXPECT_EQ(get_usbdevice_product(loop.dev().c_str(), product, sizeof product, pid, vid, sizeof pid), -2);
 }
 
-// A 40 MiB disk image laid out by sfdisk (MBR): p1 an 8 MiB FAT "BOOT", p2
-// an extended partition holding p5, an ext4 "rootfs"; the file systems made
-// by mkfs beside it (<img>.p1, <img>.p5) and copied in at their offsets.
+// An MBR disk by sfdisk: p1 FAT "BOOT", extended p2 holding p5 ext4
+// "rootfs"; the file systems made by mkfs beside it and copied in.
 TEST(PartitionInfo, DiskImageInSimulationRootAndOnALoopDevice)
 {
     REQUIRE_TOOLS("sfdisk", "mkfs.ext4", "mkfs.vfat", "mkfs.btrfs", "blkid");
@@ -239,14 +229,11 @@ TEST(PartitionInfo, DiskImageInSimulationRootAndOnALoopDevice)
     makeSparseFile(btrfs, 32 << 20);
     ASSERT_EQ(run("mkfs.btrfs -q -f -M " + shq(btrfs) + " >/dev/null").status, 0);
     ASSERT_EQ(blkidValue(btrfs, "TYPE"), "btrfs");
-    EXPECT_EQ(is_ext4_filesystem(p5.c_str()), 1);
-    EXPECT_EQ(is_btrfs_image(p5.c_str()), 0);
-    EXPECT_EQ(is_btrfs_image(btrfs.c_str()), 1);
-    EXPECT_EQ(is_ext4_filesystem(btrfs.c_str()), 0);
-    EXPECT_EQ(is_ext4_filesystem(p1.c_str()), 0);
-    EXPECT_EQ(is_btrfs_image(p1.c_str()), 0);
-    // Files too short to hold a superblock (the magic alone, the file ending
-    // inside the superblock), and missing files: never a file system.
+    for (const auto &[file, ext4, isBtrfs] : {std::tuple{p5, 1, 0}, {btrfs, 0, 1}, {p1, 0, 0}}) {
+        EXPECT_EQ(is_ext4_filesystem(file.c_str()), ext4) << file;
+        EXPECT_EQ(is_btrfs_image(file.c_str()), isBtrfs) << file;
+    }
+    // Files ending inside the superblock, and missing files: no file system.
     writeBytes(cut, 0, readBytes(p5, 0, 1024 + 60));
     EXPECT_EQ(is_ext4_filesystem(cut.c_str()), -1);
     writeBytes(cut, 0, readBytes(btrfs, 0, 65536 + 100));
@@ -265,8 +252,7 @@ TEST(PartitionInfo, DiskImageInSimulationRootAndOnALoopDevice)
     EXPECT_EQ(labels["/dev/mmcblk2p5"], "rootfs");
     EXPECT_EQ(types["/dev/mmcblk2p5"], "ext4");
     EXPECT_EQ(Util::getCurrntOSInOnboardFlash(labels, types), "linux");
-    // The same label on a file system other than ext4 names no OS; a
-    // "system" partition in any case is Android's.
+    // The label on a non-ext4 file system names no OS; "system" is Android's.
     QMap<QString, QString> btrfsTypes = types, android = labels;
     btrfsTypes["/dev/mmcblk2p5"] = "btrfs";
     EXPECT_EQ(Util::getCurrntOSInOnboardFlash(labels, btrfsTypes), "unknow");
@@ -278,8 +264,7 @@ TEST(PartitionInfo, DiskImageInSimulationRootAndOnALoopDevice)
     EXPECT_EQ(Util::getPartitionInfo(qstr(img), labels2, types2), 3);
     EXPECT_EQ(labels2, labels);
 
-    // A loop device with partition scan: the kernel's partition nodes, read
-    // by blkid, say the same.
+    // The kernel's partition nodes of a scanned loop device say the same.
     const std::string loopWhy = loopUnavailableReason();
     if (loopWhy.empty()) {
         LoopDevice loop(img, 512, true);

@@ -1,8 +1,5 @@
-// Size and duration texts, text helpers, small file operations, $PATH look-up,
-// kernel release numbers, card readers, shell quoting; the simulation root's
-// path mapping and the log file. The command runner with real /bin/sh
-// commands: collect, line and event modes, exit codes, failures to start,
-// cleanResult.
+// Text and file helpers, shell quoting, the simulation root's paths, the log
+// file; the command runner with real /bin/sh commands.
 #include "support/qt/simboard.h"
 #include "util/log2file.h"
 #include "util/paths.h"
@@ -47,13 +44,13 @@ TEST(UtilText, SizesDurationsHexListsAndCardReaders)
     EXPECT_EQ(us, QStringList({"00:00:7 00:00:07", "59m59s 00:59:59", "1h0m0s 01:00:00", "23h59m59s 23:59:59",
                                "1d1h0m 1d1h0m", "1d1h2m 1d1h2m", "00:00:0 00:00:00"}));
 
-    bool ok = false;
-    EXPECT_EQ(Util::hexStringToLongLong("0XfFfF", &ok), 0xffff);
-    EXPECT_TRUE(ok);
-    EXPECT_EQ(Util::hexStringToLongLong("00400000", &ok), 0x400000);
-    EXPECT_TRUE(ok);
-    Util::hexStringToLongLong("0xzz", &ok);
-    EXPECT_FALSE(ok);
+    for (const auto &[hex, value] : {std::pair{"0XfFfF", 0xffff}, {"00400000", 0x400000}, {"0xzz", -1}}) {
+        bool ok = value < 0;
+        const qint64 got = Util::hexStringToLongLong(hex, &ok);
+        EXPECT_EQ(ok, value >= 0) << hex;
+        if (value >= 0)
+            EXPECT_EQ(got, value) << hex;
+    }
     EXPECT_EQ(Util::int64ToHexString(0x2000), "0x00002000");
     EXPECT_EQ(Util::int64ToHexString(0xabcdef012LL), "0xABCDEF012");
 
@@ -140,30 +137,16 @@ TEST(UtilCommand, HasCommandFoundFollowsPathAndKernelVersionNumbers)
     EXPECT_EQ(std::vector<int>(two, two + 3), std::vector<int>({6, 1, 7}));
 }
 
-// Every hostile name must come out of a real /bin/sh as exactly one argument
-// equal to itself, and nothing in it may execute.
+// Each hostile name reaches a real /bin/sh as one argument, unchanged, unexecuted.
 TEST(ShellQuote, HostileNamesReachTheCommandUnchanged)
 {
     TempDir d;
     const std::string marker = d.file("pwned");
     const QString m = QString::fromStdString(marker);
     const QStringList names = {
-        QStringLiteral("plain"),
-        QStringLiteral("with space  and\ttab"),
-        QStringLiteral("it's"),
-        QStringLiteral("'"),
-        QStringLiteral("''"),
-        QStringLiteral("a\"b\\c"),
-        QStringLiteral("x; touch ") + m,
-        QStringLiteral("$(touch ") + m + QStringLiteral(")"),
-        QStringLiteral("`touch ") + m + QStringLiteral("`"),
-        QStringLiteral("'; touch ") + m + QStringLiteral("; echo '"),
-        QStringLiteral("line1\nline2\ntouch ") + m,
-        QStringLiteral("*"),
-        QStringLiteral("-n"),
-        QStringLiteral("$HOME ${PATH} !! ~ & | > <"),
-        QStringLiteral("Ubuntu 22.04 Desktop (ä中)"),
-        QStringLiteral(""),
+        "plain", "with space  and\ttab", "it's", "'", "''", "a\"b\\c", "x; touch " + m, "$(touch " + m + ")",
+        "`touch " + m + "`", "'; touch " + m + "; echo '", "line1\nline2\ntouch " + m, "*", "-n",
+        "$HOME ${PATH} !! ~ & | > <", QString::fromUtf8("Ubuntu 22.04 Desktop (ä中)"), "",
     };
     for (const QString &name : names) {
         // printf %s| shows where the single argument ends; $# counts them.
@@ -233,8 +216,7 @@ namespace {
 
 const QEvent::Type kType = QEvent::Type(1102);
 
-// Stands in for the script dialog: records every event it is given, and on
-// which thread it arrived.
+// Stands in for the script dialog: records the events and their thread.
 class Receiver : public QObject
 {
 public:
@@ -301,8 +283,7 @@ TEST(RunCmdThread, EventModePostsEveryLineInOrderToTheReceiverThread)
     Receiver r;
     const auto t = ran("printf 'a\\nb\\n'; printf 'e\\n' >&2; exit 4", false, kType, &r);
     ASSERT_FALSE(r.events.isEmpty());
-    // One burst on standard output: a, b and the empty part after the last
-    // line end; standard error follows.
+    // One burst on standard output (a, b, the empty rest), then standard error.
     EXPECT_EQ(r.events.first().mid(0, 3), QStringList({"a", "b", ""}));
     EXPECT_EQ(flatten(r.events), QStringList({"a", "b", "", "e", ""}));
     EXPECT_TRUE(r.allOnOwnThread);
@@ -349,8 +330,7 @@ TEST(RunCmdThread, LineModeDecodesSplitUtf8AndFailuresNeverReadAsSuccess)
     const auto killed = ran("kill -9 $$");
     EXPECT_EQ(killed->exitCode(), RunCmdThread::CrashExitCode);
 
-    // A command that reads its input sees end of file instead of waiting
-    // for ever.
+    // A command reading its input sees end of file instead of waiting.
     const auto reader = ran("cat; read x; echo \"read=$?\"");
     EXPECT_EQ(reader->standardOutput(), "read=1\n");
 }
