@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -49,10 +50,21 @@ protected:
                 c[headerLen + unitLen * u + i] = static_cast<uint8_t>(0x40 + 8 * u + i);
     }
 
-    static void setUnit(std::vector<uint8_t> &c, int at, std::vector<uint8_t> fields)
+    // What provisioning sets: boot enabled, power mode 1, no high-priority
+    // LU; units 0-3 (data, boot A, boot B, small) enabled with their boot id,
+    // write protect, memory type, allocation units (BE), reliability, log2
+    // block size, provisioning type and context capabilities.
+    static void provision(std::vector<uint8_t> &c, int header, int unitLen, uint32_t data, uint32_t boot,
+                          uint32_t small)
     {
-        for (size_t i = 0; i < fields.size(); i++)
-            c[at + i] = fields[i];
+        c[3] = c[5] = 1;
+        c[6] = 0x7F;
+        const uint32_t aus[] = {data, boot, boot, small};
+        for (int u = 0; u < 4; u++) {
+            const uint8_t f[] = {1, uint8_t(u % 3), 0, uint8_t(u ? 3 : 0), uint8_t(aus[u] >> 24), uint8_t(aus[u] >> 16),
+                                 uint8_t(aus[u] >> 8), uint8_t(aus[u]), 1, 12, 2, 0, 0};
+            std::copy(std::begin(f), std::end(f), c.begin() + header + unitLen * u);
+        }
     }
 
     std::vector<UfsDeviceModel::Request> descWrites() const
@@ -111,21 +123,11 @@ TEST_F(UfsInitTest, ProvisionsFactoryDeviceIn230ByteLayout)
 {
     fillKeptBytes(22, 26);
     std::vector<uint8_t> expected = m_model.configDesc;
-    // Header: boot enabled, power mode 1, no high-priority LU, write booster
-    // shared with 0x100 allocation units. wPeriodicRTCUpdate (9-10) kept.
-    expected[3] = 1;
-    expected[5] = 1;
-    expected[6] = 0x7F;
-    expected[16] = 1;
-    expected[17] = 1;
-    setUnit(expected, 18, {0x00, 0x00, 0x01, 0x00});
-    // Units: enable, boot id, write protect, memory type, alloc units (BE),
-    // reliability, log2 block size, provisioning type, context capabilities.
-    // 64 GiB / 4 MiB = 16384 AUs; data 16380 = 0x3FFC, boot 1 each, small 2.
-    setUnit(expected, 22, {1, 0, 0, 0, 0x00, 0x00, 0x3F, 0xFC, 1, 12, 2, 0, 0});
-    setUnit(expected, 48, {1, 1, 0, 3, 0x00, 0x00, 0x00, 0x01, 1, 12, 2, 0, 0});
-    setUnit(expected, 74, {1, 2, 0, 3, 0x00, 0x00, 0x00, 0x01, 1, 12, 2, 0, 0});
-    setUnit(expected, 100, {1, 0, 0, 3, 0x00, 0x00, 0x00, 0x02, 1, 12, 2, 0, 0});
+    // 64 GiB / 4 MiB = 16384 AUs: data 16380, boot 1 each, small 2. Write
+    // booster shared with 0x100 allocation units; wPeriodicRTCUpdate (9-10) kept.
+    provision(expected, 22, 26, 16380, 1, 2);
+    expected[16] = expected[17] = expected[20] = 1;
+    expected[18] = expected[19] = expected[21] = 0;
 
     ASSERT_EQ(init(0), 0) << m_err;
     const auto w = descWrites();
@@ -197,13 +199,7 @@ TEST_F(UfsInitTest, ProvisionsShortLayoutWithoutLosingBytes)
     m_model.configDesc[10] = 0x34;
     m_model.attrs[0x0A] = 1;
     std::vector<uint8_t> expected = m_model.configDesc;
-    expected[3] = 1;
-    expected[5] = 1;
-    expected[6] = 0x7F;
-    setUnit(expected, 16, {1, 0, 0, 0, 0x00, 0x00, 0xE8, 0xB8, 1, 12, 2, 0, 0});
-    setUnit(expected, 32, {1, 1, 0, 3, 0x00, 0x00, 0x00, 0x10, 1, 12, 2, 0, 0});
-    setUnit(expected, 48, {1, 2, 0, 3, 0x00, 0x00, 0x00, 0x10, 1, 12, 2, 0, 0});
-    setUnit(expected, 64, {1, 0, 0, 3, 0x00, 0x00, 0x00, 0x20, 1, 12, 2, 0, 0});
+    provision(expected, 16, 16, 59576, 16, 32);
 
     ASSERT_EQ(init(0), 0) << m_err;
     const auto w = descWrites();

@@ -1,7 +1,5 @@
-// The UFS stages one by one on a simulated RK3576 UFS board: which boards and
-// boot devices take part, where the loader comes from, and each refusal. The
-// loader's two copies on the boot unit are checked through the whole jobs
-// at the end.
+// The UFS stages one by one on a simulated RK3576 UFS board, then whole
+// install jobs (where the loader's two copies on the boot unit are checked).
 #include "ufsinstallfixture.h"
 
 #include "board/targetdevice.h"
@@ -65,23 +63,18 @@ TEST_F(UfsStagesTest, OnlyRockchipUfsBoardsBootingFromUfsTakePart)
     other.storageInterface = 2;
     EXPECT_TRUE(ufsBoardNeedsBootLoader(other));
 
+    // The eMMC board, and the UFS board booting from a USB drive, leave the
+    // UFS device alone.
     QString error;
-    {
+    for (const auto &[board, boot] : {std::pair{emmc, kUfs}, std::pair{ufsBoard(), TargetDevice(TargetDeviceUSBDisk, "sdc")}}) {
         UfsBootPlan plan;
-        EXPECT_TRUE(ufsPrepareBootLoader(*emmc, setPath, "idbloader.img", kUfs, &plan, &error));
+        EXPECT_TRUE(ufsPrepareBootLoader(*board, setPath, "idbloader.img", boot, &plan, &error));
         EXPECT_FALSE(plan.isRockchipUfs);
-    }
-    {
-        // Booting from a USB drive leaves the UFS boot unit alone.
-        UfsBootPlan plan;
-        EXPECT_TRUE(ufsPrepareBootLoader(*ufsBoard(), setPath, "idbloader.img",
-                                         TargetDevice(TargetDeviceUSBDisk, "sdc"), &plan, &error));
-        EXPECT_FALSE(plan.isRockchipUfs);
-        EXPECT_NE(logText().find("not boot from ufs, set is_rockchip_ufs to false.\n"), std::string::npos);
         EXPECT_TRUE(ufsBringUp(plan, &error, kQuickPoll));
         EXPECT_TRUE(ufsWriteBootLoader(plan, kUfs, &error));
-        EXPECT_TRUE(m_model.requests.empty());
     }
+    EXPECT_NE(logText().find("not boot from ufs, set is_rockchip_ufs to false.\n"), std::string::npos);
+    EXPECT_TRUE(m_model.requests.empty());
     for (const TargetDevice &boot : {kUfs, kNone}) {
         UfsBootPlan plan;
         ASSERT_TRUE(ufsPrepareBootLoader(*ufsBoard(), setPath, "idbloader.img", boot, &plan, &error)) << error.toStdString();
@@ -228,10 +221,8 @@ TEST_F(UfsStagesTest, LoaderOnARealBlockDeviceWith4KSectors)
     EXPECT_EQ(cmpAt(loader(), 0, loop.dev(), kIdb + kCopy, len), "");
 }
 
-// Whole installs through the install job onto the simulated RK3576 UFS
-// board: the factory-fresh device is provisioned once, the boot unit
-// appears, the IDB loader lands there and the system on the data unit.
-// Written bytes are checked with cmp, the table with sgdisk and sfdisk.
+// The factory-fresh device is provisioned once, the boot unit appears, the
+// IDB loader lands there and the system on the data unit (cmp, sgdisk, sfdisk).
 class UfsInstallJobTest : public UfsBoardTest
 {
 protected:
@@ -245,8 +236,7 @@ protected:
     // The job's first error ("" when it finished).
     QString install(const OSConfig &config, bool verify = false)
     {
-        const TargetDevice ufs(TargetDeviceUFS, QStringLiteral("sda"));
-        SDUpdateThread job(config, ufs, ufs);
+        SDUpdateThread job(config, kUfs, kUfs);
         job.setVerifyAfterWrite(verify);
         testing::internal::CaptureStdout();
         const EventLog log = runInstall(job);
