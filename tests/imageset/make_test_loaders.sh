@@ -1,8 +1,7 @@
 #!/bin/sh
-# Writes small stand-in IDB loader files for the embedding test into $1:
-# rk3328 (odd length), rk3588 (every byte value, uneven pattern), rk3528
-# (exactly the 512 KiB limit). The other SoCs stay absent on purpose.
-# Deterministic, and files are only replaced when their bytes change, so that
+# Stand-in IDB loaders for the embedding test into $1: rk3328 (odd length),
+# rk3588 (every byte value), rk3528 (exactly the 512 KiB limit); other SoCs
+# absent. Files are replaced only when their bytes change, so that
 # re-configuring does not rebuild the test library.
 set -eu
 out=$1
