@@ -1,7 +1,5 @@
-// The install job end to end on a simulated board (IMGSMITH_ROOT): the
-// event stream of whole installs, every error message of the partition-map
-// and raw-image flows, cancellation, exclusions. Written devices are
-// checked with sfdisk, cmp and e2fsck, never with our own readers.
+// The install job end to end on a simulated board (IMGSMITH_ROOT). Written
+// devices are checked with sfdisk and cmp, never with our own readers.
 #include <QCoreApplication>
 #include <QMap>
 
@@ -29,6 +27,20 @@ namespace {
 
 constexpr int64_t MiB = 1024 * 1024;
 
+// A set of the given kind at /mnt/sdcard/set with `file` as its map or raw image.
+OSConfig set(OSType type, const QString &file, const QString &dir = "/mnt/sdcard/set")
+{
+    OSConfig c;
+    c.osType = type;
+    c.imagePath = dir;
+    (type == RawImage ? c.os_raw_img : c.os_partmap_txt) = file;
+    c.isValid = true;
+    return c;
+}
+OSConfig mapSet(const QString &map = "partmap.txt") { return set(Linux, map); }
+OSConfig rawSet(const QString &file) { return set(RawImage, file); }
+TargetDevice emmc(const QString &name = "mmcblk2") { return TargetDevice(TargetDeviceEMMC, name); }
+
 class InstallJob : public ::testing::Test
 {
 protected:
@@ -43,19 +55,16 @@ protected:
     void makeDevice(int64_t bytes) { makeSparseFile(device(), static_cast<uint64_t>(bytes)); }
     static void blob(const std::string &path, size_t bytes, uint32_t seed) { writeFile(path, patternBytes(bytes, seed)); }
 
-    // A set of the given kind at /mnt/sdcard/set with `file` as its map or raw image.
-    static OSConfig set(OSType type, const QString &file)
+    // Old data in the first sector: an "extended" entry starting at sector
+    // 0xEEEEEEEE, past any device, with or without the MBR signature.
+    void junkHead(bool signature)
     {
-        OSConfig c;
-        c.osType = type;
-        c.imagePath = "/mnt/sdcard/set";
-        (type == RawImage ? c.os_raw_img : c.os_partmap_txt) = file;
-        c.isValid = true;
-        return c;
+        std::vector<uint8_t> junk(512, 0xEE);
+        junk[446 + 4] = 0x05;
+        junk[510] = signature ? 0x55 : 0x12;
+        junk[511] = signature ? 0xAA : 0x34;
+        writeBytes(device(), 0, junk);
     }
-    static OSConfig mapSet(const QString &map = "partmap.txt") { return set(Linux, map); }
-    static OSConfig rawSet(const QString &file) { return set(RawImage, file); }
-    static TargetDevice emmc(const QString &name = "mmcblk2") { return TargetDevice(TargetDeviceEMMC, name); }
 
     EventLog install(const OSConfig &c, std::function<void(SDUpdateThread &)> setup = nullptr,
                      const TargetDevice &boot = emmc())
@@ -140,8 +149,6 @@ TEST_F(InstallJob, PartmapInstallEventStreamAndLayout)
     // tests/rockchip).
     EXPECT_EQ(readBytes(device(), 0x8000 + 0x1FC, 4), std::vector<uint8_t>({'N', 'S', 'I', 'H'}));
     EXPECT_TRUE(deviceRangeEquals(setFile("bootloader.bin"), 0x8000 + 512));
-    // What this map writes where: e2e partmap-mbr4, the same map through
-    // imgsmith-install, read back by verify-install.py.
 }
 
 TEST_F(InstallJob, ExcludedFilesAndDisabledOverlaySkipTheirPartitions)
@@ -182,15 +189,9 @@ TEST_F(InstallJob, Refusals)
     writeFile(setFile("empty.raw"), "");
     writeFile(setFile("parameter.txt"), "MANUFACTURER: RK3399\nCMDLINE: mtdparts=rk29xxnand:"
                                         "0x2000@0x4000(boot),0x2000@0x5000(rootfs)\n");
-    // Compressed and larger than the device once expanded: nothing may land
-    // past its end. (One byte too many uncompressed: bad_inputs.py.)
+    // Compressed and larger than the device once expanded: nothing may land past its end.
     for (const char *packer : {"gzip -c -n > huge.raw.gz", "xz -c -T2 --block-size=1MiB > huge.raw.xz", "zstd -q -c > huge.raw.zst"})
         ASSERT_EQ(run("cd " + shq(setFile("")) + " && head -c 12M /dev/zero | " + packer).status, 0);
-    // Old data with an MBR signature whose entry chain leads past the device.
-    std::vector<uint8_t> junk(512, 0xEE);
-    junk[446 + 4] = 0x05;   // an "extended" entry starting at sector 0xEEEEEEEE
-    junk[510] = 0x55;
-    junk[511] = 0xAA;
     const std::string layout = "Invalid partition layout, please check partmap.txt";
     struct Refusal
     {
@@ -207,8 +208,7 @@ TEST_F(InstallJob, Refusals)
         {mapSet(), "flash=mmc,0:boot:ext4:0x100000,0xZZ:boot.img;\n", 16 * MiB,
          "Invalid partition layout, please check partmap.txt: line 1: start or size is not a hexadecimal number."},
         {mapSet(), many, 16 * MiB, "Too many partitions in partmap.txt: at most 32 are supported."},
-        // A partition past the end of the device, or one sector over it, is
-        // refused before any write.
+        // Past the end of the device, or one sector over it.
         {mapSet(), "flash=mmc,0:far:raw:0x2000000,0x100000:far.bin;\n", 16 * MiB, QString::fromStdString(layout) + "..."},
         {mapSet(), "flash=mmc,0:edge:raw:0x100000,0xF00200:far.bin;\n", 16 * MiB, QString::fromStdString(layout) + "..."},
         {mapSet(), "flash=mmc,0:env:raw:0x100000,0x100000:big.bin;\n", 16 * MiB, "Image file /mnt/sdcard/set/big.bin too big."},
@@ -228,7 +228,7 @@ TEST_F(InstallJob, Refusals)
         SCOPED_TRACE(c.message.toStdString());
         makeDevice(c.deviceBytes);
         if (c.junkHead)
-            writeBytes(device(), 0, junk);
+            junkHead(true);
         if (!c.map.empty())
             writeFile(setFile("partmap.txt"), c.map);
         const std::string before = readFile(device());
@@ -258,8 +258,7 @@ TEST_F(InstallJob, VerifiedInstallsReadBackEveryImage)
     blob(setFile("boot.img"), MiB + 77, 5);
     writeFile(setFile("partmap.txt"), "flash=mmc,0:boot:ext4:0x100000,0x200000:boot.img;\n"
                                       "flash=mmc,0:rootfs:ext4:0x300000,0x800000:rootfs.img;\n");
-    // Expanded images in write order, and where they go. (A raw image read
-    // back: e2e raw-gz, against gzip -dc | xxhsum.)
+    // Expanded images in write order, and where they go.
     const std::string sources[] = {setFile("boot.img"), m_root.file("rootfs.exp")};
     const int64_t offsets[] = {0x100000, 0x300000};
     for (bool verify : {true, false}) {
@@ -272,8 +271,7 @@ TEST_F(InstallJob, VerifiedInstallsReadBackEveryImage)
         });
         ASSERT_EQ(rec.errorText(), "");
         ASSERT_EQ(written.size(), 2);
-        // Each verifying percent after the first is followed by its speed
-        // event, as in the copy; the last one has checked it all.
+        // Each verifying percent after the first is followed by its speed event.
         QMap<int, QList<int>> checks;
         for (int k = 0; k < rec.events.size(); ++k) {
             const RecordedEvent &e = rec.events[k];
@@ -301,10 +299,8 @@ TEST_F(InstallJob, VerifiedInstallsReadBackEveryImage)
         }
     }
 
-    // A byte that changes on the device after the flush fails the install,
-    // naming the image, the partition and where the differing MiB starts:
-    // in an image, and in the second IDB loader copy, which its writer puts
-    // on the device itself.
+    // A byte changed on the device after the flush, in an image and in the
+    // second IDB loader copy (written by the loader's own writer).
     blob(setFile("idbloader.img"), 100000, 4);
     writeFile(setFile("rk.txt"), "FIRMWARE_VER: 1.0\nMACHINE_MODEL: RK3399\nMANUFACTURER: RK3399\n"
                                  "CMDLINE: mtdparts=rk29xxnand:-@0x00004000(boot)\n");
@@ -336,8 +332,7 @@ TEST_F(InstallJob, VerifiedInstallsReadBackEveryImage)
 
 TEST_F(InstallJob, FullDeviceFailsTheWrite)
 {
-    // The device file claims 64 MiB but lies on a 4 MiB tmpfs: the write
-    // runs out of space, which must end the job with an error.
+    // A 64 MiB device file on a 4 MiB tmpfs: the write runs out of space.
     if (geteuid() != 0)
         GTEST_SKIP() << "mounting a tmpfs needs root";
     std::string devDir = m_root.file("dev");
@@ -379,14 +374,22 @@ TEST_F(InstallJob, NullSystemDeviceParameterTextAsMapAndAWholeDeviceImage)
 {
     REQUIRE_INSTALL_TOOLS();
     makeDevice(16 * MiB);
+    // Leftover bytes without the 0x55AA signature are no table to follow
+    // (with it: a refusal row above).
+    junkHead(false);
     // A set with "dtbo.img" and no separate system device: the system plan is
     // "/dev/null" and no stage touches it.
     writeFile(setFile("dtbo.img"), "not used");
     writeFile(setFile("partmap.txt"), "flash=mmc,0:boot:ext4:0x100000,0x100000:boot.img;\n");
     blob(setFile("boot.img"), 4096, 3);
-    EventLog rec = install(mapSet());
+    // The devices cannot change while the job runs.
+    EventLog rec = install(mapSet(), [](SDUpdateThread &job) {
+        job.setProgressObserver([&job](int, int) { job.updateDeviceChanged(TargetDevice(TargetDeviceNVMe, "nvme0n1"), TargetDevice()); });
+    });
     ASSERT_EQ(rec.errorText(), "");
+    ASSERT_EQ(rec.count(1111), 1);
     EXPECT_EQ(rec.ofType(1111).first().systemDevName, "null");
+    EXPECT_EQ(rec.ofType(1111).first().bootDevName, "mmcblk2");
     EXPECT_TRUE(deviceRangeEquals(setFile("boot.img"), 0x100000));
 
     // A "raw image" that is a Rockchip parameter file follows the map flow.
@@ -411,30 +414,6 @@ TEST_F(InstallJob, NullSystemDeviceParameterTextAsMapAndAWholeDeviceImage)
     EXPECT_EQ(run("cmp " + shq(setFile("disk.raw")) + " " + shq(device())).status, 0);
 }
 
-TEST_F(InstallJob, LeftoverBytesWithoutMbrSignatureAreNoTable)
-{
-    // A drive full of old data: its first sector has no 0x55AA signature, so
-    // its "entries" are not a table to follow (they would point past the end
-    // of the device and fail the read). With the signature the chain is
-    // followed: a refusal row above.
-    makeDevice(8 * MiB);
-    std::vector<uint8_t> junk(512, 0xEE);
-    junk[446 + 4] = 0x05;   // an "extended" entry starting at sector 0xEEEEEEEE
-    junk[510] = 0x12;
-    junk[511] = 0x34;
-    writeBytes(device(), 0, junk);
-    writeFile(setFile("partmap.txt"), "flash=mmc,0:boot:ext4:0x100000,0x100000:boot.img;\n");
-    blob(setFile("boot.img"), 4096, 3);
-    // The devices cannot change while the job runs.
-    EventLog rec = install(mapSet(), [](SDUpdateThread &job) {
-        job.setProgressObserver([&job](int, int) { job.updateDeviceChanged(TargetDevice(TargetDeviceNVMe, "nvme0n1"), TargetDevice()); });
-    });
-    EXPECT_EQ(rec.errorText(), "");
-    EXPECT_TRUE(deviceRangeEquals(setFile("boot.img"), 0x100000));
-    ASSERT_EQ(rec.count(1111), 1);
-    EXPECT_EQ(rec.ofType(1111).first().bootDevName, "mmcblk2");
-}
-
 TEST(InstallJobLoop, LowFormatEventsComeBeforeAnyTable)
 {
     std::string reason = loopUnavailableReason();
@@ -451,11 +430,8 @@ TEST(InstallJobLoop, LowFormatEventsComeBeforeAnyTable)
     writeFile(dir.file("partmap.txt"), "flash=mmc,0:boot:ext4:0x100000,0x100000:boot.img;\n");
     writeFile(dir.file("boot.img"), patternBytes(4096, 3));
 
-    OSConfig c;
-    c.osType = Linux;
-    c.imagePath = QString::fromStdString(dir.path());
-    c.os_partmap_txt = "partmap.txt";
-    SDUpdateThread job(c, TargetDevice(TargetDeviceEMMC, QString::fromStdString(loop.dev()).mid(5)), TargetDevice());
+    SDUpdateThread job(set(Linux, "partmap.txt", QString::fromStdString(dir.path())), emmc(QString::fromStdString(loop.dev()).mid(5)),
+                       TargetDevice());
     job.setLowFormat(true);
     const EventLog rec = runInstall(job);
     ASSERT_EQ(rec.errorText(), "");
@@ -475,10 +451,9 @@ TEST(InstallJobLoop, LowFormatEventsComeBeforeAnyTable)
     EXPECT_NE(sf.find("\"start\":2048,\"size\":2048"), std::string::npos) << sf;
 }
 
-// The parts of each event form that the whole-job tests do not reach: the
-// discard callback's finished event (the storage layer happens to pass 0),
-// an error carrying no progress fields, and events posted while no receiver
-// is set, which are dropped rather than delivered to the next one.
+// Event forms no whole job reaches (the discard callback's finished event,
+// an error without progress fields), and events posted with no receiver
+// set, which are dropped rather than delivered to the next one.
 TEST(InstallEvents, FormsNoJobReachesAndNoReceiver)
 {
     EventRecorder rec;

@@ -1,9 +1,5 @@
-// Rockchip firmware packages through the install job on the simulated RK3588
-// board, made by the independent writer of the Rockchip tests
-// (tests/rockchip/mkrkfw.py): a package without its loader, a cancelled
-// install, and packages that do not fit the space they are unpacked into.
-// Sound packages, plain and compressed, are installed and read back by
-// tests/install/bad_inputs.py. Then ROCKNIX sets through the same job.
+// Rockchip firmware packages (made by tests/rockchip/mkrkfw.py) and ROCKNIX
+// sets through the install job on the simulated RK3588 board.
 #include "installsplitfixture.h"
 
 #include <sys/mount.h>
@@ -65,27 +61,19 @@ protected:
         return path;
     }
 
-    // Named as the running system names it, so that it stays valid when the
-    // board moves to another root.
+    // Named as the running system names it: valid when the board moves root.
     static OSConfig rawSet(const std::string &set, const std::string &file)
     {
         return OSConfig(QString::fromStdString("/mnt/sdcard/" + set), QString::fromStdString(file));
     }
 
-    void expectNoTempDir(const std::string &set)
-    {
-        EXPECT_TRUE(entriesStartingWith(setDir(set), "img.").empty()) << "the temporary directory must be removed";
-    }
+    void expectNoTempDir(const std::string &set) { EXPECT_EQ(entriesStartingWith(setDir(set), "img."), ""); }
 
     bool emmcUntouched() { return zeroAt(emmc(), 0, 64 * MiB); }
 };
 
-// ROCKNIX sets through the whole install job on the simulated board: the
-// generic disk image by the raw-image flow, the board's U-Boot at byte 32768
-// and the boot menu pointed at the board's device tree by the generated
-// script. The simulated kernel has no partition nodes, so "dev/mmcblk2p1" is
-// an ext4 image of the boot partition, and mount/umount/mountpoint stand-ins
-// first in PATH unpack it with debugfs and write it back with mkfs.ext4 -d.
+// The simulated kernel has no partition nodes: "dev/mmcblk2p1" is an ext4
+// image of the boot partition, which mount stand-ins first in PATH unpack.
 class RocknixJob : public SimBoardTest
 {
 protected:
@@ -95,18 +83,15 @@ protected:
         if (HasFatalFailure() || IsSkipped())
             return;
         REQUIRE_TOOLS("sfdisk", "mkfs.ext4", "debugfs", "bash", "cmp");
-        const std::string d = setDir("rocknix");
         m_root.putPattern("mnt/sdcard/rocknix/u-boot-board.bin", 3 * 1024 * 1024 / 2, 10);
         m_root.putPattern("mnt/sdcard/rocknix/rk3566-board.dtb", 3000, 11);
         // The generic disk image: an MBR with one partition at 16 MiB.
-        const std::string disk = d + "/ROCKNIX-RK3566.img";
+        const std::string disk = setDir("rocknix") + "/ROCKNIX-RK3566.img";
         ASSERT_EQ(run("truncate -s 20M " + shq(disk) + " && printf 'label: dos\\nstart=32768, type=c\\n' | sfdisk -q " +
                       shq(disk)).status, 0);
         m_root.putPattern("part1.bin", 1 * MiB, 9);
         ASSERT_EQ(run("dd if=" + shq(root("part1.bin")) + " of=" + shq(disk) +
                       " bs=512 seek=32768 conv=notrunc status=none").status, 0);
-
-        // The new system's boot partition with its boot menu.
         m_root.put("boottree/extlinux/extlinux.conf", "LABEL ROCKNIX\n  LINUX /KERNEL\n  FDT /rk3566-generic.dtb\n"
                                                       "  APPEND boot=LABEL=ROCKNIX quiet fbcon=rotate:1\n");
         ASSERT_EQ(run("mkfs.ext4 -q -F -d " + shq(root("boottree")) + " " + shq(root("dev/mmcblk2p1")) + " 8M").status, 0);
@@ -198,8 +183,7 @@ protected:
 
 TEST_F(FirmwarePackageSpace, ShortOfSpaceIsRefusedBeforeAnyWrite)
 {
-    // Too little free space to unpack at all; and a package followed by
-    // 160 MiB of zeros once inflated, on a root with about 110 MiB free.
+    // Too little space to unpack; 160 MiB of zeros once inflated on ~110 MiB free.
     makePackage("fw-space", "update.img");
     const std::string big = makePackage("fw-big", "update.img");
     run("(cat " + shq(big) + "; head -c 160M /dev/zero) | gzip -1 -n > " + shq(big + ".gz") + " && rm -f " + shq(big));
@@ -226,8 +210,7 @@ TEST_F(FirmwarePackageSpace, ShortOfSpaceIsRefusedBeforeAnyWrite)
 
 TEST_F(FirmwarePackageSpace, ImageCutShortByAFullCardIsNotInstalled)
 {
-    // The card holding the package fills up while its entries are taken
-    // out: the package (12 MiB) and its payload fit, the entries do not.
+    // The card fills up while the package's entries are taken out.
     const std::string card = setDir("fw-full");
     run("mkdir -p " + shq(card));
     if (mount("tmpfs", card.c_str(), "tmpfs", 0, "size=30m") != 0)
@@ -238,8 +221,7 @@ TEST_F(FirmwarePackageSpace, ImageCutShortByAFullCardIsNotInstalled)
     o.extraEntries = ",{\"name\":\"big\",\"file\":\"Image/big.img\",\"size\":8388608}";
     makePackage("fw-full", "update.img", o);
     const EventLog rec = install(rawSet("fw-full", "update.img"), emmcTarget(), TargetDevice());
-    const QString err = rec.errorText();
-    EXPECT_EQ(err, "Failed to unpack update /mnt/sdcard/fw-full/update.img, ret = -1. cannot extract Image/big.img.");
+    EXPECT_EQ(rec.errorText(), "Failed to unpack update /mnt/sdcard/fw-full/update.img, ret = -1. cannot extract Image/big.img.");
     EXPECT_EQ(rec.count(1111), 0);
     EXPECT_TRUE(emmcUntouched());
     expectNoTempDir("fw-full");

@@ -1,7 +1,5 @@
-// A simulated RK3588 board (scripts/make-sim-board.sh: eMMC "mmcblk2" and
-// NVMe "nvme0n1" as files) on which the install job runs in-process, with
-// the test stand-in for mkdtimg first in PATH. Results are read back with
-// sfdisk, sgdisk, cmp, fdtget and rkunpack.
+// A simulated RK3588 board (scripts/make-sim-board.sh) on which the install
+// job runs in-process, with the test stand-in for mkdtimg first in PATH.
 #pragma once
 
 #include <gtest/gtest.h>

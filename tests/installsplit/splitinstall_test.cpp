@@ -1,9 +1,6 @@
-// Split installs of a Rockchip GPT set: boot partitions on the eMMC, the
-// root file system on the NVMe drive (or nowhere, system "none"), with the
-// overlay image "dtbo.img" rebuilt for the chosen devices. Both devices are
-// checked with sgdisk -v, sfdisk --json and cmp; the rebuilt image is taken
-// apart with an independent DT table reader and each overlay's bootargs_ext
-// read with fdtget.
+// Split installs of a Rockchip GPT set, with "dtbo.img" rebuilt for the chosen
+// devices. Checked with sgdisk -v, sfdisk --json, cmp, an independent DT table
+// reader and fdtget.
 #include "installsplitfixture.h"
 
 #include "dts/overlayargs.h"
@@ -20,16 +17,8 @@ constexpr int64_t kUboot = 0x4000, kMisc = 0x4800, kDtbo = 0x4900, kBoot = 0x510
 constexpr int64_t kSysRoot = 0x4000, kSysData = 0x4000 + 0x8000;
 
 const char kParameter[] =
-    "FIRMWARE_VER: 1.0\n"
-    "MACHINE_MODEL: RK3588\n"
-    "MACHINE_ID: 007\n"
-    "MANUFACTURER: RK3588\n"
-    "MAGIC: 0x5041524B\n"
-    "ATAG: 0x00200800\n"
-    "MACHINE: 3588\n"
-    "CHECK_MASK: 0x80\n"
-    "PWR_HLD: 0,0,A,0,1\n"
-    "TYPE: GPT\n"
+    "FIRMWARE_VER: 1.0\nMACHINE_MODEL: RK3588\nMACHINE_ID: 007\nMANUFACTURER: RK3588\nMAGIC: 0x5041524B\n"
+    "ATAG: 0x00200800\nMACHINE: 3588\nCHECK_MASK: 0x80\nPWR_HLD: 0,0,A,0,1\nTYPE: GPT\n"
     "CMDLINE: mtdparts=rk29xxnand:0x00000800@0x00004000(uboot),0x00000100@0x00004800(misc),"
     "0x00000800@0x00004900(dtbo),0x00002000@0x00005100(boot),0x00008000@0x00007100(rootfs),"
     "-@0x0000F100(userdata:grow)\n";
@@ -68,8 +57,7 @@ protected:
         ASSERT_EQ(run("cp " + shq(d + "/dtbo.img") + " " + shq(root("dtbo.orig"))).status, 0);
     }
 
-    // Image set names come from removable media, and the rebuild runs a
-    // script: every case uses one named like shell code.
+    // Set names come from removable media and the rebuild runs a script.
     std::string m_set = "rk split; $(touch pwned) 'q\"";
 
     static void expectSgdiskClean(const std::string &dev)
@@ -101,10 +89,8 @@ protected:
 
 } // namespace
 
-// One install per row on the same set, the devices blanked in between: the
-// boot device gets the boot partitions, the system device (if any) the root
-// file system, and each overlay of the rebuilt image says where they are.
-// Last, a builder that fails stops the install before any write.
+// One install per row on the same set, the devices blanked in between; last,
+// a builder that fails stops the install before any write.
 TEST_F(SplitInstall, EveryDeviceChoice)
 {
     const TargetDevice sda(TargetDeviceSDCard, "sda"), sdb(TargetDeviceSDCard, "sdb");
@@ -177,12 +163,10 @@ TEST_F(SplitInstall, EveryDeviceChoice)
         // The set's own image is kept untouched beside it.
         EXPECT_EQ(run("cmp " + shq(setDir(m_set) + "/dtbo.img.bak") + " " + shq(root("dtbo.orig"))).status, 0);
     }
-    // Wherever an injected command would have run: here, the simulated
-    // root (the work directory lies below it), the real /tmp.
+    // Wherever an injected command would have run.
     EXPECT_EQ(run("ls pwned /tmp/pwned 2>/dev/null; find " + shq(root("")) + " -name pwned").out, "");
 
-    // Without the mkdtimg stand-in the builder cannot make the image: the
-    // install stops before any write and keeps the set's image as it was.
+    // Without the mkdtimg stand-in the set's image stays as it was.
     m_root.setEnv("PATH", "/usr/sbin:/usr/bin:/sbin:/bin");
     if (haveTool("mkdtimg"))
         return;
@@ -192,7 +176,6 @@ TEST_F(SplitInstall, EveryDeviceChoice)
     const EventLog rec = install(scanSet(m_set), emmcTarget(), nvmeTarget());
     EXPECT_EQ(rec.errorText(), "Failed to create dtbo.img, ret code: -2.");
     EXPECT_EQ(rec.count(1111), 0);
-    EXPECT_TRUE(zeroAt(emmc(), 0, 64 * MiB));
-    EXPECT_TRUE(zeroAt(nvme(), 0, 64 * MiB));
+    EXPECT_TRUE(zeroAt(emmc(), 0, 64 * MiB) && zeroAt(nvme(), 0, 64 * MiB));
     EXPECT_EQ(run("cmp " + shq(setDir(m_set) + "/dtbo.img") + " " + shq(root("dtbo.before"))).status, 0);
 }
