@@ -238,11 +238,9 @@ TEST_F(ImageSetTest, TmpImagePathUnderTheRootAndAutoStart)
     // Automatic start matches the directory or the raw file.
     OSConfig dir(makeSetOf("ubuntu", kMinimal), kMinimal);
     const QString dirPath = s2q(m_root + "/mnt/sdcard/ubuntu");
-    EXPECT_TRUE(dir.isAutoStart(dirPath));
-    EXPECT_TRUE(dir.isAutoStart(dirPath + "//"));
-    EXPECT_FALSE(dir.isAutoStart(QString()));
-    EXPECT_FALSE(dir.isAutoStart(dirPath.toUpper()));
-    EXPECT_FALSE(dir.isAutoStart(dirPath + "2"));
+    for (const auto &[p, matches] : {std::pair{dirPath, true}, std::pair{dirPath + "//", true}, std::pair{QString(), false},
+                                     std::pair{dirPath.toUpper(), false}, std::pair{dirPath + "2", false}})
+        EXPECT_EQ(dir.isAutoStart(p), matches) << q2s(p);
 
     OSConfig raw(s2q(m_root + "/mnt/sdcard"), QString("backup.raw"));
     EXPECT_TRUE(raw.isAutoStart(s2q(m_root + "/mnt/sdcard/backup.raw")));

@@ -211,8 +211,6 @@ TEST(RkAfHeader, UnsafeFileNames)
         EXPECT_TRUE(rkaf_file_name_is_safe(ok)) << ok;
 }
 
-// File-system helpers around package unpacking and the raw device access
-// functions, on regular files and directories.
 TEST(RkHost, CreateDirMakesOnlyTheParentsRemoveDirectoryFollowsNoLinks)
 {
     TempDir d;
