@@ -1,6 +1,4 @@
-// The back-up job's checks and failures on a simulated board: free space
-// as df reports it, devices that cannot be read, a read error in the middle
-// of the copy, and cancellation.
+// The back-up job's checks, failures and cancellation.
 #include "backupfixture.h"
 
 #include <QFileInfo>
@@ -19,8 +17,6 @@ constexpr int64_t MiB = 1 << 20;
 
 using BackupEngine = BackupBoard;
 
-// Free space as df reports it, and devices and files that cannot be used:
-// each decides before anything is written, with its message.
 TEST_F(BackupEngine, FreeSpaceAndUnusableDevicesDecideBeforeAnythingIsWritten)
 {
     makeUsbDrive(64, true);
@@ -72,9 +68,8 @@ TEST_F(BackupEngine, FreeSpaceAndUnusableDevicesDecideBeforeAnythingIsWritten)
     EXPECT_NE(toolLog().find("df"), std::string::npos);
 }
 
-// A sound back-up, one cancelled, one that meets a read error in the middle
-// of the copy and one without its device: no partial file or manifest is
-// left, and each leaves its line on the card, read back with Python's json.
+// Sound, cancelled, failing mid-copy, no device: no partial file or
+// manifest, each with its record (Python's json).
 TEST_F(BackupEngine, EveryEndLeavesItsRecordAndNoPartialFile)
 {
     makeEmmc(32 * MiB);

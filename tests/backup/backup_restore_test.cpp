@@ -1,8 +1,5 @@
-// A whole back-up and restore on the simulated board: a real image set
-// installed by the install job onto a 128 MiB eMMC (about the least the set
-// needs), backed up into a ".raw" file with its manifest, and installed
-// again from that file onto a blank eMMC. Checked with cmp, du and
-// sha256sum, never with our readers.
+// An installed image set backed up with its manifest and restored onto a
+// blank eMMC, judged by cmp, du and sha256sum.
 #include "backupfixture.h"
 
 #include "imageset/osconfig.h"

@@ -1,8 +1,5 @@
-// Board services on the simulated board: the MAC address resets (checked
-// with cmp against the untouched bytes), DHCP configuration, TF card
-// figures for the one-key back-up, and formatting the USB drive and the TF
-// card through their scripts with the stand-in tools (and, as root, on a
-// loop device, read back with blkid).
+// Board services: MAC resets (cmp), DHCP files, TF card figures, and the
+// format scripts with stand-in tools (as root on a loop device, via blkid).
 #include "backupfixture.h"
 
 #include "backup/backupscripts.h"
@@ -23,14 +20,12 @@ class BackupServices : public BackupBoard
 protected:
     bool sameExceptSector(const std::string &before, int64_t offset)
     {
-        // Everything but the sector is byte-identical, and the sector is zero.
         const std::string n = std::to_string(offset);
         return run("cmp -n " + n + " " + shq(before) + " " + shq(emmc())).status == 0 &&
             run("cmp -i " + std::to_string(offset + 512) + " " + shq(before) + " " + shq(emmc())).status == 0 &&
             run("cmp -n 512 -i " + n + ":0 " + shq(emmc()) + " /dev/zero").status == 0;
     }
-    // One partition from 1 MiB to the end of `disk` (sfdisk), holding ext4
-    // labelled UDISK (blkid with `probe` as its arguments).
+    // One partition from 1 MiB to the end (sfdisk), ext4 labelled UDISK (blkid).
     void expectUdiskLayout(const std::string &disk, const std::string &probe)
     {
         const std::string table = sfdiskJson(disk);
@@ -49,17 +44,23 @@ TEST_F(BackupServices, MacResetsDhcpFilesAndTheTfCardFiguresOfTheOneKeyBackUp)
         std::string content;
         bool (*reset)();
         bool expectReset;
+        int64_t size = 8 * MiB;
+        const char *cpu = "RK3588";
     } cases[] = {
         {0x380000, "DVKR\x01\x02vendor", RockchipVendorStorage::resetRockchipUbootMacAddress, true},
         {0x380000, "RKVD\x01\x02vendor", RockchipVendorStorage::resetRockchipUbootMacAddress, false},
         {0x3F8000, std::string("bootdelay=1\0ethaddr=aa:bb:cc:dd:ee:ff\0", 38), RockchipVendorStorage::resetRK3399MacAddress,
          true},
         {0x3F8000, std::string("bootdelay=1\0eth1addr=aa:bb\0", 27), RockchipVendorStorage::resetRK3399MacAddress, false},
+        // Too short to hold the sector; not a Rockchip board.
+        {0x380000, "DVKR", RockchipVendorStorage::resetRockchipUbootMacAddress, false, 0x380000 + 100},
+        {0x380000, "DVKR", RockchipVendorStorage::resetRockchipUbootMacAddress, false, 8 * MiB, "H3"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.offset);
-        makeEmmc(8 * MiB);
-        std::vector<uint8_t> all = patternBytes(8 * MiB, 9);
+        m_board->cpuName = c.cpu;
+        makeEmmc(c.size);
+        std::vector<uint8_t> all = patternBytes(size_t(c.size), 9);
         std::copy(c.content.begin(), c.content.end(), all.begin() + c.offset);
         writeBytes(emmc(), 0, all);
         run("cp " + shq(emmc()) + " " + shq(file("before.img")));
@@ -69,14 +70,6 @@ TEST_F(BackupServices, MacResetsDhcpFilesAndTheTfCardFiguresOfTheOneKeyBackUp)
         else
             EXPECT_EQ(run("cmp " + shq(file("before.img")) + " " + shq(emmc())).status, 0);
     }
-    // A device too short to hold the sector is left alone.
-    makeEmmc(0x380000 + 100);
-    EXPECT_FALSE(RockchipVendorStorage::resetRockchipUbootMacAddress());
-    // Not a Rockchip board: the vendor storage is not ours to touch.
-    makeEmmc(8 * MiB);
-    writeBytes(emmc(), 0x380000, {'D', 'V', 'K', 'R'});
-    m_board->cpuName = "H3";
-    EXPECT_FALSE(RockchipVendorStorage::resetRockchipUbootMacAddress());
 
     // DHCP for eth0 in the interfaces files.
     m_sim->mkdir("etc/network");
@@ -128,16 +121,13 @@ TEST_F(BackupServices, FormattingTheUsbDriveAndTheCardRunTheirScripts)
                          "mkfs.exfat -n SDCARD /dev/mmcblk0p1\nmount /dev/mmcblk0p1 /mnt/sdcard\n");
 
     // As root, a real drive on a loop device.
-    const std::string why = loopUnavailableReason();
-    if (!why.empty())
+    if (const std::string why = loopUnavailableReason(); !why.empty())
         GTEST_SKIP() << why;
     writeFile(file("tools.log"), "");
     makeSparseFile(file("drive.img"), 64 * MiB);
     LoopDevice drive(file("drive.img"));
     ASSERT_TRUE(drive.ok()) << drive.error();
-    // The first partition as its own loop device over the range fdisk will
-    // give it (1 MiB to the end), so it exists whether or not this kernel
-    // scans loop partitions.
+    // sda1 as its own loop device, whether or not loop partitions are scanned.
     CmdResult part = run("losetup -f --show -o 1048576 " + shq(file("drive.img")));
     ASSERT_EQ(part.status, 0) << part.err;
     const std::string partDev = part.out.substr(0, part.out.find('\n'));

@@ -1,7 +1,4 @@
-// A simulated board for the back-up tests: the shared simulated root with an
-// RK3588 board record as gCurrentBoardInfo (onboard eMMC "mmcblk2"), the
-// stand-in tools first on PATH recording into a log; back-up events recorded
-// by the install jobs' recorder.
+// A simulated RK3588 board (eMMC "mmcblk2"), recording stand-in tools on PATH.
 #pragma once
 
 #include <QString>
@@ -33,17 +30,14 @@ protected:
     std::string emmc() const { return file("dev/mmcblk2"); }
     // A blank (all-zero, sparse) onboard eMMC of `bytes`; gOnboardFlashSize follows.
     void makeEmmc(int64_t bytes);
-    // A USB drive "sda" of `mib` MiB on a USB host in sysfs, listed in
-    // /proc/partitions (with its first partition when `partitioned`).
+    // A USB drive "sda" in sysfs and /proc/partitions (with "sda1" if `partitioned`).
     void makeUsbDrive(int mib, bool partitioned);
     // Lines the stand-in tools recorded so far.
     std::string toolLog() const { return testsupport::readFile(file("tools.log")); }
-    // The df stand-in prints these lines under its header instead of
-    // looking at the board.
+    // The df stand-in prints these lines under its header.
     void dfSays(const std::string &lines);
 
-    // Runs one back-up of the eMMC into `image` (a system path) to `mediaKind`
-    // and delivers its events; `setup` may adjust the thread first.
+    // One back-up of the eMMC into `image`; `setup` may adjust the job first.
     BackupLog backUp(const QString &image, int mediaKind = 1,
                      const std::function<void(OnboardFlashBackupAndRestoreThread &)> &setup = nullptr);
 

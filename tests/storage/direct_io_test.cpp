@@ -1,10 +1,5 @@
-// Writers through direct I/O: byte-exact on every kind of target (a file on
-// a disk file system, on tmpfs, on a file system that refuses O_DIRECT at
-// open or only at the first transfer, a loop block device), over a target
-// that held other bytes, at aligned and unaligned offsets with odd tails; a
-// failing write and a cancel stop the copy and leave no descriptor of the
-// device open. Device access: open errors, capacity of files, character and
-// loop devices, discard with its progress on a loop device.
+// Direct I/O writers on every kind of target, failures and cancels that
+// release the device; open errors, capacity and discard.
 #include "sparse_builder.h"
 #include "storage_fixture.h"
 #include "util/paths.h"
@@ -23,11 +18,8 @@
 
 using namespace testsupport;
 
-// The test program's own pwrite64, pread64 and ioctl stand before the C
-// library's for the storage layer linked into it. Armed, they refuse the
-// next direct transfers with EINVAL (a file system that accepted the
-// O_DIRECT open but takes no direct I/O) and BLKZEROOUT (a driver that
-// fails the zeroing its queue promised).
+// Interposed before the C library's: armed, they refuse direct transfers
+// (EINVAL after an accepted O_DIRECT open) and BLKZEROOUT.
 namespace {
 std::atomic<int> g_refuseDirect{0};
 std::atomic<bool> g_refuseZeroing{false};
@@ -81,8 +73,7 @@ struct Target
     bool refusesTransfers = false;   // opens with O_DIRECT, then refuses it
 };
 
-// Data the way file system images look: random blocks, single zero
-// blocks, zero runs of whole MiBs, one from an odd offset to the odd end.
+// As file system images look: zero blocks, zero MiBs, a zero odd tail.
 std::vector<uint8_t> imageData()
 {
     std::vector<uint8_t> d = patternBytes(7 * MiB + 3 * 4096 + 777, 61);
@@ -107,8 +98,7 @@ int discard(const std::string &dev, int64_t len, const std::string &name, std::v
     });
 }
 
-// Whether this process holds a descriptor of `path` (as the program names
-// it), by find over its /proc/<pid>/fd.
+// Whether this process holds a descriptor of `path`, by /proc/<pid>/fd.
 bool deviceStillOpen(const std::string &path)
 {
     const std::string target = std::filesystem::weakly_canonical(imgsmith::sysPath(path));
@@ -132,16 +122,14 @@ protected:
         StorageTest::TearDown();
     }
 
-    // Every target kind this machine offers; the ones it does not are
-    // named in m_missing.
+    // Every target kind this machine offers; the others named in m_missing.
     std::vector<Target> targets()
     {
         std::vector<Target> t;
         t.push_back({"disk file", makeTarget("disk.img", DISK), file("disk.img")});
         t.push_back({"disk file refusing direct transfers", t.back().path, t.back().contents, true});
         m_shm.reset(new TempDir("/dev/shm"));
-        // Reached through a link below the simulation root (which /dev/shm
-        // is not).
+        // Reached through a link below the simulation root.
         makeSparseFile(m_shm->file("t.img"), DISK);
         EXPECT_EQ(symlink(m_shm->file("t.img").c_str(), file("shm.img").c_str()), 0);
         t.push_back({"tmpfs file", file("shm.img"), m_shm->file("t.img")});
@@ -202,8 +190,7 @@ TEST_F(DirectIoTest, EveryWriterIsByteExactOnEveryTarget)
     const std::vector<uint8_t> data = imageData();
     const std::string raw = put("image.raw", data), gz = raw + ".gz";
     ASSERT_EQ(run("gzip -kf " + shq(raw)).status, 0);
-    // Many small fills between raw blocks, a zero fill of whole MiBs and a
-    // patterned one longer than a slot.
+    // Small fills between raw blocks, whole zero MiBs, a fill beyond a slot.
     SparseBuilder sb;
     const std::vector<uint8_t> blk = patternBytes(3 * 4096, 62);
     for (int i = 0; i < 40; ++i)
@@ -216,25 +203,21 @@ TEST_F(DirectIoTest, EveryWriterIsByteExactOnEveryTarget)
         const size_t logFrom = log().size();
         for (int64_t at : {int64_t(0), 3 * MiB + 512}) {
             SCOPED_TRACE(t.kind + " at " + std::to_string(at));
-            for (int writer = 0; writer < 3; ++writer) {
+            for (int writer : {1, 2, 0}) {
                 prefill(t);
                 ASSERT_GE(mmc_open(t.path.c_str()), 0);
                 g_refuseDirect = t.refusesTransfers ? 1 : 0;
-                int rc;
-                if (writer == 0)
-                    rc = write_raw(t.path.c_str(), at, 0, openRead(raw), fileSize(raw), "r", "p", 1, 1);
-                else if (writer == 1)
-                    rc = write_raw_gz(t.path.c_str(), at, 0, openRead(gz), fileSize(gz), "g", "p", 1, 1);
-                else
-                    rc = write_image(t.path.c_str(), at, DISK - at, openRead(simg), fileSize(simg), "s", "p", 1, 1);
-                EXPECT_EQ(rc, 0) << writer;
+                const std::string &in = writer == 0 ? raw : writer == 1 ? gz : simg;
+                const auto write = writer == 0 ? write_raw : writer == 1 ? write_raw_gz : write_image;
+                EXPECT_EQ(write(t.path.c_str(), at, writer == 2 ? DISK - at : 0, openRead(in), fileSize(in), "w", "p",
+                                1, 1),
+                          0)
+                    << writer;
                 EXPECT_EQ(mmc_release(), 0);
                 expectWritten(t, writer == 2 ? expanded : raw, at);
             }
-            // Back-up of what the raw writer put there, read back directly.
-            prefill(t);
+            // Back-up of what the raw writer (the last) put there, read directly.
             ASSERT_GE(mmc_open(t.path.c_str()), 0);
-            ASSERT_EQ(write_raw(t.path.c_str(), at, 0, openRead(raw), fileSize(raw), "r", "p", 1, 1), 0);
             FILE *out = fopen(file("backup.raw").c_str(), "wb");
             ASSERT_NE(out, nullptr);
             g_refuseDirect = t.refusesTransfers ? 1 : 0;
@@ -260,11 +243,9 @@ TEST_F(DirectIoTest, EveryWriterIsByteExactOnEveryTarget)
 
 TEST_F(DirectIoTest, WriteErrorAndCancelOnABlockDeviceReleaseIt)
 {
-    const std::string why = loopUnavailableReason();
-    if (!why.empty())
+    if (const std::string why = loopUnavailableReason(); !why.empty())
         GTEST_SKIP() << why;
-    // A device of 3 MiB takes three of the image's 1 MiB chunks; the fourth
-    // runs past its end.
+    // The fourth 1 MiB chunk runs past the end of a 3 MiB device.
     makeSparseFile(file("small.img"), 3 * MiB);
     LoopDevice small(file("small.img"));
     ASSERT_TRUE(small.ok()) << small.error();
@@ -279,10 +260,8 @@ TEST_F(DirectIoTest, WriteErrorAndCancelOnABlockDeviceReleaseIt)
         EXPECT_LT(p, 100);
 
     // Cancel before the start or at a progress report: what it counted is on
-    // the device, nothing after it, and never 100 percent. The second
-    // image's report comes while the zero run at the end of its chunk is
-    // held back to be zeroed with the next one (a file zeroes; the loop
-    // device has no queue below the test's root): the cancel zeroes it.
+    // the device, nothing after it. The second image reports while a zero
+    // run is held back for the next chunk: the cancel must still zero it.
     std::vector<uint8_t> held = patternBytes(7 * MiB, 63);
     std::fill(held.begin() + 3 * MiB, held.begin() + 6 * MiB, 0);
     const struct
@@ -348,9 +327,8 @@ TEST_F(DirectIoTest, ZeroRunsGoToTheDeviceOnlyWhenItsQueueCanZero)
     const std::string queue = file("sys/dev/block/" + std::to_string(major(st.st_rdev)) + ":" +
                                    std::to_string(minor(st.st_rdev)) + "/queue");
     ASSERT_EQ(run("mkdir -p " + shq(queue)).status, 0);
-    // The loop driver turns a zeroing request into unwritten extents (or a
-    // hole) of its backing file; zeros sent as data stay written extents.
-    // Last: a queue that says it can zero over a driver that refuses.
+    // Zeroing leaves unwritten extents (or a hole) in the backing file, zeros
+    // sent as data do not. Last: the queue says it can, the driver refuses.
     for (const std::string says : {"0", "4294966784", "4294966784 refused"}) {
         SCOPED_TRACE("write_zeroes_max_bytes " + says);
         writeFile(queue + "/write_zeroes_max_bytes", says.substr(0, says.find(' ')) + "\n");
@@ -386,8 +364,7 @@ TEST_F(StorageTest, OpenErrorsCapacityAndDiscardOfFiles)
     EXPECT_EQ(get_disk_capacity(file("missing").c_str(), &isBlock, &ss), -1);
     EXPECT_NE(log().find("Fail, open "), std::string::npos);
 
-    // "/dev/mmcblk2" of a simulated board is <root>/dev/mmcblk2; a size that
-    // is no multiple of 512 counts whole sectors.
+    // <root>/dev/mmcblk2; a partial last sector counts.
     makeSparseFile(file("dev/mmcblk2"), (8 << 20) + 700);
     isBlock = -1;
     EXPECT_EQ(get_disk_capacity("/dev/mmcblk2", &isBlock, &ss), (8 << 20) / 512 + 1);
@@ -414,8 +391,7 @@ TEST_F(StorageTest, OpenErrorsCapacityAndDiscardOfFiles)
 
 TEST_F(StorageTest, DiscardOfALoopDeviceReportsThirdsOrOneRequestAndZeroesTheRange)
 {
-    const std::string why = loopUnavailableReason();
-    if (!why.empty())
+    if (const std::string why = loopUnavailableReason(); !why.empty())
         GTEST_SKIP() << why;
     // Three 128 MiB pieces report each third; below one piece, one request.
     const int64_t piece = 128LL << 20, mib = 1 << 20;

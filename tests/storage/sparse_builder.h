@@ -1,4 +1,3 @@
-// Hand-built Android sparse images for the storage tests.
 #pragma once
 
 #include "storage/imagewriter.h"
@@ -6,7 +5,7 @@
 #include <string>
 #include <vector>
 
-// Builds a sparse image chunk by chunk.
+// Builds an Android sparse image chunk by chunk.
 class SparseBuilder
 {
 public:

@@ -1,5 +1,4 @@
-// Common set-up of the storage tests: a simulation root (fresh layer state,
-// the log in <root>/tmp), a small copy chunk and recording sinks.
+// Storage tests: a simulation root, a small copy chunk, recording sinks.
 #pragma once
 
 #include "storage/mmc.h"
@@ -40,7 +39,6 @@ protected:
     FILE *openRead(const std::string &path);
     // Creates a zero-filled target file of `size` bytes (sparse on disk).
     std::string makeTarget(const std::string &name, uint64_t size);
-    // Writes `data` to file(name) and returns its path.
     template <class T> std::string put(const std::string &name, const T &data) { return m_root.put(name, data); }
 
     testsupport::SimRoot m_root;
@@ -51,8 +49,7 @@ private:
     std::vector<FILE *> m_files;
 };
 
-// Lowers the file size limit of the process while in scope, so that a write
-// crossing it is cut short by the kernel (as a full card would).
+// A file size limit while in scope: writes crossing it come back short.
 class FileSizeLimit
 {
 public:
@@ -64,5 +61,4 @@ private:
     sighandler_t m_oldHandler;
 };
 
-// Percent values seen by the progress sink.
 std::vector<int> percents(const std::vector<ProgressCall> &calls);
