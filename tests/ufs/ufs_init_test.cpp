@@ -218,51 +218,27 @@ TEST_F(UfsInitTest, ProvisionsShortLayoutWithoutLosingBytes)
 
 TEST_F(UfsInitTest, LockedOrUnreadableDeviceNeverWritten)
 {
-    struct Case
-    {
-        const char *name;
-        std::function<void(UfsDeviceModel &)> setup;
-        const char *message;
-    };
-    const std::vector<Case> cases = {
-        {"locked", [](UfsDeviceModel &m) { m.attrs[UFS_ATTR_CONF_DESC_LOCK] = 1; },
-         "Err: configuration descriptor is locked"},
-        {"lock unreadable",
-         [](UfsDeviceModel &m) { m.forcedResponse[{UFS_QUERY_OP_READ_ATTR, 0x0B}] = 0xF6; },
-         "Err: Parameter not readable, for idn 0x0b"},
-        {"config unreadable",
-         [](UfsDeviceModel &m) { m.forcedResponse[{UFS_QUERY_OP_READ_DESC, 1}] = 0xFF; },
-         "Err: General failure, for idn 0x01"},
-        {"config unofficial length",
-         [](UfsDeviceModel &m) { m.configDesc.resize(0xC0); m.configDesc[0] = 0xC0; },
-         "Err: Unofficial Config desc size, len = 0xc0"},
-        {"geometry unreadable",
-         [](UfsDeviceModel &m) { m.forcedResponse[{UFS_QUERY_OP_READ_DESC, 7}] = 0xFD; },
-         "Err: Invalid IDN, for idn 0x07"},
-        {"transport error",
-         [](UfsDeviceModel &m) { m.failErrnos = {EINTR, EIO}; },
-         "read bBootLunEn fail. ret = -1"},
-        {"device descriptor unreadable",
-         [](UfsDeviceModel &m) { m.forcedResponse[{UFS_QUERY_OP_READ_DESC, 0}] = 0xFF; },
-         "Err: General failure, for idn 0x00"},
-        {"clock unreadable",
-         [](UfsDeviceModel &m) { m.attrs.erase(UFS_ATTR_REF_CLK_FREQ); },
-         "read bRefClkFreq fail. ret = -1"},
-        {"layout does not add up",
-         [](UfsDeviceModel &m) { m.useShortLayout(); m.deviceDesc[ufsdesc::kUDConfigPLength] = 26; },
+    const std::pair<std::function<void(UfsDeviceModel &)>, const char *> cases[] = {
+        {[](auto &m) { m.attrs[UFS_ATTR_CONF_DESC_LOCK] = 1; }, "Err: configuration descriptor is locked"},
+        {[](auto &m) { m.forcedResponse[{UFS_QUERY_OP_READ_ATTR, 0x0B}] = 0xF6; }, "Err: Parameter not readable, for idn 0x0b"},
+        {[](auto &m) { m.forcedResponse[{UFS_QUERY_OP_READ_DESC, 1}] = 0xFF; }, "Err: General failure, for idn 0x01"},
+        {[](auto &m) { m.configDesc.resize(0xC0); m.configDesc[0] = 0xC0; }, "Err: Unofficial Config desc size, len = 0xc0"},
+        {[](auto &m) { m.forcedResponse[{UFS_QUERY_OP_READ_DESC, 7}] = 0xFD; }, "Err: Invalid IDN, for idn 0x07"},
+        {[](auto &m) { m.failErrnos = {EINTR, EIO}; }, "read bBootLunEn fail. ret = -1"},   // transport error
+        {[](auto &m) { m.forcedResponse[{UFS_QUERY_OP_READ_DESC, 0}] = 0xFF; }, "Err: General failure, for idn 0x00"},
+        {[](auto &m) { m.attrs.erase(UFS_ATTR_REF_CLK_FREQ); }, "read bRefClkFreq fail. ret = -1"},
+        {[](auto &m) { m.useShortLayout(); m.deviceDesc[ufsdesc::kUDConfigPLength] = 26; },
          "Err: configuration layout 16 + 8 x 26 does not match 144 bytes"},
-        {"device too small",
-         [](UfsDeviceModel &m) { m.setGeometry(4 * 8192, 1024, 8, 1, 0); },
-         "cannot hold the layout"},
+        {[](auto &m) { m.setGeometry(4 * 8192, 1024, 8, 1, 0); }, "cannot hold the layout"},   // device too small
     };
-    for (const Case &c : cases) {
+    for (const auto &[setup, message] : cases) {
         m_model = UfsDeviceModel();
-        c.setup(m_model);
-        EXPECT_LT(init(0), 0) << c.name;
-        EXPECT_TRUE(m_model.writes().empty()) << c.name;
-        EXPECT_NE(m_err.find(c.message), std::string::npos) << c.name << ": " << m_err;
-        EXPECT_EQ(m_out, "") << c.name;
-        EXPECT_EQ(readFile(scanFile()), "") << c.name;
+        setup(m_model);
+        EXPECT_LT(init(0), 0) << message;
+        EXPECT_TRUE(m_model.writes().empty()) << message;
+        EXPECT_NE(m_err.find(message), std::string::npos) << message << ": " << m_err;
+        EXPECT_EQ(m_out, "") << message;
+        EXPECT_EQ(readFile(scanFile()), "") << message;
     }
 }
 
