@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <string>
+#include <tuple>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -126,13 +127,9 @@ TEST_F(RkPackage, Refusals)
     const std::string sound = "{\"name\":\"ok\",\"file\":\"Image/ok.img\",\"size\":3000},"
                               "{\"name\":\"dots\",\"file\":\"a..b/..c\",\"size\":10},"
                               "{\"name\":\"long\",\"file\":\"" + longName + "\",\"size\":10}";
-    struct Refusal
-    {
-        bool rkfw;           // unpack_rom on an RKFW file, else unpack_update
-        std::string json;    // "" for a file that does not exist
-        std::string text;    // in the messages or the log
-    };
-    std::vector<Refusal> cases = {
+    // unpack_rom on an RKFW file (else unpack_update); the layout ("" for a
+    // file that does not exist); a text of the messages or the log.
+    std::vector<std::tuple<bool, std::string, std::string>> cases = {
         {true, entries + "}", "The file is not a rockchip firmware format file: "},
         {true, entries + ",\"rkfw\":{\"digest\":\"bad\"}}", "Not match!\n"},
         {true, "", "Can't open file " + m_work.file("fw.img")},
@@ -156,20 +153,20 @@ TEST_F(RkPackage, Refusals)
                                    "\"parameter\",\"file\":\"parameter.txt\",\"hex\":\"0102030405\""})
         cases.push_back({false, "{\"entries\":[" + sound + ",{\"name\":" + bad + "}]}",
                          "Invalid part: " + bad.substr(1, bad.find('"', 1) - 1) + "\n"});
-    for (const Refusal &c : cases) {
-        SCOPED_TRACE(c.json);
+    for (const auto &[rkfw, json, text] : cases) {
+        SCOPED_TRACE(json);
         unlink(m_work.file("fw.img").c_str());
-        const std::string pkg = c.json.empty() ? m_work.file("fw.img") : make(c.json);
+        const std::string pkg = json.empty() ? m_work.file("fw.img") : make(json);
         const size_t logBefore = log().size();
         std::string err;
-        if (c.rkfw) {
+        if (rkfw) {
             testing::internal::CaptureStderr();
             EXPECT_EQ(unpack_rom(pkg.c_str(), m_work.file("work/unpack.img").c_str()), -1);
             err = testing::internal::GetCapturedStderr();
         } else {
             EXPECT_EQ(unpackUpdate(pkg, &err), -1);
         }
-        EXPECT_NE((err + log().substr(logBefore)).find(c.text), std::string::npos) << err << log();
+        EXPECT_NE((err + log().substr(logBefore)).find(text), std::string::npos) << err << log();
         EXPECT_EQ(tree(m_work.file("work")), "./out\n");
     }
     for (const std::string &escaped : {abs, m_work.file("escaped.img"), m_work.file("deep.img")})

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <tuple>
 #include <vector>
 
 using namespace testsupport;
@@ -245,24 +246,20 @@ TEST_F(UfsInitTest, LockedOrUnreadableDeviceNeverWritten)
 TEST_F(UfsInitTest, FailedWritesEndTheRun)
 {
     // The configuration write, then each attribute write, refused: nothing
-    // after it is sent, no rescan, no summary.
-    const struct
-    {
-        uint8_t opcode, idn, status;
-        const char *message;
-        size_t attrWrites;
-    } cases[] = {
+    // after it is sent, no rescan, no summary. Rows: request, status, message,
+    // attribute writes sent.
+    const std::tuple<uint8_t, uint8_t, uint8_t, const char *, size_t> cases[] = {
         {UFS_QUERY_OP_WRITE_DESC, 1, 0xF9, "Err: Invalid LENGTH, for idn 0x01\n", 0},
         {UFS_QUERY_OP_WRITE_ATTR, 0, 0xFA, "ufs: set bBootLunEn fail. ret = -1\n", 1},
         {UFS_QUERY_OP_WRITE_ATTR, 0x0A, 0xF7, "Err: Parameter not written, for idn 0x0a\n"
                                               "ufs: set bRefClkFreq fail. ret = -1\n", 2},
     };
-    for (const auto &c : cases) {
+    for (const auto &[opcode, idn, status, message, sentAttrs] : cases) {
         m_model = UfsDeviceModel();
-        m_model.forcedResponse[{c.opcode, c.idn}] = c.status;
+        m_model.forcedResponse[{opcode, idn}] = status;
         EXPECT_EQ(init(0), -1);
-        EXPECT_NE(m_err.find(c.message), std::string::npos) << m_err;
-        EXPECT_EQ(m_model.writes().size() - descWrites().size(), c.attrWrites) << c.idn;
+        EXPECT_NE(m_err.find(message), std::string::npos) << m_err;
+        EXPECT_EQ(m_model.writes().size() - descWrites().size(), sentAttrs) << int(idn);
         EXPECT_EQ(m_out, "");
         EXPECT_EQ(readFile(scanFile()), "");
     }
