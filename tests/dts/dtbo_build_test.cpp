@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <fcntl.h>
+#include <tuple>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -124,13 +125,8 @@ TEST_F(DtboBuild, ImageForEveryVariantInHostilelyNamedDirectoriesTakenApartWithF
                               "data=/dev/nvme0n1p2 earlycon=uart8250,mmio32,0xff1a0000 root=/dev/nvme0n1p1 ";
     const std::string fiqMerged = "cgroup_enable=memory cgroup_memory=1 console=ttyFIQ0 consoleblank=0 "
                                   "data=/dev/nvme0n1p2 root=/dev/nvme0n1p1 ";
-    struct Case
-    {
-        const char *cpu;
-        bool useMain, user, rebootModes;
-        std::vector<std::string> expected;
-    };
-    const std::vector<Case> cases = {
+    // CPU, main device tree, user's devices, reboot-mode node, each overlay's bootargs_ext.
+    const std::vector<std::tuple<const char *, bool, bool, bool, std::vector<std::string>>> cases = {
         {"rk3576", false, true, false, {kMerged0, kMerged1, kMerged0}},
         {"rk3576", false, false, false, {m2 + blank, m0 + blank, ufs + blank}},
         {"RK3566", false, false, true, {m2 + blank, m0 + blank}},
@@ -148,14 +144,14 @@ TEST_F(DtboBuild, ImageForEveryVariantInHostilelyNamedDirectoriesTakenApartWithF
     std::string modes;
     for (const char *m : {"normal", "fastboot", "recovery", "bootloader", "charge", "loader"})
         modes += std::string(" /fragment@1/__overlay__ mode-") + m;
-    for (const Case &c : cases) {
-        SCOPED_TRACE(std::string(c.cpu) + (c.useMain ? " main" : "") + (c.user ? " user" : ""));
+    for (const auto &[cpu, useMain, user, rebootModes, expected] : cases) {
+        SCOPED_TRACE(std::string(cpu) + (useMain ? " main" : "") + (user ? " user" : ""));
         unlink(target.c_str());
-        ASSERT_EQ(build(c.cpu, target, c.useMain, c.user), DTBO_OK) << log();
-        EXPECT_EQ(overlayArgs(m_dir.path(), target), c.expected);
-        for (size_t i = 0; i < c.expected.size(); i++) {
+        ASSERT_EQ(build(cpu, target, useMain, user), DTBO_OK) << log();
+        EXPECT_EQ(overlayArgs(m_dir.path(), target), expected);
+        for (size_t i = 0; i < expected.size(); i++) {
             const std::string blob = shq(m_dir.file("ov." + std::to_string(i)));
-            if (!c.rebootModes) {
+            if (!rebootModes) {
                 EXPECT_EQ(run("fdtget -l " + blob + " /").out, "fragment@0\n__fixups__\n");
                 continue;
             }
@@ -259,15 +255,10 @@ TEST(DtboArgs, ShortAndMergedForms)
 {
     const QString fiq = "console=ttyFIQ0 consoleblank=0";
     const std::string head = "cgroup_enable=memory cgroup_memory=1 consoleblank=0 ";
-    const struct
-    {
-        const char *root, *data, *flags;
-        QString extra;
-        QMap<QString, QString> map;
-        QStringList list;
-        bool noData;
-        std::string expected;
-    } cases[] = {
+    // Root, data and rootflags; extra arguments, the user's map and list, no data=; the result.
+    const std::tuple<const char *, const char *, const char *, QString, QMap<QString, QString>, QStringList, bool,
+                     std::string>
+        cases[] = {
         // Without a user map: the short form, and the user list is not consulted.
         {"/dev/mmcblk2p8", "/dev/mmcblk2p9", "discard", "", {}, {}, false,
          "root=/dev/mmcblk2p8 rw rootfstype=ext4 rootflags=discard data=/dev/mmcblk2p9 consoleblank=0" + kCgroup},
@@ -298,9 +289,9 @@ TEST(DtboArgs, ShortAndMergedForms)
         {"/dev/a", "", "", "a=b=c", {{"k", "v"}}, {}, false,
          "cgroup_enable=memory cgroup_memory=1 root=/dev/a rootfstype=ext4 rw k=v"},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(dtbo_bootargs(c.root, c.data, c.flags, c.extra, c.map, c.list, c.noData).toStdString(), c.expected)
-            << c.root << " " << c.extra.toStdString();
+    for (const auto &[root, data, flags, extra, map, list, noData, expected] : cases)
+        EXPECT_EQ(dtbo_bootargs(root, data, flags, extra, map, list, noData).toStdString(), expected)
+            << root << " " << extra.toStdString();
 }
 
 TEST(DtboSource, Rk35xxRegeneratesAndReportsUnwritableDirectory)

@@ -5,6 +5,8 @@
 
 #include <QFileInfo>
 
+#include <tuple>
+
 #include "imageset/bootenv.h"
 #include "imageset/osconfig.h"
 #include "storage/idbloader_builtin.h"
@@ -130,11 +132,8 @@ TEST_F(ImageSetTest, S5PKernelVersionRequiredBoardsAndRawImageSets)
         os.requireBoards = boards;
         return os.isMatchBoard();
     };
-    const struct {
-        QStringList boards;
-        const char *cpu, *model;
-        bool matches;
-    } cases[] = {
+    // Required boards, the board's CPU and model, whether the set matches.
+    const std::tuple<QStringList, const char *, const char *, bool> cases[] = {
         {{}, "H3", "Anything", true},
         // Wildcards in Rockchip names, any case; CPU names of different
         // lengths never match through the CPU rule.
@@ -145,8 +144,8 @@ TEST_F(ImageSetTest, S5PKernelVersionRequiredBoardsAndRawImageSets)
         {{"alpha r2"}, "RK3399", "Alpha-R2", true},  {{"Beta (Plus) 4", "x"}, "H5", "beta-plus-4", true},
         {{"Alpha-R2S"}, "RK3399", "Alpha-R2", false}, {{"H3", "RK35XX"}, "RK3576", "x", true},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(match(c.boards, c.cpu, c.model), c.matches) << q2s(c.boards.join(',')) << " on " << c.cpu;
+    for (const auto &[boards, cpu, model, matches] : cases)
+        EXPECT_EQ(match(boards, cpu, model), matches) << q2s(boards.join(',')) << " on " << cpu;
     // Punctuation-only entries must not match a board without a model name.
     EXPECT_FALSE(match({"--"}, "RK3399", ""));
     gCurrentBoardInfo = nullptr;
@@ -346,11 +345,8 @@ TEST(BootEnv, CommandLineRewritesAndBootArgsExt)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "## OSConfig::dumpBootArgsExt()\na:2\nb:x=y\nquiet\n##\n");
 
     // The Rockchip command line rewrite, and its malformed inputs.
-    const struct
-    {
-        QString cmd, result, rootfs, userdata;
-        bool hasOpt;
-    } cases[] = {
+    // Command line, its rewrite, the rootfs and userdata sizes, whether opt was seen.
+    const std::tuple<QString, QString, QString, QString, bool> cases[] = {
         {"console=ttyFIQ0 data=/dev/mmcblk0p7 mtdparts=rk29xxnand:0x2000@0x4000(uboot),0x8000@0x8000(rootfs),"
          "-@0x10000(userdata:grow)",
          "console=ttyFIQ0 mtdparts=rk29xxnand:0x2000@0x4000(uboot)", "0x8000", "-", false},
@@ -366,13 +362,13 @@ TEST(BootEnv, CommandLineRewritesAndBootArgsExt)
         {"mtdparts=rk29xxnand:0x100@0x200(opt),0x2000@0x4000(boot),-@0x9000(userdata:grow)",
          "mtdparts=rk29xxnand:0x2000@0x4000(boot)", "", "-", true},
     };
-    for (const auto &c : cases) {
+    for (const auto &[cmd, result, wantRootfs, wantUserdata, wantOpt] : cases) {
         QString rootfs, userdata;
-        bool hasOpt = !c.hasOpt;
-        EXPECT_EQ(getRKNewCmdLineResetTargetDevice(c.cmd, rootfs, userdata, hasOpt), c.result);
-        EXPECT_EQ(rootfs, c.rootfs) << q2s(c.cmd);
-        EXPECT_EQ(userdata, c.userdata) << q2s(c.cmd);
-        EXPECT_EQ(hasOpt, c.hasOpt) << q2s(c.cmd);
+        bool hasOpt = !wantOpt;
+        EXPECT_EQ(getRKNewCmdLineResetTargetDevice(cmd, rootfs, userdata, hasOpt), result);
+        EXPECT_EQ(rootfs, wantRootfs) << q2s(cmd);
+        EXPECT_EQ(userdata, wantUserdata) << q2s(cmd);
+        EXPECT_EQ(hasOpt, wantOpt) << q2s(cmd);
     }
 
     QString rootfs, userdata;
