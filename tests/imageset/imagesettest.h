@@ -13,6 +13,7 @@
 #include <string>
 
 #include "board/boardhardwareinfo.h"
+#include "imageset/osconfig.h"
 #include "startup/globals.h"
 #include "support/qt/simboard.h"
 
@@ -43,6 +44,7 @@ protected:
             m[q2s(f)] = q2s(f);
         return makeSet(name, m);
     }
+    OSConfig scanOf(const std::string &name, const QStringList &files) { return OSConfig(makeSetOf(name, files), files); }
     void setBoard(const QString &cpu, const QString &model = QString(), bool ufs = false)
     {
         m_board.cpuName = cpu;

@@ -12,8 +12,7 @@ using L = QStringList;
 
 TEST_F(ImageSetTest, MinimalLinuxSetItsRejectionWithoutMapAndTheExcludeList)
 {
-    const QStringList files = L({"boot.img", "rootfs.img", "partmap.txt"});
-    OSConfig ok(makeSetOf("plain", files), files);
+    OSConfig ok = scanOf("plain", L({"boot.img", "rootfs.img", "partmap.txt"}));
     EXPECT_TRUE(ok.isValid);
     EXPECT_EQ(ok.osType, Linux);
     EXPECT_EQ(ok.imageFiles, L({"boot.img", "rootfs.img"}));
@@ -86,19 +85,17 @@ TEST_F(ImageSetTest, ParameterTxtAndIdbloaderRulesByBoard)
     m_board.storageInterface = 2;
     EXPECT_FALSE(OSConfig(lp, linuxSet).isValid);
     setBoard("H618", "Delta", true);
-    const QStringList sunxi = L({"rootfs.img", "boot.img", "partmap.txt"});
-    EXPECT_TRUE(OSConfig(makeSetOf("sunxi-ufs", sunxi), sunxi).isValid);
+    EXPECT_TRUE(scanOf("sunxi-ufs", L({"rootfs.img", "boot.img", "partmap.txt"})).isValid);
 }
 
 TEST_F(ImageSetTest, LinuxAndAndroidGroupsOrderMarkersAndIgnoredNames)
 {
     // Scanner order is deliberately not the writing order.
-    const QStringList files = L({"storage.img", "userdata.img", "rootfs.img", "boot.img", "opt.img",
+    OSConfig os = scanOf("order", L({"storage.img", "userdata.img", "rootfs.img", "boot.img", "opt.img",
                                  "env.conf", "uboot.img", "parameter.txt", "resource.img", "idbloader.img",
                                  "logo.png", "NO_RESIZEFS", "no_low_format.txt", "info.conf",
                                  "imgsmith.conf", "misc.img", "MiniLoaderAll.bin", "unknown.bin",
-                                 "trust.img", "u-boot-sunxi-with-spl.bin"});
-    OSConfig os(makeSetOf("order", files), files);
+                                 "trust.img", "u-boot-sunxi-with-spl.bin"}));
     ASSERT_TRUE(os.isValid);
     EXPECT_EQ(os.imageFiles, L({"idbloader.img", "u-boot-sunxi-with-spl.bin", "uboot.img", "MiniLoaderAll.bin",
                                 "trust.img", "boot.img", "resource.img", "misc.img", "rootfs.img",
@@ -112,11 +109,10 @@ TEST_F(ImageSetTest, LinuxAndAndroidGroupsOrderMarkersAndIgnoredNames)
                                          std::pair{"NO_RESIZEFS", false}, std::pair{"imgsmith.conf", false}})
         EXPECT_EQ(debugHas(QString("\t\tTODO: unsupport image name: ") + name), reported) << name;
 
-    const QStringList androidFiles = L({"userdata.img", "system.img", "vbmeta.img", "cache.img", "boot.img",
+    OSConfig android = scanOf("android12", L({"userdata.img", "system.img", "vbmeta.img", "cache.img", "boot.img",
                                  "uboot.img", "idbloader.img", "parameter.txt", "misc.img", "kernel.img",
                                  "resource.img", "super.img", "recovery.img", "dtbo.img", "trust.img",
-                                 "env.conf", "logo.jpg", "info.conf", "rootfs.img"});
-    OSConfig android(makeSetOf("android12", androidFiles), androidFiles);
+                                 "env.conf", "logo.jpg", "info.conf", "rootfs.img"}));
     ASSERT_TRUE(android.isValid);
     EXPECT_EQ(android.osType, Android);
     EXPECT_EQ(android.imageFiles, L({"idbloader.img", "uboot.img", "trust.img", "boot.img", "kernel.img",
@@ -128,8 +124,7 @@ TEST_F(ImageSetTest, LinuxAndAndroidGroupsOrderMarkersAndIgnoredNames)
     EXPECT_TRUE(debugHas("\t\tTODO: unsupport image name: rootfs.img"));
     EXPECT_FALSE(debugHas("\t\tTODO: unsupport image name: logo.jpg"));
 
-    const QStringList oh = L({"super.img", "boot.img", "parameter.txt"});
-    OSConfig harmony(makeSetOf("OpenHarmony-4.1", oh), oh);
+    OSConfig harmony = scanOf("OpenHarmony-4.1", L({"super.img", "boot.img", "parameter.txt"}));
     ASSERT_TRUE(harmony.isValid);
     EXPECT_EQ(harmony.osType, OpenHarmony);
     EXPECT_EQ(harmony.imageFiles, L({"boot.img", "super.img"}));
@@ -171,8 +166,7 @@ TEST_F(ImageSetTest, RocknixSetsAndTheirRejections)
 
     // Empty board names would otherwise make "_uboot.bin" a boot image and
     // ".dtb" the ROCKNIX device tree of any set.
-    const QStringList bareFiles = L({"boot.img", "rootfs.img", "partmap.txt", "_uboot.bin", ".dtb"});
-    OSConfig bare(makeSetOf("bare", bareFiles), bareFiles);
+    OSConfig bare = scanOf("bare", L({"boot.img", "rootfs.img", "partmap.txt", "_uboot.bin", ".dtb"}));
     ASSERT_TRUE(bare.isValid);
     EXPECT_EQ(bare.imageFiles, L({"boot.img", "rootfs.img"}));
     EXPECT_TRUE(bare.os_rocknix_uboot_bin.isEmpty());

@@ -85,15 +85,14 @@ TEST_F(ImageSetTest, InfoConfQuotingKeysTargetDeviceSettingAndSmallHelpers)
     EXPECT_EQ(untouched.title, again.title);
 
     // The target device setting, and the small helpers.
-    const QStringList files = {"boot.img", "rootfs.img", "parameter.txt", "dtbo.img"};
-    OSConfig split(makeSetOf("split", files), files);
+    OSConfig split = scanOf("split", {"boot.img", "rootfs.img", "parameter.txt", "dtbo.img"});
     ASSERT_TRUE(split.isValid);
     EXPECT_TRUE(isSupportTargetDeviceSetting(split));
     // Without dtbo.img, with partmap.txt, or Android: no target setting.
     for (const QStringList &other : {QStringList{"boot.img", "rootfs.img", "parameter.txt"},
                                      QStringList{"boot.img", "rootfs.img", "partmap.txt", "dtbo.img"},
                                      QStringList{"system.img", "parameter.txt", "dtbo.img"}})
-        EXPECT_FALSE(isSupportTargetDeviceSetting(OSConfig(makeSetOf(q2s(other.join('-')), other), other)));
+        EXPECT_FALSE(isSupportTargetDeviceSetting(scanOf(q2s(other.join('-')), other)));
     OSConfig raw = split;
     raw.osType = RawImage;
     EXPECT_FALSE(isSupportTargetDeviceSetting(raw));
@@ -112,9 +111,8 @@ TEST_F(ImageSetTest, S5PKernelVersionRequiredBoardsAndRawImageSets)
 {
     setBoard("S5P6818", "Epsilon");
     const QStringList files = {"bl1-mmcboot.bin", "boot.img", "rootfs.img", "partmap.txt"};
-    EXPECT_EQ(OSConfig(makeSetOf("k4", files), files).s5pxx18KernelVersion, 4);
-    const QStringList with2nd = files + QStringList{"2ndboot.bin"};
-    OSConfig k3(makeSetOf("k3", with2nd), with2nd);
+    EXPECT_EQ(scanOf("k4", files).s5pxx18KernelVersion, 4);
+    OSConfig k3 = scanOf("k3", files + QStringList{"2ndboot.bin"});
     EXPECT_EQ(k3.s5pxx18KernelVersion, 3);
     EXPECT_EQ(k3.imageFiles.first(), "bl1-mmcboot.bin");
 
@@ -123,7 +121,7 @@ TEST_F(ImageSetTest, S5PKernelVersionRequiredBoardsAndRawImageSets)
     const QString path = makeSet("req4418", {{"boot.img", "b"}, {"partmap.txt", "p"},
                                              {"info.conf", "require-board=S5P4418,RK3399\n"}});
     EXPECT_EQ(OSConfig(path, QStringList{"boot.img", "partmap.txt", "info.conf"}).s5pxx18KernelVersion, 4);
-    EXPECT_EQ(OSConfig(makeSetOf("rk", kMinimal), kMinimal).s5pxx18KernelVersion, -1);
+    EXPECT_EQ(scanOf("rk", kMinimal).s5pxx18KernelVersion, -1);
 
     // Which boards a set requires.
     OSConfig os;
@@ -235,7 +233,7 @@ TEST_F(ImageSetTest, TmpImagePathUnderTheRootAndAutoStart)
     EXPECT_TRUE(QFileInfo::exists(s2q(m_root + "/tmp/keep")));
 
     // Automatic start matches the directory or the raw file.
-    OSConfig dir(makeSetOf("ubuntu", kMinimal), kMinimal);
+    OSConfig dir = scanOf("ubuntu", kMinimal);
     const QString dirPath = s2q(m_root + "/mnt/sdcard/ubuntu");
     for (const auto &[p, matches] : {std::pair{dirPath, true}, std::pair{dirPath + "//", true}, std::pair{QString(), false},
                                      std::pair{dirPath.toUpper(), false}, std::pair{dirPath + "2", false}})
