@@ -305,11 +305,8 @@ TEST(UfsLayoutPlan, HandComputedGeometriesAndRefusals)
     // data 333333 - 18 - 17 = 333298.
     ufs_layout_plan p = plan(geometry(1000000000ull, 1500, 2, 3, 0), &ret);
     ASSERT_EQ(ret, 0);
-    EXPECT_EQ(p.au, 3000u);
-    EXPECT_EQ(p.n_boot, 9u);
-    EXPECT_EQ(p.n_small, 17u);
-    EXPECT_EQ(p.n_data, 333298u);
-    EXPECT_EQ(p.wb_units, 0u);
+    EXPECT_EQ(std::tie(p.au, p.n_boot, p.n_small, p.n_data, p.wb_units),
+              std::make_tuple(3000u, 9u, 17u, 333298u, 0u));
 
     // A short (72-byte) geometry has no write-booster field; nothing past
     // its end is read.
@@ -374,16 +371,15 @@ TEST(UfsConfLayout, ComparisonCoversProvisioningFieldsOnly)
     ufs_configuration_descriptor b = a;
     uint8_t *y = reinterpret_cast<uint8_t *>(&b);
     // Fields that count: header 3..10, 16..21; unit bytes 0..12, all 8 units.
-    for (int off : {3, 4, 9, 10, 16, 17, 21, 22 + 0, 22 + 7, 22 + 12, 22 + 26 * 7 + 11}) {
+    // Fields provisioning never sets: header 0..2 and 11..15, unit 13..25.
+    const std::pair<int, bool> offsets[] = {
+        {3, true}, {4, true}, {9, true}, {10, true}, {16, true}, {17, true}, {21, true}, {22 + 0, true},
+        {22 + 7, true}, {22 + 12, true}, {22 + 26 * 7 + 11, true}, {0, false}, {1, false}, {2, false},
+        {11, false}, {15, false}, {22 + 13, false}, {22 + 25, false}, {22 + 26 * 7 + 20, false}};
+    for (const auto &[off, counts] : offsets) {
         b = a;
         y[off] = 1;
-        EXPECT_TRUE(ufs_conf_differs(&a, &b, 22, 26)) << off;
-    }
-    // Fields provisioning never sets (header 0..2 and 11..15, unit 13..25).
-    for (int off : {0, 1, 2, 11, 15, 22 + 13, 22 + 25, 22 + 26 * 7 + 20}) {
-        b = a;
-        y[off] = 1;
-        EXPECT_FALSE(ufs_conf_differs(&a, &b, 22, 26)) << off;
+        EXPECT_EQ(ufs_conf_differs(&a, &b, 22, 26), counts) << off;
     }
     // In a 16-byte header the write-booster fields do not exist.
     b = a;
