@@ -130,8 +130,7 @@ def special_set(name, file, make):
 def long_set(missing):
     # A set path of about 300 bytes: longer than the old 255-byte buffers.
     deep = "/".join(["d" * 60] * 4) + ("/missing" if missing else "/long")
-    files = {"boot.img": BOOT} if not missing else {}
-    return partmap_set(deep, "flash=mmc,0:boot:raw:0x100000,0x100000:boot.img;\n", files)
+    return boot_map(deep, files={} if missing else None)
 
 
 def packed(data, ext):
@@ -186,91 +185,93 @@ def package_installed():
             at(EMMC, 0x4000 * 512, entry("Image/boot.img", 300000)) and sgdisk_ok())
 
 
+def no(family, name, build, expect, options=()):   # a set that must be refused
+    return (family, name, build, list(options), expect, None)
+
+
+def boot_map(name, file="boot.img", end=";", files=None):   # one raw boot partition at 1 MiB
+    return partmap_set(name, "flash=mmc,0:boot:raw:0x100000,0x100000:%s%s\n" % (file, end), files)
+
+
+def mtd(name, parts):
+    return parameter_set(name, "CMDLINE: mtdparts=rk29xxnand:%s\n" % parts)
+
+
+def entry(name, file, size, **more):
+    return [dict(name=name, file=file, size=size, **more)]
+
+
+LF = ["--low-format"]
+NO_PARAM = "Not found parameter file in this package."
 CASES = [
     ("package entries", "sound package", lambda: package("fw-ok", rkfw={"digest": "upper"}), [], OK, package_installed),
 ] + [("package entries", "sound %s package" % p, lambda p=p: package("fw-" + p, packer=p), [], OK, package_installed)
      for p in ("gzip", "xz", "zstd")] + [
-    ("package entries", "entry past the end", lambda: package("fw-past", [{"name": "evil", "file": "x.img",
-     "size": 100, "offset": 1 << 30}]), [], "its data lies outside the package", None),
-    ("package entries", "entry leaving its directory", lambda: package("fw-esc", [{"name": "evil",
-     "file": "../../x.img", "size": 100}]), [], "leaves the package directory", None),
-    ("package entries", "more than 16 entries", lambda: package("fw-n17", num_parts=17), [], "more than 16 entries",
-     None),
-    ("package entries", "parameter named outside the package", lambda: package("fw-pesc", param_file="../parameter.txt"),
-     [], "Not found parameter file in this package.", None),
-    ("package entries", "parameter not in the package", lambda: package("fw-pmiss", param_file="Image/none.txt"), [],
-     "Not found parameter file in this package.", None),
-    ("package entries", "entry with an absolute path", lambda: package("fw-abs", [{"name": "abs",
-     "file": "/tmp/abs-escape.img", "size": 1000}]), [], "leaves the package directory", None),
-    ("package magic", "damaged RKFW magic", lambda: package("fw-magic", damage_magic=True), [],
-     "without an RKFW header", None),
-    ("package magic", "package cut short", lambda: package("fw-cut", rkfw={"truncate": 3000}), [],
-     "Failed to unpack rk firmware. /mnt/sdcard/fw-cut/update.img: ", None),
-    ("package magic", "gzip package with a wrong checksum", lambda: package("fw-crc", bad_crc=True, packer="gzip"), [],
-     "checksum mismatch.", None),
-    ("package magic", "cut-short gzip package", lambda: package("fw-gzcut", packer="cut"), [],
-     "Failed to decompress file, ret = -1. /mnt/sdcard/fw-gzcut/update.img.gz: gzip: unexpected end of file", None),
+    no("package entries", "entry past the end", lambda: package("fw-past", entry("evil", "x.img", 100, offset=1 << 30)),
+       "its data lies outside the package"),
+    no("package entries", "entry leaving its directory", lambda: package("fw-esc", entry("evil", "../../x.img", 100)),
+       "leaves the package directory"),
+    no("package entries", "more than 16 entries", lambda: package("fw-n17", num_parts=17), "more than 16 entries"),
+    no("package entries", "parameter named outside", lambda: package("fw-pesc", param_file="../parameter.txt"), NO_PARAM),
+    no("package entries", "parameter not in the package", lambda: package("fw-pmiss", param_file="Image/none.txt"), NO_PARAM),
+    no("package entries", "entry with an absolute path",
+       lambda: package("fw-abs", entry("abs", "/tmp/abs-escape.img", 1000)), "leaves the package directory"),
+    no("package magic", "damaged RKFW magic", lambda: package("fw-magic", damage_magic=True), "without an RKFW header"),
+    no("package magic", "package cut short", lambda: package("fw-cut", rkfw={"truncate": 3000}),
+       "Failed to unpack rk firmware. /mnt/sdcard/fw-cut/update.img: "),
+    no("package magic", "gzip package, wrong checksum", lambda: package("fw-crc", bad_crc=True, packer="gzip"),
+       "checksum mismatch."),
+    no("package magic", "cut-short gzip package", lambda: package("fw-gzcut", packer="cut"),
+       "Failed to decompress file, ret = -1. /mnt/sdcard/fw-gzcut/update.img.gz: gzip: unexpected end of file"),
     # A refused package on a device whose check fails reports the device: it
     # was never unpacked. Neither is the low format run.
-    ("device checks first", "refused package, empty eMMC",
-     lambda: on_disk(package("dc-empty", rkfw={"digest": "bad"}), 0), ["--low-format"],
-     "Invalid disk size (0) /dev/mmcblk2", None),
-    ("device checks first", "package, eMMC too small", lambda: on_disk(package("dc-small"), 4 * MIB), ["--low-format"],
-     "lies beyond the end of /dev/mmcblk2", None),
-    ("device checks first", "package, eMMC missing", lambda: on_disk(package("dc-gone"), None), ["--low-format"],
-     "/dev/mmcblk2: no such device", None),
-    ("no partitions", "one partition", lambda: partmap_set("pm-ok", "flash=mmc,0:boot:raw:0x100000,0x100000:boot.img;\n"),
-     [], OK, holds(MIB, BOOT)),
-    ("no partitions", "empty map", lambda: partmap_set("pm-empty", ""), [], "no partitions", None),
-    ("no partitions", "comments only", lambda: partmap_set("pm-comments", "# nothing\n# here\n"), [], "no partitions", None),
-    ("no partitions", "binary map", lambda: partmap_set("pm-binary", blob(3000, 7).replace(b"\0", b"x")), [],
-     "no partitions", None),
-    ("no partitions", "parameter without CMDLINE", lambda: parameter_set("rk-nocmd", ""), [], "no partitions", None),
-    ("no partitions", "empty mtdparts", lambda: parameter_set("rk-empty", "CMDLINE: mtdparts=rk29xxnand:\n"), [],
-     "no partitions", None),
-    ("GPT ranges", "partitions in the usable area",
-     lambda: parameter_set("rk-gpt", "CMDLINE: mtdparts=rk29xxnand:0x800@0x4000(boot),-@0x5000(rootfs:grow)\n"),
+    no("device checks first", "refused package, empty eMMC",
+       lambda: on_disk(package("dc-empty", rkfw={"digest": "bad"}), 0), "Invalid disk size (0) /dev/mmcblk2", LF),
+    no("device checks first", "package, eMMC too small", lambda: on_disk(package("dc-small"), 4 * MIB),
+       "lies beyond the end of /dev/mmcblk2", LF),
+    no("device checks first", "package, eMMC missing", lambda: on_disk(package("dc-gone"), None),
+       "/dev/mmcblk2: no such device", LF),
+    ("no partitions", "one partition", lambda: boot_map("pm-ok"), [], OK, holds(MIB, BOOT)),
+    no("no partitions", "empty map", lambda: partmap_set("pm-empty", ""), "no partitions"),
+    no("no partitions", "comments only", lambda: partmap_set("pm-comments", "# nothing\n# here\n"), "no partitions"),
+    no("no partitions", "binary map", lambda: partmap_set("pm-binary", blob(3000, 7).replace(b"\0", b"x")), "no partitions"),
+    no("no partitions", "parameter without CMDLINE", lambda: parameter_set("rk-nocmd", ""), "no partitions"),
+    no("no partitions", "empty mtdparts", lambda: mtd("rk-empty", ""), "no partitions"),
+    ("GPT ranges", "partitions in the usable area", lambda: mtd("rk-gpt", "0x800@0x4000(boot),-@0x5000(rootfs:grow)"),
      [], OK, lambda: holds(0x4000 * 512, BOOT)() and sgdisk_ok()),
-    ("GPT ranges", "partition at offset 0",
-     lambda: parameter_set("rk-zero", "CMDLINE: mtdparts=rk29xxnand:0x800@0x0(boot)\n"), [], "lies on the partition table", None),
-    ("GPT ranges", "partition over the IDB loader",
-     lambda: parameter_set("rk-idb", "CMDLINE: mtdparts=rk29xxnand:0x800@0x100(boot)\n"), [], "lies on the IDB loader area", None),
-    ("GPT ranges", "partition over the backup GPT",
-     lambda: parameter_set("rk-end", "CMDLINE: mtdparts=rk29xxnand:0x800@0x4000(boot),0x%x@0x5000(rootfs)\n"
-                           % (EMMC_MIB * 2048 - 0x5000)), [], "runs over the backup partition table", None),
+    no("GPT ranges", "partition at offset 0", lambda: mtd("rk-zero", "0x800@0x0(boot)"), "lies on the partition table"),
+    no("GPT ranges", "partition over the IDB loader", lambda: mtd("rk-idb", "0x800@0x100(boot)"), "lies on the IDB loader area"),
+    no("GPT ranges", "partition over the backup GPT", lambda: mtd("rk-end", "0x800@0x4000(boot),0x%x@0x5000(rootfs)"
+       % (EMMC_MIB * 2048 - 0x5000)), "runs over the backup partition table"),
     ("sparse coverage", "complete sparse image",
      lambda: partmap_set("sp-ok", "flash=mmc,0:root:ext4:0x100000,0x800000:root.img;\n", {"root.img": sparse(FS)}),
      [], OK, lambda: sparse_written(FS, MIB)()),
-    ("sparse coverage", "chunks short of total_blks",
-     lambda: partmap_set("sp-short", "flash=mmc,0:root:ext4:0x100000,0x800000:root.img;\n",
-                         {"root.img": sparse(FS, total_blocks=len(FS) // 4096 + 16)}), [], "chunks cover", None),
-    ("map lines", "last line without its ;",
-     lambda: partmap_set("ln-ok", "flash=mmc,0:boot:raw:0x100000,0x100000:boot.img\n"), [], OK, holds(MIB, BOOT)),
-    ("map lines", "NUL byte in a line",
-     lambda: partmap_set("ln-nul", b"flash=mmc,0:a:raw:0x100000,0x1000\0:;\nflash=mmc,0:boot:raw:0x200000,0x100000:boot.img;\n"),
-     [], "line 1: a NUL byte in the line", None),
-    ("map lines", "no listed image exists",
-     lambda: partmap_set("ln-none", "flash=mmc,0:boot:raw:0x100000,0x100000:gone.img;\n"), [], "nothing to install", None),
+    no("sparse coverage", "chunks short of total_blks",
+       lambda: partmap_set("sp-short", "flash=mmc,0:root:ext4:0x100000,0x800000:root.img;\n",
+                           {"root.img": sparse(FS, total_blocks=len(FS) // 4096 + 16)}), "chunks cover"),
+    ("map lines", "last line without its ;", lambda: boot_map("ln-ok", end=""), [], OK, holds(MIB, BOOT)),
+    no("map lines", "NUL byte in a line",
+       lambda: partmap_set("ln-nul", b"flash=mmc,0:a:raw:0x100000,0x1000\0:;\nflash=mmc,0:boot:raw:0x200000,0x100000:boot.img;\n"),
+       "line 1: a NUL byte in the line"),
+    no("map lines", "no listed image exists", lambda: boot_map("ln-none", "gone.img"), "nothing to install"),
     ("source is target", "another image", lambda: raw_set("self-ok", SMALL_RAW), [], OK, holds(0, SMALL_RAW)),
-    ("source is target", "the eMMC itself", lambda: special_set("self", "self.img", lambda p: os.symlink(EMMC, p)), [], "it is the target device", None),
-    ("low format", "sound set", lambda: raw_set("lf-ok", SMALL_RAW), ["--low-format"], OK, holds(0, SMALL_RAW)),
-    ("low format", "oversize image", lambda: raw_set("lf-big", blob(EMMC_MIB * MIB + 1, 8)), ["--low-format"],
-     "File too big", None),
-    ("low format", "overlapping map", lambda: partmap_set("lf-overlap", "flash=mmc,0:a:ext4:0x100000,0x400000:boot.img;\n"
-     "flash=mmc,0:b:ext4:0x200000,0x400000:;\n"), ["--low-format"], "Fail make mbr-part table", None),
-    ("low format", "package with a bad MD5", lambda: package("lf-md5") and _bad_md5("lf-md5"), ["--low-format"],
-     "MD5", None),
+    no("source is target", "the eMMC itself", lambda: special_set("self", "self.img", lambda p: os.symlink(EMMC, p)),
+       "it is the target device"),
+    ("low format", "sound set", lambda: raw_set("lf-ok", SMALL_RAW), LF, OK, holds(0, SMALL_RAW)),
+    no("low format", "oversize image", lambda: raw_set("lf-big", blob(EMMC_MIB * MIB + 1, 8)), "File too big", LF),
+    no("low format", "overlapping map", lambda: partmap_set("lf-overlap", "flash=mmc,0:a:ext4:0x100000,0x400000:boot.img;\n"
+       "flash=mmc,0:b:ext4:0x200000,0x400000:;\n"), "Fail make mbr-part table", LF),
+    no("low format", "package with a bad MD5", lambda: package("lf-md5") and _bad_md5("lf-md5"), "MD5", LF),
     ("raw sparse", "sparse disk image", lambda: raw_set("rs-ok", sparse(FS)), [], OK, lambda: sparse_written(FS, 0)()),
-    ("raw sparse", "sparse image bigger than the disk",
-     lambda: raw_set("rs-big", sparse(FS, total_blocks=EMMC_MIB * 256 + 1)), [], "File too big", None),
-    ("raw sparse", "corrupt sparse image", lambda: raw_set("rs-bad", sparse(FS)[:-4096]), [], "Invalid image file", None),
+    no("raw sparse", "sparse image bigger than the disk",
+       lambda: raw_set("rs-big", sparse(FS, total_blocks=EMMC_MIB * 256 + 1)), "File too big"),
+    no("raw sparse", "corrupt sparse image", lambda: raw_set("rs-bad", sparse(FS)[:-4096]), "Invalid image file"),
     ("not a file", "regular image", lambda: raw_set("ff-ok", SMALL_RAW), ["--verify"], OK, holds(0, SMALL_RAW)),
-    ("not a file", "FIFO as the image", lambda: special_set("ff", "disk.img", os.mkfifo), [],
-     "not a directory or a file", None),
-    ("not a file", "FIFO as a partition image", lambda: special_set("ffp", "disk.img", os.mkfifo) and partmap_set(
-     "ffp", "flash=mmc,0:boot:raw:0x100000,0x100000:disk.img;\n", {}), [], "not a regular file or block device", None),
+    no("not a file", "FIFO as the image", lambda: special_set("ff", "disk.img", os.mkfifo), "not a directory or a file"),
+    no("not a file", "FIFO as a partition image", lambda: special_set("ffp", "disk.img", os.mkfifo) and boot_map(
+       "ffp", "disk.img", files={}), "not a regular file or block device"),
     ("long names", "set path of 300 bytes", lambda: long_set(False), [], OK, holds(MIB, BOOT)),
-    ("long names", "set path of 300 bytes, image missing", lambda: long_set(True), [], "nothing to install", None),
+    no("long names", "set path of 300 bytes, image missing", lambda: long_set(True), "nothing to install"),
     ("long names", "set name that is not UTF-8", lambda: raw_set(os.fsdecode(b"set-\xff\xfe"), SMALL_RAW), [], OK,
      holds(0, SMALL_RAW)),
 ] + [row for tool, ext, image in (("gzip", ".gz", "disk.raw"), ("xz", ".xz", "disk.img"), ("zstd", ".zst", "disk.raw"))
@@ -383,18 +384,12 @@ for family, name, build, options, expect, check in CASES:
     else:
         # A refusal is the program's own failure status: a crash or a
         # sanitizer report (23) is not a refusal.
-        if status not in (1, 2) or OK in out:
-            problems.append("exit status %s" % status)
-        if expect not in out:
-            problems.append("no '%s' in the output" % expect)
-        if not unchanged(NVME):
-            problems.append("the NVMe drive changed")
-        if check is None and not unchanged(EMMC):
-            problems.append("the eMMC changed after a refusal")
-        if check is not None and not check():
-            problems.append("bytes outside the target range changed")
-        if "Low format done" in out or "Low format: erasing" in out:
-            problems.append("the low format ran before the refusal")
+        problems += [why for bad, why in (
+            (status not in (1, 2) or OK in out, "exit status %s" % status),
+            (expect not in out, "no '%s' in the output" % expect),
+            (not unchanged(NVME), "the NVMe drive changed"),
+            (not (unchanged(EMMC) if check is None else check()), "the eMMC changed outside the target range"),
+            ("Low format done" in out or "Low format: erasing" in out, "the low format ran before the refusal")) if bad]
     if tree() != files:
         problems.append("written beside the disks: %s" % sorted(set(tree().items()) ^ set(files.items())))
     if problems:

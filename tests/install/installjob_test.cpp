@@ -55,8 +55,7 @@ protected:
     void makeDevice(int64_t bytes) { makeSparseFile(device(), static_cast<uint64_t>(bytes)); }
     static void blob(const std::string &path, size_t bytes, uint32_t seed) { writeFile(path, patternBytes(bytes, seed)); }
 
-    // Old data in the first sector: an "extended" entry starting at sector
-    // 0xEEEEEEEE, past any device, with or without the MBR signature.
+    // Old data: an "extended" entry at sector 0xEEEEEEEE, past any device.
     void junkHead(bool signature)
     {
         std::vector<uint8_t> junk(512, 0xEE);
@@ -75,12 +74,10 @@ protected:
         return runInstall(job);
     }
 
-    // A raw ext4 image of `mib` MiB with a file in it.
     void makeExt4(const std::string &path, int mib, const std::string &label)
     {
         const std::vector<uint8_t> b = patternBytes(static_cast<size_t>(mib) * 64 * 1024, 7);
-        const CmdResult r = mkfsExt4(path, mib, label, {{"blob.bin", std::string(b.begin(), b.end())}});
-        ASSERT_EQ(r.status, 0) << r.err;
+        ASSERT_EQ(mkfsExt4(path, mib, label, {{"blob.bin", std::string(b.begin(), b.end())}}).status, 0);
     }
     bool deviceRangeEquals(const std::string &file, int64_t offset) { return holdsAt(device(), file, offset); }
     bool deviceRangeIsZero(int64_t offset, int64_t length) { return zeroAt(device(), offset, length); }
@@ -145,8 +142,7 @@ TEST_F(InstallJob, PartmapInstallEventStreamAndLayout)
     }
     EXPECT_EQ(lastSpeed["boot"].bytesDone, 8 * MiB);
     EXPECT_EQ(lastSpeed["userdata"].bytesTotal, 2 * MiB + 77);
-    // A second-stage loader without a header gets one in front (its fields:
-    // tests/rockchip).
+    // A second-stage loader without a header gets one in front.
     EXPECT_EQ(readBytes(device(), 0x8000 + 0x1FC, 4), std::vector<uint8_t>({'N', 'S', 'I', 'H'}));
     EXPECT_TRUE(deviceRangeEquals(setFile("bootloader.bin"), 0x8000 + 512));
 }
@@ -176,8 +172,7 @@ TEST_F(InstallJob, ExcludedFilesAndDisabledOverlaySkipTheirPartitions)
     EXPECT_TRUE(deviceRangeIsZero(0x500000, MiB));
 }
 
-// Each refused set gets its message, ends without a finish event, and
-// leaves the device byte for byte as it was (nor lets it grow).
+// Each refused set gets its message and leaves the device as it was.
 TEST_F(InstallJob, Refusals)
 {
     REQUIRE_INSTALL_TOOLS();
@@ -193,16 +188,9 @@ TEST_F(InstallJob, Refusals)
     for (const char *packer : {"gzip -c -n > huge.raw.gz", "xz -c -T2 --block-size=1MiB > huge.raw.xz", "zstd -q -c > huge.raw.zst"})
         ASSERT_EQ(run("cd " + shq(setFile("")) + " && head -c 12M /dev/zero | " + packer).status, 0);
     const std::string layout = "Invalid partition layout, please check partmap.txt";
-    struct Refusal
-    {
-        OSConfig set;
-        std::string map;   // partmap.txt, when not empty
-        int64_t deviceBytes;
-        QString message;   // "...": only its start is fixed
-        bool junkHead = false;
-        QString boot = "mmcblk2";
-    };
-    const Refusal cases[] = {
+    // map: partmap.txt when not empty; message "...": only its start is fixed.
+    const struct { OSConfig set; std::string map; int64_t deviceBytes; QString message; bool junkHead = false;
+                   QString boot = "mmcblk2"; } cases[] = {
         {mapSet(), "flash=mmc,0:boot:ext4:0xQQ,0x100000:boot.img;\n", 16 * MiB,
          "Invalid partition layout, please check partmap.txt: line 1: start or size is not a hexadecimal number."},
         {mapSet(), "flash=mmc,0:boot:ext4:0x100000,0xZZ:boot.img;\n", 16 * MiB,
@@ -224,7 +212,7 @@ TEST_F(InstallJob, Refusals)
         {rawSet("empty.raw"), "", 8 * MiB, "Cannot get file size: /mnt/sdcard/set/empty.raw."},
         {rawSet("missing.raw"), "", 8 * MiB, "File not found: /mnt/sdcard/set/missing.raw"},
     };
-    for (const Refusal &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.message.toStdString());
         makeDevice(c.deviceBytes);
         if (c.junkHead)
@@ -299,24 +287,17 @@ TEST_F(InstallJob, VerifiedInstallsReadBackEveryImage)
         }
     }
 
-    // A byte changed on the device after the flush, in an image and in the
-    // second IDB loader copy (written by the loader's own writer).
+    // A byte changed after the flush, in an image and in the second IDB loader copy.
     blob(setFile("idbloader.img"), 100000, 4);
     writeFile(setFile("rk.txt"), "FIRMWARE_VER: 1.0\nMACHINE_MODEL: RK3399\nMANUFACTURER: RK3399\n"
                                  "CMDLINE: mtdparts=rk29xxnand:-@0x00004000(boot)\n");
-    struct Fault
-    {
-        OSConfig set;
-        int64_t flip;
-        const char *error;
-    };
-    const Fault faults[] = {
+    const struct { OSConfig set; int64_t flip; const char *error; } faults[] = {
         {mapSet(), 0x100000 + MiB + 50, "/mnt/sdcard/set/boot.img (partition boot) differs from what was written "
                                         "at device offset 2097152."},
         {rawSet("rk.txt"), 64 * 512 + 0x80000 + 99, "/mnt/sdcard/set/idbloader.img (partition idbloader.img) differs "
                                                     "from what was written at device offset 32768."},
     };
-    for (const Fault &f : faults) {
+    for (const auto &f : faults) {
         makeDevice(16 * MiB);
         write_verify_set_test_hook([&] {
             std::vector<uint8_t> b = readBytes(device(), f.flip, 1);
@@ -374,11 +355,9 @@ TEST_F(InstallJob, NullSystemDeviceParameterTextAsMapAndAWholeDeviceImage)
 {
     REQUIRE_INSTALL_TOOLS();
     makeDevice(16 * MiB);
-    // Leftover bytes without the 0x55AA signature are no table to follow
-    // (with it: a refusal row above).
+    // Leftover bytes without the 0x55AA signature are no table to follow.
     junkHead(false);
-    // A set with "dtbo.img" and no separate system device: the system plan is
-    // "/dev/null" and no stage touches it.
+    // "dtbo.img" and no system device: the system plan is "/dev/null".
     writeFile(setFile("dtbo.img"), "not used");
     writeFile(setFile("partmap.txt"), "flash=mmc,0:boot:ext4:0x100000,0x100000:boot.img;\n");
     blob(setFile("boot.img"), 4096, 3);
@@ -406,8 +385,7 @@ TEST_F(InstallJob, NullSystemDeviceParameterTextAsMapAndAWholeDeviceImage)
     EXPECT_TRUE(deviceRangeEquals(setFile("kernel.img"), (0x2000 + 8192) * 512));
     EXPECT_EQ(std::string(reinterpret_cast<const char *>(readBytes(device(), 8192 * 512, 4).data()), 4), "PARM");
 
-    // A raw image exactly as large as the device is written whole. (A
-    // smaller one over an old GPT: e2e raw-disk.)
+    // A raw image exactly as large as the device is written whole.
     writeFile(setFile("disk.raw"), patternBytes(static_cast<size_t>(16 * MiB), 6));
     rec = install(rawSet("disk.raw"));
     ASSERT_EQ(rec.errorText(), "");
@@ -422,8 +400,7 @@ TEST(InstallJobLoop, LowFormatEventsComeBeforeAnyTable)
     TempDir dir;
     // 300 MiB: three 128 MiB discard pieces, so the erase reports progress.
     makeSparseFile(dir.file("disk"), 300 * MiB);
-    std::vector<uint8_t> old = patternBytes(MiB, 1);
-    writeBytes(dir.file("disk"), 0, old);
+    writeBytes(dir.file("disk"), 0, patternBytes(MiB, 1));
     LoopDevice loop(dir.file("disk"));
     if (!loop.ok())
         GTEST_SKIP() << "cannot attach a loop device: " << loop.error();

@@ -1,6 +1,4 @@
-// The partition-map reader: line scanning and its refusals. What whole maps
-// and parameter files put where is read back from the device by the e2e
-// cases (verify-install.py, sfdisk, sgdisk).
+// The partition-map reader: line scanning and its refusals.
 #include "install/deviceplan.h"
 #include "install/partmapline.h"
 #include "support/testsupport.h"

@@ -13,8 +13,7 @@ using namespace testsupport;
 
 namespace {
 
-// The parameter entry comes first, so its text lies in plain near the start
-// of the package, where a scan for parameter-file markers would find it.
+// First entry: a scan for parameter-file markers would find its plain text.
 const char kParam[] = "FIRMWARE_VER: 1.0\\nMACHINE_MODEL: RK3588\\nMANUFACTURER: RK3588\\nTYPE: GPT\\n"
                       "CMDLINE: mtdparts=rk29xxnand:0x00000800@0x00004000(uboot),0x00002000@0x00004800(boot),"
                       "-@0x00006800(rootfs:grow)\\n";
@@ -153,8 +152,7 @@ TEST_F(FirmwarePackage, WithoutLoaderOrCancelledNoTemporaryDirectoryIsLeft)
     expectNoTempDir("fw-cancel");
 }
 
-// The running system's root file system is the simulated root: a small
-// tmpfs holding a copy of the board makes it short of space.
+// A small tmpfs holding a copy of the board makes the running root short of space.
 class FirmwarePackageSpace : public FirmwarePackage
 {
 protected:
@@ -164,15 +162,17 @@ protected:
             umount2(m_small.c_str(), MNT_DETACH);
         FirmwarePackage::TearDown();
     }
+    bool mountTmpfs(const std::string &dir, int mib)
+    {
+        run("mkdir -p " + shq(dir));
+        m_small = dir;
+        return m_mounted = mount("tmpfs", dir.c_str(), "tmpfs", 0, ("size=" + std::to_string(mib) + "m").c_str()) == 0;
+    }
     // Moves the simulated board onto a tmpfs of `mib` MiB.
     bool moveToSmallRoot(int mib)
     {
-        m_small = root("small");
-        run("mkdir -p " + shq(m_small));
-        const std::string opts = "size=" + std::to_string(mib) + "m";
-        if (mount("tmpfs", m_small.c_str(), "tmpfs", 0, opts.c_str()) != 0)
+        if (!mountTmpfs(root("small"), mib))
             return false;
-        m_mounted = true;
         run("cd " + shq(root("")) + " && tar --exclude=./small -cSf - . | tar -xSf - -C " + shq(m_small));
         m_root.setEnv("IMGSMITH_ROOT", m_small);
         return true;
@@ -187,11 +187,7 @@ TEST_F(FirmwarePackageSpace, ShortOfSpaceIsRefusedBeforeAnyWrite)
     makePackage("fw-space", "update.img");
     const std::string big = makePackage("fw-big", "update.img");
     run("(cat " + shq(big) + "; head -c 160M /dev/zero) | gzip -1 -n > " + shq(big + ".gz") + " && rm -f " + shq(big));
-    const struct
-    {
-        int mib;
-        const char *set, *file, *message;
-    } cases[] = {
+    const struct { int mib; const char *set, *file, *message; } cases[] = {
         {80, "fw-space", "update.img", "Not enough free disk space."},
         {112, "fw-big", "update.img.gz", "Failed to decompress file, out of storage."},
     };
@@ -211,12 +207,8 @@ TEST_F(FirmwarePackageSpace, ShortOfSpaceIsRefusedBeforeAnyWrite)
 TEST_F(FirmwarePackageSpace, ImageCutShortByAFullCardIsNotInstalled)
 {
     // The card fills up while the package's entries are taken out.
-    const std::string card = setDir("fw-full");
-    run("mkdir -p " + shq(card));
-    if (mount("tmpfs", card.c_str(), "tmpfs", 0, "size=30m") != 0)
+    if (!mountTmpfs(setDir("fw-full"), 30))
         GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
-    m_small = card;
-    m_mounted = true;
     PackageOptions o;
     o.extraEntries = ",{\"name\":\"big\",\"file\":\"Image/big.img\",\"size\":8388608}";
     makePackage("fw-full", "update.img", o);

@@ -96,21 +96,14 @@ TEST_F(SplitInstall, EveryDeviceChoice)
     const TargetDevice sda(TargetDeviceSDCard, "sda"), sdb(TargetDeviceSDCard, "sdb");
     const std::string common = "cgroup_enable=memory cgroup_memory=1 consoleblank=0 ";
     const std::string nvmeLayout = "gpt rootfs@16384+32768 userdata@49152+81887\n";
-    struct Row
-    {
-        TargetDevice boot, system;
-        const char *bootArgs;   // nullptr: the set has no info.conf yet
-        bool overlayOff, btrfs;
-        std::string systemLayout, args0, args1;   // "": not checked
-    };
-    const Row rows[] = {
-        // The set's root image probed as btrfs, no overlay: the root file
-        // system grows over the whole drive, no data= anywhere.
+    // bootArgs nullptr: the set has no info.conf yet; "" layout or args: not checked.
+    const struct { TargetDevice boot, system; const char *bootArgs; bool overlayOff, btrfs;
+                   std::string systemLayout, args0, args1; } rows[] = {
+        // A btrfs root, no overlay: rootfs grows over the drive, no data=.
         {emmcTarget(), nvmeTarget(), nullptr, true, true, "gpt rootfs@16384+114655\n",
          "root=/dev/nvme0n1p1 rootflags=discard rw bootdev=/dev/mmcblk2 rootfstype=auto",
          "root=/dev/nvme0n1p1 rw bootdev=/dev/mmcblk2 rootfstype=auto"},
-        // A card in a USB reader is named as the board's own SD slot, which an
-        // RK3588 kernel calls mmcblk0, as system and as boot device.
+        // A card in a USB reader is named as the board's SD slot, mmcblk0.
         {emmcTarget(), sda, nullptr, false, false, nvmeLayout, "",
          "data=/dev/mmcblk0p2 root=/dev/mmcblk0p1 rootfstype=ext4 rw bootdev=/dev/mmcblk2"},
         {sdb, nvmeTarget(), nullptr, false, false, nvmeLayout,
@@ -127,7 +120,7 @@ TEST_F(SplitInstall, EveryDeviceChoice)
          "data=/dev/mmcblk2p9 root=/dev/mmcblk2p8 rootflags=discard rootfstype=ext4 bootdev=/dev/mmcblk2 loglevel=7 ro",
          "data=/dev/mmcblk0p9 root=/dev/mmcblk0p8 rootfstype=ext4 bootdev=/dev/mmcblk2 loglevel=7 ro"},
     };
-    for (const Row &r : rows) {
+    for (const auto &r : rows) {
         SCOPED_TRACE(r.boot.devName.toStdString() + " + " + r.system.devName.toStdString() + " " + (r.bootArgs ? r.bootArgs : ""));
         for (const char *dev : {"mmcblk2", "nvme0n1", "sda", "sdb"})
             makeSparseFile(root("dev/") + dev, 64 * MiB);

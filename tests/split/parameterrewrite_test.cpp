@@ -57,13 +57,6 @@ struct Rewrite
     }
 };
 
-void expectFiles(const Rewrite &r, const std::string &bootLine, const std::string &sysLine)
-{
-    ASSERT_TRUE(r.result.ok()) << r.result.errorMessage.toStdString();
-    EXPECT_EQ(r.boot(), expectedText(bootLine));
-    EXPECT_EQ(r.sys(), expectedText(sysLine));
-}
-
 std::string sys(const std::string &parts) { return "CMDLINE: mtdparts=rk29xxnand:" + parts; }
 
 } // namespace
@@ -71,14 +64,7 @@ std::string sys(const std::string &parts) { return "CMDLINE: mtdparts=rk29xxnand
 TEST(ParameterRewrite, LayoutsForEveryChoice)
 {
     const std::string boot = std::string(kBootHead) + kLoaders;
-    struct Case
-    {
-        const char *parts;
-        bool overlayOff, split;
-        std::string bootLine, sysLine;
-        bool overlayDisabledAfter;
-    };
-    const std::vector<Case> cases = {
+    const struct { const char *parts; bool overlayOff, split; std::string bootLine, sysLine; bool overlayDisabledAfter; } cases[] = {
         // One device without overlay: rootfs grows over userdata.
         {kFixed, true, false, boot + ",-@0x00018000(rootfs)", "", true},
         {kGrowing, true, false, boot + ",-@0x00018000(rootfs:grow)", "", true},
@@ -93,10 +79,12 @@ TEST(ParameterRewrite, LayoutsForEveryChoice)
          sys("0x00040000@0x00004000(rootfs),0x00020000@0x00044000(userdata),-@0x00064000(opt:grow)"), false},
         {kOpt, true, true, boot, sys("0x00040000@0x00004000(rootfs),-@0x00044000(opt:grow)"), true},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.parts) + (c.overlayOff ? " overlay off" : "") + (c.split ? " split" : ""));
         Rewrite r(c.parts, c.overlayOff, c.split);
-        expectFiles(r, c.bootLine, c.sysLine);
+        ASSERT_TRUE(r.result.ok()) << r.result.errorMessage.toStdString();
+        EXPECT_EQ(r.boot(), expectedText(c.bootLine));
+        EXPECT_EQ(r.sys(), expectedText(c.sysLine));
         EXPECT_EQ(r.result.bootParameterFile.toStdString(), r.dir.file("tmp/parameter.txt"));
         EXPECT_EQ(r.result.systemParameterFile.toStdString(), c.split ? r.dir.file("tmp/parameter-sys.txt") : "");
         EXPECT_EQ(r.result.overlayfsDisabled, c.overlayDisabledAfter);
@@ -111,15 +99,9 @@ TEST(ParameterRewrite, Refusals)
     };
     const char badRootfsOpt[] = "0xZZ@0x00018000(rootfs),0x00020000@0x00058000(userdata),-@0x00078000(opt:grow)";
     const char badUserdata[] = "0x00040000@0x00018000(rootfs),0xQQ@0x00058000(userdata),-@0x00078000(opt:grow)";
-    // A rootfs without "@" cannot be rewritten; an empty layout would let
-    // the install end without any partition written.
+    // A rootfs without "@" cannot be rewritten.
     const char noAt[] = "0x00040000(rootfs),-@0x00058000(userdata:grow)";
-    const struct
-    {
-        const char *parts;
-        bool overlayOff, split;
-        std::string message;
-    } numberedCases[] = {
+    const struct { const char *parts; bool overlayOff, split; std::string message; } numberedCases[] = {
         {badRootfsOpt, true, true, numbered(1)},
         {badRootfsOpt, false, true, numbered(2)},
         {"-0x10@0x00018000(rootfs),-@0x00058000(userdata:grow)", false, true, numbered(2)},

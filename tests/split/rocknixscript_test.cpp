@@ -31,8 +31,7 @@ const char kExtlinuxAfter[] = "LABEL ROCKNIX\n  LINUX /KERNEL\n    FDT /rk3566-b
 
 enum class Mount { Loop, StandIn };
 
-// A simulated board whose root and image set directory carry every
-// character a shell would act on.
+// The root and set directory carry every character a shell would act on.
 class RocknixScriptRun : public ::testing::TestWithParam<Mount>
 {
 protected:
@@ -151,17 +150,10 @@ TEST_P(RocknixScriptRun, PointsTheBootMenuAtTheBoardsDeviceTree)
 }
 
 // A missing boot menu, a failing mount, a script that cannot even leave a
-// marker: each fails, with the error marker and its cause in the log where
-// the script got that far, nothing left mounted; a failed mount changes
-// nothing in the boot menu.
+// marker: each fails, nothing left mounted, the boot menu unchanged.
 TEST_P(RocknixScriptRun, FailuresAreReported)
 {
-    const struct
-    {
-        bool withConfig;
-        const char *failingTool, *log1, *logBeforeRoot, *logAfterRoot;
-        bool errorMarker;
-    } cases[] = {
+    const struct { bool withConfig; const char *failingTool, *log1, *logBeforeRoot, *logAfterRoot; bool errorMarker; } cases[] = {
         {false, nullptr, "ERROR: Config file not found:", "Unmounting ", "/mnt/boot on error", true},
         {true, "mount", "mount: wrong fs type", "ERROR: Failed to mount ", "/dev/mmcblk2p1", true},
         // Neither marker can be made: the script stops at "touch" under set -e.
@@ -199,8 +191,6 @@ INSTANTIATE_TEST_SUITE_P(Mounts, RocknixScriptRun, ::testing::Values(Mount::Loop
                              return std::string(i.param == Mount::Loop ? "Loop" : "StandIn");
                          });
 
-// The board's U-Boot: the room behind its offset, and each refusal leaving
-// the device as it was.
 TEST_F(RocknixUboot, FileMustFitBehindTheLoaderOffset)
 {
     const size_t room = kDeviceBytes - 32768;
