@@ -133,9 +133,7 @@ TEST_F(UfsInitTest, ProvisionsFactoryDeviceIn230ByteLayout)
     ASSERT_EQ(init(0), 0) << m_err;
     const auto w = descWrites();
     ASSERT_EQ(w.size(), 1u);
-    EXPECT_EQ(w[0].idn, UFS_DESC_CONFIG);
-    EXPECT_EQ(w[0].index, 0);
-    EXPECT_EQ(w[0].length, 230);
+    EXPECT_EQ(std::make_tuple(int(w[0].idn), int(w[0].index), int(w[0].length)), std::make_tuple(int(UFS_DESC_CONFIG), 0, 230));
     EXPECT_EQ(w[0].dataOut, expected);
     EXPECT_EQ(attrWrites(), (AttrWrites{{0x00, 1}, {0x0A, 1}}));
     EXPECT_EQ(readFile(scanFile()), "0 - -\n");

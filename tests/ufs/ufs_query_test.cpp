@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <linux/bsg.h>
+#include <tuple>
 #include <vector>
 
 using namespace testsupport;
@@ -59,11 +60,9 @@ TEST(UfsQuery, RequestBytesOnTheWire)
     };
     ASSERT_EQ(t.raw.size(), 1u);
     EXPECT_EQ(t.raw[0], writeAttr);
-    EXPECT_EQ(t.ios[0].guard, 'Q');
-    EXPECT_EQ(t.ios[0].protocol, 0u);
-    EXPECT_EQ(t.ios[0].subprotocol, 2u);
-    EXPECT_EQ(t.ios[0].max_response_len, 40u);
-    EXPECT_EQ(t.ios[0].dout_xfer_len + t.ios[0].din_xfer_len, 0u);
+    const sg_io_v4 &io = t.ios[0];
+    EXPECT_EQ(std::make_tuple(io.guard, io.protocol, io.subprotocol, io.max_response_len, io.dout_xfer_len + io.din_xfer_len),
+              std::make_tuple(int('Q'), 0u, 2u, 40u, 0u));
 
     // Attribute read: the value comes from reply bytes 28..31.
     uint32_t v = 0;
@@ -77,8 +76,7 @@ TEST(UfsQuery, RequestBytesOnTheWire)
     ASSERT_EQ(bsg_read_desc(3, &rq, &rsp, 0, 0, 255, buf), 0);
     EXPECT_EQ(t.raw[2], (std::vector<uint8_t>{0x16, 0, 0, 0, 0x16, 0, 0, 0, 0, 0x01, 0, 0, 0, 0, 0, 0xFF, 0x01, 0,
                                               0, 0, 0, 0, 0, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(t.ios[2].din_xfer_len, 255u);
-    EXPECT_EQ(t.ios[2].dout_xfer_len, 0u);
+    EXPECT_EQ(std::make_pair(t.ios[2].din_xfer_len, t.ios[2].dout_xfer_len), std::make_pair(255u, 0u));
 
     // Descriptor write: data out with the descriptor's length.
     uint8_t conf[144] = {0x90, 0x01};
