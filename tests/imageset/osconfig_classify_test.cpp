@@ -215,19 +215,17 @@ TEST_F(ImageSetTest, RootfsProbeMeetsRealFilesystems)
         ASSERT_EQ(run("blkid -p -o value -s TYPE " + shq(f)).out, f == ext4 ? "ext4\n" : "btrfs\n");
 
     const QStringList files = L({"rootfs.img", "boot.img", "partmap.txt"});
-    OSConfig e(ext4Set, files);
-    ASSERT_TRUE(e.isValid);
-    EXPECT_EQ(e.rootfsFsTypes, L({"ext4"}));
-    EXPECT_EQ(e.imageFileSizes.last(), 4ll << 20);
-    // The same set named as the running board names it (below the simulation
+    // The ext4 set also as the running board names it (below the simulation
     // root): the probes and sizes must look at the same files.
-    OSConfig boardNamed(unSysPath(ext4Set), files);
-    ASSERT_NE(boardNamed.imagePath, ext4Set);
-    EXPECT_EQ(boardNamed.rootfsFsTypes, L({"ext4"}));
-    EXPECT_EQ(boardNamed.imageFileSizes.last(), 4ll << 20);
-    OSConfig b(btrfsSet, files);
-    EXPECT_EQ(b.rootfsFsTypes, L({"btrfs"}));
-    EXPECT_EQ(b.imageFileSizes.last(), 120ll << 20);
+    ASSERT_NE(OSConfig(unSysPath(ext4Set), files).imagePath, ext4Set);
+    for (const auto &[set, type, size] : {std::tuple{ext4Set, "ext4", 4ll << 20},
+                                          std::tuple{unSysPath(ext4Set), "ext4", 4ll << 20},
+                                          std::tuple{btrfsSet, "btrfs", 120ll << 20}}) {
+        OSConfig c(set, files);
+        ASSERT_TRUE(c.isValid) << q2s(set);
+        EXPECT_EQ(c.rootfsFsTypes, L({type})) << q2s(set);
+        EXPECT_EQ(c.imageFileSizes.last(), size) << q2s(set);
+    }
 
     // A ROCKNIX set carries both root images, one entry per image in order.
     m_board.RocknixSubDeviceName = "rk3326-g";

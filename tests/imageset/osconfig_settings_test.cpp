@@ -330,10 +330,7 @@ TEST(BootEnv, CommandLineRewritesAndBootArgsExt)
     QMap<QString, QString> args;
     QStringList flags;
     parseBootArgsExt("quiet a=1 b=x=y  a=2 splash =v", args, flags);
-    EXPECT_EQ(args.size(), 3);
-    EXPECT_EQ(args.value("a"), "2");
-    EXPECT_EQ(args.value("b"), "x=y");
-    EXPECT_EQ(args.value(""), "v");
+    EXPECT_EQ(args, (QMap<QString, QString>{{"a", "2"}, {"b", "x=y"}, {"", "v"}}));
     EXPECT_EQ(flags, (QStringList{"quiet", "splash"}));
 
     OSConfig os;
