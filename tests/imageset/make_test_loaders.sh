@@ -8,13 +8,9 @@ out=$1
 mkdir -p "$out"
 a="$out/.a"
 b="$out/.b"
-: > "$a"
 i=0
-while [ $i -lt 256 ]; do
-    # shellcheck disable=SC2059
-    printf "\\$(printf %o $i)" >> "$a"
-    i=$((i + 1))
-done
+# shellcheck disable=SC2059
+while [ $i -lt 256 ]; do printf "\\$(printf %o $i)"; i=$((i + 1)); done > "$a"
 # Doubling with a counter between the copies: 13 rounds give over 1 MiB.
 n=0
 while [ $n -lt 13 ]; do
@@ -26,10 +22,7 @@ head -c 4099 "$a" > "$out/rk3328_idbloader.img.new"
 tail -c +1001 "$a" | head -c 200003 > "$out/rk3588_idbloader.img.new"
 tail -c +77 "$a" | head -c 524288 > "$out/rk3528_idbloader.img.new"
 for f in rk3328 rk3588 rk3528; do
-    if cmp -s "$out/${f}_idbloader.img.new" "$out/${f}_idbloader.img" 2>/dev/null; then
-        rm -f "$out/${f}_idbloader.img.new"
-    else
-        mv "$out/${f}_idbloader.img.new" "$out/${f}_idbloader.img"
-    fi
+    cmp -s "$out/${f}_idbloader.img.new" "$out/${f}_idbloader.img" 2>/dev/null || mv "$out/${f}_idbloader.img.new" "$out/${f}_idbloader.img"
+    rm -f "$out/${f}_idbloader.img.new"
 done
 rm -f "$a"
