@@ -143,15 +143,10 @@ TEST_F(UfsInitTest, ProvisionsFactoryDeviceIn230ByteLayout)
 
     // The configuration write precedes the attributes, and the lock was
     // checked before anything was written.
-    size_t lockRead = 0, confWrite = 0;
-    for (size_t i = 0; i < m_model.requests.size(); i++) {
-        const auto &r = m_model.requests[i];
-        if (r.opcode == UFS_QUERY_OP_READ_ATTR && r.idn == UFS_ATTR_CONF_DESC_LOCK)
-            lockRead = i;
-        if (r.opcode == UFS_QUERY_OP_WRITE_DESC)
-            confWrite = i;
-    }
-    EXPECT_LT(lockRead, confWrite);
+    const auto &rq = m_model.requests;
+    const auto first = [&](auto pred) { return std::find_if(rq.begin(), rq.end(), pred) - rq.begin(); };
+    EXPECT_LT(first([](const auto &r) { return r.opcode == UFS_QUERY_OP_READ_ATTR && r.idn == UFS_ATTR_CONF_DESC_LOCK; }),
+              first([](const auto &r) { return r.opcode == UFS_QUERY_OP_WRITE_DESC; }));
     EXPECT_EQ(m_model.requests.back().opcode, UFS_QUERY_OP_WRITE_ATTR);
 
     // The next start finds the device provisioned and sends no write; it
