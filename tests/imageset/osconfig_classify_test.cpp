@@ -142,9 +142,8 @@ TEST_F(ImageSetTest, RocknixSetsAndTheirRejections)
     EXPECT_TRUE(os.isRocknix);
     EXPECT_EQ(os.osType, Rocknix);
     EXPECT_EQ(os.linuxRootfsImages, L({"system.img"}));
-    EXPECT_EQ(os.os_idbloader_img, "rocknix_idbloader.img");
-    EXPECT_EQ(os.os_rocknix_uboot_bin, "rk3566-r36s_uboot.bin");
-    EXPECT_EQ(os.os_rocknix_dtb, "rk3566-r36s-linux.dtb");
+    EXPECT_EQ(L({os.os_idbloader_img, os.os_rocknix_uboot_bin, os.os_rocknix_dtb}),
+              L({"rocknix_idbloader.img", "rk3566-r36s_uboot.bin", "rk3566-r36s-linux.dtb"}));
     EXPECT_EQ(os.imageFiles, L({"rocknix_idbloader.img", "rk3566-r36s_uboot.bin", "system.img"}));
 
     takeDebugLines();
@@ -169,8 +168,7 @@ TEST_F(ImageSetTest, RocknixSetsAndTheirRejections)
     OSConfig bare = scanOf("bare", L({"boot.img", "rootfs.img", "partmap.txt", "_uboot.bin", ".dtb"}));
     ASSERT_TRUE(bare.isValid);
     EXPECT_EQ(bare.imageFiles, L({"boot.img", "rootfs.img"}));
-    EXPECT_TRUE(bare.os_rocknix_uboot_bin.isEmpty());
-    EXPECT_TRUE(bare.os_rocknix_dtb.isEmpty());
+    EXPECT_TRUE(bare.os_rocknix_uboot_bin.isEmpty() && bare.os_rocknix_dtb.isEmpty());
 }
 
 TEST_F(ImageSetTest, OsKindFromPathLaterMatchWins)

@@ -78,10 +78,8 @@ TEST_F(UfsStagesTest, OnlyRockchipUfsBoardsBootingFromUfsTakePart)
     for (const TargetDevice &boot : {kUfs, kNone}) {
         UfsBootPlan plan;
         ASSERT_TRUE(ufsPrepareBootLoader(*ufsBoard(), setPath, "idbloader.img", boot, &plan, &error)) << error.toStdString();
-        EXPECT_TRUE(plan.isRockchipUfs);
-        EXPECT_EQ(plan.bootUnit, "/dev/sdb");
-        EXPECT_EQ(plan.loaderPath, setPath + "/idbloader.img");
-        EXPECT_TRUE(plan.tmpDir.isEmpty());
+        EXPECT_EQ(std::tie(plan.isRockchipUfs, plan.bootUnit, plan.loaderPath, plan.tmpDir),
+                  std::make_tuple(true, QString("/dev/sdb"), setPath + "/idbloader.img", QString()));
     }
     EXPECT_TRUE(error.isEmpty());
 }
@@ -105,8 +103,8 @@ TEST_F(UfsStagesTest, LoaderIsGeneratedForTheSocWhenTheSetHasNone)
         } else {
             ASSERT_TRUE(ok) << error.toStdString();
             EXPECT_EQ(plan.loaderPath, tmpDir + "/idbloader.img");
-            const std::vector<uint8_t> got = readBytes(plan.loaderPath.toStdString(), 0, builtinLen + 1);
-            EXPECT_EQ(got, std::vector<uint8_t>(builtin, builtin + builtinLen));
+            EXPECT_EQ(readBytes(plan.loaderPath.toStdString(), 0, builtinLen + 1),
+                      std::vector<uint8_t>(builtin, builtin + builtinLen));
         }
         EXPECT_TRUE(QFileInfo(tmpDir).isDir());
     }
