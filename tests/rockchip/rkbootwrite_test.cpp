@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -184,11 +185,8 @@ TEST_F(RkBootWrite, SecondBootWithAndWithoutHeader)
     // launch address, boot device 2, "NSIH"; then the file unchanged.
     const std::vector<uint8_t> hdr = readBytes(m_dev, 512, 512);
     const auto le32 = [&](size_t o) { return uint32_t(hdr[o]) | hdr[o + 1] << 8 | hdr[o + 2] << 16 | uint32_t(hdr[o + 3]) << 24; };
-    EXPECT_EQ(le32(0x44), 0x8000u);
-    EXPECT_EQ(le32(0x48), 0x42C00000u);
-    EXPECT_EQ(le32(0x4C), 0x42C00000u);
-    EXPECT_EQ(hdr[0x50], 2);
-    EXPECT_EQ(le32(0x1FC), 0x4849534Eu);
+    EXPECT_EQ(std::make_tuple(le32(0x44), le32(0x48), le32(0x4C), hdr[0x50], le32(0x1FC)),
+              std::make_tuple(0x8000u, 0x42C00000u, 0x42C00000u, uint8_t(2), 0x4849534Eu));
     EXPECT_EQ(readBytes(m_dev, 1024, plain.size()), plain);
     // A signed loader goes on the device as it is.
     EXPECT_EQ(readBytes(m_dev, 1 << 20, signed_.size()), signed_);
