@@ -95,11 +95,6 @@ const std::string kMerged0 = "cgroup_enable=memory cgroup_memory=1 consoleblank=
 const std::string kMerged1 = "cgroup_enable=memory cgroup_memory=1 consoleblank=0 data=/dev/nvme0n1p2 "
                              "root=/dev/nvme0n1p1 rootfstype=ext4 rw bootdev=mmc0";
 
-QString qs(const std::string &s)
-{
-    return QString::fromStdString(s);
-}
-
 const std::string kCgroup = " cgroup_enable=cpuset cgroup_memory=1 cgroup_enable=memory";
 
 } // namespace
@@ -298,18 +293,19 @@ TEST(DtboSource, Rk35xxRegeneratesAndReportsUnwritableDirectory)
 {
     // The generated text is checked through dtc and fdtget below.
     TempDir d;
-    ASSERT_TRUE(gen_core_dts_rk35xx("RK3568", qs(d.path()), "", "", {}, {}, false));
+    const QString dir = QString::fromStdString(d.path());
+    ASSERT_TRUE(gen_core_dts_rk35xx("RK3568", dir, "", "", {}, {}, false));
     // Regenerating truncates: one chosen node, one reboot-mode node.
-    ASSERT_TRUE(gen_core_dts_rk35xx("rk3568", qs(d.path()), "/dev/sda1", "/dev/sda2", {}, {}, false));
+    ASSERT_TRUE(gen_core_dts_rk35xx("rk3568", dir, "/dev/sda1", "/dev/sda2", {}, {}, false));
     const std::string again = readFile(d.file("dto-mmc0.dts"));
     EXPECT_EQ(again.find("&reboot_mode"), again.rfind("&reboot_mode"));
     EXPECT_NE(again.find("root=/dev/sda1 rw"), std::string::npos);
     EXPECT_NE(readFile(d.file("dto-mmc1.dts")).find("data=/dev/sda2 "), std::string::npos);
-    EXPECT_FALSE(QFile::exists(qs(d.file("dto-ufs.dts")))) << "only the RK3576 boots from UFS";
+    EXPECT_FALSE(QFile::exists(dir + "/dto-ufs.dts")) << "only the RK3576 boots from UFS";
 
     // A directory that cannot be written fails, naming the file in the log.
-    EXPECT_FALSE(gen_core_dts_rk35xx("rk3568", qs(d.file("missing")), "", "", {}, {}, false));
-    EXPECT_FALSE(append_reboot_mode(QString::fromStdString(d.file("missing/x.dts"))));
+    EXPECT_FALSE(gen_core_dts_rk35xx("rk3568", dir + "/missing", "", "", {}, {}, false));
+    EXPECT_FALSE(append_reboot_mode(dir + "/missing/x.dts"));
 }
 
 // Quotes, backslashes and a would-be node from info.conf must end up as
@@ -320,7 +316,7 @@ TEST(DtboSource, UserTextStaysOneStringInTheOverlay)
         GTEST_SKIP() << "dtc/fdtget not installed (device-tree-compiler)";
     TempDir d;
     const QMap<QString, QString> map{{"k", "a\"b"}, {"p", "c\\d"}};
-    ASSERT_TRUE(generate_core_dts("rk3588*/", "/dev/a", "/dev/b", qs(d.file("o.dts")), "", "", map,
+    ASSERT_TRUE(generate_core_dts("rk3588*/", "/dev/a", "/dev/b", QString::fromStdString(d.file("o.dts")), "", "", map,
                                   {"x\";};&foo{y=\"1"}, false));
     const std::string blob = d.file("check.dtbo");
     const CmdResult c = run("dtc -a 16 -@ -O dtb -o " + shq(blob) + " " + shq(d.file("o.dts")));

@@ -258,10 +258,9 @@ TEST_F(ImageSetTest, EnvConfRewriteDropsDataArgumentOrFallsBackToTheSource)
     ASSERT_TRUE(os.isValid);
     EXPECT_EQ(os.getEnvConf(false), path + "/env.conf");
 
-    const QString tmp = s2q(m_root + "/tmp/mntsdcarddebiannexell");
     m_sim.put("tmp/mntsdcarddebiannexell/env.conf", "stale contents that must go\n");
     const QString out = os.getEnvConf(true);
-    EXPECT_EQ(out, tmp + "/env.conf");
+    EXPECT_EQ(out, s2q(m_root + "/tmp/mntsdcarddebiannexell/env.conf"));
     EXPECT_EQ(readFile(q2s(out)),
               "# u-boot environment of the image set\n"
               "bootcmd=run mmcboot\n"

@@ -106,8 +106,8 @@ TEST_F(RkBootWrite, IdbAndParameterRefusals)
     EXPECT_EQ(write_rk_idb_to(m_dev.c_str(), 32768, RK_IDB_AREA_BYTES, big.get(), 1000, recorder()), -1);
 
     FilePtr p = source("max", std::string(RK_PARM_MAX_TEXT + 1, 'p'));
-    EXPECT_EQ(write_rk_parm_to(m_dev.c_str(), 0x400000, RK_PARM_AREA_BYTES, p.get(), RK_PARM_MAX_TEXT + 1, recorder()),
-              -1);
+    EXPECT_EQ(-1, write_rk_parm_to(m_dev.c_str(), 0x400000, RK_PARM_AREA_BYTES, p.get(), RK_PARM_MAX_TEXT + 1,
+                                   recorder()));
     EXPECT_EQ(write_rk_parm_to(m_dev.c_str(), 0x400000, RK_PARM_AREA_BYTES - 512, p.get(), 10, recorder()), -1);
     EXPECT_TRUE(m_calls.empty());
     // Exactly the largest text fits, in all eight copies.
@@ -137,9 +137,8 @@ TEST_F(RkBootWrite, ParameterCopiesMatchRkcrc)
         ASSERT_EQ(fileSize(m_dir.file("parm.bin")), int64_t(t.size()) + 12);
         if (t == text) {
             ASSERT_GE(mmc_open(m_dev.c_str()), 0);
-            EXPECT_EQ(write_rk_parm(m_dev.c_str(), off, RK_PARM_AREA_BYTES, f.get(), t.size(), "p", "parameter.txt", 2,
-                                    2),
-                      0);
+            EXPECT_EQ(0, write_rk_parm(m_dev.c_str(), off, RK_PARM_AREA_BYTES, f.get(), t.size(), "p", "parameter.txt",
+                                       2, 2));
             EXPECT_EQ(mmc_release(), 0);
             mmc_reset_state_for_test();
         } else {
