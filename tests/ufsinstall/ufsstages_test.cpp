@@ -44,9 +44,8 @@ protected:
 
 TEST_F(UfsStagesTest, OnlyRockchipUfsBoardsBootingFromUfsTakePart)
 {
-    const std::string set = imageSet("debian");
-    putLoader(set + "/idbloader.img", 1000);
-    const QString setPath = QString::fromStdString(set);
+    putLoader(imageSet("debian") + "/idbloader.img", 1000);
+    const QString setPath = QString::fromStdString(imageSet("debian"));
 
     // An eMMC board of the same SoC and a UFS board are told apart by the
     // record alone.
@@ -160,11 +159,10 @@ TEST_F(UfsStagesTest, LoaderWriteFailuresLeaveTheBootUnitAlone)
     UfsBootPlan plan;
     prepare(2048, &plan);
     const std::string loader = this->loader();
-    QString &error = m_error;
+    const auto refusal = [&] { return ufsWriteBootLoader(plan, kUfs, &m_error) ? QString("written") : m_error; };
 
     // No boot unit.
-    EXPECT_FALSE(ufsWriteBootLoader(plan, kUfs, &error));
-    EXPECT_EQ(error, "Invalid disk size (-1) /dev/sdb");
+    EXPECT_EQ(refusal(), "Invalid disk size (-1) /dev/sdb");
 
     makeSparseFile(bootUnit(), kBootUnitBytes);
     // No boot device: nothing to write.
@@ -172,27 +170,23 @@ TEST_F(UfsStagesTest, LoaderWriteFailuresLeaveTheBootUnitAlone)
     EXPECT_TRUE(zeroAt(bootUnit(), 0, kBootUnitBytes));
     // One byte more than an IDB copy holds.
     putLoader(loader, kCopy + 1);
-    EXPECT_FALSE(ufsWriteBootLoader(plan, kUfs, &error));
-    EXPECT_EQ(error, "File too big: /mnt/sdcard/debian/idbloader.img.");
+    EXPECT_EQ(refusal(), "File too big: /mnt/sdcard/debian/idbloader.img.");
     // Exactly one copy's worth fits.
     putLoader(loader, kCopy);
-    EXPECT_TRUE(ufsWriteBootLoader(plan, kUfs, &error)) << error.toStdString();
+    EXPECT_TRUE(ufsWriteBootLoader(plan, kUfs, &m_error)) << m_error.toStdString();
     EXPECT_EQ(cmpAt(loader, 0, bootUnit(), kIdb + kCopy, kCopy), "");
 
     // A boot unit smaller than the IDB area.
     makeSparseFile(bootUnit(), kIdb + 0x280000 - 512);
-    EXPECT_FALSE(ufsWriteBootLoader(plan, kUfs, &error));
-    EXPECT_EQ(error, "File too big: /mnt/sdcard/debian/idbloader.img.");
+    EXPECT_EQ(refusal(), "File too big: /mnt/sdcard/debian/idbloader.img.");
     EXPECT_TRUE(zeroAt(bootUnit(), 0, kIdb + 0x280000 - 512));
 
     makeSparseFile(bootUnit(), kBootUnitBytes);
     writeFile(loader, "");
-    EXPECT_FALSE(ufsWriteBootLoader(plan, kUfs, &error));
-    EXPECT_EQ(error, "Cannot get file size: /mnt/sdcard/debian/idbloader.img.");
+    EXPECT_EQ(refusal(), "Cannot get file size: /mnt/sdcard/debian/idbloader.img.");
 
     ASSERT_EQ(unlink(loader.c_str()), 0);
-    EXPECT_FALSE(ufsWriteBootLoader(plan, kUfs, &error));
-    EXPECT_EQ(error, "Fail to open file: /mnt/sdcard/debian/idbloader.img, errno: No such file or directory.");
+    EXPECT_EQ(refusal(), "Fail to open file: /mnt/sdcard/debian/idbloader.img, errno: No such file or directory.");
     EXPECT_TRUE(zeroAt(bootUnit(), 0, kBootUnitBytes));
     EXPECT_EQ(mmc_fd, -1);
 }
