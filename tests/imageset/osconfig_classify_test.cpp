@@ -101,10 +101,8 @@ TEST_F(ImageSetTest, LinuxAndAndroidGroupsOrderMarkersAndIgnoredNames)
                                 "trust.img", "boot.img", "resource.img", "misc.img", "rootfs.img",
                                 "userdata.img", "opt.img", "storage.img"}));
     EXPECT_EQ(os.linuxLoaders, L({"idbloader.img", "u-boot-sunxi-with-spl.bin"}));
-    EXPECT_EQ(os.os_idbloader_img, "idbloader.img");
-    EXPECT_EQ(os.os_env_conf, "env.conf");
-    EXPECT_TRUE(os.noLowFormat);
-    EXPECT_TRUE(os.noResizeFs);
+    EXPECT_EQ(L({os.os_idbloader_img, os.os_env_conf}), L({"idbloader.img", "env.conf"}));
+    EXPECT_TRUE(os.noLowFormat && os.noResizeFs);
     for (const auto &[name, reported] : {std::pair{"unknown.bin", true}, std::pair{"logo.png", true},
                                          std::pair{"NO_RESIZEFS", false}, std::pair{"imgsmith.conf", false}})
         EXPECT_EQ(debugHas(QString("\t\tTODO: unsupport image name: ") + name), reported) << name;
@@ -118,8 +116,7 @@ TEST_F(ImageSetTest, LinuxAndAndroidGroupsOrderMarkersAndIgnoredNames)
     EXPECT_EQ(android.imageFiles, L({"idbloader.img", "uboot.img", "trust.img", "boot.img", "kernel.img",
                                 "resource.img", "dtbo.img", "cache.img", "system.img", "vbmeta.img",
                                 "misc.img", "super.img", "recovery.img", "userdata.img"}));
-    EXPECT_EQ(android.os_idbloader_img, "idbloader.img");
-    EXPECT_EQ(android.os_env_conf, "env.conf");
+    EXPECT_EQ(L({android.os_idbloader_img, android.os_env_conf}), L({"idbloader.img", "env.conf"}));
     EXPECT_TRUE(android.linuxRootfsImages.isEmpty());
     EXPECT_TRUE(debugHas("\t\tTODO: unsupport image name: rootfs.img"));
     EXPECT_FALSE(debugHas("\t\tTODO: unsupport image name: logo.jpg"));

@@ -63,8 +63,7 @@ TEST_F(ImageSetTest, InfoConfQuotingKeysTargetDeviceSettingAndSmallHelpers)
     writeFile(q2s(path + "/more.conf"),
               "icon=/opt/icons/x.png\ndisable-auto-idbloader=FALSE\nrequire-board=\ntitle=Ubuntu, Server\n");
     again.reSetTitleFromConfFile("more.conf");
-    EXPECT_EQ(again.title, "Ubuntu, Server");
-    EXPECT_EQ(again.icon, "/opt/icons/x.png");
+    EXPECT_EQ((QStringList{again.title, again.icon}), (QStringList{"Ubuntu, Server", "/opt/icons/x.png"}));
     EXPECT_FALSE(again.disableAutoIdbloader);
     EXPECT_TRUE(again.requireBoards.isEmpty());
 
