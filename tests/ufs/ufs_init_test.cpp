@@ -176,9 +176,7 @@ TEST_F(UfsInitTest, ProvisionsFactoryDeviceIn230ByteLayout)
 
     // Forced, a factory configuration is rewritten.
     m_model.requests.clear();
-    m_model.configDesc.assign(230, 0);
-    m_model.configDesc[0] = 0xE6;
-    m_model.configDesc[1] = 0x01;
+    m_model.configDesc = UfsDeviceModel().configDesc;
     ASSERT_EQ(init(1), 0);
     EXPECT_EQ(descWrites().size(), 1u);
 }

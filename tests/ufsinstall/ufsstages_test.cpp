@@ -86,8 +86,7 @@ TEST_F(UfsStagesTest, OnlyRockchipUfsBoardsBootingFromUfsTakePart)
 TEST_F(UfsStagesTest, LoaderIsGeneratedForTheSocWhenTheSetHasNone)
 {
     const QString set = QString::fromStdString(imageSet("ubuntu"));
-    QString error;
-    QString tmpDir;
+    QString error, tmpDir;
     uint32_t builtinLen = 0;
     const unsigned char *builtin = idbloader_builtin_find("RK3576", &builtinLen);
     {
