@@ -200,9 +200,8 @@ TEST_F(ImageSetTest, S5PKernelVersionRequiredBoardsAndRawImageSets)
 
 TEST_F(ImageSetTest, TmpImagePathUnderTheRootAndAutoStart)
 {
-    const std::string setDir = m_sim.mkdir("mnt/sd/ubuntu-22");
     OSConfig os;
-    os.imagePath = s2q(setDir);
+    os.imagePath = s2q(m_sim.mkdir("mnt/sd/ubuntu-22"));
     const QString expected = s2q(m_root + "/tmp/mntsdubuntu22");
     EXPECT_TRUE(os.getTmpImagePath(false).isEmpty());
     EXPECT_EQ(os.getTmpImagePath(true), expected);

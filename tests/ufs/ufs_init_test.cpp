@@ -261,8 +261,7 @@ TEST_F(UfsInitTest, MissingRescanFileAndDanglingNode)
     ASSERT_EQ(run("rm -r " + shq(m_dir.file("sys/class/scsi_host/host0"))).status, 0);
     EXPECT_EQ(init(0), -1);
     EXPECT_EQ(descWrites().size(), 1u);
-    EXPECT_NE(m_err.find("Err: Failed to open /sys/class/scsi_host/host0/scan, 2\n"),
-              std::string::npos) << m_err;
+    EXPECT_NE(m_err.find("Err: Failed to open /sys/class/scsi_host/host0/scan, 2\n"), std::string::npos) << m_err;
     EXPECT_EQ(m_out, "UFS initialized: 4 LUs, boot LU-1\n");
 
     // The node found by name, but not there: never opened.
