@@ -68,8 +68,7 @@ TEST(UfsQuery, RequestBytesOnTheWire)
     uint32_t v = 0;
     ASSERT_EQ(bsg_read_attr(3, &rq, &rsp, 0x00, 0, 0, &v), 0);
     EXPECT_EQ(v, 0x12000034u);
-    EXPECT_EQ(t.raw[1][9], 0x01);
-    EXPECT_EQ(t.raw[1][16], 0x03);
+    EXPECT_EQ(std::make_pair(t.raw[1][9], t.raw[1][16]), std::make_pair(uint8_t(0x01), uint8_t(0x03)));
 
     // Descriptor read of 255 bytes: both length fields, data in.
     uint8_t buf[255];
@@ -83,8 +82,8 @@ TEST(UfsQuery, RequestBytesOnTheWire)
     ASSERT_EQ(bsg_write_desc(3, &rq, &rsp, 1, 0, 144, conf), 0);
     EXPECT_EQ(t.raw[3], (std::vector<uint8_t>{0x16, 0, 0, 0, 0x16, 0, 0, 0, 0, 0x81, 0, 0, 0, 0, 0, 144, 0x02, 0x01,
                                               0, 0, 0, 0, 0, 144, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(t.ios[3].dout_xfer_len, 144u);
-    EXPECT_EQ(t.ios[3].dout_xferp, reinterpret_cast<uintptr_t>(conf));
+    EXPECT_EQ(std::make_pair(t.ios[3].dout_xfer_len, t.ios[3].dout_xferp),
+              std::make_pair(144u, static_cast<__u64>(reinterpret_cast<uintptr_t>(conf))));
 }
 
 // Attribute IDNs above 57 are refused before sending; interrupted calls are
