@@ -10,6 +10,8 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <system_error>
+#include <thread>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -355,12 +357,7 @@ int ext4_read_raw(const char *path, int64_t offset, int64_t length)
         return 1;
     };
     int64_t prevStart = -1, prevEnd = -1;
-    const pipe_consumer consumer = [&](const pipe_chunk &c) -> int {
-        const int64_t n = c.segs[0].length;
-        // Digesting here rather than beside the device read keeps the
-        // reader free to fetch the next chunk while this one is hashed.
-        if (g_readTap)
-            g_readTap(c.buf, static_cast<size_t>(n));
+    const auto store = [&](const pipe_chunk &c, int64_t n) -> int {
         const off64_t at = out ? ftello64(out) : -1;
         if (!out || write_backup_chunk(out, at, c.buf, n) != 0) {
             log2file(": fail write file %ld, ret = %ld, err = %s\n", (long)n, -1L, strerror(errno));
@@ -378,8 +375,30 @@ int ext4_read_raw(const char *path, int64_t offset, int64_t length)
             prevStart = at;
             prevEnd = at + n;
         }
-        pipeline_progress(c.progress_pos);
         return 0;
+    };
+    const pipe_consumer consumer = [&](const pipe_chunk &c) -> int {
+        const int64_t n = c.segs[0].length;
+        // The chunk is digested on a thread of its own while it is stored:
+        // both only read the slot, and a chunk's digest is done before the
+        // next one starts, so the order holds. Hashing and storing one after
+        // the other on this thread made it the one the copy waited for, and
+        // on a board whose CPUs are shared with other work it got half of
+        // one CPU for both.
+        std::thread digest;
+        if (g_readTap) {
+            try {
+                digest = std::thread([&c, n] { g_readTap(c.buf, static_cast<size_t>(n)); });
+            } catch (const std::system_error &) {
+                g_readTap(c.buf, static_cast<size_t>(n));
+            }
+        }
+        const int rc = store(c, n);
+        if (digest.joinable())
+            digest.join();
+        if (rc == 0)
+            pipeline_progress(c.progress_pos);
+        return rc;
     };
     const int rc = pipeline_run(producer, consumer);
     return rc == MMC_COPY_CANCELLED || rc == -ENOMEM ? rc : (rc < 0 ? -1 : 0);
