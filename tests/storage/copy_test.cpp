@@ -2,6 +2,7 @@
 // chunk boundaries, progress, failures on either side, cancels, back-ups,
 // read-back; hand-built sparse images (real ext4 ones: tests/e2e).
 #include "sparse_builder.h"
+#include "storage/backup_manifest.h"
 #include "storage/rkparm.h"
 #include "storage/write_verify.h"
 #include "storage_fixture.h"
@@ -170,13 +171,21 @@ TEST_F(StorageTest, BackupCopiesDeviceRangeAndFailsPastTheEnd)
         ASSERT_GE(mmc_open(disk.c_str()), 0);
         FILE *fp = fopen(out.c_str(), c.existing ? "r+b" : "wb");
         ASSERT_NE(fp, nullptr);
+        // The back-up job's manifest digest is fed chunk by chunk from
+        // another thread while each chunk is stored: it must still see the
+        // chunks whole and in order.
+        sha256_digest digest;
+        stream_set_read_tap([&digest](const uint8_t *data, size_t length) { digest.update(data, length); });
         EXPECT_EQ(read_raw(disk.c_str(), c.at, c.len, fp, c.len, "b", "root", 1, 1), c.rc);
+        stream_set_read_tap(nullptr);
         if (c.rc == 0)
             EXPECT_EQ(ftello(fp), c.len);
         ASSERT_EQ(fclose(fp), 0);
         EXPECT_EQ(mmc_release(), 0);
         EXPECT_EQ(fileSize(out), c.want);
         EXPECT_EQ(cmpAt(disk, c.at, out, 0, c.want), "");
+        if (c.rc == 0)
+            EXPECT_EQ(digest.hex(), sha256(out));
         ASSERT_FALSE(m_progress.empty());
         EXPECT_EQ(m_progress.back().percent == 100, c.rc == 0);
         unlink(out.c_str());
