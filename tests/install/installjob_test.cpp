@@ -299,11 +299,7 @@ TEST_F(InstallJob, VerifiedInstallsReadBackEveryImage)
     };
     for (const auto &f : faults) {
         makeDevice(16 * MiB);
-        write_verify_set_test_hook([&] {
-            std::vector<uint8_t> b = readBytes(device(), f.flip, 1);
-            b[0] ^= 1;
-            writeBytes(device(), f.flip, b);
-        });
+        write_verify_set_test_hook([&] { flipByte(device(), f.flip); });
         EventLog rec = install(f.set, [](SDUpdateThread &job) { job.setVerifyAfterWrite(true); });
         write_verify_set_test_hook(nullptr);
         EXPECT_EQ(rec.errorText(), QStringLiteral("Verification failed: ") + f.error);

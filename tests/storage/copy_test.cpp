@@ -313,11 +313,7 @@ TEST_F(StorageTest, ReadBackNamesTheFirstDifferingMiB)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.image + " flip " + std::to_string(c.flip));
         const std::string tgt = makeTarget("target.img", 12 * MiB);
-        write_verify_set_test_hook([&] {
-            std::vector<uint8_t> b = readBytes(tgt, c.base + c.flip, 1);
-            b[0] ^= 0x40;
-            writeBytes(tgt, c.base + c.flip, b);
-        });
+        write_verify_set_test_hook([&] { flipByte(tgt, c.base + c.flip); });
         ASSERT_GE(mmc_open(tgt.c_str()), 0);
         ASSERT_EQ(c.writer(tgt.c_str(), c.base, 9 * MiB, openRead(c.image), fileSize(c.image), "v", "p", 1, 1), 0);
         std::vector<int> pct;

@@ -113,6 +113,15 @@ void writeBytes(const std::string &path, uint64_t offset, const std::vector<uint
         throw std::runtime_error("short write to " + path);
 }
 
+void flipByte(const std::string &path, uint64_t offset)
+{
+    std::vector<uint8_t> b = readBytes(path, offset, 1);
+    if (b.empty())
+        throw std::runtime_error("no byte to change in " + path);
+    b[0] ^= 0x40;
+    writeBytes(path, offset, b);
+}
+
 void makeSparseFile(const std::string &path, uint64_t size)
 {
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

@@ -49,6 +49,8 @@ void writeFile(const std::string &path, const std::vector<uint8_t> &data);
 void writeExecutable(const std::string &path, const std::string &text);
 std::vector<uint8_t> readBytes(const std::string &path, uint64_t offset, size_t len);
 void writeBytes(const std::string &path, uint64_t offset, const std::vector<uint8_t> &data);
+// Changes a bit of the byte at `offset`: data gone bad behind a writer's back.
+void flipByte(const std::string &path, uint64_t offset);
 // Creates (or truncates) a sparse file of the given size.
 void makeSparseFile(const std::string &path, uint64_t size);
 // Deterministic pseudo-random bytes.

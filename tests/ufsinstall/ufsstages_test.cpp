@@ -314,11 +314,7 @@ TEST_F(UfsInstallJobTest, RockchipSetOnFactoryFreshUfs)
     EXPECT_TRUE(m_model.requests.empty());
     EXPECT_EQ(cmpAt(loader, 0, bootUnit(), kIdb), "");
     EXPECT_EQ(cmpAt(loader, 0, bootUnit(), kIdb + kCopy), "");
-    write_verify_set_test_hook([&] {
-        std::vector<uint8_t> b = readBytes(bootUnit(), kIdb + kCopy + 7, 1);
-        b[0] ^= 1;
-        writeBytes(bootUnit(), kIdb + kCopy + 7, b);
-    });
+    write_verify_set_test_hook([&] { flipByte(bootUnit(), kIdb + kCopy + 7); });
     EXPECT_EQ(install(set, true), "Verification failed: /mnt/sdcard/debian-ufs/idbloader.img (partition boot LU) "
                                   "differs from what was written at device offset 32768.");
     write_verify_set_test_hook(nullptr);
