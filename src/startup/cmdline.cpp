@@ -1,6 +1,8 @@
 #include "startup/cmdline.h"
 
 #include "startup/globals.h"
+#include "storage/mmc.h"
+#include "util/log2file.h"
 #include "util/qpaths.h"
 
 #include <QDebug>
@@ -237,4 +239,10 @@ int copyBufferSizeForCpu(const QString &cpuName)
         || cpu == QLatin1String("H6"))
         return 0x800000;
     return 0x4000000;
+}
+
+void setCopyBufferSize(int bytes)
+{
+    BUFFER_SIZE = bytes;
+    log2file("copy buffer size: %d bytes\n", BUFFER_SIZE);
 }

@@ -43,3 +43,7 @@ int runArgumentPasses(QStringList &args, CommandLineRequest &request,
 // Chunk size of the streamed copy for a SoC: the low-memory Allwinner parts
 // get 8 MiB, everything else 64 MiB.
 int copyBufferSizeForCpu(const QString &cpuName);
+// Sets the copy memory of every install and back-up of this process
+// (BUFFER_SIZE) and logs it. Every front-end sizes it here, once the board is
+// known: from copyBufferSizeForCpu() unless the user chose a size.
+void setCopyBufferSize(int bytes);

@@ -6,7 +6,6 @@
 #include "startup/globals.h"
 #include "startup/imgsmithconf.h"
 #include "startup/quitsignal.h"
-#include "storage/mmc.h"
 #include "ui/consolelink.h"
 #include "ui/imframe.h"
 #include "ui/tmainwidget.h"
@@ -61,8 +60,7 @@ int main(int argc, char *argv[])
         return kExitStartupFailure;
     }
 
-    BUFFER_SIZE = copyBufferSizeForCpu(gCurrentBoardInfo->cpuName);
-    log2file("copy buffer size: %d bytes\n", BUFFER_SIZE);
+    setCopyBufferSize(copyBufferSizeForCpu(gCurrentBoardInfo->cpuName));
 
     gConsoleLink = new ConsoleLink;
 

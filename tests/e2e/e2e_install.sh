@@ -19,9 +19,9 @@ fail() {
     exit 1
 }
 
-# make_board <sets>
+# make_board <sets> [make-sim-board options...]
 make_board() {
-    "$SRC/scripts/make-sim-board.sh" --sets "$1" "$SIM" >/dev/null || fail "make-sim-board.sh"
+    "$SRC/scripts/make-sim-board.sh" --sets "$1" "${@:2}" "$SIM" >/dev/null || fail "make-sim-board.sh"
 }
 
 # install <set> [driver options...]: runs the driver onto $DEVICE (the eMMC
@@ -122,6 +122,14 @@ raw-disk | raw-gz)
     fi
     sfdisk --json "$SIM/dev/mmcblk2" | tr -d ' \n' | grep -q '"label":"dos"' || fail "the image's MBR is not what sfdisk sees"
     echo "  ok    sfdisk reads the image's MBR"
+    ;;
+allwinner-raw)
+    # Without --buffer-kib the copy memory follows the SoC, as in imgsmith-gui.
+    make_board raw-disk --board allwinner
+    IMGSMITH_ROOT=$SIM "$DRIVER" /mnt/sdcard/raw-disk/disk.raw mmcblk2 > "$WORK/out" 2>&1 || { cat "$WORK/out"; fail "install"; }
+    verify "$SIM/dev/mmcblk2" "$SIM/mnt/sdcard/raw-disk/disk.raw"
+    grep -q "^copy buffer size: 8388608 bytes$" "$SIM/tmp/imgsmith-gui.log" || fail "the H3 did not get 8 MiB of copy memory"
+    echo "  ok    8 MiB of copy memory on the H3"
     ;;
 low-format-nvme)
     make_board linux-mbr4

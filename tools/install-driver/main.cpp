@@ -25,7 +25,6 @@
 #include "listings.h"
 #include "startup/cmdline.h"
 #include "startup/globals.h"
-#include "storage/mmc.h"
 #include "util/paths.h"
 #include "util/qpaths.h"
 
@@ -137,7 +136,7 @@ int main(int argc, char **argv)
     const QCommandLineOption exclude(QStringLiteral("exclude"), QStringLiteral("do not write this image file (repeatable)"), QStringLiteral("file"));
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("print only the plan and the result"));
     const QCommandLineOption cancelAt(QStringLiteral("cancel-at"), QStringLiteral("cancel when step N reaches P percent (tests)"), QStringLiteral("N:P"));
-    const QCommandLineOption bufferSize(QStringLiteral("buffer-kib"), QStringLiteral("chunk size of the streamed copy in KiB"), QStringLiteral("kib"));
+    const QCommandLineOption bufferSize(QStringLiteral("buffer-kib"), QStringLiteral("copy memory in KiB (default: 8 MiB on the small Allwinner SoCs, else 64 MiB)"), QStringLiteral("kib"));
     const QCommandLineOption listSets(QStringLiteral("list-sets"), QStringLiteral("list the image sets on the mounted media, and exit"));
     const QCommandLineOption listDevices(QStringLiteral("list-devices"), QStringLiteral("list the devices an install can write to, and exit"));
     parser.addOptions({yes, lowFormat, noOverlay, verify, exclude, quiet, cancelAt, bufferSize, listSets, listDevices});
@@ -180,13 +179,15 @@ int main(int argc, char **argv)
 
     initBoardType();
     gCurrentBoardInfo = GetBoardType();
+    int copyBytes = copyBufferSizeForCpu(gCurrentBoardInfo->cpuName);
     if (parser.isSet(bufferSize)) {
         bool ok = false;
         const int kib = parser.value(bufferSize).toInt(&ok);
         if (!ok || kib < 64 || kib > 1024 * 1024)
             return usageError(parser, QStringLiteral("--buffer-kib wants 64 to 1048576"));
-        BUFFER_SIZE = kib * 1024;
+        copyBytes = kib * 1024;
     }
+    setCopyBufferSize(copyBytes);
 
     InstallPlan plan;
     QString error;
