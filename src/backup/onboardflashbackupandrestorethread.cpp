@@ -50,9 +50,14 @@ void OnboardFlashBackupAndRestoreThread::post(QEvent *event)
 
 void OnboardFlashBackupAndRestoreThread::postOnboardFlashBRErrorMessage(const QString &message)
 {
+    post(new OnboardFlashBackupAndRestoreThreadEvent(0, 0, true, message));
+}
+
+bool OnboardFlashBackupAndRestoreThread::fail(const QString &message)
+{
     log2file("error: %s\n", message.toLocal8Bit().constData());
     m_lastError = message;
-    post(new OnboardFlashBackupAndRestoreThreadEvent(0, 0, true, message));
+    return false;
 }
 
 void OnboardFlashBackupAndRestoreThread::postOnboardFlashBRProgressMessage(int action, int percent)
@@ -87,7 +92,7 @@ void OnboardFlashBackupAndRestoreThread::postSpeedMessage2(const QString &imageN
     post(new OnboardFlashBackupAndRestoreSpeedEvent(bytesTotal, bytesDone, elapsedMs));
 }
 
-// The stages of one run; each posts its own error and returns false.
+// The stages of one run; each takes its error with fail() and returns false.
 void OnboardFlashBackupAndRestoreThread::run()
 {
     gui_setup_progress_report_function(
@@ -110,7 +115,7 @@ void OnboardFlashBackupAndRestoreThread::run()
     if ((currentAction != 1 || checkFreeSpace()) && measureDevice(device, &sectors)) {
         const QByteArray dev = device.toLocal8Bit();
         if (mmc_open(dev.constData()) < 0) {
-            postOnboardFlashBRErrorMessage(QStringLiteral("Fail to call mmc_open on %1.").arg(device));
+            fail(QStringLiteral("Fail to call mmc_open on %1.").arg(device));
         } else {
             done = currentAction == 1 && backUp(device, sectors);
             mmc_release();
@@ -118,8 +123,11 @@ void OnboardFlashBackupAndRestoreThread::run()
     }
     if (currentAction == 1)
         writeReport(device, sectors * 512, done);
-    // After the record, so a front-end acting on the event finds it there.
-    if (done)
+    // After the record, so a front-end acting on the event (quitting, which
+    // cancels the job) finds it there.
+    if (!m_lastError.isEmpty())
+        postOnboardFlashBRErrorMessage(m_lastError);
+    else if (done)
         postOnboardFlashBRFinishMessage();
 
     stream_set_cancel_flag(nullptr);
@@ -134,7 +142,10 @@ void OnboardFlashBackupAndRestoreThread::writeReport(const QString &device, qint
     m_report->addDevice(QStringLiteral("source"),
                         TargetDevice(ufs ? TargetDeviceUFS : TargetDeviceEMMC, device.mid(int(strlen("/dev/")))),
                         bytes);
-    m_report->finish(done ? JobReport::Ok : isCancelled() ? JobReport::Cancelled : JobReport::Failed, m_lastError);
+    m_report->finish(done ? JobReport::Ok
+                     : m_lastError.isEmpty() && isCancelled() ? JobReport::Cancelled
+                                                              : JobReport::Failed,
+                     m_lastError);
     m_report->appendToMediumOf(m_imageFilePath);
 }
 
@@ -154,28 +165,22 @@ bool OnboardFlashBackupAndRestoreThread::checkFreeSpace()
     if (!readDfFreeSpaceKiB(partition, tmpFile, &freeKiB) || freeKiB >= gOnboardFlashSize)
         return true;
     const QString need = Util::size_human(gOnboardFlashSize * 1024);
-    postOnboardFlashBRErrorMessage(
-        usb ? QStringLiteral("There is not enough free disk space on your removable disk, it requires at least %1 "
-                             "of free disk space. ").arg(need)
-            : QStringLiteral("There is not enough free disk space on your tf card, it requires at least %1 of "
-                             "free disk space. ").arg(need));
-    return false;
+    return fail(usb ? QStringLiteral("There is not enough free disk space on your removable disk, it requires at "
+                                     "least %1 of free disk space. ").arg(need)
+                    : QStringLiteral("There is not enough free disk space on your tf card, it requires at least %1 "
+                                     "of free disk space. ").arg(need));
 }
 
 bool OnboardFlashBackupAndRestoreThread::measureDevice(const QString &device, qint64 *sectors)
 {
     const QByteArray dev = device.toLocal8Bit();
-    if (file_test(dev.constData()) != 0) {
-        postOnboardFlashBRErrorMessage(QStringLiteral("Fail to open device: %1").arg(device));
-        return false;
-    }
+    if (file_test(dev.constData()) != 0)
+        return fail(QStringLiteral("Fail to open device: %1").arg(device));
     // get_disk_capacity truncates to whole 512-byte sectors and logs a
     // failed open itself.
     *sectors = get_disk_capacity(dev.constData(), nullptr, nullptr);
-    if (*sectors <= 0) {
-        postOnboardFlashBRErrorMessage(QStringLiteral("Invalid disk size (%1) %2").arg(*sectors).arg(device));
-        return false;
-    }
+    if (*sectors <= 0)
+        return fail(QStringLiteral("Invalid disk size (%1) %2").arg(*sectors).arg(device));
     return true;
 }
 
@@ -188,11 +193,8 @@ bool OnboardFlashBackupAndRestoreThread::backUp(const QString &device, qint64 se
     // longer describe the file about to be written.
     unlink(backup_manifest_path(file.toStdString()).c_str());
     FILE *fp = fopen(file.constData(), "wb");
-    if (!fp) {
-        postOnboardFlashBRErrorMessage(
-            QStringLiteral("Failed to create file: %1, errno: %2.").arg(path).arg(errno));
-        return false;
-    }
+    if (!fp)
+        return fail(QStringLiteral("Failed to create file: %1, errno: %2.").arg(path).arg(errno));
     sha256_digest digest;
     stream_set_read_tap([&digest](const uint8_t *data, size_t length) { digest.update(data, length); });
     const QByteArray dev = device.toLocal8Bit();
@@ -217,13 +219,12 @@ bool OnboardFlashBackupAndRestoreThread::backUp(const QString &device, qint64 se
         return true;
     }
     fclose(fp);
-    postOnboardFlashBRErrorMessage(QStringLiteral("Failed to write image file: %1, retcode: %2.").arg(path).arg(ret));
-    return false;
+    return fail(QStringLiteral("Failed to write image file: %1, retcode: %2.").arg(path).arg(ret));
 }
 
 // Closes the image so that what it holds is on the medium before success is
 // reported (a card pulled after "All done." must hold the whole back-up),
-// then writes the manifest. Posts the error and returns false on failure.
+// then writes the manifest. Takes the error and returns false on failure.
 bool OnboardFlashBackupAndRestoreThread::finishImageFile(FILE *fp, const QString &digest)
 {
     const QString path = m_imageFilePath;
@@ -236,11 +237,8 @@ bool OnboardFlashBackupAndRestoreThread::finishImageFile(FILE *fp, const QString
         ret = -EIO;
     if (ret == 0)
         ret = backup_manifest_write(sysPath(path).toStdString(), digest.toStdString());
-    if (ret != 0) {
-        postOnboardFlashBRErrorMessage(
-            QStringLiteral("Failed to write image file: %1, retcode: %2.").arg(path).arg(ret));
-        return false;
-    }
+    if (ret != 0)
+        return fail(QStringLiteral("Failed to write image file: %1, retcode: %2.").arg(path).arg(ret));
     postOnboardFlashBRProgressMessage(1, 100);
     log2file(" : done.\n");
     return true;

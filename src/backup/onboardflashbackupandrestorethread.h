@@ -62,6 +62,9 @@ private:
     bool measureDevice(const QString &device, qint64 *sectors);
     bool backUp(const QString &device, qint64 sectors);
     bool finishImageFile(FILE *fp, const QString &digest);
+    // Takes the run's error and returns false; run() posts it once the
+    // device is released and the record written.
+    bool fail(const QString &message);
     void post(QEvent *event);
     // Leaves the back-up's record on the medium it was written to.
     void writeReport(const QString &device, qint64 bytes, bool done);

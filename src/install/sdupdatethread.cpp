@@ -48,6 +48,7 @@ void SDUpdateThread::cancel()
 void SDUpdateThread::run()
 {
     m_failed = false;
+    m_failedOnCancel = false;
     m_errorText.clear();
     m_report.reset(new JobReport(QStringLiteral("install")));
     m_useRawFlow = false;
@@ -83,8 +84,10 @@ void SDUpdateThread::run()
     // The sinks point into this object, which may be gone before the next job.
     gui_setup_progress_report_function("", nullptr, nullptr);
     // Before the final event, so a front-end that reboots or quits on it
-    // finds the record already on the medium.
+    // (and, quitting, cancels the job) finds the record already on the medium.
     writeReport(ok && !m_failed);
+    if (m_failed)
+        postErrorMessage(m_errorText);
     if (!ok || m_failed)
         return;
     postFinishMessage(m_bootDevice, m_systemDevice);
@@ -106,7 +109,7 @@ void SDUpdateThread::writeReport(bool ok)
     for (const WrittenImage &w : m_writtenImages)
         m_report->addImage(w.image, w.partition, w.bytes, w.hash);
     m_report->setLowFormat(m_lowFormat);
-    m_report->finish(ok ? JobReport::Ok : isCancelled() ? JobReport::Cancelled : JobReport::Failed, m_errorText);
+    m_report->finish(ok ? JobReport::Ok : m_failedOnCancel ? JobReport::Cancelled : JobReport::Failed, m_errorText);
     m_report->appendToMediumOf(set);
 }
 
@@ -115,10 +118,11 @@ bool SDUpdateThread::fail(const QString &message)
     if (m_failed)
         return false;
     m_failed = true;
-    QString text = isCancelled() ? QStringLiteral("The install was cancelled.") : message;
-    m_errorText = text;
-    log2file("error: %s\n", text.toLocal8Bit().constData());
-    postErrorMessage(text);
+    // A cancel that comes later (a front-end quitting during the clean-up)
+    // does not change how the job ended.
+    m_failedOnCancel = isCancelled();
+    m_errorText = m_failedOnCancel ? QStringLiteral("The install was cancelled.") : message;
+    log2file("error: %s\n", m_errorText.toLocal8Bit().constData());
     return false;
 }
 

@@ -123,8 +123,10 @@ private:
     bool writeUfsLoader();
     bool finishRocknix();
 
-    // Posts the job's one error event (the cancel message once a cancel was
+    // Takes the job's one error (the cancel message once a cancel was
     // requested) and returns false, so that a stage can `return fail(...)`.
+    // run() posts it as the error event once the device is released and the
+    // record written.
     bool fail(const QString &message);
     bool failIfCancelled();
     // Posts a progress event unless it repeats the last one exactly (the
@@ -153,6 +155,7 @@ private:
     bool m_isRockchipUfs = false;
     bool m_useRawFlow = false;
     bool m_failed = false;
+    bool m_failedOnCancel = false;
     QString m_errorText;
     std::unique_ptr<JobReport> m_report;
     int m_lastFileIndex = -1;

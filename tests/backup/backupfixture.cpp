@@ -59,5 +59,6 @@ BackupLog BackupBoard::backUp(const QString &image, int mediaKind,
     testsupport::runThreadToEnd(job, [&] { job.startJob(); }, &recorder);
     EXPECT_EQ(mmc_fd, -1) << "the device is released when the job ends";
     EXPECT_TRUE(job.isFinished());
+    expectRecordBeforeFinalEvent(recorder);
     return recorder;   // the events, sliced off the recorder
 }

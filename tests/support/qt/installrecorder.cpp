@@ -1,20 +1,32 @@
 #include "support/qt/installrecorder.h"
 
 #include <QEvent>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
 #include "backup/onboardflashbackupandrestorethreadevent.h"
 #include "install/installevents.h"
+#include "install/jobreport.h"
 #include "install/sdupdatefinishthreadevent.h"
 #include "install/sdupdatethread.h"
 #include "install/sdupdatethreadevent.h"
 #include "install/sdupdatethreadlowformatevent.h"
 #include "install/sdupdatethreadspeedevent.h"
+#include "startup/globals.h"
 #include "storage/mmc.h"
 #include "support/qt/simboard.h"
+#include "util/qpaths.h"
 
 namespace testsupport {
+
+namespace {
+qint64 sdCardReportBytes()
+{
+    const QFileInfo report(sysPath(gSDCardPath + QLatin1Char('/') + QLatin1String(JobReport::kFileName)));
+    return report.exists() ? report.size() : -1;
+}
+} // namespace
 
 int EventLog::count(int type) const
 {
@@ -88,8 +100,17 @@ bool EventRecorder::event(QEvent *e)
     } else {
         return QObject::event(e);
     }
+    if (r.isError || r.type == 1111 || r.type == 1202)
+        r.reportBytes = sdCardReportBytes();
     events.append(r);
     return true;
+}
+
+void expectRecordBeforeFinalEvent(const EventLog &log)
+{
+    for (const RecordedEvent &e : log.events)
+        if (e.reportBytes)
+            EXPECT_EQ(*e.reportBytes, sdCardReportBytes()) << "the record was written after the final event";
 }
 
 EventLog runInstall(SDUpdateThread &job)
@@ -101,6 +122,7 @@ EventLog runInstall(SDUpdateThread &job)
     EventLog log = recorder;
     EXPECT_EQ(mmc_fd, -1) << "the device must be released when the job ends";
     EXPECT_EQ(log.terminal().size(), 1) << "exactly one terminal event";
+    expectRecordBeforeFinalEvent(log);
     if (!log.events.isEmpty()) {
         const RecordedEvent &last = log.events.last();
         EXPECT_TRUE(last.type == 1111 || (last.type == 1100 && last.isError)) << "the terminal event comes last";

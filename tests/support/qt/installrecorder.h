@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 class QEvent;
 class SDUpdateThread;
 
@@ -35,6 +37,9 @@ struct RecordedEvent
     // finish (1111)
     QString bootDevName;
     QString systemDevName;
+    // A job's final event (error, 1111, 1202): bytes of the SD card's
+    // report file when it arrived (-1: no file).
+    std::optional<qint64> reportBytes;
 };
 
 // The events of one job, in delivery order.
@@ -54,6 +59,10 @@ class EventRecorder : public QObject, public EventLog
 protected:
     bool event(QEvent *e) override;
 };
+
+// Fails the test when a job's final event arrived before its record was
+// complete on the SD card: a front-end may quit or reboot on that event.
+void expectRecordBeforeFinalEvent(const EventLog &log);
 
 // Runs `job` to its end in an event loop and returns what it posted.
 EventLog runInstall(SDUpdateThread &job);
