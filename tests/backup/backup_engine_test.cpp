@@ -1,6 +1,7 @@
 // The back-up job's checks, failures and cancellation.
 #include "backupfixture.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 
 #include <unistd.h>
@@ -72,6 +73,8 @@ TEST_F(BackupEngine, FreeSpaceAndUnusableDevicesDecideBeforeAnythingIsWritten)
 // manifest, each with its record (Python's json).
 TEST_F(BackupEngine, EveryEndLeavesItsRecordAndNoPartialFile)
 {
+    QElapsedTimer clock;
+    clock.start();
     makeEmmc(32 * MiB);
     BUFFER_SIZE = 1 << 20;
     writeBytes(emmc(), 20 * MiB, patternBytes(MiB, 3));
@@ -111,22 +114,27 @@ TEST_F(BackupEngine, EveryEndLeavesItsRecordAndNoPartialFile)
     unlink(emmc().c_str());
     backUp("/mnt/sdcard/d.raw");
 
+    // Durations within the test's own time; the speed is the bytes over it.
     const char *fields = "import json,sys\n"
                          "for l in open(sys.argv[1]):\n"
-                         "  r=json.loads(l); s=r['source']\n"
-                         "  print(r['operation'], r['board']['name'], r['imageSet']['path'], s['device'], s['kind'],\n"
-                         "    s['bytes'], [(i['name'], i['bytes'], i['sha256']) for i in r['images']], r['result'],\n"
-                         "    repr(r['error']), 'targets' in r, r['time'].endswith('Z'), r['durationSeconds'] >= 0)\n";
-    const CmdResult r = run("python3 -c " + shq(fields) + " " + shq(file("mnt/sdcard/imgsmith-report.jsonl")));
+                         "  r=json.loads(l); s=r['source']; ms=round(r['durationSeconds']*1000)\n"
+                         "  n=sum(i['bytes'] for i in r['images'])\n"
+                         "  print(r['operation'], r['board']['name'], r['imageSet']['path'], r['imageSet']['kind'],\n"
+                         "    s['device'], s['kind'], s['bytes'],\n"
+                         "    [(i['name'], i['bytes'], i['sha256']) for i in r['images']], r['result'],\n"
+                         "    repr(r['error']), 'targets' in r, r['time'].endswith('Z'), (ms > 0 or not n)\n"
+                         "    and ms <= int(sys.argv[2]) and r['bytesPerSecond'] == (n*1000//ms if ms else 0))\n";
+    const CmdResult r = run("python3 -c " + shq(fields) + " " + shq(file("mnt/sdcard/imgsmith-report.jsonl")) + " "
+                            + std::to_string(clock.elapsed()));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out,
-              "backup CV-RK3588 /mnt/sdcard/cv-rk3588-emmc.raw /dev/mmcblk2 eMMC 33554432 [('/mnt/sdcard/cv-rk3588-emmc.raw', "
-              "33554432, '" + sha + "')] ok '' False True True\n"
-              "backup CV-RK3588 /mnt/sdcard/b.raw /dev/mmcblk2 eMMC 33554432 [] cancelled '' False True True\n"
-              "backup CV-RK3588 /mnt/sdcard/c.raw /dev/mmcblk2 eMMC 33554432 [] failed "
+              "backup CV-RK3588 /mnt/sdcard/cv-rk3588-emmc.raw RawImage /dev/mmcblk2 eMMC 33554432 "
+              "[('/mnt/sdcard/cv-rk3588-emmc.raw', 33554432, '" + sha + "')] ok '' False True True\n"
+              "backup CV-RK3588 /mnt/sdcard/b.raw RawImage /dev/mmcblk2 eMMC 33554432 [] cancelled '' False True True\n"
+              "backup CV-RK3588 /mnt/sdcard/c.raw RawImage /dev/mmcblk2 eMMC 33554432 [] failed "
               "'Failed to write image file: /mnt/sdcard/c.raw, retcode: -1.' False True True\n"
-              "backup CV-RK3588 /mnt/sdcard/d.raw /dev/mmcblk2 eMMC 0 [] failed 'Fail to open device: /dev/mmcblk2' "
-              "False True True\n");
+              "backup CV-RK3588 /mnt/sdcard/d.raw RawImage /dev/mmcblk2 eMMC 0 [] failed "
+              "'Fail to open device: /dev/mmcblk2' False True True\n");
 }
 
 } // namespace

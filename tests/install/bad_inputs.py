@@ -18,6 +18,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import time
 
 DRIVER, SRC = sys.argv[1], sys.argv[2]
 MIB = 1 << 20
@@ -49,6 +50,11 @@ def put(path, data):
     with open(path, "wb") as f:
         f.write(data)
     return path
+
+
+# The product name the eMMC reports; the record names its part number.
+put(os.path.join(ROOT, "sys/class/block/mmcblk2/device/name"), b"8GTF4R\n")
+EMMC_MODEL = "KLM8G1GETF-B041"
 
 
 def sparse(raw, total_blocks=None):
@@ -305,7 +311,7 @@ def records():
     return [json.loads(line) for line in data.split(b"\n")[1:-1]]
 
 
-def report_problems(new, status, expect, options, setpath):
+def report_problems(new, status, expect, options, setpath, wall):
     if status == 2:   # refused on the command line, no job
         return ["a report without an install"] if new else []
     if len(new) != 1:
@@ -319,7 +325,10 @@ def report_problems(new, status, expect, options, setpath):
     # Bytes that are not UTF-8 reach the report as U+FFFD, one per byte.
     if os.fsencode(setpath).decode(errors="replace") != r["imageSet"]["path"]:
         problems.append("report path %r" % r["imageSet"]["path"])
-    if [(t["role"], t["device"], t["bytes"]) for t in r["targets"]] != [("boot", "/dev/mmcblk2", EMMC_MIB * MIB)]:
+    if r["imageSet"]["kind"] != ("Linux" if os.path.isdir(ROOT + setpath) else "RawImage"):
+        problems.append("report kind %r" % r["imageSet"]["kind"])
+    if [(t["role"], t["device"], t["kind"], t["model"], t["bytes"]) for t in r["targets"]] != [
+            ("boot", "/dev/mmcblk2", "eMMC", EMMC_MODEL, EMMC_MIB * MIB)]:
         problems.append("report targets %r" % r["targets"])
     if (expect == OK) != (r["error"] == "") or expect != OK and expect not in r["error"]:
         problems.append("report error %r" % r["error"])
@@ -327,11 +336,32 @@ def report_problems(new, status, expect, options, setpath):
     wrong = [i for i in r["images"] if i["bytes"] <= 0 or ("xxh3" in i) != ("--verify" in options) or
              "xxh3" in i and subprocess.run(["xxhsum", "-H3", ROOT + i["name"]], capture_output=True,
                                             text=True).stdout.split()[-1] != i["xxh3"]]
-    if wrong or expect == OK and not r["images"]:
+    if wrong or expect == OK and not r["images"] or [i["partition"] for i in r["images"]] != [
+            partition_of(setpath, i["name"], r["imageSet"]["path"]) for i in r["images"]]:
         problems.append("report images %r" % r["images"])
+    # The run's own length bounds the duration; the speed is the bytes over it.
+    ms = round(r["durationSeconds"] * 1000)
+    if not 0 <= ms <= wall * 1000 or r["bytesPerSecond"] != (
+            sum(i["bytes"] for i in r["images"]) * 1000 // ms if ms else 0):
+        problems.append("report duration %r, speed %r" % (r["durationSeconds"], r["bytesPerSecond"]))
     if datetime.datetime.fromisoformat(r["time"].replace("Z", "+00:00")).utcoffset() != datetime.timedelta(0):
         problems.append("report time %r" % r["time"])
     return problems
+
+
+def partition_of(setpath, image, reported_set):
+    """The partition of `image`: "root" for a whole-disk image, else its partmap.txt
+    line, or in a parameter layout the part of its stem (the IDB loader by its file)."""
+    m = os.path.join(ROOT + setpath, "partmap.txt")
+    if image == reported_set:
+        return "root"
+    if not os.path.isfile(m):
+        name = os.path.basename(image)
+        return name if name == "idbloader.img" else name.rsplit(".", 1)[0]
+    for line in open(m, errors="replace").read().splitlines():
+        f = line.rstrip(";").split(":")
+        if len(f) == 5 and image == setpath + "/" + f[4]:
+            return f[1]
 
 
 def fill_disks():
@@ -369,13 +399,14 @@ for family, name, build, options, expect, check in CASES:
         shutil.copyfile(dev, copy) if os.path.exists(dev) else os.path.exists(copy) and os.unlink(copy)
     files = tree()
     env = dict(os.environ, IMGSMITH_ROOT=ROOT)
+    started = time.monotonic()
     try:
         r = subprocess.run([DRIVER] + options + [os.fsencode(setpath), "mmcblk2", "none"],
                            capture_output=True, env=env, timeout=60)
         out, status = r.stdout.decode(errors="replace") + r.stderr.decode(errors="replace"), r.returncode
     except subprocess.TimeoutExpired:
         out, status = "(hung)", None
-    problems = report_problems(records()[seen:], status, expect, options, setpath)
+    problems = report_problems(records()[seen:], status, expect, options, setpath, time.monotonic() - started)
     if expect == OK:
         if status != 0 or OK not in out:
             problems.append("did not install")
