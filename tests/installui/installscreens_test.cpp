@@ -201,8 +201,12 @@ private slots:
             }
         };
         QSignalSpy allDone(m_detail->progressWidget()->postInstallSequence(), &PostInstallSequence::allStepsDone);
+        // The configuration ticks the box (an unattended install verifies);
+        // without it the box starts clear.
+        m_board->put("mnt/sdcard/imgsmith.conf", "[General]\nverifyAfterWrite=true\n");
         m_detail->loadUIForOS(set("linux-mbr4"), false);
-        QTest::mouseClick(find<QCheckBox>("verifyAfterWriteCheckBox"), Qt::LeftButton);
+        QFile::remove(m_board->path("mnt/sdcard/imgsmith.conf"));
+        QVERIFY(find<QCheckBox>("verifyAfterWriteCheckBox")->isChecked());
         QTest::mouseClick(find<QPushButton>("nextButton"), Qt::LeftButton);
         // The job's end: its thread object deleted.
         QTRY_VERIFY_WITH_TIMEOUT(m_detail->progressWidget()->job() == nullptr, 120000);
@@ -234,6 +238,7 @@ private slots:
     void cancelMidCopyReleasesTheDevice()
     {
         m_detail->loadUIForOS(set("linux-mbr4"), false);
+        QVERIFY(!find<QCheckBox>("verifyAfterWriteCheckBox")->isChecked());
         QSemaphore cancelled;
         bool requested = false;
         // Held at the image's second report while the screen cancels on the first.
