@@ -48,7 +48,12 @@ bool SDUpdateThread::finishImage(const QString &image, const QString &partition,
         ~clear_on_exit() { stream_written_clear(); }
     } clear;
     WrittenImage w;
-    w.image = image;
+    // An image unpacked from a firmware package is listed by its place in
+    // the package: the unpacked copy is removed when the job ends.
+    const QString unpacked = m_tmpDir + QLatin1Char('/');
+    w.image = !m_tmpDir.isEmpty() && image.startsWith(unpacked)
+        ? m_rawImagePath + QLatin1Char('/') + image.mid(unpacked.size())
+        : image;
     w.partition = partition;
     // Loaders written in several copies (Rockchip IDB, parameter block) are
     // listed with their file's size, and without a hash: what was read back

@@ -336,6 +336,10 @@ def report_problems(new, status, expect, options, setpath, wall):
     wrong = [i for i in r["images"] if i["bytes"] <= 0 or ("xxh3" in i) != ("--verify" in options) or
              "xxh3" in i and subprocess.run(["xxhsum", "-H3", ROOT + i["name"]], capture_output=True,
                                             text=True).stdout.split()[-1] != i["xxh3"]]
+    # Named where they lie in the set (an unpacked package's entries inside
+    # the package, not in the work directory the job removes).
+    wrong += [i for i in r["images"] if i["name"] != r["imageSet"]["path"] and
+              not i["name"].startswith(r["imageSet"]["path"] + "/")]
     if wrong or expect == OK and not r["images"] or [i["partition"] for i in r["images"]] != [
             partition_of(setpath, i["name"], r["imageSet"]["path"]) for i in r["images"]]:
         problems.append("report images %r" % r["images"])
